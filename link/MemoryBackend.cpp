@@ -1,0 +1,58 @@
+#include "MemoryBackend.h"
+
+namespace qm {
+
+bool MemoryBackend::open(const QString& portName, const LineSettings& settings)
+{
+    if (!m_openFailure.isEmpty()) {
+        m_error = m_openFailure;
+        return false;
+    }
+    m_open = true;
+    m_portName = portName;
+    m_settings = settings;
+    m_received.clear();
+    m_error.clear();
+    ++m_openCount;
+    return true;
+}
+
+void MemoryBackend::close()
+{
+    m_open = false;
+    m_rts = false;
+    m_received.clear();
+}
+
+bool MemoryBackend::write(const QByteArray& bytes)
+{
+    if (!m_open) {
+        m_error = tr("The port is not open.");
+        return false;
+    }
+    if (onWrite)
+        onWrite(bytes);
+    m_written += bytes;
+    return true;
+}
+
+QByteArray MemoryBackend::readAll()
+{
+    return std::exchange(m_received, {});
+}
+
+void MemoryBackend::deliver(const QByteArray& bytes)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, bytes] {
+            // A closed port receives nothing, as a real one would not.
+            if (!m_open)
+                return;
+            m_received += bytes;
+            emit readyRead();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace qm

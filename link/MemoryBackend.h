@@ -1,0 +1,54 @@
+#pragma once
+
+#include "CommBackend.h"
+
+#include <functional>
+
+namespace qm {
+
+// A serial device in memory: whatever is delivered to it arrives at the control through
+// the event loop, as a real port's bytes do, and everything the control writes is kept.
+// The tests and the benchmark drive the program through it.
+class MemoryBackend : public CommBackend {
+    Q_OBJECT
+
+public:
+    using CommBackend::CommBackend;
+
+    bool open(const QString& portName, const LineSettings& settings) override;
+    void close() override;
+    bool isOpen() const override { return m_open; }
+    void setRequestToSend(bool raised) override { m_rts = raised; }
+    bool write(const QByteArray& bytes) override;
+    QByteArray readAll() override;
+    QString errorText() const override { return m_error; }
+
+    // Bytes "from the instrument": queued now, received when the event loop runs.
+    void deliver(const QByteArray& bytes);
+
+    QByteArray written() const { return m_written; }
+    void clearWritten() { m_written.clear(); }
+    QString portName() const { return m_portName; }
+    LineSettings settings() const { return m_settings; }
+    bool requestToSend() const { return m_rts; }
+    int openCount() const { return m_openCount; }
+
+    // Makes every later open fail with this reason (empty: opens succeed again).
+    void setOpenFailure(const QString& reason) { m_openFailure = reason; }
+    // Called with each write before it is kept: lets a test look at the program at the
+    // very moment a frame goes out.
+    std::function<void(const QByteArray&)> onWrite;
+
+private:
+    bool m_open = false;
+    bool m_rts = false;
+    int m_openCount = 0;
+    QString m_portName;
+    LineSettings m_settings;
+    QString m_openFailure;
+    QString m_error;
+    QByteArray m_written;
+    QByteArray m_received;
+};
+
+} // namespace qm

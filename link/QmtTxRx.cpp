@@ -1,0 +1,108 @@
+#include "QmtTxRx.h"
+
+#include "Log.h"
+
+Q_LOGGING_CATEGORY(lcLink, "qm6200.link")
+
+namespace qm {
+
+QmtTxRx::QmtTxRx(std::unique_ptr<CommBackend> backend, QObject* parent)
+    : QObject(parent)
+    , m_backend(std::move(backend))
+{
+    m_backend->setParent(nullptr);
+    connect(m_backend.get(), &CommBackend::readyRead, this, &QmtTxRx::onReadyRead);
+}
+
+QmtTxRx::~QmtTxRx() = default;
+
+bool QmtTxRx::setSettings(const QString& text)
+{
+    const auto parsed = ParseSettings(text.toStdString());
+    if (!parsed) {
+        m_error = tr("\"%1\" is not a valid line setting (baud,parity,data bits,stop bits).")
+                      .arg(text);
+        return false;
+    }
+    m_settingsText = text;
+    m_settings = *parsed;
+    return true;
+}
+
+bool QmtTxRx::PortOpen() const
+{
+    return m_backend->isOpen();
+}
+
+QString QmtTxRx::PortName() const
+{
+    return QStringLiteral("COM%1").arg(m_commPort);
+}
+
+bool QmtTxRx::setPortOpen(bool open)
+{
+    if (!open) {
+        m_backend->close();
+        // Bytes not yet delivered belong to the port that is gone.
+        m_pending.clear();
+        return true;
+    }
+    if (m_backend->isOpen())
+        return true;
+    if (!m_backend->open(PortName(), m_settings)) {
+        m_error = m_backend->errorText();
+        qCWarning(lcLink) << "open" << PortName() << "failed:" << m_error;
+        return false;
+    }
+    m_backend->setRequestToSend(m_rtsEnable);
+    return true;
+}
+
+void QmtTxRx::setRTSEnable(bool enable)
+{
+    m_rtsEnable = enable;
+    if (m_backend->isOpen())
+        m_backend->setRequestToSend(enable);
+}
+
+bool QmtTxRx::Output(const QString& text)
+{
+    if (!m_backend->isOpen()) {
+        m_error = tr("The serial port is not open.");
+        return false;
+    }
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar c : text)
+        bytes += c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?';
+    if (!m_backend->write(bytes)) {
+        m_error = m_backend->errorText();
+        return false;
+    }
+    return true;
+}
+
+QString QmtTxRx::Input()
+{
+    return std::exchange(m_input, {});
+}
+
+void QmtTxRx::onReadyRead()
+{
+    m_pending += m_backend->readAll();
+    // A handler that runs a nested event loop may bring us back here; the delivery below
+    // us on the stack then takes the new bytes in their turn.
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    qsizetype next = 0;
+    while (next < m_pending.size()) {
+        m_input = QString(QLatin1Char(m_pending[next++]));
+        m_commEvent = comEvReceive;
+        emit OnComm();
+    }
+    m_pending.clear();
+    m_delivering = false;
+}
+
+} // namespace qm

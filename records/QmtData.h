@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QTableView>
+
+#include <vector>
+
+namespace qm {
+
+class GridModel;
+
+// The record grid: Cols × Rows cells addressed (row, column), row first. Row 0 is the
+// fixed header row (shown as the column headers, so it never scrolls away) and column 0
+// the fixed column, drawn in the header style. Cells cannot be edited, and an address
+// outside the grid is neither written nor read.
+class QmtData : public QTableView {
+    Q_OBJECT
+
+public:
+    // Alignment setting for text centred both ways; settings 0 to 8 run left, centre,
+    // right, each top, centre, bottom.
+    static constexpr int flexAlignCenterCenter = 4;
+
+    explicit QmtData(QWidget* parent = nullptr);
+    ~QmtData() override;
+
+    int Cols() const;
+    void setCols(int cols);
+    int Rows() const;
+    void setRows(int rows);
+
+    // Widths in twips (15 twips are one pixel).
+    int ColWidth(int col) const;
+    void setColWidth(int col, int twips);
+
+    int ColAlignment(int col) const;
+    void setColAlignment(int col, int setting);
+
+    QString TextMatrix(int row, int col) const;
+    // False (and nothing written) for an address outside the grid.
+    bool setTextMatrix(int row, int col, const QString& text);
+
+private:
+    GridModel* m_model;
+    std::vector<int> m_colWidths;
+};
+
+} // namespace qm

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace qm {
+
+// Where the table's seven fields sit in a data frame, counted from 0 at the STX:
+// record number, counters 1 to 5, total. Each field follows one character the table skips.
+struct FieldSpan {
+    std::size_t offset;
+    std::size_t length;
+};
+
+inline constexpr int RecordColumns = 7;
+inline constexpr std::array<FieldSpan, RecordColumns> RecordFieldLayout{{
+    {2, 2},
+    {5, 5},
+    {11, 5},
+    {17, 5},
+    {23, 5},
+    {29, 5},
+    {35, 6},
+}};
+
+// The field of a table column; only the part that exists when the frame ends early.
+std::string_view RecordField(std::string_view record, int column);
+
+} // namespace qm

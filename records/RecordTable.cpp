@@ -1,0 +1,56 @@
+#include "RecordTable.h"
+
+#include "FieldNumber.h"
+#include "RecordLayout.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace qm {
+
+void InitGrid(QmtData& grid)
+{
+    static constexpr int widths[RecordColumns] = {660, 800, 800, 800, 800, 800, 1050};
+    static constexpr const char* headers[RecordColumns] = {"No.",   "CNTR1", "CNTR2", "CNTR3",
+                                                           "CNTR4", "CNTR5", "TOTAL"};
+    grid.setCols(RecordColumns);
+    grid.setRows(TableRows);
+    for (int col = 0; col < RecordColumns; ++col)
+        grid.setColWidth(col, widths[col]);
+    for (int col = 0; col < RecordColumns; ++col)
+        grid.setColAlignment(col, QmtData::flexAlignCenterCenter);
+    for (int col = 0; col < RecordColumns; ++col)
+        grid.setTextMatrix(0, col, QString::fromLatin1(headers[col]));
+}
+
+bool ShowRecord(QmtData& grid, const LinkState& link)
+{
+    const int index = link.RxCount - 1;
+    const int row = index + 1;
+    if (index < 0 || row >= grid.Rows())
+        return false;
+    const std::string& record = link.RxRecords[static_cast<std::size_t>(index)];
+    const std::string separator = QLocale().decimalPoint().toStdString();
+    for (int col = 0; col < RecordColumns; ++col) {
+        const std::string text = FieldText(RecordField(record, col), separator);
+        grid.setTextMatrix(row, col, QString::fromStdString(text));
+    }
+    return true;
+}
+
+void BlankDataRows(QmtData& grid)
+{
+    for (int row = 1; row < grid.Rows(); ++row) {
+        for (int col = 0; col < grid.Cols(); ++col)
+            grid.setTextMatrix(row, col, QString());
+    }
+}
+
+std::int64_t RecordsNotInTable(const QmtData& grid, const LinkState& link)
+{
+    const int dataRows = std::max(grid.Rows() - 1, 0);
+    return std::max<std::int64_t>(link.RxCount - dataRows, 0) + link.RxDropped;
+}
+
+} // namespace qm

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QLineEdit>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+
+
+namespace qm {
+
+// A single-line text box whose text the program reads and writes exactly, character for
+// character, while the screen is brought up to date at the screen's pace rather than on
+// every change: appending one character at a time to a line edit re-lays out its whole
+// text each time and would fall behind a serial line.
+//
+// What is shown: the end of the text (what a one-line box can show), with every control
+// character drawn as its Unicode control picture (STX as U+2402, CR as U+240D...).
+// The box is read-only for the operator and can be clicked, selected and copied.
+class TextBox : public QWidget {
+    Q_OBJECT
+
+public:
+    // How much of the end of the text is put on the screen.
+    static constexpr qsizetype ShownTail = 1024;
+
+    explicit TextBox(QWidget* parent = nullptr);
+
+    const QString& Text() const { return m_text; }
+    void SetText(const QString& text);
+    void Append(QStringView text);
+
+    // Keeps at most about this many characters (0: no limit). When the text grows past
+    // it, the oldest quarter is let go, so the cost of appending stays constant.
+    void SetCapacity(qsizetype characters) { m_capacity = characters; }
+    qsizetype Capacity() const { return m_capacity; }
+
+    // What the screen shows, once any pending refresh has run.
+    QString ShownText() const;
+    QLineEdit* editor() const { return m_edit; }
+
+    static QString WithControlPictures(QStringView text);
+
+private:
+    void TrimToCapacity();
+    void Refresh();
+
+    QString m_text;
+    qsizetype m_capacity = 0;
+    QLineEdit* m_edit;
+    QTimer m_refresh;
+};
+
+} // namespace qm

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "LinkState.h"
+#include "QmtData.h"
+#include "QmtTxRx.h"
+#include "TextBox.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+class QGroupBox;
+
+namespace qm {
+
+// The main window: the operator's buttons, the transmit and receive boxes, the status text
+// and the record table, and the event handlers that tie them to the device link.
+// The controls are public under their names, as the window's handlers and the other
+// windows of the program use them.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // The echo keeps at least this many characters: many times the longest answer the
+    // instrument can give (201 data frames of 42 characters and what surrounds them).
+    static constexpr qsizetype EchoCapacity = 256 * 1024;
+
+    frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    void Form_Load();
+    void Form_Unload();
+    // Opens the port chosen in PortNumber with RTS raised; a failure is reported.
+    void OpenPort();
+
+    void Command1_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void QmtTxRx_OnComm();
+
+    void InitGrid();
+    void ShowRecord();
+
+    // How the window tells the operator something that needs attention. Tests replace it
+    // so that no message box waits for a click.
+    std::function<void(const QString& text)> ShowMessage;
+
+    QLabel* Title1;
+    QPushButton* Command1;
+    QPushButton* Command4;
+    QLabel* Label1;
+    TextBox* cmdFormat;
+    QLabel* Label2;
+    TextBox* txtRx;
+    QLabel* Label5;
+    QGroupBox* Frame3;
+    qm::QmtData* QmtData;
+    QPushButton* Command3;
+    // Tells when received records are not in the table (it holds 100).
+    QLabel* lblNotInTable;
+    qm::QmtTxRx* QmtTxRx;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Acquire(std::string_view argument);
+    void ShowRecordsNotInTable();
+
+    LinkState& m_link;
+};
+
+} // namespace qm

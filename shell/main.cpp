@@ -1,0 +1,29 @@
+#include "AppIdentity.h"
+#include "LinkState.h"
+#include "MemoryBackend.h"
+#include "frmMain.h"
+
+#include <QApplication>
+
+namespace qm {
+
+// The program's start: the link state for this run, then the main window.
+int SubMain(QApplication& app)
+{
+    LinkState link;
+    frmMain window(link, std::make_unique<MemoryBackend>());
+    window.Form_Load();
+    window.show();
+    window.OpenPort();
+    return app.exec();
+}
+
+} // namespace qm
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qm6200-datalink"));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(qm::AppTitle));
+    return qm::SubMain(app);
+}

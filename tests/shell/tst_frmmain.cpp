@@ -1,0 +1,327 @@
+#include "Frames.h"
+#include "MemoryBackend.h"
+#include "frmMain.h"
+
+#include <QTest>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+const QByteArray AcquireRecords = QByteArray::fromHex("025244442041 4C4C030D");
+const QByteArray AcquirePresent = QByteArray::fromHex("0252444420 4E4F57030D");
+
+// The main window on an in-memory port, loaded and open as after start-up.
+struct Rig {
+    LinkState link;
+    MemoryBackend* backend = new MemoryBackend;
+    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
+    QStringList messages;
+
+    Rig()
+    {
+        form.ShowMessage = [this](const QString& text) { messages << text; };
+        form.Form_Load();
+        form.OpenPort();
+    }
+
+    void arrive(const QByteArray& bytes)
+    {
+        backend->deliver(bytes);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    QStringList row(int r) const
+    {
+        QStringList cells;
+        for (int c = 0; c < 7; ++c)
+            cells << form.QmtData->TextMatrix(r, c);
+        return cells;
+    }
+
+    bool rowBlank(int r) const { return row(r).join(QString()).isEmpty(); }
+
+    void fillAllRows()
+    {
+        for (int r = 1; r <= 100; ++r) {
+            for (int c = 0; c < 7; ++c)
+                form.QmtData->setTextMatrix(r, c, QStringLiteral("old"));
+        }
+    }
+};
+
+QString Text(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+class TestFrmMain : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadPreparesPortOneWithoutOpening()
+    {
+        LinkState link;
+        auto* backend = new MemoryBackend;
+        frmMain form(link, std::unique_ptr<CommBackend>(backend));
+        form.Form_Load();
+        QCOMPARE(link.PortNumber, std::int16_t(1));
+        QCOMPARE(form.QmtTxRx->CommPort(), std::int16_t(1));
+        QCOMPARE(form.QmtTxRx->Settings(), QStringLiteral("9600,n,8,1"));
+        QVERIFY(form.QmtTxRx->RTSEnable());
+        QVERIFY(!form.QmtTxRx->PortOpen());
+        QVERIFY(form.cmdFormat->Text().isEmpty());
+        QVERIFY(form.txtRx->Text().isEmpty());
+        QVERIFY(form.Label5->text().isEmpty());
+        QCOMPARE(form.QmtData->TextMatrix(0, 0), QStringLiteral("No."));
+        QCOMPARE(form.cmdFormat->editor()->focusPolicy(), Qt::ClickFocus);
+        QCOMPARE(form.txtRx->editor()->focusPolicy(), Qt::ClickFocus);
+    }
+
+    void acquireCommandsSendTheirTenBytes()
+    {
+        Rig rig;
+        QVERIFY(rig.backend->requestToSend());
+        rig.form.Command1->click();
+        QCOMPARE(rig.backend->written(), AcquireRecords);
+        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), AcquireRecords);
+
+        rig.backend->clearWritten();
+        rig.form.Command4->click();
+        QCOMPARE(rig.backend->written(), AcquirePresent);
+        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquirePresent));
+
+        // Two clicks, two frames: nothing is queued or suppressed.
+        rig.backend->clearWritten();
+        rig.form.Command1->click();
+        rig.form.Command1->click();
+        QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
+    }
+
+    void acquireStepsRunInOrder()
+    {
+        Rig rig;
+        rig.arrive(STX + "old" + CR + ACK + CR);
+        rig.fillAllRows();
+        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+
+        // At the moment the frame goes out it is shown and the table and status are blank,
+        // but the echo and the store are only emptied after the write.
+        bool checked = false;
+        rig.backend->onWrite = [&](const QByteArray& bytes) {
+            checked = true;
+            QCOMPARE(bytes, AcquireRecords);
+            QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+            QVERIFY(rig.rowBlank(1));
+            QVERIFY(rig.rowBlank(100));
+            QVERIFY(rig.form.Label5->text().isEmpty());
+            QVERIFY(!rig.form.txtRx->Text().isEmpty());
+            QCOMPARE(rig.link.RxCount, std::int16_t(1));
+        };
+        rig.form.Command1_Click();
+        QVERIFY(checked);
+        QVERIFY(rig.form.txtRx->Text().isEmpty());
+        QCOMPARE(rig.link.RxCount, std::int16_t(0));
+        QCOMPARE(rig.link.RxFlag, std::int16_t(0));
+        QVERIFY(rig.link.RxRecords[0].empty());
+        QCOMPARE(rig.form.QmtData->TextMatrix(0, 6), QStringLiteral("TOTAL"));
+    }
+
+    void answerFillsTheTable()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        const QByteArray answer = RecordAnswer(3) + ACK + CR;
+        rig.arrive(answer);
+        QCOMPARE(rig.link.RxCount, std::int16_t(3));
+        QCOMPARE(rig.row(1), (QStringList{"1", "1", "2", "3", "4", "5", "15"}));
+        QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
+        QVERIFY(rig.rowBlank(4));
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+        // Every character is echoed, control characters included.
+        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
+        QVERIFY(!rig.form.lblNotInTable->isVisibleTo(&rig.form));
+    }
+
+    void statusTextFollowsEachReply()
+    {
+        Rig rig;
+        rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK !"));
+        rig.arrive(STX + NAK + CR);
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("ERROR..."));
+        // Opening a frame leaves the status as it was.
+        rig.arrive(ACK);
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("ERROR..."));
+        rig.arrive(CR);
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+    }
+
+    void newAcquisitionLeavesNoStaleRow()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(100));
+        QCOMPARE(rig.form.QmtData->TextMatrix(100, 0), QStringLiteral("0")); // record 100 is "00"
+        QCOMPARE(rig.form.QmtData->TextMatrix(100, 1), QStringLiteral("100"));
+
+        rig.form.Command4_Click();
+        rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
+        QCOMPARE(rig.row(1), (QStringList{"0", "9", "9", "9", "9", "9", "45"}));
+        for (int r = 2; r <= 100; ++r)
+            QVERIFY2(rig.rowBlank(r), qPrintable(QString::number(r)));
+    }
+
+    void clrBlanksTableButKeepsTheStore()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(100));
+        rig.form.Label5->setText(QStringLiteral("COMMAND OK !"));
+        rig.backend->clearWritten();
+
+        rig.form.Command3->click();
+        for (int r = 1; r <= 100; ++r)
+            QVERIFY(rig.rowBlank(r));
+        QVERIFY(rig.form.Label5->text().isEmpty());
+        QCOMPARE(rig.link.RxCount, std::int16_t(100));
+        QVERIFY(rig.backend->written().isEmpty());
+        QVERIFY(!rig.form.txtRx->Text().isEmpty());
+    }
+
+    void clrThenMoreRecordsContinueBelow()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(3));
+        rig.form.Command3_Click();
+        rig.arrive(DataFrame(4, {4, 0, 0, 0, 0}));
+        QVERIFY(rig.rowBlank(3));
+        QCOMPARE(rig.row(4), (QStringList{"4", "4", "0", "0", "0", "0", "4"}));
+    }
+
+    void recordsBeyondTheTableAreCountedNotLost()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(100));
+        const QStringList row100 = rig.row(100);
+        rig.arrive(DataFrame(1, {7, 7, 7, 7, 7}) + DataFrame(2, {8, 8, 8, 8, 8}));
+        QCOMPARE(rig.link.RxCount, std::int16_t(102));
+        QCOMPARE(rig.row(100), row100);
+        QVERIFY(rig.form.lblNotInTable->isVisibleTo(&rig.form));
+        QVERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("2 more records")));
+        // The status text of later replies is still shown.
+        rig.arrive(ACK + CR);
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+
+        // A new acquisition starts with an empty store and no notice.
+        rig.form.Command1_Click();
+        QVERIFY(!rig.form.lblNotInTable->isVisibleTo(&rig.form));
+    }
+
+    void fullStoreDropsButStillEchoes()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        const QByteArray answer = RecordAnswer(205);
+        rig.arrive(answer);
+        QCOMPARE(rig.link.RxCount, std::int16_t(201));
+        QCOMPARE(rig.link.RxDropped, std::int64_t(4));
+        QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]), DataFrame(201, {201, 402, 603, 804, 1005}));
+        QVERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("105 more records")));
+        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
+    }
+
+    void clickDuringAReplyAbandonsIt()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        const QByteArray frame = DataFrame(5, {1, 2, 3, 4, 5});
+        rig.arrive(frame.left(20));
+        QCOMPARE(rig.link.RxFlag, std::int16_t(1));
+        rig.form.Command4_Click();
+        rig.arrive(frame.mid(20) + DataFrame(6, {6, 6, 6, 6, 6}));
+        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+        QCOMPARE(rig.form.QmtData->TextMatrix(1, 0), QStringLiteral("6"));
+    }
+
+    void endlessFrameKeepsItsEcho()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        const QByteArray flood = STX + QByteArray(5000, 'n');
+        rig.arrive(flood);
+        QCOMPARE(rig.link.RxFlag, std::int16_t(0));
+        QVERIFY(rig.link.RxBuffer.size() <= LinkState::MaxFrameLength);
+        QCOMPARE(rig.form.txtRx->Text(), Text(flood));
+        rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
+        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+    }
+
+    void commandWithPortClosedChangesNothing()
+    {
+        Rig rig;
+        rig.arrive(RecordAnswer(2));
+        rig.form.Label5->setText(QStringLiteral("COMMAND OK !"));
+        rig.form.QmtTxRx->setPortOpen(false);
+        rig.backend->clearWritten();
+        const QString echo = rig.form.txtRx->Text();
+
+        rig.form.Command1_Click();
+        rig.form.Command4_Click();
+        QCOMPARE(rig.messages.size(), 2);
+        QVERIFY(rig.messages.first().contains(QStringLiteral("not open")));
+        QVERIFY(rig.backend->written().isEmpty());
+        QCOMPARE(rig.link.RxCount, std::int16_t(2));
+        QCOMPARE(rig.form.QmtData->TextMatrix(2, 0), QStringLiteral("2"));
+        QCOMPARE(rig.form.txtRx->Text(), echo);
+        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK !"));
+        QVERIFY(rig.form.cmdFormat->Text().isEmpty());
+    }
+
+    void failedOpenIsToldOnce()
+    {
+        LinkState link;
+        auto* backend = new MemoryBackend;
+        backend->setOpenFailure(QStringLiteral("no such device"));
+        frmMain form(link, std::unique_ptr<CommBackend>(backend));
+        QStringList messages;
+        form.ShowMessage = [&](const QString& text) { messages << text; };
+        form.Form_Load();
+        form.OpenPort();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().contains(QStringLiteral("COM1")));
+        QVERIFY(messages.first().contains(QStringLiteral("no such device")));
+        QVERIFY(!form.QmtTxRx->PortOpen());
+    }
+
+    void echoHoldsTheLongestAnswer()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        // A full store and more: every character, in order.
+        const QByteArray answer = QByteArray("noise") + RecordAnswer(220) + ACK + CR;
+        rig.arrive(answer);
+        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
+        QVERIFY(frmMain::EchoCapacity >= 10 * answer.size());
+    }
+
+    void unloadDropsRtsThenCloses()
+    {
+        Rig rig;
+        QVERIFY(rig.backend->requestToSend());
+        rig.form.close();
+        QVERIFY(!rig.form.QmtTxRx->RTSEnable());
+        QVERIFY(!rig.form.QmtTxRx->PortOpen());
+        rig.form.Form_Unload(); // already closed: still fine
+    }
+};
+
+QTEST_MAIN(TestFrmMain)
+#include "tst_frmmain.moc"

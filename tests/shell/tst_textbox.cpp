@@ -1,0 +1,80 @@
+#include "TextBox.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+using namespace qm;
+
+class TestTextBox : public QObject {
+    Q_OBJECT
+
+private slots:
+    void textIsExactAtOnceAndShownSoon()
+    {
+        TextBox box;
+        const QString frame = QStringLiteral("\x02RDD ALL\x03\r");
+        box.SetText(frame);
+        QCOMPARE(box.Text(), frame);
+        QCOMPARE(box.ShownText(), QString::fromUtf8("\u2402RDD ALL\u2403\u240D"));
+
+        box.SetText(QString());
+        for (const QChar c : frame)
+            box.Append(QStringView(&c, 1));
+        // What the program reads is complete at every moment ...
+        QCOMPARE(box.Text(), frame);
+        // ... while the screen catches up at its own pace.
+        QTRY_COMPARE(box.ShownText(), QString::fromUtf8("\u2402RDD ALL\u2403\u240D"));
+    }
+
+    void everyControlCharacterHasAPicture()
+    {
+        QString all;
+        for (int code = 0; code < 0x20; ++code)
+            all += QChar(code);
+        all += QStringLiteral(" ~");
+        all += QChar(0xE9);
+        const QString shown = TextBox::WithControlPictures(all);
+        QCOMPARE(shown.size(), all.size());
+        for (int code = 0; code < 0x20; ++code)
+            QCOMPARE(shown.at(code).unicode(), char16_t(0x2400 + code));
+        QCOMPARE(shown.right(3), all.right(3));
+    }
+
+    void screenShowsTheEnd()
+    {
+        TextBox box;
+        QString text;
+        for (int i = 0; i < 5000; ++i)
+            text += QChar(u'a' + i % 26);
+        box.SetText(text);
+        QCOMPARE(box.Text(), text);
+        QCOMPARE(box.ShownText(), text.right(TextBox::ShownTail));
+    }
+
+    void capacityKeepsTheNewest()
+    {
+        TextBox box;
+        box.SetCapacity(1000);
+        QString all;
+        for (int i = 0; i < 2600; ++i) {
+            const QChar c(u'0' + i % 10);
+            all += c;
+            box.Append(QStringView(&c, 1));
+            QVERIFY(box.Text().size() <= 1000);
+        }
+        QVERIFY(box.Text().size() >= 750);
+        QVERIFY(all.endsWith(box.Text()));
+    }
+
+    void operatorCannotTypeIntoIt()
+    {
+        TextBox box;
+        box.SetText(QStringLiteral("abc"));
+        QVERIFY(box.editor()->isReadOnly());
+        QTest::keyClicks(box.editor(), QStringLiteral("xyz"));
+        QCOMPARE(box.Text(), QStringLiteral("abc"));
+    }
+};
+
+QTEST_MAIN(TestTextBox)
+#include "tst_textbox.moc"
