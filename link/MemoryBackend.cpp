@@ -43,16 +43,16 @@ QByteArray MemoryBackend::readAll()
 
 void MemoryBackend::deliver(const QByteArray& bytes)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, bytes] {
-            // A closed port receives nothing, as a real one would not.
-            if (!m_open)
-                return;
-            m_received += bytes;
-            emit readyRead();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, bytes] { arrive(bytes); }, Qt::QueuedConnection);
+}
+
+void MemoryBackend::arrive(const QByteArray& bytes)
+{
+    // A closed port receives nothing, as a real one would not.
+    if (!m_open)
+        return;
+    m_received += bytes;
+    emit readyRead();
 }
 
 } // namespace qm

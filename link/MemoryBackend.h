@@ -25,6 +25,8 @@ public:
 
     // Bytes "from the instrument": queued now, received when the event loop runs.
     void deliver(const QByteArray& bytes);
+    // Bytes received right now, as from inside an event of the loop.
+    void arrive(const QByteArray& bytes);
 
     QByteArray written() const { return m_written; }
     void clearWritten() { m_written.clear(); }

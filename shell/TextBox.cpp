@@ -8,7 +8,7 @@ namespace qm {
 namespace {
 
 // About a frame of a 60 Hz screen.
-constexpr int RefreshIntervalMs = 16;
+constexpr int RefreshIntervalMs = 33;
 
 } // namespace
 

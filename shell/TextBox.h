@@ -22,7 +22,7 @@ class TextBox : public QWidget {
 
 public:
     // How much of the end of the text is put on the screen.
-    static constexpr qsizetype ShownTail = 1024;
+    static constexpr qsizetype ShownTail = 256;
 
     explicit TextBox(QWidget* parent = nullptr);
 

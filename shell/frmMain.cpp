@@ -73,6 +73,10 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
         QMessageBox::warning(this, QString::fromLatin1(AppTitle), text);
     };
 
+    m_noticeUpdate.setSingleShot(true);
+    m_noticeUpdate.setInterval(33);
+    connect(&m_noticeUpdate, &QTimer::timeout, this, &frmMain::ShowRecordsNotInTable);
+
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
@@ -148,6 +152,7 @@ void frmMain::Acquire(std::string_view argument)
     }
     txtRx->SetText(QString());
     m_link.ResetReception();
+    m_noticeUpdate.stop();
     ShowRecordsNotInTable();
 }
 
@@ -179,7 +184,7 @@ void frmMain::QmtTxRx_OnComm()
         break;
     case ChunkOutcome::RecordDropped:
         Label5->setText(QStringLiteral("COMMAND OK !"));
-        ShowRecordsNotInTable();
+        ScheduleNoticeUpdate();
         break;
     case ChunkOutcome::FrameAbandoned:
         qCInfo(lcShell) << "a reply frame grew past" << LinkState::MaxFrameLength
@@ -196,7 +201,13 @@ void frmMain::InitGrid()
 void frmMain::ShowRecord()
 {
     if (!qm::ShowRecord(*QmtData, m_link))
-        ShowRecordsNotInTable();
+        ScheduleNoticeUpdate();
+}
+
+void frmMain::ScheduleNoticeUpdate()
+{
+    if (!m_noticeUpdate.isActive())
+        m_noticeUpdate.start();
 }
 
 void frmMain::ShowRecordsNotInTable()

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -69,9 +70,13 @@ protected:
 
 private:
     void Acquire(std::string_view argument);
+    // The notice follows the count at the screen's pace: a stream of frames that do not
+    // fit would otherwise re-lay out the label for every frame.
+    void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();
 
     LinkState& m_link;
+    QTimer m_noticeUpdate;
 };
 
 } // namespace qm

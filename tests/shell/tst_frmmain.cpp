@@ -214,7 +214,7 @@ private slots:
         rig.arrive(DataFrame(1, {7, 7, 7, 7, 7}) + DataFrame(2, {8, 8, 8, 8, 8}));
         QCOMPARE(rig.link.RxCount, std::int16_t(102));
         QCOMPARE(rig.row(100), row100);
-        QVERIFY(rig.form.lblNotInTable->isVisibleTo(&rig.form));
+        QTRY_VERIFY(rig.form.lblNotInTable->isVisibleTo(&rig.form));
         QVERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("2 more records")));
         // The status text of later replies is still shown.
         rig.arrive(ACK + CR);
@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(rig.link.RxCount, std::int16_t(201));
         QCOMPARE(rig.link.RxDropped, std::int64_t(4));
         QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]), DataFrame(201, {201, 402, 603, 804, 1005}));
-        QVERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("105 more records")));
+        QTRY_VERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("105 more records")));
         QCOMPARE(rig.form.txtRx->Text(), Text(answer));
     }
 
