@@ -21,10 +21,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <vector>
-
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace qm;
 
@@ -171,10 +170,10 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    std::printf("stream of %lld characters (100 records): %.0f chars/s\n",
-                qlonglong(answer.size()), double(answer.size()) / t1);
-    std::printf("stream of %lld characters (10 times): %.0f chars/s\n",
-                qlonglong(tenfold.size()), double(tenfold.size()) / t10);
+    std::printf("stream of %lld characters (100 records): %.0f chars/s\n", qlonglong(answer.size()),
+                double(answer.size()) / t1);
+    std::printf("stream of %lld characters (10 times): %.0f chars/s\n", qlonglong(tenfold.size()),
+                double(tenfold.size()) / t10);
     std::printf("ratio %.2f (time for 10 times the characters / time for one)\n", t10 / t1);
     std::fflush(stdout);
 

@@ -1,5 +1,6 @@
 #include "LineSettings.h"
 
+#include <cctype>
 #include <charconv>
 #include <vector>
 
@@ -33,13 +34,19 @@ std::optional<Parity> ParityFromLetter(std::string_view field)
 {
     if (field.size() != 1)
         return std::nullopt;
-    switch (field.front()) {
-    case 'n': case 'N': return Parity::None;
-    case 'e': case 'E': return Parity::Even;
-    case 'o': case 'O': return Parity::Odd;
-    case 'm': case 'M': return Parity::Mark;
-    case 's': case 'S': return Parity::Space;
-    default: return std::nullopt;
+    switch (std::tolower(static_cast<unsigned char>(field.front()))) {
+    case 'n':
+        return Parity::None;
+    case 'e':
+        return Parity::Even;
+    case 'o':
+        return Parity::Odd;
+    case 'm':
+        return Parity::Mark;
+    case 's':
+        return Parity::Space;
+    default:
+        return std::nullopt;
     }
 }
 

@@ -40,10 +40,10 @@ struct LinkState {
     std::int16_t RxCount = 0;                       // records stored; index of the next
     std::int16_t RxFlag = 0;                        // 0 idle, 1 a frame is open
     std::string RxBuffer;                           // the frame being assembled
-    std::int64_t RxDropped = 0; // data frames that arrived with the store full
+    std::int64_t RxDropped = 0;                     // data frames that arrived with the store full
 
-    std::string TxCommand;        // the frame most recently composed
-    std::int16_t PortNumber = 0;  // 1 to 4 once the main window has loaded
+    std::string TxCommand;       // the frame most recently composed
+    std::int16_t PortNumber = 0; // 1 to 4 once the main window has loaded
 
     // Empties the store and abandons any open frame.
     void ResetReception();

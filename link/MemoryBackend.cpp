@@ -43,7 +43,8 @@ QByteArray MemoryBackend::readAll()
 
 void MemoryBackend::deliver(const QByteArray& bytes)
 {
-    QMetaObject::invokeMethod(this, [this, bytes] { arrive(bytes); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, bytes] { arrive(bytes); }, Qt::QueuedConnection);
 }
 
 void MemoryBackend::arrive(const QByteArray& bytes)

@@ -20,8 +20,8 @@ bool QmtTxRx::setSettings(const QString& text)
 {
     const auto parsed = ParseSettings(text.toStdString());
     if (!parsed) {
-        m_error = tr("\"%1\" is not a valid line setting (baud,parity,data bits,stop bits).")
-                      .arg(text);
+        m_error =
+            tr("\"%1\" is not a valid line setting (baud,parity,data bits,stop bits).").arg(text);
         return false;
     }
     m_settingsText = text;

@@ -67,7 +67,7 @@ private:
     std::int16_t m_commEvent = 0;
     QString m_input;
     QString m_error;
-    QByteArray m_pending;   // received, not yet delivered as events
+    QByteArray m_pending; // received, not yet delivered as events
     bool m_delivering = false;
 };
 

@@ -139,11 +139,11 @@ std::string WriteNumber(double value, std::string_view decimalSeparator)
     char buffer[64];
     std::to_chars_result result{};
     if (magnitude < 1e15 && value == std::trunc(value)) {
-        result = std::to_chars(std::begin(buffer), std::end(buffer),
-                               static_cast<std::int64_t>(value));
+        result =
+            std::to_chars(std::begin(buffer), std::end(buffer), static_cast<std::int64_t>(value));
     } else if (magnitude >= 1e-4 && magnitude < 1e15) {
-        result = std::to_chars(std::begin(buffer), std::end(buffer), value,
-                               std::chars_format::fixed);
+        result =
+            std::to_chars(std::begin(buffer), std::end(buffer), value, std::chars_format::fixed);
     } else {
         result = std::to_chars(std::begin(buffer), std::end(buffer), value,
                                std::chars_format::scientific);

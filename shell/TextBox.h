@@ -5,8 +5,6 @@
 #include <QTimer>
 #include <QWidget>
 
-
-
 namespace qm {
 
 // A single-line text box whose text the program reads and writes exactly, character for

@@ -28,7 +28,7 @@ std::string ToBytes(const QString& text)
     return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
 }
 
-template <typename Widget>
+template<typename Widget>
 Widget* Place(Widget* widget, const QRect& geometry)
 {
     widget->setGeometry(geometry);
@@ -62,7 +62,8 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     Label5 = Place(new QLabel(client), TwipsRect(360, 5280, 1815, 255));
     Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), TwipsRect(6240, 360, 6495, 5775));
     QmtData = Place(new qm::QmtData(Frame3), TwipsRect(240, 360, 6015, 4335));
-    Command3 = Place(new QPushButton(QStringLiteral("CLR"), Frame3), TwipsRect(5400, 4740, 855, 375));
+    Command3 =
+        Place(new QPushButton(QStringLiteral("CLR"), Frame3), TwipsRect(5400, 4740, 855, 375));
     lblNotInTable = Place(new QLabel(Frame3), TwipsRect(240, 4740, 5040, 375));
     lblNotInTable->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblNotInTable->hide();
@@ -219,8 +220,7 @@ void frmMain::ShowRecordsNotInTable()
     }
     lblNotInTable->setText(count == 1
                                ? tr("Table full: 1 more record received, not shown.")
-                               : tr("Table full: %1 more records received, not shown.")
-                                     .arg(count));
+                               : tr("Table full: %1 more records received, not shown.").arg(count));
     lblNotInTable->show();
 }
 

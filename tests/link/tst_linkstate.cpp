@@ -144,7 +144,7 @@ private slots:
         LinkState link;
         for (int i = 0; i < 5; ++i)
             Feed(link, {STX, QByteArray::number(i), CR});
-        Feed(link, {ACK, CR});     // accepted: not stored
+        Feed(link, {ACK, CR});      // accepted: not stored
         Feed(link, {STX, NAK, CR}); // error: not stored
         QCOMPARE(link.RxCount, std::int16_t(5));
         for (int i = 0; i < 5; ++i)
@@ -237,7 +237,8 @@ private slots:
     {
         QCOMPARE(ComposeCommand(VerbRead, ArgumentAll), std::string("\x02RDD ALL\x03\r"));
         QCOMPARE(ComposeCommand(VerbRead, ArgumentNow), std::string("\x02RDD NOW\x03\r"));
-        QCOMPARE(ComposeCommand(VerbClear, ArgumentAll), std::string("\x02" "CLR ALL\x03\r"));
+        QCOMPARE(ComposeCommand(VerbClear, ArgumentAll), std::string("\x02"
+                                                                     "CLR ALL\x03\r"));
     }
 };
 

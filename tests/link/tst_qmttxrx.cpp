@@ -46,7 +46,9 @@ private slots:
             // Input empties the chunk: a second read in the same event gets nothing.
             QCOMPARE(rig.control.Input(), QString());
         });
-        rig.arrive(QByteArray("\x02" "AB", 3));
+        rig.arrive(QByteArray("\x02"
+                              "AB",
+                              3));
         rig.arrive(QByteArray("\r\xff", 2));
         QCOMPARE(chunks, (QStringList{QString(QChar(2)), "A", "B", "\r", QString(QChar(0xff))}));
         QCOMPARE(events, (QList<int>{2, 2, 2, 2, 2}));

@@ -69,7 +69,8 @@ private slots:
         QTest::newRow("too large, negative") << QByteArray("-9e999") << "-9E999";
         QTest::newRow("exponent too small") << QByteArray("1E-999") << "1E-999";
         QTest::newRow("many digits") << QByteArray(400, '9') << QString(400, QLatin1Char('9'));
-        QTest::newRow("huge hexadecimal") << "&H" + QByteArray(300, 'F') << "&H" + QString(300, 'F');
+        QTest::newRow("huge hexadecimal")
+            << "&H" + QByteArray(300, 'F') << "&H" + QString(300, 'F');
     }
 
     void valuesBeyondPlainDigits()

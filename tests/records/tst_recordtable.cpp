@@ -56,7 +56,8 @@ private slots:
         // Row 0 is shown as the fixed header, the data rows below it.
         QCOMPARE(grid.model()->rowCount(), 100);
         QCOMPARE(grid.model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("TOTAL"));
-        QCOMPARE(grid.model()->data(grid.model()->index(0, 3), Qt::TextAlignmentRole)
+        QCOMPARE(grid.model()
+                     ->data(grid.model()->index(0, 3), Qt::TextAlignmentRole)
                      .value<Qt::Alignment>(),
                  Qt::AlignCenter);
     }
@@ -69,7 +70,10 @@ private slots:
         // The characters between the fields are never read.
         QVERIFY(StoreAndShow(grid, link, "\x02Z07/00123|00000;00045:00010#00001!000179\r"));
         QCOMPARE(Row(grid, 1), (QStringList{"7", "123", "0", "45", "10", "1", "179"}));
-        QVERIFY(StoreAndShow(grid, link, "\x02" "0" "12,00001,00002,00003,00004,00005,999999\r"));
+        QVERIFY(StoreAndShow(grid, link,
+                             "\x02"
+                             "0"
+                             "12,00001,00002,00003,00004,00005,999999\r"));
         // The total is shown as sent, not added up.
         QCOMPARE(Row(grid, 2), (QStringList{"12", "1", "2", "3", "4", "5", "999999"}));
         QVERIFY(Row(grid, 3).join(QString()).isEmpty());
@@ -82,9 +86,14 @@ private slots:
         LinkState link;
         QVERIFY(StoreAndShow(grid, link, "\x02\r"));
         QCOMPARE(Row(grid, 1), (QStringList{"0", "0", "0", "0", "0", "0", "0"}));
-        QVERIFY(StoreAndShow(grid, link, "\x02" "042,000"));
+        QVERIFY(StoreAndShow(grid, link,
+                             "\x02"
+                             "042,000"));
         QCOMPARE(Row(grid, 2), (QStringList{"42", "0", "0", "0", "0", "0", "0"}));
-        QVERIFY(StoreAndShow(grid, link, "\x02" "0" "12,00001,00002,00003,00004,00005,0001"));
+        QVERIFY(StoreAndShow(grid, link,
+                             "\x02"
+                             "0"
+                             "12,00001,00002,00003,00004,00005,0001"));
         QCOMPARE(Row(grid, 3), (QStringList{"12", "1", "2", "3", "4", "5", "1"}));
     }
 
@@ -94,12 +103,16 @@ private slots:
         InitGrid(grid);
         LinkState link;
         link.RxCount = 99;
-        QVERIFY(StoreAndShow(grid, link, "\x02" "099"));
+        QVERIFY(StoreAndShow(grid, link,
+                             "\x02"
+                             "099"));
         QCOMPARE(grid.TextMatrix(100, 0), QStringLiteral("99"));
         QCOMPARE(RecordsNotInTable(grid, link), std::int64_t(0));
 
         // Index 100 has no row: nothing is written anywhere.
-        QVERIFY(!StoreAndShow(grid, link, "\x02" "055"));
+        QVERIFY(!StoreAndShow(grid, link,
+                              "\x02"
+                              "055"));
         QCOMPARE(grid.TextMatrix(100, 0), QStringLiteral("99"));
         QCOMPARE(grid.TextMatrix(101, 0), QString());
         QCOMPARE(grid.Rows(), 101);
@@ -165,7 +178,9 @@ private slots:
         QmtData grid;
         InitGrid(grid);
         LinkState link;
-        QVERIFY(StoreAndShow(grid, link, "\x02" "001,012.5"));
+        QVERIFY(StoreAndShow(grid, link,
+                             "\x02"
+                             "001,012.5"));
         QCOMPARE(grid.TextMatrix(1, 1), QStringLiteral("12,5"));
     }
 };

@@ -21,7 +21,9 @@ struct Rig {
 
     Rig()
     {
-        form.ShowMessage = [this](const QString& text) { messages << text; };
+        form.ShowMessage = [this](const QString& text) {
+            messages << text;
+        };
         form.Form_Load();
         form.OpenPort();
     }
@@ -233,7 +235,8 @@ private slots:
         rig.arrive(answer);
         QCOMPARE(rig.link.RxCount, std::int16_t(201));
         QCOMPARE(rig.link.RxDropped, std::int64_t(4));
-        QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]), DataFrame(201, {201, 402, 603, 804, 1005}));
+        QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]),
+                 DataFrame(201, {201, 402, 603, 804, 1005}));
         QTRY_VERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("105 more records")));
         QCOMPARE(rig.form.txtRx->Text(), Text(answer));
     }
@@ -292,7 +295,9 @@ private slots:
         backend->setOpenFailure(QStringLiteral("no such device"));
         frmMain form(link, std::unique_ptr<CommBackend>(backend));
         QStringList messages;
-        form.ShowMessage = [&](const QString& text) { messages << text; };
+        form.ShowMessage = [&](const QString& text) {
+            messages << text;
+        };
         form.Form_Load();
         form.OpenPort();
         QCOMPARE(messages.size(), 1);

@@ -23,8 +23,11 @@ inline QByteArray DataFrame(int number, const std::array<int, 5>& counters)
     for (int c : counters)
         total += c;
     char text[64];
-    std::snprintf(text, sizeof text, "\x02" "0%02d,%05d,%05d,%05d,%05d,%05d,%06d\r", number % 100,
-                  counters[0], counters[1], counters[2], counters[3], counters[4], total);
+    std::snprintf(text, sizeof text,
+                  "\x02"
+                  "0%02d,%05d,%05d,%05d,%05d,%05d,%06d\r",
+                  number % 100, counters[0], counters[1], counters[2], counters[3], counters[4],
+                  total);
     return QByteArray(text);
 }
 

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, when they are missing.
+#   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 development files
+#   tools/deps.sh run       what the program needs on a desktop (Qt's platform plugins, fonts)
+#   tools/deps.sh check     what CI's extra checks need (clang-format)
+# Several sets may be named at once. As root it installs with apt-get; otherwise it prints
+# the one command to run and fails.
+set -euo pipefail
+
+packages=()
+for set in "$@"; do
+    case "$set" in
+    build) packages+=(g++ make cmake ninja-build qt6-base-dev qt6-serialport-dev) ;;
+    run) packages+=(qt6-qpa-plugins fonts-dejavu-core) ;;
+    check) packages+=(clang-format) ;;
+    *) echo "deps.sh: unknown package set '$set' (build, run, check)" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "These Debian packages are missing. Install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+
+echo "Installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

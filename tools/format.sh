@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Formats the C++ sources with the project's style; with --check, only reports.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+mapfile -t files < <(git ls-files '*.cpp' '*.h')
+if [ "${1:-}" = "--check" ]; then
+    clang-format --dry-run --Werror "${files[@]}"
+else
+    clang-format -i "${files[@]}"
+fi
