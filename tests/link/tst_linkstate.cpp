@@ -232,14 +232,6 @@ private slots:
         const std::string frame = ComposeCommand(Str(verb), Str(argument));
         QCOMPARE(QByteArray(frame.data(), qsizetype(frame.size())), wire);
     }
-
-    void commandWordsAreTheInstrumentsOwn()
-    {
-        QCOMPARE(ComposeCommand(VerbRead, ArgumentAll), std::string("\x02RDD ALL\x03\r"));
-        QCOMPARE(ComposeCommand(VerbRead, ArgumentNow), std::string("\x02RDD NOW\x03\r"));
-        QCOMPARE(ComposeCommand(VerbClear, ArgumentAll), std::string("\x02"
-                                                                     "CLR ALL\x03\r"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestLinkState)

@@ -99,17 +99,6 @@ private slots:
         // The field itself is always read with a full stop.
         QCOMPARE(QString::fromStdString(FieldText("1,5", ",")), QStringLiteral("1"));
     }
-
-    void writingNumbers()
-    {
-        QCOMPARE(QString::fromStdString(WriteNumber(0.0, ".")), QStringLiteral("0"));
-        QCOMPARE(QString::fromStdString(WriteNumber(-0.0, ".")), QStringLiteral("0"));
-        QCOMPARE(QString::fromStdString(WriteNumber(999999.0, ".")), QStringLiteral("999999"));
-        QCOMPARE(QString::fromStdString(WriteNumber(-0.25, ".")), QStringLiteral("-0.25"));
-        QCOMPARE(QString::fromStdString(WriteNumber(0.1, ".")), QStringLiteral("0.1"));
-        QCOMPARE(QString::fromStdString(WriteNumber(123456789012345.0, ".")),
-                 QStringLiteral("123456789012345"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestFieldNumber)

@@ -161,17 +161,6 @@ private slots:
         QVERIFY(!grid.model()->setData(grid.model()->index(0, 0), QStringLiteral("x")));
     }
 
-    void resizingKeepsCells()
-    {
-        QmtData grid;
-        InitGrid(grid);
-        grid.setTextMatrix(5, 2, QStringLiteral("kept"));
-        grid.setRows(50);
-        grid.setRows(101);
-        QCOMPARE(grid.TextMatrix(5, 2), QStringLiteral("kept"));
-        QCOMPARE(grid.TextMatrix(60, 2), QString());
-    }
-
     void fractionsFollowTheUsersLocale()
     {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
