@@ -45,7 +45,7 @@ struct Window {
         };
         form.Form_Load();
         form.show();
-        form.OpenPort();
+        form.QmtTxRx->setPortOpen(true);
     }
 };
 

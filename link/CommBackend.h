@@ -31,6 +31,9 @@ public:
 signals:
     // Bytes are waiting to be read with readAll().
     void readyRead();
+    // The device went away while open (a cable or adapter pulled, the other end hung up).
+    // The backend has closed itself; this comes once for each open.
+    void lost(const QString& reason);
 };
 
 } // namespace qm

@@ -44,6 +44,9 @@ struct LinkState {
 
     std::string TxCommand;       // the frame most recently composed
     std::int16_t PortNumber = 0; // 1 to 4 once the main window has loaded
+    // A serial device typed into the port box, used in place of COM<PortNumber>; empty
+    // when one of the four entries was chosen.
+    std::string PortDevice;
 
     // Empties the store and abandons any open frame.
     void ResetReception();

@@ -24,6 +24,15 @@ void MemoryBackend::close()
     m_received.clear();
 }
 
+void MemoryBackend::loseDevice(const QString& reason)
+{
+    if (!m_open)
+        return;
+    close();
+    m_error = reason;
+    emit lost(reason);
+}
+
 bool MemoryBackend::write(const QByteArray& bytes)
 {
     if (!m_open) {

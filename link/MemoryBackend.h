@@ -35,6 +35,9 @@ public:
     bool requestToSend() const { return m_rts; }
     int openCount() const { return m_openCount; }
 
+    // The device goes away, as an unplugged adapter does: closed, and `lost` is raised.
+    void loseDevice(const QString& reason);
+
     // Makes every later open fail with this reason (empty: opens succeed again).
     void setOpenFailure(const QString& reason) { m_openFailure = reason; }
     // Called with each write before it is kept: lets a test look at the program at the

@@ -12,6 +12,7 @@ QmtTxRx::QmtTxRx(std::unique_ptr<CommBackend> backend, QObject* parent)
 {
     m_backend->setParent(nullptr);
     connect(m_backend.get(), &CommBackend::readyRead, this, &QmtTxRx::onReadyRead);
+    connect(m_backend.get(), &CommBackend::lost, this, &QmtTxRx::onLost);
 }
 
 QmtTxRx::~QmtTxRx() = default;
@@ -36,7 +37,7 @@ bool QmtTxRx::PortOpen() const
 
 QString QmtTxRx::PortName() const
 {
-    return QStringLiteral("COM%1").arg(m_commPort);
+    return m_deviceName.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort) : m_deviceName;
 }
 
 bool QmtTxRx::setPortOpen(bool open)
@@ -103,6 +104,13 @@ void QmtTxRx::onReadyRead()
     }
     m_pending.clear();
     m_delivering = false;
+}
+
+void QmtTxRx::onLost(const QString& reason)
+{
+    m_pending.clear();
+    m_error = reason;
+    emit PortLost(reason);
 }
 
 } // namespace qm

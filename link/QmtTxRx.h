@@ -28,6 +28,11 @@ public:
     std::int16_t CommPort() const { return m_commPort; }
     void setCommPort(std::int16_t port) { m_commPort = port; }
 
+    // A serial device used in place of COM<CommPort> (a USB adapter's /dev/ttyUSB0, say);
+    // empty to use CommPort.
+    QString DeviceName() const { return m_deviceName; }
+    void setDeviceName(const QString& device) { m_deviceName = device; }
+
     QString Settings() const { return m_settingsText; }
     // Refuses (returns false, changes nothing) a text that is not "baud,parity,data,stop".
     bool setSettings(const QString& text);
@@ -48,19 +53,23 @@ public:
     std::int16_t CommEvent() const { return m_commEvent; }
 
     QString ErrorText() const { return m_error; }
-    // The name of the device that CommPort stands for.
+    // The port that opening uses: DeviceName, or else COM<CommPort>.
     QString PortName() const;
 
     CommBackend& backend() { return *m_backend; }
 
 signals:
     void OnComm();
+    // The open port went away; it is closed now. Comes once for each loss.
+    void PortLost(const QString& reason);
 
 private:
     void onReadyRead();
+    void onLost(const QString& reason);
 
     std::unique_ptr<CommBackend> m_backend;
     std::int16_t m_commPort = 1;
+    QString m_deviceName;
     QString m_settingsText = QString::fromLatin1(InstrumentSettings);
     LineSettings m_settings;
     bool m_rtsEnable = false;

@@ -4,10 +4,13 @@
 #include "CommandFrame.h"
 #include "RecordTable.h"
 #include "Twips.h"
+#include "frmPORT.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLoggingCategory>
+#include <QMenuBar>
 #include <QMessageBox>
 
 namespace qm {
@@ -70,8 +73,12 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
 
     QmtTxRx = new qm::QmtTxRx(std::move(backend), this);
 
+    menuPort = menuBar()->addAction(QStringLiteral("CommPort Select(&P)"));
+
     ShowMessage = [this](const QString& text) {
-        QMessageBox::warning(this, QString::fromLatin1(AppTitle), text);
+        // Over whatever modal window is open (the port dialog, say), else over this one.
+        QWidget* over = QApplication::activeModalWidget();
+        QMessageBox::warning(over ? over : this, QString::fromLatin1(AppTitle), text);
     };
 
     m_noticeUpdate.setSingleShot(true);
@@ -82,6 +89,8 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
     connect(QmtTxRx, &qm::QmtTxRx::OnComm, this, &frmMain::QmtTxRx_OnComm);
+    connect(QmtTxRx, &qm::QmtTxRx::PortLost, this, &frmMain::QmtTxRx_PortLost);
+    connect(menuPort, &QAction::triggered, this, &frmMain::menuPort_Click);
 }
 
 frmMain::~frmMain() = default;
@@ -114,16 +123,18 @@ void frmMain::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void frmMain::OpenPort()
+void frmMain::menuPort_Click()
 {
-    QmtTxRx->setCommPort(m_link.PortNumber);
-    QmtTxRx->setSettings(QString::fromLatin1(InstrumentSettings));
-    if (!QmtTxRx->setPortOpen(true)) {
-        ShowMessage(tr("The serial port %1 could not be opened: %2")
-                        .arg(QmtTxRx->PortName(), QmtTxRx->ErrorText()));
-        return;
-    }
-    QmtTxRx->setRTSEnable(true);
+    frmPORT dialog(m_link, *QmtTxRx, ShowMessage, this);
+    dialog.exec();
+}
+
+void frmMain::QmtTxRx_PortLost(const QString& reason)
+{
+    ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
+                   "Everything received so far is kept. When the instrument is back, choose "
+                   "its port again with \"CommPort Select\" in the menu.")
+                    .arg(QmtTxRx->PortName(), reason));
 }
 
 void frmMain::Command1_Click()
@@ -140,7 +151,8 @@ void frmMain::Acquire(std::string_view argument)
 {
     if (!QmtTxRx->PortOpen()) {
         ShowMessage(tr("The serial port is not open, so nothing was sent.\n"
-                       "Choose the port the instrument is connected to first."));
+                       "Choose the port the instrument is connected to with \"CommPort "
+                       "Select\" in the menu, then try again."));
         return;
     }
     m_link.TxCommand = ComposeCommand(VerbRead, argument);

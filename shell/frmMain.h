@@ -5,6 +5,7 @@
 #include "QmtTxRx.h"
 #include "TextBox.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
@@ -35,13 +36,16 @@ public:
 
     void Form_Load();
     void Form_Unload();
-    // Opens the port chosen in PortNumber with RTS raised; a failure is reported.
-    void OpenPort();
+
+    // Shows the port selection dialog modally.
+    void menuPort_Click();
 
     void Command1_Click();
     void Command3_Click();
     void Command4_Click();
     void QmtTxRx_OnComm();
+    // The port went away while open: the operator is told once; nothing received is lost.
+    void QmtTxRx_PortLost(const QString& reason);
 
     void InitGrid();
     void ShowRecord();
@@ -64,6 +68,7 @@ public:
     // Tells when received records are not in the table (it holds 100).
     QLabel* lblNotInTable;
     qm::QmtTxRx* QmtTxRx;
+    QAction* menuPort;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,20 +1,21 @@
 #include "AppIdentity.h"
 #include "LinkState.h"
-#include "MemoryBackend.h"
+#include "SerialBackend.h"
 #include "frmMain.h"
 
 #include <QApplication>
 
 namespace qm {
 
-// The program's start: the link state for this run, then the main window.
+// The program's start: the link state for this run, the main window, then the choice of
+// the port.
 int SubMain(QApplication& app)
 {
     LinkState link;
-    frmMain window(link, std::make_unique<MemoryBackend>());
+    frmMain window(link, std::make_unique<SerialBackend>());
     window.Form_Load();
     window.show();
-    window.OpenPort();
+    window.menuPort_Click();
     return app.exec();
 }
 

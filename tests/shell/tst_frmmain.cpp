@@ -1,8 +1,11 @@
 #include "Frames.h"
 #include "MemoryBackend.h"
 #include "frmMain.h"
+#include "frmPORT.h"
 
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 using namespace qm;
 using namespace qm::test;
@@ -25,7 +28,8 @@ struct Rig {
             messages << text;
         };
         form.Form_Load();
-        form.OpenPort();
+        // As the port dialog does when it closes.
+        form.QmtTxRx->setPortOpen(true);
     }
 
     void arrive(const QByteArray& bytes)
@@ -288,22 +292,34 @@ private slots:
         QVERIFY(rig.form.cmdFormat->Text().isEmpty());
     }
 
-    void failedOpenIsToldOnce()
+    void lostPortIsToldOnceAndKeepsEverything()
     {
-        LinkState link;
-        auto* backend = new MemoryBackend;
-        backend->setOpenFailure(QStringLiteral("no such device"));
-        frmMain form(link, std::unique_ptr<CommBackend>(backend));
-        QStringList messages;
-        form.ShowMessage = [&](const QString& text) {
-            messages << text;
-        };
-        form.Form_Load();
-        form.OpenPort();
-        QCOMPARE(messages.size(), 1);
-        QVERIFY(messages.first().contains(QStringLiteral("COM1")));
-        QVERIFY(messages.first().contains(QStringLiteral("no such device")));
-        QVERIFY(!form.QmtTxRx->PortOpen());
+        Rig rig;
+        rig.form.Command1_Click();
+        const QByteArray partial = RecordAnswer(3)
+                                   + "\x02"
+                                     "0";
+        rig.arrive(partial);
+        rig.backend->loseDevice(QStringLiteral("unplugged"));
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains(QStringLiteral("COM1")));
+        QVERIFY(rig.messages.first().contains(QStringLiteral("CommPort Select")));
+        QVERIFY(!rig.form.QmtTxRx->PortOpen());
+        QCOMPARE(rig.link.RxCount, 3);
+        QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
+        QCOMPARE(rig.form.txtRx->Text(), Text(partial));
+
+        // The menu brings the port back; the table is still there.
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<frmPORT*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->Command1_Click();
+        });
+        rig.form.menuPort_Click();
+        QVERIFY(rig.form.QmtTxRx->PortOpen());
+        QCOMPARE(rig.backend->openCount(), 2);
+        QCOMPARE(rig.row(3).first(), QStringLiteral("3"));
+        QCOMPARE(rig.messages.size(), 1);
     }
 
     void echoHoldsTheLongestAnswer()

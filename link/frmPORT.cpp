@@ -1,0 +1,139 @@
+#include "frmPORT.h"
+
+#include "PortNames.h"
+
+#include <QPalette>
+
+namespace qm {
+
+namespace {
+
+constexpr int Px(int twips)
+{
+    return (twips + 7) / 15;
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+    return widget;
+}
+
+QFont Font(const char* family, double points, bool bold = false)
+{
+    QFont font(QString::fromLatin1(family));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+    , m_link(link)
+    , m_comm(comm)
+    , m_showMessage(std::move(showMessage))
+{
+    setWindowTitle(QStringLiteral("COM PORT"));
+    setFixedSize(Px(4980), Px(2490));
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, QColor(192, 192, 192));
+    setPalette(grey);
+    setAutoFillBackground(true);
+    setFont(Font("Lucida Sans Unicode", 9));
+
+    Label1 = Place(new QLabel(QStringLiteral("Please choose the communication port to be used"),
+                              this),
+                   480, 360, 2655, 855);
+    Label1->setFont(Font("Tahoma", 9.75, true));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Combo1 = Place(new QComboBox(this), 3240, 360, 1215, 300);
+    Combo1->setEditable(true);
+    // Typed text selects or names a port; it never becomes an entry of the list.
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->setEditText(QStringLiteral("Port Select..."));
+
+    Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
+    Command1->setFont(Font("Tahoma", 9));
+
+    Frame1 = Place(new QGroupBox(QStringLiteral("Communication Conditions"), this), 360, 1440,
+                   4335, 855);
+    Frame1->setFont(Font("Tahoma", 9));
+    Label7 = Place(new QLabel(QStringLiteral("Baud Rate: 9600"), Frame1), 240, 240, 1695, 255);
+    Label8 = Place(new QLabel(QStringLiteral("Parity: None"), Frame1), 2400, 240, 1695, 255);
+    Label9 = Place(new QLabel(QStringLiteral("Data Length: 8-bit"), Frame1), 240, 480, 1695, 255);
+    Label10 = Place(new QLabel(QStringLiteral("Stop bit: 1 bit"), Frame1), 2400, 480, 2295, 255);
+
+    setTabOrder(Command1, Combo1);
+    connect(Command1, &QPushButton::clicked, this, &frmPORT::Command1_Click);
+
+    Form_Load();
+}
+
+void frmPORT::Form_Load()
+{
+    if (m_comm.PortOpen())
+        m_comm.setPortOpen(false);
+    for (int entry = 0; entry < PortEntries; ++entry)
+        Combo1->addItem(PortEntryName(entry));
+    if (m_link.PortDevice.empty()) {
+        Combo1->setCurrentIndex(m_link.PortNumber - 1);
+    } else {
+        Combo1->setCurrentIndex(-1);
+        Combo1->setEditText(QString::fromStdString(m_link.PortDevice));
+    }
+    m_comm.setRTSEnable(false);
+}
+
+void frmPORT::Command1_Click()
+{
+    const PortChoice choice = InterpretPortText(Combo1->currentText());
+    switch (choice.kind) {
+    case PortChoice::Invalid:
+        m_showMessage(choice.problem);
+        return;
+    case PortChoice::Entry:
+        m_link.PortNumber = static_cast<std::int16_t>(choice.entry);
+        m_link.PortNumber = static_cast<std::int16_t>(m_link.PortNumber + 1);
+        m_link.PortDevice.clear();
+        break;
+    case PortChoice::Device:
+        // PortNumber keeps the last entry chosen.
+        m_link.PortDevice = choice.device.toStdString();
+        break;
+    }
+    // A port that will not open keeps the dialog open for another choice.
+    if (Form_Unload())
+        accept();
+}
+
+bool frmPORT::Form_Unload()
+{
+    m_comm.setCommPort(m_link.PortNumber);
+    m_comm.setDeviceName(QString::fromStdString(m_link.PortDevice));
+    m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
+    const bool opened = m_comm.setPortOpen(true);
+    m_comm.setRTSEnable(true);
+    if (!opened)
+        m_showMessage(m_comm.ErrorText());
+    return opened;
+}
+
+void frmPORT::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    Command1->setFocus();
+}
+
+void frmPORT::reject()
+{
+    Form_Unload();
+    QDialog::reject();
+}
+
+} // namespace qm

@@ -1,0 +1,283 @@
+#include "LinkState.h"
+#include "MemoryBackend.h"
+#include "PortNames.h"
+#include "QmtTxRx.h"
+#include "frmPORT.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+
+#include <pty.h>
+#include <unistd.h>
+
+using namespace qm;
+
+namespace {
+
+// A pseudo-terminal: a real character device whose name the port box can take.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    QString device;
+
+    Pty()
+    {
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
+            device = QString::fromLocal8Bit(::ttyname(slave));
+    }
+    ~Pty()
+    {
+        ::close(master);
+        ::close(slave);
+    }
+};
+
+// The serial control on an in-memory port, prepared as the main window's load leaves it.
+struct Rig {
+    LinkState link;
+    MemoryBackend* backend = new MemoryBackend;
+    QmtTxRx control{std::unique_ptr<CommBackend>(backend)};
+    QStringList messages;
+
+    Rig()
+    {
+        link.PortNumber = 1;
+        control.setCommPort(1);
+        control.setRTSEnable(true);
+    }
+
+    std::unique_ptr<frmPORT> dialog()
+    {
+        return std::make_unique<frmPORT>(link, control, [this](const QString& text) {
+            messages << text;
+        });
+    }
+
+    // Shows the dialog, chooses by typing into its box, presses "Determine".
+    void choose(const QString& text)
+    {
+        auto d = dialog();
+        d->Combo1->setEditText(text);
+        d->Command1_Click();
+    }
+};
+
+QStringList Entries(const QComboBox& combo)
+{
+    QStringList entries;
+    for (int i = 0; i < combo.count(); ++i)
+        entries << combo.itemText(i);
+    return entries;
+}
+
+const QStringList FourEntries{"COM1", "COM2", "COM3", "COM4"};
+
+} // namespace
+
+class TestFrmPort : public QObject {
+    Q_OBJECT
+
+private slots:
+    void typedTextMeansAPortOrAProblem()
+    {
+        Pty pty;
+        QVERIFY(!pty.device.isEmpty());
+        const struct {
+            QString text;
+            PortChoice::Kind kind;
+            int entry;
+        } cases[] = {
+            {"COM3", PortChoice::Entry, 2},
+            {"com1", PortChoice::Entry, 0},
+            {" Com4 ", PortChoice::Entry, 3},
+            {pty.device, PortChoice::Device, -1},
+            {pty.device.mid(5), PortChoice::Device, -1}, // "pts/N", under /dev
+            {"", PortChoice::Invalid, -1},
+            {"   ", PortChoice::Invalid, -1},
+            {"Port Select...", PortChoice::Invalid, -1},
+            {"COM0", PortChoice::Invalid, -1},
+            {"/etc/passwd", PortChoice::Invalid, -1}, // exists, but no device
+            {"/dev/no-such-port", PortChoice::Invalid, -1},
+        };
+        for (const auto& c : cases) {
+            const PortChoice choice = InterpretPortText(c.text);
+            QVERIFY2(choice.kind == c.kind, qPrintable(c.text));
+            QCOMPARE(choice.entry, c.entry);
+            QCOMPARE(choice.problem.isEmpty(), c.kind != PortChoice::Invalid);
+            if (c.kind == PortChoice::Device)
+                QCOMPARE(choice.device, pty.device);
+        }
+    }
+
+    void entriesLiveWhereThisSystemKeepsThem()
+    {
+        QCOMPARE(SystemLocation("COM1"), QString("/dev/ttyS0"));
+        QCOMPARE(SystemLocation("COM4"), QString("/dev/ttyS3"));
+        QCOMPARE(SystemLocation("COM5"), QString("COM5"));
+        QCOMPARE(SystemLocation("/dev/ttyUSB0"), QString("/dev/ttyUSB0"));
+    }
+
+    void openFailuresNameThePortAndWhatToDo()
+    {
+        OpenFailure noRights;
+        noRights.reason = OpenFailure::NoPermission;
+        noRights.deviceGroup = "uucp";
+        const QString denied = DescribeOpenFailure("COM2 (/dev/ttyS1)", noRights);
+        QVERIFY(denied.contains("COM2 (/dev/ttyS1)"));
+        QVERIFY(denied.contains("\"uucp\""));
+        // Without a known owner, the usual group.
+        QVERIFY(DescribeOpenFailure("COM2", {OpenFailure::NoPermission, {}, {}})
+                    .contains("\"dialout\""));
+
+        QVERIFY(DescribeOpenFailure("/dev/ttyUSB0", {OpenFailure::InUse, {}, {}})
+                    .contains("in use by another program"));
+        QVERIFY(DescribeOpenFailure("COM3", {OpenFailure::NoSuchDevice, {}, {}})
+                    .contains("COM3 does not exist"));
+        QVERIFY(DescribeOpenFailure("COM3", {OpenFailure::Other, {}, "I/O error"})
+                    .contains("I/O error"));
+    }
+
+    void loadClosesThePortAndListsTheFourEntries()
+    {
+        Rig rig;
+        QVERIFY(rig.control.setPortOpen(true));
+        rig.link.PortNumber = 3;
+        auto dialog = rig.dialog();
+        QVERIFY(!rig.control.PortOpen());
+        QVERIFY(!rig.control.RTSEnable());
+        QCOMPARE(Entries(*dialog->Combo1), FourEntries);
+        QCOMPARE(dialog->Combo1->currentText(), QString("COM3"));
+        dialog.reset();
+
+        // Shown again after typed choices: still four entries, nothing added.
+        rig.choose("com2");
+        auto typed = rig.dialog();
+        typed->show();
+        typed->Combo1->lineEdit()->clear();
+        QTest::keyClicks(typed->Combo1->lineEdit(), "anything");
+        QTest::keyClick(typed->Combo1->lineEdit(), Qt::Key_Return);
+        QCOMPARE(Entries(*typed->Combo1), FourEntries);
+        typed.reset();
+        auto again = rig.dialog();
+        QCOMPARE(Entries(*again->Combo1), FourEntries);
+        QCOMPARE(again->Combo1->currentText(), QString("COM2"));
+    }
+
+    void determineOpensTheChosenEntry()
+    {
+        Rig rig;
+        auto dialog = rig.dialog();
+        dialog->Combo1->setCurrentIndex(2);
+        dialog->Command1_Click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.link.PortNumber, 3);
+        QCOMPARE(rig.control.CommPort(), 3);
+        QVERIFY(rig.control.PortOpen());
+        QCOMPARE(rig.backend->portName(), QString("COM3"));
+        const LineSettings expected{9600, Parity::None, 8, StopBits::One};
+        QCOMPARE(rig.backend->settings(), expected);
+        QVERIFY(rig.control.RTSEnable());
+        QVERIFY(rig.backend->requestToSend());
+        QVERIFY(rig.messages.isEmpty());
+    }
+
+    void aTypedDeviceIsUsedAndShownAgain()
+    {
+        Pty pty;
+        Rig rig;
+        rig.choose("COM3");
+        rig.choose(pty.device);
+        QVERIFY(rig.control.PortOpen());
+        QCOMPARE(rig.backend->portName(), pty.device);
+        // The number keeps the last entry: it never reaches the port as 0.
+        QCOMPARE(rig.link.PortNumber, 3);
+        QCOMPARE(rig.control.CommPort(), 3);
+
+        auto again = rig.dialog();
+        QCOMPARE(again->Combo1->currentText(), pty.device);
+        QCOMPARE(Entries(*again->Combo1), FourEntries);
+        // The close box opens the same device again.
+        again->reject();
+        QCOMPARE(rig.backend->portName(), pty.device);
+        QVERIFY(rig.control.PortOpen());
+
+        // An entry chosen later replaces the device.
+        rig.choose("COM1");
+        QCOMPARE(rig.backend->portName(), QString("COM1"));
+        QCOMPARE(rig.dialog()->Combo1->currentText(), QString("COM1"));
+    }
+
+    void textThatNamesNoPortKeepsTheDialogOpen()
+    {
+        Rig rig;
+        rig.link.PortNumber = 2;
+        auto dialog = rig.dialog();
+        dialog->Combo1->setEditText("COM9x");
+        dialog->Command1_Click();
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains("COM9x"));
+        QCOMPARE(dialog->result(), int(QDialog::Rejected)); // not accepted: still open
+        QCOMPARE(rig.link.PortNumber, 2);
+        QVERIFY(!rig.control.PortOpen());
+        QCOMPARE(rig.backend->openCount(), 0);
+    }
+
+    void aPortThatWillNotOpenKeepsTheDialogOpen()
+    {
+        Rig rig;
+        rig.backend->setOpenFailure("The serial port COM2 is in use by another program.");
+        auto dialog = rig.dialog();
+        dialog->Combo1->setCurrentIndex(1);
+        dialog->Command1_Click();
+        QCOMPARE(rig.messages, QStringList{"The serial port COM2 is in use by another program."});
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!rig.control.PortOpen());
+
+        // Another choice that opens closes the dialog.
+        rig.backend->setOpenFailure({});
+        dialog->Combo1->setCurrentIndex(0);
+        dialog->Command1_Click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QVERIFY(rig.control.PortOpen());
+        QCOMPARE(rig.messages.size(), 1);
+    }
+
+    void closeBoxReopensThePortInUseEvenWhenThatFails()
+    {
+        Rig rig;
+        rig.choose("COM4");
+        auto dialog = rig.dialog();
+        dialog->Combo1->setCurrentIndex(0); // chosen, but not determined
+        dialog->reject();
+        QCOMPARE(rig.backend->portName(), QString("COM4"));
+        QVERIFY(rig.control.PortOpen());
+
+        rig.backend->setOpenFailure("gone");
+        auto failing = rig.dialog();
+        failing->show();
+        failing->close(); // the close box
+
+        QCOMPARE(rig.messages, QStringList{"gone"});
+        QVERIFY(!failing->isVisible());
+        QVERIFY(!rig.control.PortOpen());
+        QCOMPARE(rig.link.PortNumber, 4);
+    }
+
+    void determineHasTheFocusAndComesFirst()
+    {
+        Rig rig;
+        auto dialog = rig.dialog();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QCOMPARE(QApplication::focusWidget(), dialog->Command1);
+        QTest::keyClick(dialog->Command1, Qt::Key_Tab);
+        QVERIFY(dialog->Combo1->hasFocus());
+        QCOMPARE(dialog->windowTitle(), QString("COM PORT"));
+        QCOMPARE(dialog->size(), QSize(332, 166));
+        dialog->reject();
+    }
+};
+
+QTEST_MAIN(TestFrmPort)
+#include "tst_frmport.moc"
