@@ -1,0 +1,109 @@
+#include "FieldNumber.h"
+#include "Instrument.h"
+#include "RecordLayout.h"
+
+#include <QTest>
+
+using qmsim::CommandReader;
+using qmsim::Instrument;
+
+namespace {
+
+const std::string ReadAll("\x02RDD ALL\x03\r");
+const std::string ReadNow("\x02RDD NOW\x03\r");
+const std::string ClearAll("\x02"
+                           "CLR ALL\x03\r");
+
+// Splits an answer into its frames, each ending with CR.
+std::vector<std::string> Frames(const std::string& answer)
+{
+    std::vector<std::string> frames;
+    std::size_t start = 0;
+    for (std::size_t end; (end = answer.find('\r', start)) != std::string::npos; start = end + 1)
+        frames.push_back(answer.substr(start, end - start + 1));
+    return frames;
+}
+
+// A record as the data link's table reads it from a frame: number, counters, total.
+std::vector<double> AsTheTableReadsIt(const std::string& frame)
+{
+    std::vector<double> values;
+    for (int column = 0; column < qm::RecordColumns; ++column)
+        values.push_back(qm::ReadField(qm::RecordField(frame, column)).value);
+    return values;
+}
+
+std::vector<double> Expected(const Instrument::Record& record)
+{
+    std::vector<double> values{double(record.number)};
+    for (const int c : record.counters)
+        values.push_back(c);
+    values.push_back(record.total());
+    return values;
+}
+
+} // namespace
+
+class TestInstrument : public QObject {
+    Q_OBJECT
+
+private slots:
+    void recordsReadBackThroughTheTablesLayout()
+    {
+        Instrument instrument(12, 7);
+        const auto frames = Frames(instrument.Respond(ReadAll));
+        QCOMPARE(frames.size(), std::size_t(12));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            QCOMPARE(frames[i].size(), std::size_t(42));
+            QCOMPARE(frames[i].substr(0, 2), std::string("\x02R"));
+            QCOMPARE(AsTheTableReadsIt(frames[i]), Expected(instrument.records()[i]));
+        }
+        // The same seed gives the same records; another seed, others.
+        QCOMPARE(Instrument(12, 7).Respond(ReadAll), Instrument(12, 7).Respond(ReadAll));
+        QVERIFY(Instrument(12, 8).Respond(ReadAll) != Instrument(12, 7).Respond(ReadAll));
+    }
+
+    void presentValuesMoveOnAfterEachReading()
+    {
+        Instrument instrument(0, 1);
+        QCOMPARE(instrument.Respond(ReadAll), std::string());
+        const Instrument::Record before = instrument.present();
+        const std::string frame = instrument.Respond(ReadNow);
+        QCOMPARE(frame.substr(0, 4), std::string("\x02N00"));
+        QCOMPARE(AsTheTableReadsIt(frame), Expected(before));
+        // Moves on (by 0 to 9 per counter), so a second reading can differ.
+        for (std::size_t i = 0; i < 5; ++i) {
+            const int step = (instrument.present().counters[i] - before.counters[i] + 100000) % 100000;
+            QVERIFY(step >= 0 && step <= 9);
+        }
+    }
+
+    void clearAndUnknownCommands()
+    {
+        Instrument instrument(5, 1);
+        QCOMPARE(instrument.Respond(ClearAll), std::string("\x06\r"));
+        QCOMPARE(instrument.Respond(ReadAll), std::string());
+        QCOMPARE(instrument.Respond("\x02RDD all\x03\r"), std::string("\x02\x15\r"));
+        QCOMPARE(instrument.Respond("\x02RDD ALL\r"), std::string("\x02\x15\r"));
+
+        Instrument refusing(5, 1);
+        refusing.setRefuseAll(true);
+        QCOMPARE(refusing.Respond(ReadAll), std::string("\x02\x15\r"));
+        QCOMPARE(refusing.Respond(ClearAll), std::string("\x02\x15\r"));
+        QCOMPARE(refusing.records().size(), std::size_t(5));
+    }
+
+    void commandsAreFramedAcrossChunksAndJunkIsSkipped()
+    {
+        CommandReader reader;
+        QVERIFY(reader.Feed("junk\r\x02RDD").empty());
+        QCOMPARE(reader.Feed(" ALL\x03\r\x02RDD NOW\x03\rxx"),
+                 (std::vector<std::string>{ReadAll, ReadNow}));
+        // An STX restarts the frame; a frame that never ends is given up.
+        QCOMPARE(reader.Feed("\x02XX\x02" "CLR ALL\x03\r"), std::vector<std::string>{ClearAll});
+        QVERIFY(reader.Feed("\x02" + std::string(100, 'A') + "\r").empty());
+    }
+};
+
+QTEST_MAIN(TestInstrument)
+#include "tst_instrument.moc"

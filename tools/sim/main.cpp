@@ -1,0 +1,311 @@
+// qm6200-sim: plays the QM-6200 instrument on a pseudo-terminal, for demonstrations,
+// operator training and tests. See --help.
+
+#include "Instrument.h"
+
+#include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/signalfd.h>
+#include <random>
+#include <string>
+#include <string_view>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const Usage = R"(Usage: qm6200-sim [options]
+
+Plays the QM-6200 counting instrument on a pseudo-terminal. It prints the device to type
+into the data link program's port box, then answers the program's commands:
+
+  RDD ALL   one data frame for each stored record
+  RDD NOW   one data frame with the present counter values (they move on a little each time)
+  CLR ALL   ACK CR; the stored records are gone
+  other     STX NAK CR (an error reply)
+
+A data frame is 42 characters: STX, a class character (R for a stored record, N for the
+present values), the record number (2 digits; 00 for the present values), then, each after
+a comma, counters 1 to 5 (5 digits each) and their total (6 digits), then CR.
+
+Options:
+  --records N        how many records it stores, 0 to 99 (default 12)
+  --seed N           seed for the counter values, for reproducible runs (default 1)
+  --no-pace          send at once; by default characters go out at the pace of a
+                     9600-baud line (about one every 1.04 ms)
+  --link PATH        also make a symbolic link to the device at PATH (removed on exit)
+  --list             print the stored records and the present values at start
+  --noise            send a few noise characters (never STX, ACK, NAK or CR) between frames
+  --never-close      end every answer with a frame that never gets its CR
+  --refuse           answer every command with an error reply
+  --hangup-after N   hang up (close the line and exit) after N characters of an answer
+  --help             show this text
+
+Standard output, one line each, flushed at once:
+  device PATH                 first: the device to type into the port box
+  link PATH                   with --link
+  record N C1 C2 C3 C4 C5 T   with --list, for each stored record, then
+  present C1 C2 C3 C4 C5 T
+  received HH HH ...          each command frame received, as hexadecimal bytes
+  hangup                      when it hangs up
+)";
+
+struct Options {
+    int records = 12;
+    unsigned seed = 1;
+    bool pace = true;
+    std::string link;
+    bool list = false;
+    bool noise = false;
+    bool neverClose = false;
+    bool refuse = false;
+    long hangupAfter = -1;
+};
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "qm6200-sim: %s\n", message.c_str());
+    std::exit(2);
+}
+
+long Number(const char* text, const char* option, long low, long high)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > high)
+        Fail(std::string(option) + " takes a number from " + std::to_string(low) + " to " +
+             std::to_string(high));
+    return value;
+}
+
+Options Parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc)
+                Fail(std::string(arg) + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            std::exit(0);
+        } else if (arg == "--records") {
+            options.records = int(Number(value(), "--records", 0, qmsim::Instrument::MaxRecords));
+        } else if (arg == "--seed") {
+            options.seed = unsigned(Number(value(), "--seed", 0, 4294967295L));
+        } else if (arg == "--no-pace") {
+            options.pace = false;
+        } else if (arg == "--link") {
+            options.link = value();
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--noise") {
+            options.noise = true;
+        } else if (arg == "--never-close") {
+            options.neverClose = true;
+        } else if (arg == "--refuse") {
+            options.refuse = true;
+        } else if (arg == "--hangup-after") {
+            options.hangupAfter = Number(value(), "--hangup-after", 0, 1000000);
+        } else {
+            Fail("unknown option " + std::string(arg) + " (see --help)");
+        }
+    }
+    return options;
+}
+
+void Say(const std::string& line)
+{
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string Hex(std::string_view bytes)
+{
+    std::string text;
+    char byte[4];
+    for (const char c : bytes) {
+        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : " ",
+                      unsigned(static_cast<unsigned char>(c)));
+        text += byte;
+    }
+    return text;
+}
+
+std::string Describe(const char* what, const qmsim::Instrument::Record& r)
+{
+    std::string line = what;
+    if (std::string_view(what) == "record")
+        line += " " + std::to_string(r.number);
+    for (const int c : r.counters)
+        line += " " + std::to_string(c);
+    return line + " " + std::to_string(r.total());
+}
+
+// Adds noise and the never-closing frame to an answer, as the options ask.
+std::string Disturb(const std::string& answer, const Options& options, std::mt19937& random)
+{
+    if (!options.noise && !options.neverClose)
+        return answer;
+    static constexpr std::string_view NoiseCharacters = "abcxyzXYZ0123456789 #*+-.\x01\x04\x7f\n";
+    std::uniform_int_distribution<std::size_t> pick(0, NoiseCharacters.size() - 1);
+    std::uniform_int_distribution<int> length(1, 5);
+    auto noise = [&] {
+        std::string text;
+        for (int n = length(random); n > 0; --n)
+            text += NoiseCharacters[pick(random)];
+        return text;
+    };
+    std::string out;
+    if (options.noise)
+        out += noise();
+    for (const char c : answer) {
+        out += c;
+        if (c == '\r' && options.noise)
+            out += noise();
+    }
+    if (options.neverClose)
+        out += "\x02R99,this frame never gets its carriage return";
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = Parse(argc, argv);
+
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        Fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+    // Raw, so that CR stays CR and nothing is echoed back.
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    const std::string device = ttyname(slave);
+
+    // The signals that end the run arrive as readable data, so that the device link is
+    // removed and the line closed on the way out.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stop = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    if (stop < 0)
+        Fail(std::string("cannot watch for signals: ") + std::strerror(errno));
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Say("device " + device);
+    if (!options.link.empty()) {
+        ::unlink(options.link.c_str());
+        if (::symlink(device.c_str(), options.link.c_str()) != 0)
+            Fail("cannot make the link " + options.link + ": " + std::strerror(errno));
+        Say("link " + options.link);
+    }
+
+    qmsim::Instrument instrument(options.records, options.seed);
+    instrument.setRefuseAll(options.refuse);
+    if (options.list) {
+        for (const auto& record : instrument.records())
+            Say(Describe("record", record));
+        Say(Describe("present", instrument.present()));
+    }
+
+    using Clock = std::chrono::steady_clock;
+    constexpr auto CharacterTime = std::chrono::nanoseconds(1'041'667);
+    std::mt19937 random(options.seed);
+    qmsim::CommandReader reader;
+    std::string out;          // the answer being sent
+    std::size_t sent = 0;     // characters of it sent
+    Clock::time_point due = Clock::now();
+    bool hungUp = false;
+
+    for (;;) {
+        pollfd fds[2] = {{master, POLLIN, 0}, {stop, POLLIN, 0}};
+        pollfd& fd = fds[0];
+        timespec wait{};
+        const timespec* timeout = nullptr; // nothing to send: wait for a command
+        if (sent < out.size()) {
+            if (options.pace) {
+                const auto left = std::max(due - Clock::now(), Clock::duration::zero());
+                const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+                wait = timespec{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+            } else {
+                fd.events |= POLLOUT;
+            }
+            timeout = &wait;
+            if (!options.pace)
+                timeout = nullptr;
+        }
+        if (::ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents & POLLIN)
+            break;
+
+        if (fd.revents & POLLIN) {
+            char buffer[256];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                for (const std::string& frame : reader.Feed(std::string_view(buffer, size_t(n)))) {
+                    Say("received " + Hex(frame));
+                    if (sent >= out.size()) {
+                        out.clear();
+                        sent = 0;
+                    }
+                    out += Disturb(instrument.Respond(frame), options, random);
+                    due = Clock::now();
+                }
+            }
+        }
+
+        while (sent < out.size() && (!options.pace || Clock::now() >= due)) {
+            std::size_t chunk = options.pace ? 1 : out.size() - sent;
+            if (options.hangupAfter >= 0) {
+                const std::size_t limit = std::size_t(options.hangupAfter);
+                if (sent >= limit) {
+                    hungUp = true;
+                    break;
+                }
+                chunk = std::min(chunk, limit - sent);
+            }
+            const ssize_t n = ::write(master, out.data() + sent, chunk);
+            if (n <= 0)
+                break;
+            sent += std::size_t(n);
+            due += CharacterTime * n;
+            if (options.pace)
+                break;
+        }
+        if (hungUp)
+            break;
+    }
+
+    if (hungUp) {
+        // Give the line a moment to drain what was written, then drop it.
+        ::tcdrain(master);
+        ::usleep(50'000);
+        Say("hangup");
+    }
+    ::close(master);
+    ::close(slave);
+    ::close(stop);
+    if (!options.link.empty())
+        ::unlink(options.link.c_str());
+    return 0;
+}
