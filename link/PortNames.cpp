@@ -14,7 +14,7 @@ namespace {
 bool IsCharacterDevice(const QString& path)
 {
 #ifdef Q_OS_UNIX
-    struct stat info{};
+    struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode);
 #else
     Q_UNUSED(path);
@@ -84,8 +84,8 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
                            "port.")
             .arg(portLabel);
     case OpenFailure::NoPermission: {
-        const QString group = failure.deviceGroup.isEmpty() ? QStringLiteral("dialout")
-                                                            : failure.deviceGroup;
+        const QString group =
+            failure.deviceGroup.isEmpty() ? QStringLiteral("dialout") : failure.deviceGroup;
         return QObject::tr("You are not allowed to use the serial port %1. Your user must "
                            "belong to the group that owns the device, \"%2\": ask your "
                            "administrator to run \"sudo usermod -aG %2 <your user>\", then log "
@@ -99,7 +99,8 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
     case OpenFailure::Other:
         break;
     }
-    return QObject::tr("The serial port %1 could not be opened: %2.").arg(portLabel, failure.detail);
+    return QObject::tr("The serial port %1 could not be opened: %2.")
+        .arg(portLabel, failure.detail);
 }
 
 } // namespace qm

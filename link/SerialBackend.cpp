@@ -60,7 +60,7 @@ OpenFailure PermissionFailure(const QString& location)
     const QByteArray path = QFile::encodeName(location);
     if (::access(path.constData(), R_OK | W_OK) != 0) {
         failure.reason = OpenFailure::NoPermission;
-        struct stat info{};
+        struct stat info {};
         if (::stat(path.constData(), &info) == 0) {
             if (const group* owner = ::getgrgid(info.st_gid))
                 failure.deviceGroup = QString::fromLocal8Bit(owner->gr_name);
@@ -179,10 +179,7 @@ void SerialBackend::onError(QSerialPort::SerialPortError error)
     qCWarning(lcLink) << "port lost:" << error << m_port.errorString();
     // Not closed here, inside the port's own signal: on the next turn of the event loop.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            closeLostPort(tr("the device stopped answering or was disconnected"));
-        },
+        this, [this] { closeLostPort(tr("the device stopped answering or was disconnected")); },
         Qt::QueuedConnection);
 }
 

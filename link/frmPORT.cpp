@@ -13,7 +13,7 @@ constexpr int Px(int twips)
     return (twips + 7) / 15;
 }
 
-template <typename Widget>
+template<typename Widget>
 Widget* Place(Widget* widget, int left, int top, int width, int height)
 {
     widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
@@ -45,9 +45,9 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
     setAutoFillBackground(true);
     setFont(Font("Lucida Sans Unicode", 9));
 
-    Label1 = Place(new QLabel(QStringLiteral("Please choose the communication port to be used"),
-                              this),
-                   480, 360, 2655, 855);
+    Label1 =
+        Place(new QLabel(QStringLiteral("Please choose the communication port to be used"), this),
+              480, 360, 2655, 855);
     Label1->setFont(Font("Tahoma", 9.75, true));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -61,8 +61,8 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
     Command1->setFont(Font("Tahoma", 9));
 
-    Frame1 = Place(new QGroupBox(QStringLiteral("Communication Conditions"), this), 360, 1440,
-                   4335, 855);
+    Frame1 = Place(new QGroupBox(QStringLiteral("Communication Conditions"), this), 360, 1440, 4335,
+                   855);
     Frame1->setFont(Font("Tahoma", 9));
     Label7 = Place(new QLabel(QStringLiteral("Baud Rate: 9600"), Frame1), 240, 240, 1695, 255);
     Label8 = Place(new QLabel(QStringLiteral("Parity: None"), Frame1), 2400, 240, 1695, 255);

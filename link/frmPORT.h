@@ -24,8 +24,7 @@ public:
     using MessageFunction = std::function<void(const QString& text)>;
 
     // Loads the dialog: a new one for each showing.
-    frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage,
-            QWidget* parent = nullptr);
+    frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent = nullptr);
 
     void Form_Load();
     void Command1_Click();

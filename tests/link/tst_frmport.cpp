@@ -49,9 +49,8 @@ struct Rig {
 
     std::unique_ptr<frmPORT> dialog()
     {
-        return std::make_unique<frmPORT>(link, control, [this](const QString& text) {
-            messages << text;
-        });
+        return std::make_unique<frmPORT>(link, control,
+                                         [this](const QString& text) { messages << text; });
     }
 
     // Shows the dialog, chooses by typing into its box, presses "Determine".

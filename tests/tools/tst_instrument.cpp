@@ -73,7 +73,8 @@ private slots:
         QCOMPARE(AsTheTableReadsIt(frame), Expected(before));
         // Moves on (by 0 to 9 per counter), so a second reading can differ.
         for (std::size_t i = 0; i < 5; ++i) {
-            const int step = (instrument.present().counters[i] - before.counters[i] + 100000) % 100000;
+            const int step =
+                (instrument.present().counters[i] - before.counters[i] + 100000) % 100000;
             QVERIFY(step >= 0 && step <= 9);
         }
     }
@@ -100,7 +101,9 @@ private slots:
         QCOMPARE(reader.Feed(" ALL\x03\r\x02RDD NOW\x03\rxx"),
                  (std::vector<std::string>{ReadAll, ReadNow}));
         // An STX restarts the frame; a frame that never ends is given up.
-        QCOMPARE(reader.Feed("\x02XX\x02" "CLR ALL\x03\r"), std::vector<std::string>{ClearAll});
+        QCOMPARE(reader.Feed("\x02XX\x02"
+                             "CLR ALL\x03\r"),
+                 std::vector<std::string>{ClearAll});
         QVERIFY(reader.Feed("\x02" + std::string(100, 'A') + "\r").empty());
     }
 };

@@ -3,8 +3,8 @@
 
 #include "Instrument.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -13,10 +13,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/signalfd.h>
 #include <random>
 #include <string>
 #include <string_view>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,8 +82,8 @@ long Number(const char* text, const char* option, long low, long high)
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || value < low || value > high)
-        Fail(std::string(option) + " takes a number from " + std::to_string(low) + " to " +
-             std::to_string(high));
+        Fail(std::string(option) + " takes a number from " + std::to_string(low) + " to "
+             + std::to_string(high));
     return value;
 }
 
@@ -231,8 +231,8 @@ int main(int argc, char** argv)
     constexpr auto CharacterTime = std::chrono::nanoseconds(1'041'667);
     std::mt19937 random(options.seed);
     qmsim::CommandReader reader;
-    std::string out;          // the answer being sent
-    std::size_t sent = 0;     // characters of it sent
+    std::string out;      // the answer being sent
+    std::size_t sent = 0; // characters of it sent
     Clock::time_point due = Clock::now();
     bool hungUp = false;
 

@@ -1,0 +1,184 @@
+// Whole sessions: the program's real serial path against the instrument simulator on a
+// pseudo-terminal.
+
+#include "SerialBackend.h"
+#include "frmMain.h"
+#include "frmPORT.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qm;
+
+namespace {
+
+constexpr int Patience = 10000; // ms; a paced answer of 12 records takes about half a second
+
+// qm6200-sim, started for one test and stopped at its end.
+class Simulator {
+public:
+    explicit Simulator(QStringList options)
+    {
+        m_process.setProgram(QStringLiteral(QM6200_SIM));
+        m_process.setArguments(options << QStringLiteral("--list"));
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+                         [this] { readLines(); });
+        m_process.start();
+        QTRY_VERIFY_WITH_TIMEOUT(present.size() == 7, Patience);
+    }
+
+    ~Simulator()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+
+    QString device;
+    QList<QStringList> records; // each as the table shows it: number, counters, total
+    QStringList present;        // the present values as the table shows them (number 0)
+    QStringList received;       // the command frames, as hexadecimal bytes
+    bool hungUp = false;
+
+private:
+    void readLines()
+    {
+        while (m_process.canReadLine()) {
+            const QString line = QString::fromLatin1(m_process.readLine()).trimmed();
+            const QString word = line.section(QLatin1Char(' '), 0, 0);
+            const QString rest = line.section(QLatin1Char(' '), 1);
+            if (word == QLatin1String("device"))
+                device = rest;
+            else if (word == QLatin1String("record"))
+                records << rest.split(QLatin1Char(' '));
+            else if (word == QLatin1String("present"))
+                present = QStringList{QStringLiteral("0")} + rest.split(QLatin1Char(' '));
+            else if (word == QLatin1String("received"))
+                received << rest;
+            else if (word == QLatin1String("hangup"))
+                hungUp = true;
+        }
+    }
+
+    QProcess m_process;
+};
+
+// The main window on the real serial backend, its port chosen by typing into the dialog.
+struct Program {
+    LinkState link;
+    frmMain form{link, std::make_unique<SerialBackend>()};
+    QStringList messages;
+
+    explicit Program(const QString& port)
+    {
+        form.ShowMessage = [this](const QString& text) {
+            messages << text;
+        };
+        form.Form_Load();
+        frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
+        dialog.Combo1->setEditText(port);
+        dialog.Command1_Click();
+    }
+
+    QStringList row(int r) const
+    {
+        QStringList cells;
+        for (int c = 0; c < 7; ++c)
+            cells << form.QmtData->TextMatrix(r, c);
+        return cells;
+    }
+};
+
+const QString ReadAllHex = QStringLiteral("02 52 44 44 20 41 4C 4C 03 0D");
+const QString ReadNowHex = QStringLiteral("02 52 44 44 20 4E 4F 57 03 0D");
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    void recordsArriveDecodedRowByRow()
+    {
+        Simulator sim({"--records", "12", "--seed", "3"}); // paced like the real line
+        Program program(sim.device);
+        QVERIFY(program.form.QmtTxRx->PortOpen());
+        QCOMPARE(program.messages, QStringList());
+
+        for (int round = 0; round < 2; ++round) {
+            program.form.Command1_Click();
+            QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), round + 1, Patience);
+            QCOMPARE(sim.received.last(), ReadAllHex);
+            QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 12, Patience);
+            for (int r = 1; r <= 12; ++r)
+                QCOMPARE(program.row(r), sim.records[r - 1]);
+            QCOMPARE(program.row(13).join(QString()), QString());
+            QCOMPARE(program.form.Label5->text(), QString("COMMAND OK !"));
+        }
+    }
+
+    void presentValueAndATypedLink()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("instrument");
+        Simulator sim({"--no-pace", "--link", link});
+        Program program(link);
+        QVERIFY(program.form.QmtTxRx->PortOpen());
+        program.form.Command4_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 1, Patience);
+        QCOMPARE(sim.received, QStringList{ReadNowHex});
+        QCOMPARE(program.row(1), sim.present);
+    }
+
+    void errorReply()
+    {
+        Simulator sim({"--no-pace", "--refuse"});
+        Program program(sim.device);
+        program.form.Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.form.Label5->text(), QString("ERROR..."), Patience);
+        QCOMPARE(program.link.RxCount, 0);
+        QCOMPARE(program.form.txtRx->Text(), QString("\x02\x15\r"));
+    }
+
+    void noiseAndAFrameThatNeverCloses()
+    {
+        Simulator sim({"--no-pace", "--noise", "--never-close", "--records", "20"});
+        Program program(sim.device);
+        program.form.Command1_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            program.form.txtRx->Text().endsWith("this frame never gets its carriage return"),
+            Patience);
+        QCOMPARE(program.link.RxCount, 20);
+        for (int r = 1; r <= 20; ++r)
+            QCOMPARE(program.row(r), sim.records[r - 1]);
+        QCOMPARE(program.link.RxFlag, 1); // the last frame is still open
+        QCOMPARE(program.messages, QStringList());
+    }
+
+    void hangUpInTheMiddleOfAReply()
+    {
+        // Two whole frames of 42 characters and part of a third.
+        Simulator sim({"--no-pace", "--hangup-after", "100"});
+        Program program(sim.device);
+        program.form.Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.messages.size(), 1, Patience);
+        QVERIFY(program.messages.first().contains(sim.device));
+        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QCOMPARE(program.link.RxCount, 2);
+        QCOMPARE(program.row(1), sim.records[0]);
+        QCOMPARE(program.row(2), sim.records[1]);
+        QCOMPARE(program.form.txtRx->Text().size(), 100);
+
+        // Told once; a command now says the port is closed and changes nothing.
+        QTest::qWait(200);
+        QCOMPARE(program.messages.size(), 1);
+        program.form.Command1_Click();
+        QCOMPARE(program.messages.size(), 2);
+        QVERIFY(program.messages.last().contains("not open"));
+        QCOMPARE(program.row(2), sim.records[1]);
+        QCOMPARE(program.form.txtRx->Text().size(), 100);
+    }
+};
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
