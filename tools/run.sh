@@ -1,9 +1,45 @@
 #!/usr/bin/env bash
-# Builds the program (installing what is missing) and starts it.
+# Builds the program and the instrument simulator (installing what is missing) and starts
+# them together: the simulator plays the instrument on a pseudo-terminal until the program
+# ends.
+#   tools/run.sh                 the program with the simulator
+#   tools/run.sh --no-sim        the program alone, for a real instrument
+#   tools/run.sh -- SIM-OPTIONS  options for the simulator (see qm6200-sim --help)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/app"
+
+with_sim=1
+sim_options=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --no-sim) with_sim=0 ;;
+    --) shift; sim_options=("$@"); break ;;
+    *) echo "run.sh: unknown option '$1' (--no-sim, or -- followed by simulator options)" >&2; exit 2 ;;
+    esac
+    shift
+done
+
 "$root/tools/deps.sh" build run
-cmake -S "$root" -B "$root/build/app" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQM6200_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build/app" --target qm6200-datalink
-exec "$root/build/app/shell/qm6200-datalink" "$@"
+cmake --build "$build" --target qm6200-datalink qm6200-sim
+
+if [ "$with_sim" -eq 0 ]; then
+    exec "$build/shell/qm6200-datalink"
+fi
+
+out=$(mktemp)
+"$build/tools/qm6200-sim" "${sim_options[@]}" >"$out" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
+device=
+for _ in $(seq 50); do
+    device=$(sed -n 's/^device //p' "$out")
+    [ -n "$device" ] && break
+    kill -0 "$sim" 2>/dev/null || { echo "run.sh: the simulator did not start" >&2; exit 1; }
+    sleep 0.1
+done
+[ -n "$device" ] || { echo "run.sh: the simulator did not start" >&2; exit 1; }
+echo "Instrument simulator ready: type $device into the port box, then press Determine."
+"$build/shell/qm6200-datalink"
