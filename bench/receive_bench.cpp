@@ -43,6 +43,8 @@ struct Window {
         form.ShowMessage = [](const QString& text) {
             std::fprintf(stderr, "message: %s\n", qPrintable(text));
         };
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         form.show();
         form.QmtTxRx->setPortOpen(true);

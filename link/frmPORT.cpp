@@ -1,34 +1,11 @@
 #include "frmPORT.h"
 
 #include "PortNames.h"
+#include "Twips.h"
 
 #include <QPalette>
 
 namespace qm {
-
-namespace {
-
-constexpr int Px(int twips)
-{
-    return (twips + 7) / 15;
-}
-
-template<typename Widget>
-Widget* Place(Widget* widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
-    return widget;
-}
-
-QFont Font(const char* family, double points, bool bold = false)
-{
-    QFont font(QString::fromLatin1(family));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-} // namespace
 
 frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
@@ -43,12 +20,12 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
     grey.setColor(QPalette::Window, QColor(192, 192, 192));
     setPalette(grey);
     setAutoFillBackground(true);
-    setFont(Font("Lucida Sans Unicode", 9));
+    setFont(DesignFont("Lucida Sans Unicode", 9));
 
     Label1 =
         Place(new QLabel(QStringLiteral("Please choose the communication port to be used"), this),
               480, 360, 2655, 855);
-    Label1->setFont(Font("Tahoma", 9.75, true));
+    Label1->setFont(DesignFont("Tahoma", 9.75, true));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -59,11 +36,11 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
     Combo1->setEditText(QStringLiteral("Port Select..."));
 
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
-    Command1->setFont(Font("Tahoma", 9));
+    Command1->setFont(DesignFont("Tahoma", 9));
 
     Frame1 = Place(new QGroupBox(QStringLiteral("Communication Conditions"), this), 360, 1440, 4335,
                    855);
-    Frame1->setFont(Font("Tahoma", 9));
+    Frame1->setFont(DesignFont("Tahoma", 9));
     Label7 = Place(new QLabel(QStringLiteral("Baud Rate: 9600"), Frame1), 240, 240, 1695, 255);
     Label8 = Place(new QLabel(QStringLiteral("Parity: None"), Frame1), 2400, 240, 1695, 255);
     Label9 = Place(new QLabel(QStringLiteral("Data Length: 8-bit"), Frame1), 240, 480, 1695, 255);

@@ -139,6 +139,8 @@ QmtData::QmtData(QWidget* parent)
 {
     setModel(m_model);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab moves on to the next control, not from cell to cell.
+    setTabKeyNavigation(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

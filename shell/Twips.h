@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
+#include <QString>
 
 namespace qm {
 
@@ -14,6 +16,24 @@ inline constexpr int Px(int twips)
 inline constexpr QRect TwipsRect(int left, int top, int width, int height)
 {
     return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+// Puts a control where the window's design has it.
+template<typename Widget>
+Widget* Place(Widget* widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(TwipsRect(left, top, width, height));
+    return widget;
+}
+
+// A font as the window's design names it; families missing on this system are mapped to
+// close free ones at start-up.
+inline QFont DesignFont(const char* family, double points, bool bold = false)
+{
+    QFont font(QString::fromLatin1(family));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
 }
 
 } // namespace qm

@@ -5,6 +5,7 @@
 #include "RecordTable.h"
 #include "Twips.h"
 #include "frmPORT.h"
+#include "frmSplash.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace qm {
 
@@ -31,54 +33,99 @@ std::string ToBytes(const QString& text)
     return std::string(latin1.constData(), static_cast<std::size_t>(latin1.size()));
 }
 
-template<typename Widget>
-Widget* Place(Widget* widget, const QRect& geometry)
+const QColor WindowColour(176, 253, 253);
+
+// Runs one step of the window's load. A step that fails is given up and the load goes on
+// with the next: the window always appears.
+template<typename Step>
+void LoadStep(const char* name, Step step)
 {
-    widget->setGeometry(geometry);
-    return widget;
+    try {
+        step();
+    } catch (const std::exception& error) {
+        qCWarning(lcShell) << "load step" << name << "skipped:" << error.what();
+    } catch (...) {
+        qCWarning(lcShell) << "load step" << name << "skipped";
+    }
+}
+
+QPushButton* Button(const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setFont(DesignFont("Tahoma", 9));
+    return button;
+}
+
+QLabel* Caption(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(DesignFont("Tahoma", 9));
+    return label;
 }
 
 } // namespace
 
 frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget* parent)
-    : QMainWindow(parent)
+    : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                              | Qt::CustomizeWindowHint)
     , m_link(link)
 {
     setWindowTitle(QString::fromLatin1(AppTitle));
+    setFont(DesignFont("Arial", 9));
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, WindowColour);
     auto* client = new QWidget(this);
     client->setFixedSize(Px(12870), Px(6285));
+    client->setPalette(colours);
+    client->setAutoFillBackground(true);
     setCentralWidget(client);
 
-    Title1 = Place(new QLabel(QStringLiteral("QM-6200  DATA LINK SOFTWARE"), client),
-                   TwipsRect(240, 240, 5775, 495));
-    Command1 = Place(new QPushButton(QStringLiteral("Acquire Record Data"), client),
-                     TwipsRect(360, 1320, 2655, 495));
-    Command4 = Place(new QPushButton(QStringLiteral("Acquire Present Value"), client),
-                     TwipsRect(360, 2280, 2655, 495));
-    Label1 = Place(new QLabel(QStringLiteral("Transmit Format"), client),
-                   TwipsRect(240, 3600, 1815, 255));
-    cmdFormat = Place(new TextBox(client), TwipsRect(240, 3840, 5535, 375));
-    Label2 = Place(new QLabel(QStringLiteral("Receive Format"), client),
-                   TwipsRect(240, 4560, 1935, 255));
-    txtRx = Place(new TextBox(client), TwipsRect(240, 4800, 5535, 375));
+    Title1 = Place(new QLabel(QStringLiteral("QM-6200  DATA LINK SOFTWARE"), client), 240, 240,
+                   5775, 495);
+    Title1->setFont(DesignFont("Tahoma", 15.75, true));
+    Command1 = Place(Button(QStringLiteral("Acquire Record Data"), client), 360, 1320, 2655, 495);
+    Command4 = Place(Button(QStringLiteral("Acquire Present Value"), client), 360, 2280, 2655, 495);
+    Command2 = Place(Button(QStringLiteral("Clear All Data"), client), 3360, 2280, 2415, 495);
+    Label1 = Place(Caption(QStringLiteral("Transmit Format"), client), 240, 3600, 1815, 255);
+    cmdFormat = Place(new TextBox(client), 240, 3840, 5535, 375);
+    Label2 = Place(Caption(QStringLiteral("Receive Format"), client), 240, 4560, 1935, 255);
+    txtRx = Place(new TextBox(client), 240, 4800, 5535, 375);
     txtRx->SetCapacity(EchoCapacity);
-    Label5 = Place(new QLabel(client), TwipsRect(360, 5280, 1815, 255));
-    Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), TwipsRect(6240, 360, 6495, 5775));
-    QmtData = Place(new qm::QmtData(Frame3), TwipsRect(240, 360, 6015, 4335));
-    Command3 =
-        Place(new QPushButton(QStringLiteral("CLR"), Frame3), TwipsRect(5400, 4740, 855, 375));
-    lblNotInTable = Place(new QLabel(Frame3), TwipsRect(240, 4740, 5040, 375));
+    Label5 = Place(Caption(QString(), client), 360, 5280, 1815, 255);
+    Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), 6240, 360, 6495, 5775);
+    Frame3->setFont(DesignFont("Tahoma", 9));
+    QmtData = Place(new qm::QmtData(Frame3), 240, 360, 6015, 4335);
+    QmtData->setFont(DesignFont("Arial", 9));
+    Command3 = Place(Button(QStringLiteral("CLR"), Frame3), 5400, 4740, 855, 375);
+    CsvOut = Place(Button(QStringLiteral("Save Data (.csv file)"), Frame3), 4080, 5160, 2175, 375);
+    lblNotInTable = Place(Caption(QString(), Frame3), 240, 4740, 5040, 375);
     lblNotInTable->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblNotInTable->hide();
+
+    // Tab goes through the buttons, then the table.
+    setTabOrder(Command1, Command4);
+    setTabOrder(Command4, Command2);
+    setTabOrder(Command2, CsvOut);
+    setTabOrder(CsvOut, Command3);
+    setTabOrder(Command3, cmdFormat->editor());
+    setTabOrder(cmdFormat->editor(), txtRx->editor());
+    setTabOrder(txtRx->editor(), QmtData);
 
     QmtTxRx = new qm::QmtTxRx(std::move(backend), this);
 
     menuPort = menuBar()->addAction(QStringLiteral("CommPort Select(&P)"));
+    MenuAbout = menuBar()->addAction(QStringLiteral("About(&A)"));
+    menuFin = menuBar()->addAction(QStringLiteral("Finish(&Z)"));
 
     ShowMessage = [this](const QString& text) {
         // Over whatever modal window is open (the port dialog, say), else over this one.
         QWidget* over = QApplication::activeModalWidget();
         QMessageBox::warning(over ? over : this, QString::fromLatin1(AppTitle), text);
+    };
+    ShowSplash = [] {
+        frmSplash splash;
+        splash.exec();
     };
 
     m_noticeUpdate.setSingleShot(true);
@@ -91,24 +138,35 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     connect(QmtTxRx, &qm::QmtTxRx::OnComm, this, &frmMain::QmtTxRx_OnComm);
     connect(QmtTxRx, &qm::QmtTxRx::PortLost, this, &frmMain::QmtTxRx_PortLost);
     connect(menuPort, &QAction::triggered, this, &frmMain::menuPort_Click);
+    connect(MenuAbout, &QAction::triggered, this, &frmMain::MenuAbout_Click);
+    connect(menuFin, &QAction::triggered, this, &frmMain::menuFin_Click);
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::Form_Load()
 {
-    cmdFormat->SetText(QString());
-    txtRx->SetText(QString());
-    Label5->setText(QString());
-    InitGrid();
+    LoadStep("clear the transmit box", [this] { cmdFormat->SetText(QString()); });
+    LoadStep("clear the receive box", [this] { txtRx->SetText(QString()); });
+    LoadStep("clear the status", [this] { Label5->setText(QString()); });
+    LoadStep("set up the table", [this] { InitGrid(); });
     // The two boxes only show frames; Tab passes them by, a click still reaches them.
-    cmdFormat->editor()->setFocusPolicy(Qt::ClickFocus);
-    txtRx->editor()->setFocusPolicy(Qt::ClickFocus);
-
-    m_link.PortNumber = 1;
-    QmtTxRx->setCommPort(m_link.PortNumber);
-    QmtTxRx->setSettings(QString::fromLatin1(InstrumentSettings));
-    QmtTxRx->setRTSEnable(true);
+    LoadStep("take the boxes out of the tab order", [this] {
+        cmdFormat->editor()->setFocusPolicy(Qt::ClickFocus);
+        txtRx->editor()->setFocusPolicy(Qt::ClickFocus);
+    });
+    LoadStep("show the splash screen", [this] { ShowSplash(); });
+    LoadStep("set the port number", [this] { m_link.PortNumber = 1; });
+    LoadStep("prepare the port", [this] {
+        QmtTxRx->setCommPort(m_link.PortNumber);
+        QmtTxRx->setSettings(QString::fromLatin1(InstrumentSettings));
+    });
+    LoadStep("raise RTS when open", [this] { QmtTxRx->setRTSEnable(true); });
+    // Centred on the screen once the menu bar has its height.
+    adjustSize();
+    setFixedSize(size());
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void frmMain::Form_Unload()
@@ -121,6 +179,27 @@ void frmMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     QMainWindow::closeEvent(event);
+}
+
+void frmMain::menuFin_Click()
+{
+    close();
+}
+
+QString frmMain::AboutText()
+{
+    return QStringLiteral("%1 Ver%2.%3.%4E")
+        .arg(QString::fromLatin1(AppTitle))
+        .arg(Version.major)
+        .arg(Version.minor)
+        .arg(Version.revision);
+}
+
+void frmMain::MenuAbout_Click()
+{
+    QMessageBox about(QMessageBox::NoIcon, QString::fromLatin1(AppTitle), AboutText(),
+                      QMessageBox::Ok, this);
+    about.exec();
 }
 
 void frmMain::menuPort_Click()

@@ -37,8 +37,11 @@ public:
     void Form_Load();
     void Form_Unload();
 
-    // Shows the port selection dialog modally.
+    // The menu: the port selection dialog, the program's name and version, the end.
     void menuPort_Click();
+    void MenuAbout_Click();
+    void menuFin_Click();
+    static QString AboutText();
 
     void Command1_Click();
     void Command3_Click();
@@ -53,10 +56,13 @@ public:
     // How the window tells the operator something that needs attention. Tests replace it
     // so that no message box waits for a click.
     std::function<void(const QString& text)> ShowMessage;
+    // Shows the splash screen modally during the load. Tests replace it too.
+    std::function<void()> ShowSplash;
 
     QLabel* Title1;
     QPushButton* Command1;
     QPushButton* Command4;
+    QPushButton* Command2;
     QLabel* Label1;
     TextBox* cmdFormat;
     QLabel* Label2;
@@ -65,10 +71,13 @@ public:
     QGroupBox* Frame3;
     qm::QmtData* QmtData;
     QPushButton* Command3;
+    QPushButton* CsvOut;
     // Tells when received records are not in the table (it holds 100).
     QLabel* lblNotInTable;
     qm::QmtTxRx* QmtTxRx;
     QAction* menuPort;
+    QAction* MenuAbout;
+    QAction* menuFin;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

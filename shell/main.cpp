@@ -1,4 +1,5 @@
 #include "AppIdentity.h"
+#include "Appearance.h"
 #include "LinkState.h"
 #include "SerialBackend.h"
 #include "frmMain.h"
@@ -7,8 +8,8 @@
 
 namespace qm {
 
-// The program's start: the link state for this run, the main window, then the choice of
-// the port.
+// The program's start: the link state for this run; the main window, loaded (the splash
+// screen shows during the load) and then shown; the choice of the port; then the events.
 int SubMain(QApplication& app)
 {
     LinkState link;
@@ -25,6 +26,6 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qm6200-datalink"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(qm::AppTitle));
+    qm::SetUpAppearance();
     return qm::SubMain(app);
 }

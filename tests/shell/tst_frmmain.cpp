@@ -27,6 +27,8 @@ struct Rig {
         form.ShowMessage = [this](const QString& text) {
             messages << text;
         };
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         // As the port dialog does when it closes.
         form.QmtTxRx->setPortOpen(true);
@@ -73,6 +75,8 @@ private slots:
         LinkState link;
         auto* backend = new MemoryBackend;
         frmMain form(link, std::unique_ptr<CommBackend>(backend));
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         QCOMPARE(link.PortNumber, std::int16_t(1));
         QCOMPARE(form.QmtTxRx->CommPort(), std::int16_t(1));

@@ -74,6 +74,8 @@ struct Program {
         form.ShowMessage = [this](const QString& text) {
             messages << text;
         };
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
         dialog.Combo1->setEditText(port);

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace qm {
+
+// What every window of the program shares: its icon, and free fonts in place of the
+// design's fonts where this system lacks them (Tahoma, Arial, Lucida Sans Unicode).
+// Call once, after the application object exists.
+void SetUpAppearance();
+
+} // namespace qm

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "AppIdentity.h"
+
+#include <QDialog>
+#include <QTimer>
+
+class QFrame;
+class QLabel;
+
+namespace qm {
+
+// The start-up screen: the program's title, version and platforms with two pictures. It
+// closes itself after 2.5 seconds, or at once on a key that produces a character or a
+// click on its frame, the title, the platform text or a picture.
+class frmSplash : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit frmSplash(const AppVersion& version = Version, QWidget* parent = nullptr);
+
+    static QString VersionText(const AppVersion& version);
+
+    void Form_Load();
+    void Form_KeyPress();
+    void Frame1_Click();
+    void lblProductName_Click();
+    void lblPlatform_Click();
+    void imgLogo_Click();
+    void picIcon_Click();
+    void Timer1_Timer();
+
+    QFrame* Frame1;
+    QLabel* lblProductName;
+    QLabel* lblVersion;
+    QLabel* lblPlatform;
+    QLabel* imgLogo;
+    QLabel* picIcon;
+    QTimer* Timer1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Every handler does the same: the timer stops first, so no tick comes after.
+    void CloseAction();
+    // Sizes a label to its text, keeping its designed left edge or, when it is aligned
+    // to the right, its designed right edge.
+    static void SizeToText(QLabel* label);
+
+    AppVersion m_version;
+};
+
+} // namespace qm

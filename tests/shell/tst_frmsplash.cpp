@@ -1,0 +1,115 @@
+#include "Appearance.h"
+#include "frmSplash.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+
+using namespace qm;
+
+namespace {
+
+// A splash screen on the screen, with a count of its closings.
+struct Shown {
+    frmSplash splash;
+    QSignalSpy closed{&splash, &QDialog::finished};
+
+    Shown()
+    {
+        splash.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&splash));
+    }
+
+    bool open() const { return splash.isVisible() && closed.isEmpty(); }
+};
+
+} // namespace
+
+class TestFrmSplash : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { SetUpAppearance(); }
+
+    void showsTheTitleAndTheVersionBuiltFromItsNumbers()
+    {
+        Shown shown;
+        QCOMPARE(shown.splash.lblProductName->text(), QString("QM-6200 DATA LINK SOFTWARE"));
+        QCOMPARE(shown.splash.lblVersion->text(), QString("Version 0.9.6E"));
+        QCOMPARE(frmSplash::VersionText({1, 2, 3}), QString("Version 1.2.3E"));
+        QCOMPARE(frmSplash::VersionText({10, 0, 12}), QString("Version 10.0.12E"));
+        QCOMPARE(shown.splash.size(), QSize(480, 326));
+        QVERIFY(shown.splash.windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(QApplication::focusWidget(), shown.splash.picIcon);
+        QVERIFY(!shown.splash.imgLogo->pixmap().isNull());
+        QVERIFY(!shown.splash.picIcon->pixmap().isNull());
+
+        // Labels sized to their texts stay whole and inside the frame.
+        const QRect inside = shown.splash.Frame1->contentsRect();
+        for (QLabel* label :
+             {shown.splash.lblProductName, shown.splash.lblVersion, shown.splash.lblPlatform}) {
+            QVERIFY2(inside.contains(label->geometry()), qPrintable(label->text()));
+            QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+        }
+        // The version label keeps its designed right edge.
+        QCOMPARE(shown.splash.lblVersion->geometry().right() + 1, (6075 + 360 + 7) / 15);
+    }
+
+    void closesOnItsTimerOnlyOnce()
+    {
+        Shown shown;
+        QCOMPARE(shown.splash.Timer1->interval(), 2500);
+        QVERIFY(shown.splash.Timer1->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.open(), 4000);
+        QVERIFY(!shown.splash.Timer1->isActive());
+        QTest::qWait(100);
+        QCOMPARE(shown.closed.count(), 1);
+    }
+
+    void closesOnKeysThatProduceACharacter()
+    {
+        for (const Qt::Key key : {Qt::Key_A, Qt::Key_5, Qt::Key_Return, Qt::Key_Escape,
+                                  Qt::Key_Space}) {
+            Shown shown;
+            QTest::keyClick(shown.splash.picIcon, key);
+            QVERIFY2(!shown.open(), qPrintable(QString::number(key, 16)));
+            QVERIFY(!shown.splash.Timer1->isActive()); // no tick after a close
+            QCOMPARE(shown.closed.count(), 1);
+        }
+        Shown shown;
+        for (const Qt::Key key : {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1,
+                                  Qt::Key_F5, Qt::Key_Control})
+            QTest::keyClick(shown.splash.picIcon, key);
+        QVERIFY(shown.open());
+    }
+
+    void closesOnClicksOnItsControlsButNotOnTheVersionOrMargin()
+    {
+        const std::function<QWidget*(frmSplash&)> clickable[] = {
+            [](frmSplash& s) { return s.Frame1; },
+            [](frmSplash& s) { return s.lblProductName; },
+            [](frmSplash& s) { return s.lblPlatform; },
+            [](frmSplash& s) { return s.imgLogo; },
+            [](frmSplash& s) { return s.picIcon; },
+        };
+        for (const auto& control : clickable) {
+            Shown shown;
+            QWidget* target = control(shown.splash);
+            QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(2, 2));
+            QVERIFY2(!shown.open(), qPrintable(target->objectName()));
+            QCOMPARE(shown.closed.count(), 1);
+        }
+
+        Shown shown;
+        QTest::mouseClick(shown.splash.lblVersion, Qt::LeftButton);
+        QTest::mouseClick(&shown.splash, Qt::LeftButton, {}, QPoint(3, 3)); // outside the frame
+        QTest::mouseClick(shown.splash.lblProductName, Qt::RightButton);
+        QVERIFY(shown.open());
+    }
+};
+
+QTEST_MAIN(TestFrmSplash)
+#include "tst_frmsplash.moc"

@@ -1,0 +1,186 @@
+// The main window as the operator meets it: layout, keyboard, menu, start and end.
+
+#include "Appearance.h"
+#include "MemoryBackend.h"
+#include "frmMain.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+using namespace qm;
+
+namespace {
+
+// An in-memory port that keeps the order of what is done to it.
+class LoggingBackend : public MemoryBackend {
+public:
+    QStringList log;
+    void setRequestToSend(bool raised) override
+    {
+        log << (raised ? "rts on" : "rts off");
+        MemoryBackend::setRequestToSend(raised);
+    }
+    void close() override
+    {
+        log << "close";
+        MemoryBackend::close();
+    }
+};
+
+struct Window {
+    LinkState link;
+    LoggingBackend* backend = new LoggingBackend;
+    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
+
+    Window(std::function<void()> splash = [] {})
+    {
+        form.ShowSplash = std::move(splash);
+        form.ShowMessage = [](const QString& text) { QFAIL(qPrintable(text)); };
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.QmtTxRx->setPortOpen(true));
+        form.QmtTxRx->setRTSEnable(true);
+    }
+};
+
+// Runs `inspect` on the modal window that the next call opens.
+void OnNextModal(std::function<void(QWidget*)> inspect)
+{
+    QTimer::singleShot(0, [inspect = std::move(inspect)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QVERIFY(modal);
+        inspect(modal);
+    });
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { SetUpAppearance(); }
+
+    void layoutAsDesignedWithNoCaptionClipped()
+    {
+        Window w;
+        QCOMPARE(w.form.windowTitle(), QString("QM-6200 DATA LINK SOFTWARE"));
+        QCOMPARE(w.form.centralWidget()->size(), QSize(858, 419));
+        QCOMPARE(w.form.minimumSize(), w.form.maximumSize()); // not resizable
+        const Qt::WindowFlags flags = w.form.windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QCOMPARE(w.form.Command2->geometry(), QRect(224, 152, 161, 33));
+        QCOMPARE(w.form.CsvOut->parentWidget(), w.form.Frame3);
+        QCOMPARE(w.form.Title1->text(), QString("QM-6200  DATA LINK SOFTWARE"));
+        QVERIFY(!QApplication::windowIcon().isNull());
+
+        // The design's fonts, or their stand-ins, are there: captions are measured in them.
+        for (const char* family : {"Tahoma", "Arial"}) {
+            QFont font(family);
+            const QString real = QFontInfo(font).family();
+            QVERIFY2(real == family || real.compare(QFont::substitute(family), Qt::CaseInsensitive) == 0,
+                     qPrintable(real));
+        }
+        for (QLabel* label : w.form.findChildren<QLabel*>()) {
+            if (!label->text().isEmpty())
+                QVERIFY2(label->fontMetrics().horizontalAdvance(label->text())
+                             <= label->contentsRect().width(),
+                         qPrintable(label->text()));
+        }
+        for (QPushButton* button : w.form.findChildren<QPushButton*>()) {
+            // The button's frame and margins take about 8 pixels.
+            QVERIFY2(button->fontMetrics().horizontalAdvance(button->text())
+                         <= button->width() - 8,
+                     qPrintable(button->text()));
+        }
+    }
+
+    void tabGoesThroughTheButtonsAndTableNeverTheBoxes()
+    {
+        Window w;
+        QWidget* const expected[] = {w.form.Command4, w.form.Command2, w.form.CsvOut,
+                                     w.form.Command3, w.form.QmtData,  w.form.Command1};
+        w.form.Command1->setFocus();
+        for (QWidget* next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        // A click still reaches them.
+        QTest::mouseClick(w.form.txtRx->editor(), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.form.txtRx->editor());
+    }
+
+    void menuHasItsThreeEntries()
+    {
+        Window w;
+        QStringList captions;
+        for (QAction* action : w.form.menuBar()->actions()) {
+            captions << action->text();
+            QVERIFY(!action->menu());
+        }
+        QCOMPARE(captions, (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)"}));
+    }
+
+    void aboutShowsTheVersionAndChangesNothing()
+    {
+        Window w;
+        w.form.cmdFormat->SetText("\x02RDD ALL\x03\r");
+        bool seen = false;
+        OnNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QString("QM-6200 DATA LINK SOFTWARE"));
+            QCOMPARE(box->text(), QString("QM-6200 DATA LINK SOFTWARE Ver0.9.6E"));
+            QCOMPARE(box->icon(), QMessageBox::NoIcon);
+            QCOMPARE(box->buttons().size(), 1);
+            QCOMPARE(box->standardButton(box->buttons().first()), QMessageBox::Ok);
+            seen = true;
+            box->buttons().first()->click();
+        });
+        w.form.MenuAbout->trigger();
+        QVERIFY(seen);
+        QVERIFY(w.form.QmtTxRx->PortOpen());
+        QCOMPARE(w.form.cmdFormat->Text(), QString("\x02RDD ALL\x03\r"));
+        QVERIFY(w.form.isVisible());
+    }
+
+    void finishAndTheCloseBoxEndTheSameWay()
+    {
+        QStringList logs[2];
+        for (int way = 0; way < 2; ++way) {
+            Window w;
+            w.backend->log.clear();
+            if (way == 0)
+                w.form.menuFin->trigger();
+            else
+                w.form.close();
+            QVERIFY(!w.form.isVisible());
+            QVERIFY(!w.form.QmtTxRx->PortOpen());
+            logs[way] = w.backend->log;
+        }
+        QCOMPARE(logs[0], (QStringList{"rts off", "close"}));
+        QCOMPARE(logs[1], logs[0]);
+    }
+
+    void aFailingLoadStepIsSkipped()
+    {
+        Window w([] { throw std::runtime_error("splash screen failed"); });
+        QCOMPARE(w.link.PortNumber, 1);
+        QCOMPARE(w.form.QmtTxRx->Settings(), QString("9600,n,8,1"));
+        QVERIFY(w.form.QmtTxRx->RTSEnable());
+        QVERIFY(w.form.isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
