@@ -15,9 +15,9 @@ struct Substitute {
 };
 
 constexpr Substitute Substitutes[] = {
-    {"Arial", "Liberation Sans"},                // the same metrics
-    {"Tahoma", "DejaVu Sans Condensed"},         // about as wide as Tahoma
-    {"Lucida Sans Unicode", "DejaVu Sans"},      // a wide humanist sans, as the original
+    {"Arial", "Liberation Sans"},           // the same metrics
+    {"Tahoma", "DejaVu Sans Condensed"},    // about as wide as Tahoma
+    {"Lucida Sans Unicode", "DejaVu Sans"}, // a wide humanist sans, as the original
 };
 
 } // namespace

@@ -95,6 +95,10 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     Label5 = Place(Caption(QString(), client), 360, 5280, 1815, 255);
     Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), 6240, 360, 6495, 5775);
     Frame3->setFont(DesignFont("Tahoma", 9));
+    // A frame line through the middle of the caption, as a frame of the design is drawn.
+    Frame3->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid #8ab4b4; margin-top: 7px; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; top: 0px; }"));
     QmtData = Place(new qm::QmtData(Frame3), 240, 360, 6015, 4335);
     QmtData->setFont(DesignFont("Arial", 9));
     Command3 = Place(Button(QStringLiteral("CLR"), Frame3), 5400, 4740, 855, 375);

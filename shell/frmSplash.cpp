@@ -36,9 +36,9 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     Frame1 = Place(new QFrame(this), 120, 120, 6960, 4650);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
 
-    lblProductName = Place(Label(QString(), Frame1, DesignFont("Tahoma", 20.25, true),
-                                 Qt::AlignLeft),
-                           120, 360, 6570, 495);
+    lblProductName =
+        Place(Label(QString(), Frame1, DesignFont("Tahoma", 20.25, true), Qt::AlignLeft), 120, 360,
+              6570, 495);
     lblVersion = Place(Label(QString(), Frame1, DesignFont("Tahoma", 9.75), Qt::AlignRight), 6075,
                        120, 360, 240);
     lblPlatform = Place(Label(QStringLiteral("For Win2000/XP/Vista"), Frame1,
@@ -58,9 +58,10 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     Timer1 = new QTimer(this);
     connect(Timer1, &QTimer::timeout, this, &frmSplash::Timer1_Timer);
 
-    for (QWidget* clickable : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lblProductName),
-                               static_cast<QWidget*>(lblVersion), static_cast<QWidget*>(lblPlatform),
-                               static_cast<QWidget*>(imgLogo), static_cast<QWidget*>(picIcon)})
+    for (QWidget* clickable :
+         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lblProductName),
+          static_cast<QWidget*>(lblVersion), static_cast<QWidget*>(lblPlatform),
+          static_cast<QWidget*>(imgLogo), static_cast<QWidget*>(picIcon)})
         clickable->installEventFilter(this);
 
     Form_Load();
@@ -68,7 +69,10 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
 
 QString frmSplash::VersionText(const AppVersion& version)
 {
-    return QStringLiteral("Version %1.%2.%3E").arg(version.major).arg(version.minor).arg(version.revision);
+    return QStringLiteral("Version %1.%2.%3E")
+        .arg(version.major)
+        .arg(version.minor)
+        .arg(version.revision);
 }
 
 void frmSplash::Form_Load()
@@ -146,7 +150,8 @@ bool frmSplash::eventFilter(QObject* watched, QEvent* event)
     }
     const auto* release = static_cast<QMouseEvent*>(event);
     auto* widget = static_cast<QWidget*>(watched);
-    if (release->button() != Qt::LeftButton || !widget->rect().contains(release->position().toPoint()))
+    if (release->button() != Qt::LeftButton
+        || !widget->rect().contains(release->position().toPoint()))
         return true;
     if (watched == Frame1)
         Frame1_Click();

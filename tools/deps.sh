@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when they are missing.
 #   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 development files
-#   tools/deps.sh fonts     free fonts for the design's Tahoma, Arial and Lucida Sans Unicode
+#   tools/deps.sh fonts     free fonts for the design's Tahoma, Arial and Lucida Sans Unicode, and
+#                           one that draws the control pictures (U+2400...) of the frame boxes
 #   tools/deps.sh run       what the program needs on a desktop (Qt's platform plugins, fonts)
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
@@ -9,12 +10,13 @@
 # the one command to run and fails.
 set -euo pipefail
 
+fonts=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 fonts-freefont-ttf)
 packages=()
 for set in "$@"; do
     case "$set" in
     build) packages+=(g++ make cmake ninja-build qt6-base-dev qt6-serialport-dev) ;;
-    fonts) packages+=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2) ;;
-    run) packages+=(qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra fonts-liberation2) ;;
+    fonts) packages+=("${fonts[@]}") ;;
+    run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
     *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, shots)" >&2; exit 2 ;;

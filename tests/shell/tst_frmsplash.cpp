@@ -71,8 +71,8 @@ private slots:
 
     void closesOnKeysThatProduceACharacter()
     {
-        for (const Qt::Key key : {Qt::Key_A, Qt::Key_5, Qt::Key_Return, Qt::Key_Escape,
-                                  Qt::Key_Space}) {
+        for (const Qt::Key key :
+             {Qt::Key_A, Qt::Key_5, Qt::Key_Return, Qt::Key_Escape, Qt::Key_Space}) {
             Shown shown;
             QTest::keyClick(shown.splash.picIcon, key);
             QVERIFY2(!shown.open(), qPrintable(QString::number(key, 16)));
@@ -80,8 +80,8 @@ private slots:
             QCOMPARE(shown.closed.count(), 1);
         }
         Shown shown;
-        for (const Qt::Key key : {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1,
-                                  Qt::Key_F5, Qt::Key_Control})
+        for (const Qt::Key key :
+             {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1, Qt::Key_F5, Qt::Key_Control})
             QTest::keyClick(shown.splash.picIcon, key);
         QVERIFY(shown.open());
     }

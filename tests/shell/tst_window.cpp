@@ -43,7 +43,9 @@ struct Window {
     Window(std::function<void()> splash = [] {})
     {
         form.ShowSplash = std::move(splash);
-        form.ShowMessage = [](const QString& text) { QFAIL(qPrintable(text)); };
+        form.ShowMessage = [](const QString& text) {
+            QFAIL(qPrintable(text));
+        };
         form.Form_Load();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -88,7 +90,8 @@ private slots:
         for (const char* family : {"Tahoma", "Arial"}) {
             QFont font(family);
             const QString real = QFontInfo(font).family();
-            QVERIFY2(real == family || real.compare(QFont::substitute(family), Qt::CaseInsensitive) == 0,
+            QVERIFY2(real == family
+                         || real.compare(QFont::substitute(family), Qt::CaseInsensitive) == 0,
                      qPrintable(real));
         }
         for (QLabel* label : w.form.findChildren<QLabel*>()) {
@@ -99,8 +102,7 @@ private slots:
         }
         for (QPushButton* button : w.form.findChildren<QPushButton*>()) {
             // The button's frame and margins take about 8 pixels.
-            QVERIFY2(button->fontMetrics().horizontalAdvance(button->text())
-                         <= button->width() - 8,
+            QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) <= button->width() - 8,
                      qPrintable(button->text()));
         }
     }
