@@ -1,7 +1,9 @@
 #include "frmMain.h"
 
 #include "AppIdentity.h"
+#include "CLR_ALL.h"
 #include "CommandFrame.h"
+#include "CsvExport.h"
 #include "RecordTable.h"
 #include "Twips.h"
 #include "frmPORT.h"
@@ -9,6 +11,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QLoggingCategory>
 #include <QMenuBar>
@@ -117,6 +120,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     setTabOrder(txtRx->editor(), QmtData);
 
     QmtTxRx = new qm::QmtTxRx(std::move(backend), this);
+    CommonDialog1 = std::make_unique<CommonDialog>(this);
 
     menuPort = menuBar()->addAction(QStringLiteral("CommPort Select(&P)"));
     MenuAbout = menuBar()->addAction(QStringLiteral("About(&A)"));
@@ -139,6 +143,8 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+    connect(CsvOut, &QPushButton::clicked, this, &frmMain::CsvOut_Click);
     connect(QmtTxRx, &qm::QmtTxRx::OnComm, this, &frmMain::QmtTxRx_OnComm);
     connect(QmtTxRx, &qm::QmtTxRx::PortLost, this, &frmMain::QmtTxRx_PortLost);
     connect(menuPort, &QAction::triggered, this, &frmMain::menuPort_Click);
@@ -222,15 +228,50 @@ void frmMain::QmtTxRx_PortLost(const QString& reason)
 
 void frmMain::Command1_Click()
 {
-    Acquire(ArgumentAll);
+    SendCommand(VerbRead, ArgumentAll);
 }
 
 void frmMain::Command4_Click()
 {
-    Acquire(ArgumentNow);
+    SendCommand(VerbRead, ArgumentNow);
 }
 
-void frmMain::Acquire(std::string_view argument)
+void frmMain::Command2_Click()
+{
+    CLR_ALL dialog([this] { SendCommand(VerbClear, ArgumentAll); }, this);
+    dialog.exec();
+}
+
+void frmMain::CsvOut_Click()
+{
+    if (!CommonDialog1->ShowSave())
+        return;
+    const QString path = CommonDialog1->FileName();
+    if (path.isEmpty())
+        return;
+    // The table holds the first 100 records; those beyond are not in the file.
+    const int rows = std::min<int>(m_link.RxCount, TableDataRows);
+    const std::string content = CsvContent(rows, QmtData->Cols(), [this](int row, int column) {
+        return ToBytes(QmtData->TextMatrix(row, column));
+    });
+    const QString failure = WriteWholeFile(path, content);
+    if (!failure.isEmpty()) {
+        ShowMessage(tr("The table could not be saved to %1: %2.\n"
+                       "Nothing was changed on the disk; the table is still here. Choose "
+                       "another place or name and save again.")
+                        .arg(QDir::toNativeSeparators(path), failure));
+        return;
+    }
+    if (const std::int64_t notSaved = RecordsNotInTable(*QmtData, m_link); notSaved > 0) {
+        ShowMessage(tr("The table was saved to %1, but it holds only the first %2 records: "
+                       "%3 more received records were not in the table and were not saved.")
+                        .arg(QDir::toNativeSeparators(path))
+                        .arg(TableDataRows)
+                        .arg(notSaved));
+    }
+}
+
+void frmMain::SendCommand(std::string_view verb, std::string_view argument)
 {
     if (!QmtTxRx->PortOpen()) {
         ShowMessage(tr("The serial port is not open, so nothing was sent.\n"
@@ -238,7 +279,7 @@ void frmMain::Acquire(std::string_view argument)
                        "Select\" in the menu, then try again."));
         return;
     }
-    m_link.TxCommand = ComposeCommand(VerbRead, argument);
+    m_link.TxCommand = ComposeCommand(verb, argument);
     cmdFormat->SetText(FromBytes(m_link.TxCommand));
     Command3_Click();
     if (!QmtTxRx->Output(cmdFormat->Text())) {

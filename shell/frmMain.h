@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommonDialog.h"
 #include "LinkState.h"
 #include "QmtData.h"
 #include "QmtTxRx.h"
@@ -46,6 +47,8 @@ public:
     void Command1_Click();
     void Command3_Click();
     void Command4_Click();
+    void Command2_Click();
+    void CsvOut_Click();
     void QmtTxRx_OnComm();
     // The port went away while open: the operator is told once; nothing received is lost.
     void QmtTxRx_PortLost(const QString& reason);
@@ -75,6 +78,8 @@ public:
     // Tells when received records are not in the table (it holds 100).
     QLabel* lblNotInTable;
     qm::QmtTxRx* QmtTxRx;
+    // The export's save dialog. Tests put one in its place that answers without a window.
+    std::unique_ptr<CommonDialog> CommonDialog1;
     QAction* menuPort;
     QAction* MenuAbout;
     QAction* menuFin;
@@ -83,7 +88,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Acquire(std::string_view argument);
+    // The steps every command shares: compose, show, blank the table and status, send,
+    // empty the echo, reset the store. With the port closed nothing changes.
+    void SendCommand(std::string_view verb, std::string_view argument);
     // The notice follows the count at the screen's pace: a stream of frames that do not
     // fit would otherwise re-lay out the label for every frame.
     void ScheduleNoticeUpdate();

@@ -2,7 +2,8 @@
 # Installs the Debian packages a task needs, when they are missing.
 #   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 development files
 #   tools/deps.sh fonts     free fonts for the design's Tahoma, Arial and Lucida Sans Unicode, and
-#                           one that draws the control pictures (U+2400...) of the frame boxes
+#                           ones that draw the control pictures (U+2400...) of the frame boxes
+#                           and the Japanese name of a file type in the save dialog
 #   tools/deps.sh run       what the program needs on a desktop (Qt's platform plugins, fonts)
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
@@ -10,7 +11,7 @@
 # the one command to run and fails.
 set -euo pipefail
 
-fonts=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 fonts-freefont-ttf)
+fonts=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 fonts-freefont-ttf fonts-vlgothic)
 packages=()
 for set in "$@"; do
     case "$set" in

@@ -34,7 +34,7 @@ pids+=($!)
 for _ in $(seq 50); do grep -q '^device ' "$work/sim.out" && break; sleep 0.1; done
 device=$(sed -n 's/^device //p' "$work/sim.out")
 
-"$build/shell/qm6200-datalink" >"$work/program.log" 2>&1 &
+(cd "$work" && exec "$build/shell/qm6200-datalink") >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 
@@ -74,3 +74,23 @@ menu=$((HEIGHT - 419))
 xdotool mousemove --window "$main" 112 $((menu + 104)) click 1
 sleep 1.5
 shot "$main" main-window.png
+
+# "Save Data (.csv file)": the save dialog with its two file types.
+xdotool mousemove --window "$main" 760 $((menu + 380)) click 1
+save=$(window '^Save As$')
+sleep 0.5
+shot "$save" save-dialog.png
+# Its list of file types is a window of its own: taken from the screen.
+xdotool mousemove --window "$save" 310 388 click 1
+sleep 0.4
+eval "$(xdotool getwindowgeometry --shell "$save")"
+import -window root -crop "${WIDTH}x$((HEIGHT + 60))+$X+$Y" +repage "$out/save-dialog-types.png"
+echo "saved $out/save-dialog-types.png"
+xdotool key Escape; sleep 0.2; xdotool key Escape
+
+# "Clear All Data": the question, answered with Cancel.
+xdotool mousemove --window "$main" 304 $((menu + 168)) click 1
+question=$(window '^Clear Data$')
+sleep 0.3
+shot "$question" clear-question.png
+xdotool key Escape

@@ -1,9 +1,13 @@
+#include "CLR_ALL.h"
+#include "Dialogs.h"
 #include "Frames.h"
 #include "MemoryBackend.h"
 #include "frmMain.h"
 #include "frmPORT.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -14,6 +18,14 @@ namespace {
 
 const QByteArray AcquireRecords = QByteArray::fromHex("025244442041 4C4C030D");
 const QByteArray AcquirePresent = QByteArray::fromHex("0252444420 4E4F57030D");
+
+const QByteArray ClearAll = QByteArray::fromHex("02434C5220414C4C030D");
+
+QByteArray Read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 // The main window on an in-memory port, loaded and open as after start-up.
 struct Rig {
@@ -32,6 +44,20 @@ struct Rig {
         form.Form_Load();
         // As the port dialog does when it closes.
         form.QmtTxRx->setPortOpen(true);
+        form.CommonDialog1 = std::unique_ptr<CommonDialog>(dialog);
+    }
+
+    ScriptedDialog* dialog = new ScriptedDialog;
+
+    // "Clear All Data", answered with the given button of the confirmation.
+    void clearAll(bool ok)
+    {
+        OnNextModal([ok](QWidget* modal) {
+            auto* confirm = qobject_cast<CLR_ALL*>(modal);
+            QVERIFY(confirm);
+            (ok ? confirm->OKButton : confirm->CancelButton)->click();
+        });
+        form.Command2->click();
     }
 
     void arrive(const QByteArray& bytes)
@@ -335,6 +361,151 @@ private slots:
         rig.arrive(answer);
         QCOMPARE(rig.form.txtRx->Text(), Text(answer));
         QVERIFY(frmMain::EchoCapacity >= 10 * answer.size());
+    }
+
+    void exportWritesTheRowsShown()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.form.Command1_Click();
+        rig.arrive(DataFrame(7, {123, 0, 45, 10, 1}) + DataFrame(8, {1, 2, 3, 4, 5})
+                   + DataFrame(9, {0, 0, 0, 0, 0}));
+        rig.form.QmtData->setTextMatrix(3, 2, QString()); // what the table shows is written
+        rig.dialog->answer = dir.filePath("first.csv");
+        rig.form.CsvOut->click();
+        QCOMPARE(Read(rig.dialog->answer),
+                 QByteArray("\"7\",\"123\",\"0\",\"45\",\"10\",\"1\",\"179\"\r\n"
+                            "\"8\",\"1\",\"2\",\"3\",\"4\",\"5\",\"15\"\r\n"
+                            "\"9\",\"0\",\"\",\"0\",\"0\",\"0\",\"0\"\r\n"));
+        QVERIFY(rig.messages.isEmpty());
+
+        // The next export starts from the name chosen; a cancel changes nothing.
+        rig.dialog->cancel = true;
+        rig.form.Command1_Click(); // empty table now
+        rig.form.CsvOut->click();
+        QCOMPARE(rig.dialog->shownWith, (QStringList{"", dir.filePath("first.csv")}));
+        QCOMPARE(Read(dir.filePath("first.csv")).count('\n'), 3);
+        // No records: an empty file.
+        rig.dialog->cancel = false;
+        rig.form.CsvOut->click();
+        QCOMPARE(Read(dir.filePath("first.csv")), QByteArray());
+        rig.dialog->answer.clear(); // no name: nothing happens
+        rig.form.CsvOut->click();
+        QVERIFY(rig.messages.isEmpty());
+    }
+
+    void exportOfAFullTableSaysWhatWasLeftOut()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(130));
+        rig.dialog->answer = dir.filePath("full.csv");
+        rig.form.CsvOut_Click();
+        const QList<QByteArray> lines = Read(rig.dialog->answer).split('\n');
+        QCOMPARE(lines.size(), 101); // 100 lines and what follows the last
+        QVERIFY(lines[99].startsWith("\"0\",\"100\",\"200\",")); // record 100 numbers itself 00
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains("30 more received records"));
+    }
+
+    void exportThatCannotWriteKeepsTheOldFile()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(2));
+        const QString path = dir.filePath("kept.csv");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        rig.dialog->answer = path;
+        rig.form.CsvOut_Click();
+        QCOMPARE(Read(path), QByteArray("old"));
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains(path));
+        QVERIFY(rig.messages.first().contains("read-only"));
+        QCOMPARE(rig.row(2).first(), QString("2")); // the table is still there
+    }
+
+    void clearAllSendsItsFrameOnceAndEmptiesEverything()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(3)
+                   + "\x02"
+                     "0");
+        rig.fillAllRows();
+        rig.backend->clearWritten();
+        rig.clearAll(true);
+        QCOMPARE(rig.backend->written(), ClearAll);
+        QCOMPARE(rig.form.cmdFormat->Text(), Text(ClearAll));
+        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), ClearAll);
+        QVERIFY(rig.form.txtRx->Text().isEmpty());
+        QVERIFY(rig.form.Label5->text().isEmpty());
+        for (int r = 1; r <= 100; ++r)
+            QVERIFY(rig.rowBlank(r));
+        QCOMPARE(rig.form.QmtData->TextMatrix(0, 6), QString("TOTAL"));
+        QCOMPARE(rig.link.RxCount, 0);
+        QCOMPARE(rig.link.RxFlag, 0);
+        QVERIFY(std::all_of(rig.link.RxRecords.begin(), rig.link.RxRecords.end(),
+                            [](const std::string& r) { return r.empty(); }));
+        rig.arrive(ACK + CR);
+        QCOMPARE(rig.form.Label5->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.link.RxCount, 0);
+    }
+
+    void clearAllCancelledOrClosedChangesNothing()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(2));
+        rig.backend->clearWritten();
+        rig.clearAll(false);
+        OnNextModal([](QWidget* modal) { modal->close(); }); // the close box
+        rig.form.Command2_Click();
+        QCOMPARE(rig.backend->written(), QByteArray());
+        QCOMPARE(rig.link.RxCount, 2);
+        QCOMPARE(rig.row(2).first(), QString("2"));
+        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+
+        // Replies that arrive while the question is open are still handled.
+        OnNextModal([&rig](QWidget* modal) {
+            rig.arrive(DataFrame(3, {1, 1, 1, 1, 1}));
+            QCOMPARE(rig.row(3).first(), QString("3"));
+            static_cast<CLR_ALL*>(modal)->CancelButton->click();
+        });
+        rig.form.Command2_Click();
+        QCOMPARE(rig.link.RxCount, 3);
+    }
+
+    void clearAllWithThePortClosedSaysSoAndKeepsEverything()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(2));
+        rig.form.QmtTxRx->setPortOpen(false);
+        rig.clearAll(true);
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains("not open"));
+        QCOMPARE(rig.link.RxCount, 2);
+        QCOMPARE(rig.row(2).first(), QString("2"));
+        QVERIFY(!QApplication::activeModalWidget()); // the question has closed
+    }
+
+    void clearAllQuestionAsDesigned()
+    {
+        CLR_ALL question([] {});
+        question.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&question));
+        QCOMPARE(question.windowTitle(), QString("Clear Data"));
+        QCOMPARE(question.size(), QSize(334, 116));
+        QCOMPARE(question.Label1->text(), QString("Clear all record data?"));
+        QCOMPARE(QApplication::focusWidget(), question.OKButton);
+        QTest::keyClick(question.OKButton, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), question.CancelButton);
     }
 
     void unloadDropsRtsThenCloses()

@@ -1,15 +1,19 @@
 // Whole sessions: the program's real serial path against the instrument simulator on a
 // pseudo-terminal.
 
+#include "CLR_ALL.h"
+#include "Dialogs.h"
 #include "SerialBackend.h"
 #include "frmMain.h"
 #include "frmPORT.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
@@ -68,6 +72,7 @@ struct Program {
     LinkState link;
     frmMain form{link, std::make_unique<SerialBackend>()};
     QStringList messages;
+    ScriptedDialog* saveDialog = new ScriptedDialog;
 
     explicit Program(const QString& port)
     {
@@ -80,6 +85,7 @@ struct Program {
         frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
         dialog.Combo1->setEditText(port);
         dialog.Command1_Click();
+        form.CommonDialog1.reset(saveDialog);
     }
 
     QStringList row(int r) const
@@ -154,6 +160,36 @@ private slots:
         for (int r = 1; r <= 20; ++r)
             QCOMPARE(program.row(r), sim.records[r - 1]);
         QCOMPARE(program.link.RxFlag, 1); // the last frame is still open
+        QCOMPARE(program.messages, QStringList());
+    }
+
+    void saveThenClearTheInstrument()
+    {
+        Simulator sim({"--no-pace", "--records", "5", "--seed", "11"});
+        Program program(sim.device);
+        program.form.Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 5, Patience);
+
+        QTemporaryDir dir;
+        program.saveDialog->answer = dir.filePath("records.csv");
+        program.form.CsvOut->click();
+        QFile saved(program.saveDialog->answer);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QByteArray expected;
+        for (const QStringList& record : sim.records)
+            expected += "\"" + record.join("\",\"").toLatin1() + "\"\r\n";
+        QCOMPARE(saved.readAll(), expected);
+
+        OnNextModal([](QWidget* modal) { qobject_cast<CLR_ALL*>(modal)->OKButton->click(); });
+        program.form.Command2->click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.form.Label5->text(), QString("COMMAND OK!"), Patience);
+        QCOMPARE(sim.received.last(), QString("02 43 4C 52 20 41 4C 4C 03 0D"));
+
+        program.form.Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), 3, Patience);
+        QTest::qWait(200);
+        QCOMPARE(program.link.RxCount, 0);
+        QCOMPARE(program.row(1).join(QString()), QString());
         QCOMPARE(program.messages, QStringList());
     }
 

@@ -1,6 +1,7 @@
 // The main window as the operator meets it: layout, keyboard, menu, start and end.
 
 #include "Appearance.h"
+#include "Dialogs.h"
 #include "MemoryBackend.h"
 #include "frmMain.h"
 
@@ -16,6 +17,7 @@
 #include <stdexcept>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
@@ -53,16 +55,6 @@ struct Window {
         form.QmtTxRx->setRTSEnable(true);
     }
 };
-
-// Runs `inspect` on the modal window that the next call opens.
-void OnNextModal(std::function<void(QWidget*)> inspect)
-{
-    QTimer::singleShot(0, [inspect = std::move(inspect)] {
-        QWidget* modal = QApplication::activeModalWidget();
-        QVERIFY(modal);
-        inspect(modal);
-    });
-}
 
 } // namespace
 

@@ -1,0 +1,51 @@
+#include "CLR_ALL.h"
+
+#include "Twips.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace qm {
+
+CLR_ALL::CLR_ALL(std::function<void()> clearAll, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+    , m_clearAll(std::move(clearAll))
+{
+    setWindowTitle(QStringLiteral("Clear Data"));
+    setFixedSize(Px(5010), Px(1740));
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(250, 248, 165));
+    setPalette(colours);
+    setAutoFillBackground(true);
+    setFont(DesignFont("Lucida Sans Unicode", 9));
+
+    Label1 = Place(new QLabel(QStringLiteral("Clear all record data?"), this), 240, 480, 4575, 255);
+    Label1->setFont(DesignFont("Tahoma", 12, true));
+    Label1->setAlignment(Qt::AlignCenter);
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), 960, 1080, 1215, 375);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 2760, 1080, 1215, 375);
+    setTabOrder(OKButton, CancelButton);
+
+    connect(OKButton, &QPushButton::clicked, this, &CLR_ALL::OKButton_Click);
+    connect(CancelButton, &QPushButton::clicked, this, &CLR_ALL::CancelButton_Click);
+}
+
+void CLR_ALL::OKButton_Click()
+{
+    m_clearAll();
+    accept();
+}
+
+void CLR_ALL::CancelButton_Click()
+{
+    reject();
+}
+
+void CLR_ALL::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    OKButton->setFocus();
+}
+
+} // namespace qm

@@ -1,0 +1,95 @@
+#include "CsvExport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qm;
+
+namespace {
+
+QByteArray Read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void Write(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestCsvExport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void linesAreQuotedCommaSeparatedAndEndInCrLf()
+    {
+        const std::string line = CsvLine({"7", "123", "0", "45", "10", "1", "179"});
+        QCOMPARE(line, std::string("\"7\",\"123\",\"0\",\"45\",\"10\",\"1\",\"179\"\r\n"));
+        QCOMPARE(line.size(), std::size_t(35));
+        // Blank cells: fourteen quotes and six commas.
+        QCOMPARE(CsvLine(std::vector<std::string>(7)), std::string(R"("","","","","","","")"
+                                                                   "\r\n"));
+        // Cell texts go out as they are.
+        QCOMPARE(CsvLine({"9E999", "-1.5E+21"}), std::string("\"9E999\",\"-1.5E+21\"\r\n"));
+    }
+
+    void contentHasRowsOneToNInOrder()
+    {
+        QCOMPARE(CsvContent(0, 7, [](int, int) { return std::string("x"); }), std::string());
+        std::vector<std::pair<int, int>> read;
+        const std::string content = CsvContent(3, 2, [&](int row, int column) {
+            read.emplace_back(row, column);
+            return std::to_string(row * 10 + column);
+        });
+        QCOMPARE(content, std::string("\"10\",\"11\"\r\n\"20\",\"21\"\r\n\"30\",\"31\"\r\n"));
+        QCOMPARE(read.front(), std::make_pair(1, 0)); // never the header row
+        QCOMPARE(read.back(), std::make_pair(3, 1));
+    }
+
+    void writesReplaceTheWholeFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("records"); // no extension: none is added
+        Write(path, "an older and much longer content\r\n");
+        QCOMPARE(WriteWholeFile(path, "\"1\"\r\n"), QString());
+        QCOMPARE(Read(path), QByteArray("\"1\"\r\n"));
+        QCOMPARE(WriteWholeFile(path, ""), QString());
+        QCOMPARE(Read(path), QByteArray());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"records"});
+    }
+
+    void aFailedWriteSaysWhyAndChangesNothing()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("no such folder/records.csv");
+        QVERIFY(WriteWholeFile(missing, "x").contains("does not exist"));
+        QVERIFY(!QFile::exists(missing));
+
+        QVERIFY(WriteWholeFile(dir.path(), "x").contains("folder"));
+
+        const QString readOnly = dir.filePath("kept.csv");
+        Write(readOnly, "old content");
+        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner));
+        QVERIFY(WriteWholeFile(readOnly, "new").contains("read-only"));
+        QCOMPARE(Read(readOnly), QByteArray("old content"));
+    }
+
+    void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
+    {
+        const auto types = ParseFileTypes("CSV File (*.csv)|*.csv|全てのファイル (*.*)|*.*");
+        QCOMPARE(types.size(), std::size_t(2));
+        QCOMPARE(types[0].description, QString("CSV File (*.csv)"));
+        QCOMPARE(types[0].patterns, QStringList{"*.csv"});
+        QCOMPARE(types[1].description, QString::fromUtf8("全てのファイル (*.*)"));
+        QCOMPARE(types[1].patterns, QStringList{"*"});
+    }
+};
+
+QTEST_MAIN(TestCsvExport)
+#include "tst_csvexport.moc"
