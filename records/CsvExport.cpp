@@ -47,7 +47,10 @@ QString WriteWholeFile(const QString& path, std::string_view bytes)
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size) {
+    // Everything must be on the disk before the file is put in place: commit() alone can
+    // report success for bytes that a full disk refused, and replace the old file with an
+    // empty one.
+    if (file.write(bytes.data(), size) != size || !file.flush() || file.size() != size) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return reason;

@@ -208,8 +208,10 @@ void QmtData::setColAlignment(int col, int setting)
 
 QString QmtData::TextMatrix(int row, int col) const
 {
-    if (!m_model->contains(row, col))
+    if (!m_model->contains(row, col)) {
+        ++m_outsideAccesses;
         return {};
+    }
     return m_model->cell(row, col);
 }
 
@@ -217,6 +219,7 @@ bool QmtData::setTextMatrix(int row, int col, const QString& text)
 {
     if (!m_model->contains(row, col)) {
         qCWarning(lcGrid) << "cell outside the grid:" << row << col;
+        ++m_outsideAccesses;
         return false;
     }
     m_model->setCell(row, col, text);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QTableView>
 
+#include <cstdint>
 #include <vector>
 
 namespace qm {
@@ -40,8 +41,13 @@ public:
     // False (and nothing written) for an address outside the grid.
     bool setTextMatrix(int row, int col, const QString& text);
 
+    // Reads and writes that named a cell outside the grid and were refused: each one is a
+    // fault in the caller.
+    std::int64_t OutsideAccesses() const { return m_outsideAccesses; }
+
 private:
     GridModel* m_model;
+    mutable std::int64_t m_outsideAccesses = 0;
     std::vector<int> m_colWidths;
 };
 

@@ -6,6 +6,8 @@
 #                           and the Japanese name of a file type in the save dialog
 #   tools/deps.sh run       what the program needs on a desktop (Qt's platform plugins, fonts)
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
+#   tools/deps.sh fuzz      clang with libFuzzer and its sanitizer runtimes
+#   tools/deps.sh memcheck  valgrind
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 # Several sets may be named at once. As root it installs with apt-get; otherwise it prints
 # the one command to run and fails.
@@ -20,7 +22,9 @@ for set in "$@"; do
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, shots)" >&2; exit 2 ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    memcheck) packages+=(valgrind) ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, shots)" >&2; exit 2 ;;
     esac
 done
 

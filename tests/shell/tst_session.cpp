@@ -2,100 +2,15 @@
 // pseudo-terminal.
 
 #include "CLR_ALL.h"
-#include "Dialogs.h"
-#include "SerialBackend.h"
-#include "frmMain.h"
-#include "frmPORT.h"
+#include "Session.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace qm;
 using namespace qm::test;
 
 namespace {
-
-constexpr int Patience = 10000; // ms; a paced answer of 12 records takes about half a second
-
-// qm6200-sim, started for one test and stopped at its end.
-class Simulator {
-public:
-    explicit Simulator(QStringList options)
-    {
-        m_process.setProgram(QStringLiteral(QM6200_SIM));
-        m_process.setArguments(options << QStringLiteral("--list"));
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                         [this] { readLines(); });
-        m_process.start();
-        QTRY_VERIFY_WITH_TIMEOUT(present.size() == 7, Patience);
-    }
-
-    ~Simulator()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-
-    QString device;
-    QList<QStringList> records; // each as the table shows it: number, counters, total
-    QStringList present;        // the present values as the table shows them (number 0)
-    QStringList received;       // the command frames, as hexadecimal bytes
-    bool hungUp = false;
-
-private:
-    void readLines()
-    {
-        while (m_process.canReadLine()) {
-            const QString line = QString::fromLatin1(m_process.readLine()).trimmed();
-            const QString word = line.section(QLatin1Char(' '), 0, 0);
-            const QString rest = line.section(QLatin1Char(' '), 1);
-            if (word == QLatin1String("device"))
-                device = rest;
-            else if (word == QLatin1String("record"))
-                records << rest.split(QLatin1Char(' '));
-            else if (word == QLatin1String("present"))
-                present = QStringList{QStringLiteral("0")} + rest.split(QLatin1Char(' '));
-            else if (word == QLatin1String("received"))
-                received << rest;
-            else if (word == QLatin1String("hangup"))
-                hungUp = true;
-        }
-    }
-
-    QProcess m_process;
-};
-
-// The main window on the real serial backend, its port chosen by typing into the dialog.
-struct Program {
-    LinkState link;
-    frmMain form{link, std::make_unique<SerialBackend>()};
-    QStringList messages;
-    ScriptedDialog* saveDialog = new ScriptedDialog;
-
-    explicit Program(const QString& port)
-    {
-        form.ShowMessage = [this](const QString& text) {
-            messages << text;
-        };
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
-        frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
-        dialog.Combo1->setEditText(port);
-        dialog.Command1_Click();
-        form.CommonDialog1.reset(saveDialog);
-    }
-
-    QStringList row(int r) const
-    {
-        QStringList cells;
-        for (int c = 0; c < 7; ++c)
-            cells << form.QmtData->TextMatrix(r, c);
-        return cells;
-    }
-};
 
 const QString ReadAllHex = QStringLiteral("02 52 44 44 20 41 4C 4C 03 0D");
 const QString ReadNowHex = QStringLiteral("02 52 44 44 20 4E 4F 57 03 0D");

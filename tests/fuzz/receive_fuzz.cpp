@@ -1,0 +1,101 @@
+// Fuzz target: an arbitrary byte stream from the instrument, cut into receive events, through
+// the real main window (framing, classification, the store, the table and the echo), mixed
+// with the commands that reset reception. After every event the link's invariants are
+// checked; a broken one aborts, which the fuzzer reports with the input that did it.
+
+#include "MemoryBackend.h"
+#include "frmMain.h"
+
+#include <QApplication>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace qm;
+
+namespace {
+
+struct Program {
+    LinkState link;
+    MemoryBackend* backend = new MemoryBackend;
+    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
+
+    Program()
+    {
+        form.ShowMessage = [](const QString&) {};
+        form.ShowSplash = [] {};
+        form.Form_Load();
+        form.QmtTxRx->setPortOpen(true);
+        // Runs after the window's own handler of each receive event.
+        QObject::connect(form.QmtTxRx, &QmtTxRx::OnComm, &form, [this] { Check(); });
+    }
+
+    void Fail(const char* what) const
+    {
+        std::fprintf(stderr, "invariant broken: %s (RxCount %d, RxFlag %d, buffer %zu)\n", what,
+                     int(link.RxCount), int(link.RxFlag), link.RxBuffer.size());
+        std::abort();
+    }
+
+    void Check() const
+    {
+        if (link.RxCount < 0 || link.RxCount > LinkState::StoreSize)
+            Fail("RxCount outside 0 to 201");
+        for (int i = link.RxCount; i < LinkState::StoreSize; ++i) {
+            if (!link.RxRecords[std::size_t(i)].empty())
+                Fail("a store entry past RxCount is not empty");
+        }
+        if (form.QmtData->OutsideAccesses() != 0)
+            Fail("a grid access outside rows 0 to 100 and columns 0 to 6");
+        if (link.RxFlag == 0 && !link.RxBuffer.empty())
+            Fail("an idle receiver holds characters");
+        if (link.RxFlag != 0 && link.RxFlag != 1)
+            Fail("RxFlag is neither idle nor open");
+        if (link.RxBuffer.size() > LinkState::MaxFrameLength)
+            Fail("an open frame is longer than its bound");
+    }
+};
+
+Program* program = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qm6200.*=false");
+    static QApplication app(*argc, *argv);
+    static Program instance;
+    program = &instance;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    frmMain& form = program->form;
+    form.Command1_Click(); // every input starts from a fresh acquisition
+    while (input.remaining_bytes() > 0) {
+        switch (input.ConsumeIntegralInRange<int>(0, 15)) {
+        case 0:
+            form.Command1_Click();
+            break;
+        case 1:
+            form.Command4_Click();
+            break;
+        case 2:
+            form.Command3_Click();
+            break;
+        default: {
+            const std::string chunk =
+                input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(1, 300));
+            program->backend->arrive(QByteArray::fromStdString(chunk));
+            break;
+        }
+        }
+        program->Check();
+    }
+    return 0;
+}
