@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What is shown reads back as the same number.
     if (reading.inRange) {
         const qm::FieldReading again = qm::ReadField(shown);
-        if (again.value != reading.value && std::fabs(again.value - reading.value) >
-                                                1e-12 * std::fabs(reading.value)) {
+        if (again.value != reading.value
+            && std::fabs(again.value - reading.value) > 1e-12 * std::fabs(reading.value)) {
             std::fprintf(stderr, "%s reads back as another number\n", shown.c_str());
             std::abort();
         }

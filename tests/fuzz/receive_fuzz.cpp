@@ -8,10 +8,9 @@
 
 #include <QApplication>
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 
 using namespace qm;
 
@@ -24,8 +23,10 @@ struct Program {
 
     Program()
     {
-        form.ShowMessage = [](const QString&) {};
-        form.ShowSplash = [] {};
+        form.ShowMessage = [](const QString&) {
+        };
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         form.QmtTxRx->setPortOpen(true);
         // Runs after the window's own handler of each receive event.

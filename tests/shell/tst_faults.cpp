@@ -69,8 +69,7 @@ private slots:
     {
         std::unique_ptr<Program> program;
         for (const int cut : {0, 41, 42, 100, 211, 463}) {
-            Simulator sim({"--no-pace", "--records", "12", "--hangup-after",
-                           QString::number(cut)});
+            Simulator sim({"--no-pace", "--records", "12", "--hangup-after", QString::number(cut)});
             if (!program)
                 program = std::make_unique<Program>(sim.device);
             else
@@ -99,8 +98,11 @@ private slots:
         LinkState link;
         frmMain form(link, std::make_unique<SerialBackend>());
         QStringList messages;
-        form.ShowMessage = [&](const QString& text) { messages << text; };
-        form.ShowSplash = [] {};
+        form.ShowMessage = [&](const QString& text) {
+            messages << text;
+        };
+        form.ShowSplash = [] {
+        };
         form.Form_Load();
         frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
         dialog.Combo1->setEditText(sim.device);
@@ -202,8 +204,8 @@ private slots:
         program.form.CsvOut_Click();
         QCOMPARE(Read(dir.filePath("records.csv")).count('\n'), 99);
         if (!disk.mounted())
-            QSKIP(qPrintable("a full disk was not tried: cannot mount a small tmpfs here (" +
-                             disk.error() + ")"));
+            QSKIP(qPrintable("a full disk was not tried: cannot mount a small tmpfs here ("
+                             + disk.error() + ")"));
     }
 };
 
