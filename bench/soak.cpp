@@ -38,7 +38,9 @@ long ResidentKiB()
 
 qsizetype OpenDescriptors()
 {
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::NoDotAndDotDot | QDir::System)
+        .size();
 }
 
 bool WaitFor(const std::function<bool()>& done, int ms = 10000)
@@ -58,7 +60,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     int cycles = 1000;
     const QStringList args = QCoreApplication::arguments();
-    if (const qsizetype at = args.indexOf(QStringLiteral("--cycles")); at > 0 && at + 1 < args.size())
+    if (const qsizetype at = args.indexOf(QStringLiteral("--cycles"));
+        at > 0 && at + 1 < args.size())
         cycles = args[at + 1].toInt();
     if (cycles < 100) {
         std::fprintf(stderr, "soak: --cycles takes a number of 100 or more\n");
@@ -73,7 +76,8 @@ int main(int argc, char* argv[])
     QList<QStringList> expected;
     WaitFor([&] {
         while (sim.canReadLine()) {
-            const QStringList words = QString::fromLatin1(sim.readLine()).trimmed().split(QLatin1Char(' '));
+            const QStringList words =
+                QString::fromLatin1(sim.readLine()).trimmed().split(QLatin1Char(' '));
             if (words.first() == QLatin1String("device"))
                 device = words.value(1);
             else if (words.first() == QLatin1String("record"))
@@ -89,8 +93,11 @@ int main(int argc, char* argv[])
     LinkState link;
     frmMain form(link, std::make_unique<SerialBackend>());
     QStringList messages;
-    form.ShowMessage = [&](const QString& text) { messages << text; };
-    form.ShowSplash = [] {};
+    form.ShowMessage = [&](const QString& text) {
+        messages << text;
+    };
+    form.ShowSplash = [] {
+    };
     form.Form_Load();
     form.show();
     {
@@ -134,8 +141,8 @@ int main(int argc, char* argv[])
                 int(descriptorsAtEnd));
     sim.terminate();
     sim.waitForFinished(3000);
-    const bool ok = wrong == 0 && messages.isEmpty() && growth <= 5.0 &&
-                    descriptorsAtEnd <= descriptorsAt100;
+    const bool ok =
+        wrong == 0 && messages.isEmpty() && growth <= 5.0 && descriptorsAtEnd <= descriptorsAt100;
     std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
     return ok ? 0 : 1;
 }

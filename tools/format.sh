@@ -3,7 +3,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+# New files too, before they are added.
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 if [ "${1:-}" = "--check" ]; then
     clang-format --dry-run --Werror "${files[@]}"
 else
