@@ -26,6 +26,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qm6200-datalink"));
+    // Lets the desktop match the windows with the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.qm6200.DataLink"));
     qm::SetUpAppearance();
     return qm::SubMain(app);
 }

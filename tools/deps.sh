@@ -8,6 +8,7 @@
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
 #   tools/deps.sh fuzz      clang with libFuzzer and its sanitizer runtimes
 #   tools/deps.sh memcheck  valgrind
+#   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 # Several sets may be named at once. As root it installs with apt-get; otherwise it prints
 # the one command to run and fails.
@@ -24,7 +25,8 @@ for set in "$@"; do
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, shots)" >&2; exit 2 ;;
+    package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap) ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, package, shots)" >&2; exit 2 ;;
     esac
 done
 
