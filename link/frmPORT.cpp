@@ -3,24 +3,16 @@
 #include "PortNames.h"
 #include "Twips.h"
 
-#include <QPalette>
-
 namespace qm {
 
 frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+    : QDialog(parent, FixedDialogFlags)
     , m_link(link)
     , m_comm(comm)
     , m_showMessage(std::move(showMessage))
 {
-    setWindowTitle(QStringLiteral("COM PORT"));
-    setFixedSize(Px(4980), Px(2490));
-    QPalette grey = palette();
-    grey.setColor(QPalette::Window, QColor(192, 192, 192));
-    setPalette(grey);
-    setAutoFillBackground(true);
-    setFont(DesignFont("Lucida Sans Unicode", 9));
+    DesignWindow(*this, QStringLiteral("COM PORT"), 4980, 2490, QColor(192, 192, 192),
+                 DesignFont("Lucida Sans Unicode", 9));
 
     Label1 =
         Place(new QLabel(QStringLiteral("Please choose the communication port to be used"), this),

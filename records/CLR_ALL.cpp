@@ -8,17 +8,11 @@
 namespace qm {
 
 CLR_ALL::CLR_ALL(std::function<void()> clearAll, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+    : QDialog(parent, FixedDialogFlags)
     , m_clearAll(std::move(clearAll))
 {
-    setWindowTitle(QStringLiteral("Clear Data"));
-    setFixedSize(Px(5010), Px(1740));
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(250, 248, 165));
-    setPalette(colours);
-    setAutoFillBackground(true);
-    setFont(DesignFont("Lucida Sans Unicode", 9));
+    DesignWindow(*this, QStringLiteral("Clear Data"), 5010, 1740, QColor(250, 248, 165),
+                 DesignFont("Lucida Sans Unicode", 9));
 
     Label1 = Place(new QLabel(QStringLiteral("Clear all record data?"), this), 240, 480, 4575, 255);
     Label1->setFont(DesignFont("Tahoma", 12, true));

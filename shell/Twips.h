@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 namespace qm {
 
@@ -34,6 +37,25 @@ inline QFont DesignFont(const char* family, double points, bool bold = false)
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
+}
+
+// A dialog with a fixed border, a close box and no minimise or maximise box.
+inline constexpr Qt::WindowFlags FixedDialogFlags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+    | Qt::CustomizeWindowHint;
+
+// Caption, client size in twips, background colour and the font of the controls that
+// have none of their own, as a window's design gives them.
+inline void DesignWindow(QWidget& window, const QString& caption, int widthTwips, int heightTwips,
+                         const QColor& background, const QFont& font)
+{
+    window.setWindowTitle(caption);
+    window.setFixedSize(Px(widthTwips), Px(heightTwips));
+    QPalette colours = window.palette();
+    colours.setColor(QPalette::Window, background);
+    window.setPalette(colours);
+    window.setAutoFillBackground(true);
+    window.setFont(font);
 }
 
 } // namespace qm

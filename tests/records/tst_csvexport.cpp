@@ -1,27 +1,12 @@
 #include "CsvExport.h"
+#include "Files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace qm;
-
-namespace {
-
-QByteArray Read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void Write(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-} // namespace
+using namespace qm::test;
 
 class TestCsvExport : public QObject {
     Q_OBJECT
@@ -56,7 +41,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("records"); // no extension: none is added
-        Write(path, "an older and much longer content\r\n");
+        QVERIFY(Write(path, "an older and much longer content\r\n"));
         QCOMPARE(WriteWholeFile(path, "\"1\"\r\n"), QString());
         QCOMPARE(Read(path), QByteArray("\"1\"\r\n"));
         QCOMPARE(WriteWholeFile(path, ""), QString());
@@ -74,7 +59,7 @@ private slots:
         QVERIFY(WriteWholeFile(dir.path(), "x").contains("folder"));
 
         const QString readOnly = dir.filePath("kept.csv");
-        Write(readOnly, "old content");
+        QVERIFY(Write(readOnly, "old content"));
         QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner));
         QVERIFY(WriteWholeFile(readOnly, "new").contains("read-only"));
         QCOMPARE(Read(readOnly), QByteArray("old content"));

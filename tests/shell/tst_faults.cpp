@@ -1,6 +1,7 @@
 // The faults of a factory floor, against the real program and the instrument simulator:
 // what the operator sees, and that nothing already received is lost.
 
+#include "Files.h"
 #include "Session.h"
 
 #include <QFile>
@@ -17,18 +18,6 @@ using namespace qm;
 using namespace qm::test;
 
 namespace {
-
-QByteArray Read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool Write(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A small file system of its own, to be filled up.
 class SmallDisk {

@@ -1,5 +1,6 @@
 #include "CLR_ALL.h"
 #include "Dialogs.h"
+#include "Files.h"
 #include "Frames.h"
 #include "MemoryBackend.h"
 #include "frmMain.h"
@@ -20,12 +21,6 @@ const QByteArray AcquireRecords = QByteArray::fromHex("025244442041 4C4C030D");
 const QByteArray AcquirePresent = QByteArray::fromHex("0252444420 4E4F57030D");
 
 const QByteArray ClearAll = QByteArray::fromHex("02434C5220414C4C030D");
-
-QByteArray Read(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // The main window on an in-memory port, loaded and open as after start-up.
 struct Rig {
