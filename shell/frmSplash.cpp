@@ -58,11 +58,12 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     Timer1 = new QTimer(this);
     connect(Timer1, &QTimer::timeout, this, &frmSplash::Timer1_Timer);
 
-    for (QWidget* clickable :
-         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lblProductName),
-          static_cast<QWidget*>(lblVersion), static_cast<QWidget*>(lblPlatform),
-          static_cast<QWidget*>(imgLogo), static_cast<QWidget*>(picIcon)})
-        clickable->installEventFilter(this);
+    // Clicks are taken in eventFilter(), the version label's too: it has no click of its
+    // own, and the frame behind it must not get it.
+    const QList<QWidget*> clickable{Frame1,      lblProductName, lblVersion,
+                                    lblPlatform, imgLogo,        picIcon};
+    for (QWidget* control : clickable)
+        control->installEventFilter(this);
 
     Form_Load();
 }
