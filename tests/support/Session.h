@@ -21,7 +21,8 @@ class Simulator {
 public:
     explicit Simulator(QStringList options)
     {
-        m_process.setProgram(QStringLiteral(QM6200_SIM));
+        // The build's own simulator, unless the environment names a copy of it.
+        m_process.setProgram(qEnvironmentVariable("QM6200_SIM", QStringLiteral(QM6200_SIM)));
         m_process.setArguments(options << QStringLiteral("--list"));
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { readLines(); });
