@@ -111,8 +111,9 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
             break;
         }
         m_error = DescribeOpenFailure(PortLabel(portName, location), failure);
-        qCWarning(lcLink) << "open" << location << "failed:" << m_port.error()
-                          << m_port.errorString();
+        // The control warns with the operator's words; Qt's own code is for a maintainer.
+        qCDebug(lcLink) << "open" << location << "failed:" << m_port.error()
+                        << m_port.errorString();
         m_port.clearError();
         return false;
     }
