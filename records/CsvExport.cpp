@@ -3,6 +3,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -32,20 +39,83 @@ std::string CsvContent(int rows, int columns, const std::function<std::string(in
     return content;
 }
 
-QString WriteWholeFile(const QString& path, std::string_view bytes)
-{
-    const QFileInfo target(path);
-    if (target.isDir())
-        return QObject::tr("it is a folder");
-    if (!target.dir().exists())
-        return QObject::tr("the folder %1 does not exist").arg(target.dir().path());
-    // A file marked read-only is kept, also for a user whose rights would let it be replaced.
-    if (target.exists() && (!target.isWritable() || !target.permission(QFile::WriteOwner)))
-        return QObject::tr("the file is read-only");
+namespace {
 
+// What a node that is not a file is, in the words of the messages.
+QString KindOf(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return QObject::tr("a folder");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QObject::tr("a device");
+    case S_IFIFO:
+        return QObject::tr("a named pipe (FIFO)");
+    case S_IFSOCK:
+        return QObject::tr("a socket");
+    default:
+        return QObject::tr("something unknown");
+    }
+}
+
+SaveResult NotAFile(mode_t mode, const QString& reachedThroughLink = {})
+{
+    if (reachedThroughLink.isEmpty())
+        return {QObject::tr("it is %1, not a file").arg(KindOf(mode))};
+    return {QObject::tr("it leads to %1, which is %2, not a file")
+                .arg(QDir::toNativeSeparators(reachedThroughLink), KindOf(mode))};
+}
+
+// Where a chain of links that leads nowhere ends.
+QString MissingTarget(const QString& path)
+{
+    QString target = path;
+    for (int hops = 0; hops < 40 && QFileInfo(target).isSymLink(); ++hops)
+        target = QFileInfo(target).symLinkTarget();
+    return target;
+}
+
+// Makes sure the disk holds room for `size` bytes of the file before any of it changes.
+// Returns 0 or the error.
+int ReserveRoom(int fd, const struct stat& node, off_t size)
+{
+    if (size == 0)
+        return 0;
+#ifdef __linux__
+    // Not posix_fallocate(): where the file system cannot reserve, it writes zeros instead.
+    int error = 0;
+    do
+        error = ::fallocate(fd, 0, 0, size) == 0 ? 0 : errno;
+    while (error == EINTR);
+#else
+    const int error = ::posix_fallocate(fd, 0, size);
+#endif
+    if (error != EOPNOTSUPP && error != EINVAL)
+        return error;
+    // This file system cannot reserve room: at least it must have the room now.
+    struct statvfs disk {};
+    if (::fstatvfs(fd, &disk) != 0)
+        return errno;
+    const off_t held = static_cast<off_t>(node.st_blocks) * 512;
+    const auto free = static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
+    return size > held && static_cast<unsigned long long>(size - held) > free ? ENOSPC : 0;
+}
+
+SaveResult WriteAside(const QString& path, std::string_view bytes)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return {file.errorString()};
+    // Reserved first, a full disk is reported in its own words: a short write is not.
+    struct stat node {};
+    const int error = ::fstat(file.handle(), &node) != 0
+                          ? errno
+                          : ReserveRoom(file.handle(), node, static_cast<off_t>(bytes.size()));
+    if (error != 0) {
+        file.cancelWriting();
+        return {qt_error_string(error)};
+    }
     const auto size = static_cast<qint64>(bytes.size());
     // Everything must be on the disk before the file is put in place: commit() alone can
     // report success for bytes that a full disk refused, and replace the old file with an
@@ -53,11 +123,97 @@ QString WriteWholeFile(const QString& path, std::string_view bytes)
     if (file.write(bytes.data(), size) != size || !file.flush() || file.size() != size) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        return reason;
+        return {reason};
     }
     if (!file.commit())
-        return file.errorString();
+        return {file.errorString()};
     return {};
+}
+
+// Cuts off what a refused reservation may have added after the old end. True when the file
+// is as it was.
+bool RestoreSize(int fd, off_t oldSize)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return false;
+    return now.st_size == oldSize || ::ftruncate(fd, oldSize) == 0;
+}
+
+// Writes into the file itself. Never creates the file, and never waits on whatever it
+// turns out to be.
+SaveResult WriteInPlace(const QString& path, std::string_view bytes)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {qt_error_string(errno)};
+    auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat node {};
+    if (::fstat(fd, &node) != 0)
+        return {qt_error_string(errno)};
+    if (!S_ISREG(node.st_mode)) // replaced since it was looked at
+        return NotAFile(node.st_mode);
+
+    const auto size = static_cast<off_t>(bytes.size());
+    if (const int error = ReserveRoom(fd, node, size); error != 0)
+        return {qt_error_string(error), RestoreSize(fd, node.st_size)};
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const int error = written < 0 ? errno : EIO;
+            return {qt_error_string(error), done == 0 && RestoreSize(fd, node.st_size)};
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    if (::ftruncate(fd, size) != 0 || ::fsync(fd) != 0)
+        return {qt_error_string(errno), false};
+    closeFile.dismiss();
+    if (::close(fd) != 0)
+        return {qt_error_string(errno), false};
+    return {};
+}
+
+} // namespace
+
+SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat node {};
+    if (::stat(name.constData(), &node) != 0) {
+        const int error = errno;
+        struct stat link {};
+        if (error == ENOENT && ::lstat(name.constData(), &link) == 0)
+            return {QObject::tr("it is a link to %1, which does not exist")
+                        .arg(QDir::toNativeSeparators(MissingTarget(path)))};
+        if (error != ENOENT)
+            return {qt_error_string(error)};
+        const QFileInfo target(path);
+        if (!target.dir().exists())
+            return {QObject::tr("the folder %1 does not exist").arg(target.dir().path())};
+        return WriteAside(path, bytes);
+    }
+
+    // Everything below works on what the name leads to, so that a link stays a link.
+    const QFileInfo target(path);
+    const QString real = target.canonicalFilePath();
+    if (!S_ISREG(node.st_mode))
+        return NotAFile(node.st_mode, target.isSymLink() ? real : QString());
+    // A file marked read-only is kept, also for a user whose rights would let it be replaced.
+    if (!(node.st_mode & S_IWUSR) || ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0)
+        return {QObject::tr("the file is read-only")};
+
+    // Writing aside and renaming makes a new file: it would leave other names with the old
+    // content, give the file to the saver, and needs the right to create in the folder.
+    const QByteArray folder = QFile::encodeName(QFileInfo(real).absolutePath());
+    const bool asideIsSafe =
+        node.st_nlink == 1 && node.st_uid == ::geteuid()
+        && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+    return asideIsSafe ? WriteAside(real, bytes) : WriteInPlace(real, bytes);
 }
 
 std::vector<FileType> ParseFileTypes(const QString& filter)

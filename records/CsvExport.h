@@ -18,10 +18,21 @@ std::string CsvLine(const std::vector<std::string>& cells);
 // `cell` gives the text of a cell (row, column).
 std::string CsvContent(int rows, int columns, const std::function<std::string(int, int)>& cell);
 
-// Writes the bytes to `path` aside and then puts them in place, so that a failure leaves
-// whatever was there before untouched. Returns an empty text on success, else the reason
-// in an operator's words.
-QString WriteWholeFile(const QString& path, std::string_view bytes);
+// What a save did. `failure` is empty on success, else the reason in an operator's words;
+// `oldContentKept` then tells whether what the name held before is still as it was.
+struct SaveResult {
+    QString failure;
+    bool oldContentKept = true;
+};
+
+// Writes the bytes to `path`, following symbolic links. Whatever is not a file (a device, a
+// named pipe, a socket, a folder) and a link that leads nowhere are refused and left as they
+// are. A new file, or a file of the saver's own with no other name in a folder they may
+// write, is written aside and then put in place, so that a failure leaves the old one
+// untouched. Any other file is written into itself, so that its other names, its owner and
+// its folder stay as they were: the room is reserved first, so a full disk still changes
+// nothing, but a failure while writing may leave the old content damaged.
+SaveResult WriteWholeFile(const QString& path, std::string_view bytes);
 
 // A file-type filter of the form "description|patterns|description|patterns...", as the
 // save dialog is designed with, turned into the entries of its file-type list.

@@ -1,12 +1,41 @@
 #include "CsvExport.h"
 #include "Files.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace qm;
 using namespace qm::test;
+
+namespace {
+
+enum Target {
+    New,
+    Regular,
+    HardLinked,
+    OtherOwner,
+    ReadOnlyFolder,
+    ReadOnlyFile,
+    MissingFolder,
+    Folder,
+    Device,
+    Fifo,
+    Socket
+};
+
+} // namespace
 
 class TestCsvExport : public QObject {
     Q_OBJECT
@@ -37,32 +66,147 @@ private slots:
         QCOMPARE(read.back(), std::make_pair(3, 1));
     }
 
-    void writesReplaceTheWholeFile()
+    void savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners_data()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("records"); // no extension: none is added
-        QVERIFY(Write(path, "an older and much longer content\r\n"));
-        QCOMPARE(WriteWholeFile(path, "\"1\"\r\n"), QString());
-        QCOMPARE(Read(path), QByteArray("\"1\"\r\n"));
-        QCOMPARE(WriteWholeFile(path, ""), QString());
-        QCOMPARE(Read(path), QByteArray());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"records"});
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("viaLink");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("fileSizeLimit"); // 0: none
+        QTest::addColumn<QString>("failure");      // empty: saved
+
+        const QByteArray csv("\"1\"\r\n");
+        for (const bool link : {false, true}) {
+            const char* via = link ? "link to " : "";
+            auto row = [&](const char* name, Target kind, const QString& failure,
+                           const QByteArray& content) -> QTestData& {
+                return QTest::addRow("%s%s", via, name)
+                       << int(kind) << link << content << qint64(0) << failure;
+            };
+            row("new file", New, link ? "which does not exist" : "", csv);
+            row("regular file", Regular, "", csv);
+            row("regular file, emptied", Regular, "", "");
+            row("hard-linked file", HardLinked, "", csv);
+            row("hard-linked file, emptied", HardLinked, "", "");
+            row("another user's file", OtherOwner, "", csv);
+            row("file in a read-only folder", ReadOnlyFolder, "", csv);
+            row("folder", Folder, "a folder, not a file", csv);
+            row("device", Device, "a device, not a file", csv);
+            row("FIFO", Fifo, "a named pipe (FIFO), not a file", csv);
+            row("socket", Socket, "a socket, not a file", csv);
+        }
+        const auto noRoom = [](const char* name, Target kind) {
+            QTest::addRow("no room, %s", name)
+                << int(kind) << false << QByteArray(100, '1') << qint64(50) << "too large";
+        };
+        noRoom("new file", New);
+        noRoom("regular file", Regular);
+        noRoom("hard-linked file", HardLinked);
+        QTest::newRow("read-only file")
+            << int(ReadOnlyFile) << false << csv << qint64(0) << "read-only";
+        QTest::newRow("missing folder")
+            << int(MissingFolder) << false << csv << qint64(0) << "does not exist";
     }
 
-    void aFailedWriteSaysWhyAndChangesNothing()
+    void savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners()
     {
+        QFETCH(int, kind);
+        QFETCH(bool, viaLink);
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, fileSizeLimit);
+        QFETCH(QString, failure);
+
         QTemporaryDir dir;
-        const QString missing = dir.filePath("no such folder/records.csv");
-        QVERIFY(WriteWholeFile(missing, "x").contains("does not exist"));
-        QVERIFY(!QFile::exists(missing));
+        const QByteArray old("an older and much longer content\r\n");
+        const QString place = dir.filePath("place");
+        QVERIFY(QDir().mkdir(place));
+        auto reopen = qScopeGuard([&] { ::chmod(QFile::encodeName(place), 0755); });
+        const QString target = kind == MissingFolder ? dir.filePath("no such folder/records")
+                                                     : place + "/records"; // no extension added
+        const QByteArray node = QFile::encodeName(target);
+        switch (kind) {
+        case New:
+        case MissingFolder:
+            break;
+        case Folder:
+            QVERIFY(QDir().mkdir(target));
+            break;
+        case Device:
+            if (::mknod(node, S_IFCHR | 0666, makedev(1, 3)) != 0)
+                QSKIP("making a device node needs root");
+            break;
+        case Fifo:
+            QCOMPARE(::mkfifo(node, 0666), 0);
+            break;
+        case Socket: {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, node, sizeof address.sun_path - 1);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+            break;
+        }
+        default:
+            QVERIFY(Write(target, old));
+        }
+        if (kind == HardLinked)
+            QCOMPARE(::link(node, QFile::encodeName(place + "/other")), 0);
+        if (kind == ReadOnlyFile)
+            QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
+        if (kind == OtherOwner) {
+            if (::chown(node, 65534, 65534) != 0)
+                QSKIP("giving a file to another user needs root");
+            ::chmod(QFile::encodeName(place), 01777); // like /tmp
+        }
+        if (kind == ReadOnlyFolder) {
+            if (::geteuid() == 0)
+                QSKIP("root may create files in any folder; tools/as-user.sh runs this case");
+            QCOMPARE(::chmod(QFile::encodeName(place), 0555), 0);
+        }
+        const QString link = dir.filePath("link");
+        QVERIFY(!viaLink || QFile::link(target, link));
+        struct stat before {};
+        const bool existed = ::lstat(node, &before) == 0;
+        const QStringList listed = QDir(place).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-        QVERIFY(WriteWholeFile(dir.path(), "x").contains("folder"));
+        rlimit unlimited{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        if (fileSizeLimit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN); // going past fails with EFBIG, as a full disk would
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimit), unlimited.rlim_max};
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        }
+        const SaveResult result = WriteWholeFile(viaLink ? link : target, content.toStdString());
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
-        const QString readOnly = dir.filePath("kept.csv");
-        QVERIFY(Write(readOnly, "old content"));
-        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner));
-        QVERIFY(WriteWholeFile(readOnly, "new").contains("read-only"));
-        QCOMPARE(Read(readOnly), QByteArray("old content"));
+        const bool saved = failure.isEmpty();
+        if (saved)
+            QCOMPARE(result.failure, QString());
+        QVERIFY2(result.failure.contains(failure), qPrintable(result.failure));
+        QVERIFY(result.oldContentKept); // none of these fails halfway
+        if (viaLink && !saved)          // names where the link leads
+            QVERIFY2(result.failure.contains(QDir::toNativeSeparators(
+                         existed ? QFileInfo(target).canonicalFilePath() : target)),
+                     qPrintable(result.failure));
+        QVERIFY(!viaLink || QFileInfo(link).isSymLink());
+        struct stat after {};
+        QCOMPARE(::lstat(node, &after) == 0, existed || saved);
+        if (existed) {
+            QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+            QCOMPARE(after.st_rdev, before.st_rdev);
+            QCOMPARE(after.st_nlink, before.st_nlink);
+            QCOMPARE(after.st_uid, before.st_uid);
+            QCOMPARE(after.st_gid, before.st_gid);
+        }
+        if (S_ISREG(after.st_mode))
+            QCOMPARE(Read(target), saved ? content : old);
+        if (kind == HardLinked)
+            QCOMPARE(Read(place + "/other"), Read(target));
+        // Nothing left aside.
+        QStringList expected = listed;
+        if (saved && !existed)
+            expected << "records";
+        QCOMPARE(QDir(place).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), expected);
     }
 
     void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
