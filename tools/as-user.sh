@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the tests of a device without permission as an ordinary user (nobody): root may open
-# any device, so as root those cases can only be skipped. Uses the test command's build;
+# Runs the tests of a device without permission, and of saving into a folder without
+# permission, as an ordinary user (nobody): root may open any device and write in any
+# folder, so as root those cases can only be skipped. Uses the test command's build;
 # the test programs and the simulator are copied where that user can reach them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,8 +12,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$build/tests/link/tst_serialport" "$build/tests/shell/tst_faults" "$build/tools/qm6200-sim" \
-    "$work/"
+cp "$build/tests/link/tst_serialport" "$build/tests/shell/tst_faults" \
+    "$build/tests/records/tst_csvexport" "$build/tools/qm6200-sim" "$work/"
 chmod 755 "$work"
 user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qm6200.*=false" HOME="$work"
@@ -20,3 +21,4 @@ export QM6200_SIM="$work/qm6200-sim"
 cd "$work"
 "${user[@]}" ./tst_serialport aDeviceWithoutRightsNamesItsGroup
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
+"${user[@]}" ./tst_csvexport savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners
