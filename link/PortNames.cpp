@@ -1,32 +1,57 @@
 #include "PortNames.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
 #endif
 
 namespace qm {
 
 namespace {
 
-bool IsCharacterDevice(const QString& path)
+#ifdef Q_OS_LINUX
+// Pseudo-terminal slaves (/dev/pts/N) take majors 136 to 143 and have no entry in sysfs.
+bool IsPseudoTerminalSlave(unsigned devMajor)
 {
-#ifdef Q_OS_UNIX
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode);
-#else
-    Q_UNUSED(path);
-    return false;
-#endif
+    return devMajor >= 136 && devMajor <= 143;
 }
+
+// A terminal line with hardware behind it (a UART, a USB adapter). The virtual terminals
+// (/dev/tty, /dev/console, /dev/ptmx, /dev/ttyN) are of the class tty too, but have no
+// `device`.
+bool IsHardwareTerminal(const QString& sysfsRoot, unsigned devMajor, unsigned devMinor)
+{
+    const QString entry = QStringLiteral("%1/dev/char/%2:%3")
+                              .arg(sysfsRoot, QString::number(devMajor), QString::number(devMinor));
+    // The entry is itself a link into the device tree, and the links inside it are relative
+    // to where it really is: only the resolved path tells where `subsystem` leads.
+    const QString subsystem = QFileInfo(entry + QStringLiteral("/subsystem")).canonicalFilePath();
+    if (!subsystem.endsWith(QStringLiteral("/class/tty")))
+        return false;
+    const QFileInfo device(entry + QStringLiteral("/device"));
+    return device.exists() || device.isSymLink();
+}
+#endif
 
 PortChoice Problem(const QString& text)
 {
     PortChoice choice;
     choice.problem = text;
     return choice;
+}
+
+QString NotASerialPort(const QString& name)
+{
+    return QObject::tr("\"%1\" is not a serial port on this computer. Choose one of the "
+                       "ports from the list, or type the full name of a serial device, "
+                       "for example /dev/ttyUSB0.")
+        .arg(name);
 }
 
 } // namespace
@@ -47,15 +72,48 @@ QString SystemLocation(const QString& portName)
     return portName;
 }
 
-PortChoice InterpretPortText(const QString& typed)
+DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return DeviceKind::Missing;
+    if (!S_ISCHR(info.st_mode))
+        return DeviceKind::NotSerial;
+#ifdef Q_OS_LINUX
+    const unsigned devMajor = major(info.st_rdev);
+    const unsigned devMinor = minor(info.st_rdev);
+    if (IsPseudoTerminalSlave(devMajor) || IsHardwareTerminal(sysfsRoot, devMajor, devMinor))
+        return DeviceKind::SerialLine;
+    return DeviceKind::NotSerial;
+#else
+    // Other systems keep no device tree to ask: a character device is taken as a line.
+    Q_UNUSED(sysfsRoot);
+    return DeviceKind::SerialLine;
+#endif
+#else
+    // Windows names are COMn, checked by their form; only communication ports open so.
+    Q_UNUSED(path);
+    Q_UNUSED(sysfsRoot);
+    return DeviceKind::SerialLine;
+#endif
+}
+
+PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
 {
     const QString text = typed.trimmed();
     if (text.isEmpty())
         return Problem(QObject::tr("Choose one of the ports from the list, or type the name of "
                                    "the serial device the instrument is connected to."));
     for (int entry = 0; entry < PortEntries; ++entry) {
-        if (text.compare(PortEntryName(entry), Qt::CaseInsensitive) == 0)
-            return PortChoice{PortChoice::Entry, entry, {}, {}};
+        const QString name = PortEntryName(entry);
+        if (text.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        // A missing entry is left to the open, which tells that it does not exist.
+        const QString location = SystemLocation(name);
+        if (location != name && ClassifyDevice(location, sysfsRoot) == DeviceKind::NotSerial)
+            return Problem(NotASerialPort(QStringLiteral("%1 (%2)").arg(name, location)));
+        return PortChoice{PortChoice::Entry, entry, {}, {}};
     }
 #ifdef Q_OS_WIN
     static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]*)$"),
@@ -66,13 +124,29 @@ PortChoice InterpretPortText(const QString& typed)
     QString path = text;
     if (!path.startsWith(QLatin1Char('/')))
         path = QStringLiteral("/dev/") + path;
-    if (IsCharacterDevice(path))
+    if (ClassifyDevice(path, sysfsRoot) == DeviceKind::SerialLine)
         return PortChoice{PortChoice::Device, -1, path, {}};
 #endif
-    return Problem(QObject::tr("\"%1\" is not a serial port on this computer. Choose one of the "
-                               "ports from the list, or type the full name of a serial device, "
-                               "for example /dev/ttyUSB0.")
-                       .arg(text));
+    return Problem(NotASerialPort(text));
+}
+
+PermissionAdvice AdvisePermission(unsigned mode, const QString& group, bool userListedInGroup,
+                                  bool processHasGroup)
+{
+    constexpr unsigned groupReadWrite = 0060;
+    // Membership of root would give far more than this device; a group without both rights
+    // gives too little.
+    if (group.isEmpty() || group == QStringLiteral("root")
+        || (mode & groupReadWrite) != groupReadWrite)
+        return PermissionAdvice::AskForAccess;
+    // Holding the group did not help: something else bars the way (the owner's own bits,
+    // an access list).
+    if (processHasGroup)
+        return PermissionAdvice::AskForAccess;
+    // Groups are given to a session when it begins.
+    if (userListedInGroup)
+        return PermissionAdvice::LogInAgain;
+    return PermissionAdvice::JoinGroup;
 }
 
 QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure)
@@ -83,15 +157,29 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
                            "instrument's cable or USB adapter is plugged in, or choose another "
                            "port.")
             .arg(portLabel);
-    case OpenFailure::NoPermission: {
-        const QString group =
-            failure.deviceGroup.isEmpty() ? QStringLiteral("dialout") : failure.deviceGroup;
-        return QObject::tr("You are not allowed to use the serial port %1. Your user must "
-                           "belong to the group that owns the device, \"%2\": ask your "
-                           "administrator to run \"sudo usermod -aG %2 <your user>\", then log "
-                           "out and in again.")
-            .arg(portLabel, group);
-    }
+    case OpenFailure::NotSerial:
+        return NotASerialPort(portLabel);
+    case OpenFailure::NoPermission:
+        switch (AdvisePermission(failure.deviceMode, failure.deviceGroup, failure.userListedInGroup,
+                                 failure.processHasGroup)) {
+        case PermissionAdvice::JoinGroup:
+            return QObject::tr("You are not allowed to use the serial port %1. Your user must "
+                               "belong to the group that owns the device, \"%2\": ask your "
+                               "administrator to run \"sudo usermod -aG %2 <your user>\", then "
+                               "log out and in again.")
+                .arg(portLabel, failure.deviceGroup);
+        case PermissionAdvice::LogInAgain:
+            return QObject::tr("You are not allowed to use the serial port %1 yet. Your user "
+                               "already belongs to the group that owns the device, \"%2\", but "
+                               "this session began before it was added: log out and in again, "
+                               "then start the program again.")
+                .arg(portLabel, failure.deviceGroup);
+        case PermissionAdvice::AskForAccess:
+            break;
+        }
+        return QObject::tr("You are not allowed to use the serial port %1. Ask your "
+                           "administrator to give your user access to that device.")
+            .arg(portLabel);
     case OpenFailure::InUse:
         return QObject::tr("The serial port %1 is in use by another program. Close that "
                            "program, or choose another port.")

@@ -12,6 +12,20 @@ QString PortEntryName(int entry);
 // /dev/ttyS3; any other name (a device path) is used as it is.
 QString SystemLocation(const QString& portName);
 
+// What a path names, as far as using it as the instrument's line goes. Decided from the
+// file's kind alone, without opening it: opening some devices has effects of their own (a
+// watchdog arms itself, a console changes hands, a log is read away).
+enum class DeviceKind {
+    Missing,    // nothing there, or nothing this user may look at
+    SerialLine, // a terminal line with hardware behind it, or a pseudo-terminal
+    NotSerial,  // any other device, a plain file, a FIFO, a folder
+};
+
+// On Linux a serial line is a character device that the kernel's device tree (sysfs, at
+// `sysfsRoot`) files under the class tty with a `device` behind it, or a pseudo-terminal's
+// slave. Symbolic links (such as /dev/serial/by-id/...) are followed.
+DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot = QStringLiteral("/sys"));
+
 // What the text typed into the port box means.
 struct PortChoice {
     enum Kind {
@@ -25,12 +39,26 @@ struct PortChoice {
     QString problem;
 };
 
-PortChoice InterpretPortText(const QString& text);
+PortChoice InterpretPortText(const QString& text,
+                             const QString& sysfsRoot = QStringLiteral("/sys"));
+
+// What to tell a user who may not open a device, from the device's permission bits
+// (`mode`), the name of the group that owns it (empty when unknown), whether the user
+// database lists the user in that group (as a member or as the primary group) and whether
+// this running program holds that group.
+enum class PermissionAdvice {
+    JoinGroup,    // the group may read and write: the administrator adds the user to it
+    LogInAgain,   // the user was added, but after this session began
+    AskForAccess, // no group to join helps: the administrator must grant access
+};
+PermissionAdvice AdvisePermission(unsigned mode, const QString& group, bool userListedInGroup,
+                                  bool processHasGroup);
 
 // Why a port would not open, in an operator's words.
 struct OpenFailure {
     enum Reason {
         NoSuchDevice,
+        NotSerial,    // the name is no serial line; it was not opened
         NoPermission, // the device exists but this user may not use it
         InUse,        // another program (or another window of this one) has it
         Other,
@@ -38,6 +66,10 @@ struct OpenFailure {
     Reason reason = Other;
     QString deviceGroup; // for NoPermission: the group that owns the device, if known
     QString detail;      // for Other: the system's own words
+    // For NoPermission: the rest of what AdvisePermission decides on.
+    unsigned deviceMode = 0;
+    bool userListedInGroup = false;
+    bool processHasGroup = false;
 };
 
 QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure);

@@ -1,14 +1,15 @@
 #include "SerialBackend.h"
 
 #include "Log.h"
-#include "PortNames.h"
 
 #include <QFile>
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #endif
 
 namespace qm {
@@ -50,6 +51,42 @@ QString PortLabel(const QString& portName, const QString& location)
     return location == portName ? portName : QStringLiteral("%1 (%2)").arg(portName, location);
 }
 
+#ifdef Q_OS_UNIX
+// Whether this running program holds the group: the groups a session has are fixed when it
+// begins, whatever the group database says since.
+bool ProcessHasGroup(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[std::size_t(i)] == gid)
+            return true;
+    }
+    return false;
+}
+
+// Whether the user database lists this user in the group, as its primary group or as a
+// member.
+bool UserListedInGroup(const group& owner)
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    if (!user)
+        return false;
+    if (user->pw_gid == owner.gr_gid)
+        return true;
+    for (char** member = owner.gr_mem; member && *member; ++member) {
+        if (qstrcmp(*member, user->pw_name) == 0)
+            return true;
+    }
+    return false;
+}
+#endif
+
 // Qt reports a device it cannot lock and a device node without rights alike; tell them
 // apart for the operator.
 OpenFailure PermissionFailure(const QString& location)
@@ -62,8 +99,12 @@ OpenFailure PermissionFailure(const QString& location)
         failure.reason = OpenFailure::NoPermission;
         struct stat info {};
         if (::stat(path.constData(), &info) == 0) {
-            if (const group* owner = ::getgrgid(info.st_gid))
+            failure.deviceMode = info.st_mode & 07777;
+            failure.processHasGroup = ProcessHasGroup(info.st_gid);
+            if (const group* owner = ::getgrgid(info.st_gid)) {
                 failure.deviceGroup = QString::fromLocal8Bit(owner->gr_name);
+                failure.userListedInGroup = UserListedInGroup(*owner);
+            }
         }
     }
 #else
@@ -74,8 +115,9 @@ OpenFailure PermissionFailure(const QString& location)
 
 } // namespace
 
-SerialBackend::SerialBackend(QObject* parent)
+SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot)
     : CommBackend(parent)
+    , m_sysfsRoot(sysfsRoot)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &CommBackend::readyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialBackend::onError);
@@ -84,6 +126,17 @@ SerialBackend::SerialBackend(QObject* parent)
 bool SerialBackend::open(const QString& portName, const LineSettings& settings)
 {
     const QString location = SystemLocation(portName);
+    const QString label = PortLabel(portName, location);
+    // Checked here again, whatever the dialog found: a name reaches the port other ways too,
+    // and a device that is no serial line must never be opened at all.
+    switch (ClassifyDevice(location, m_sysfsRoot)) {
+    case DeviceKind::Missing:
+        return refuse(location, label, {OpenFailure::NoSuchDevice, {}, {}});
+    case DeviceKind::NotSerial:
+        return refuse(location, label, {OpenFailure::NotSerial, {}, {}});
+    case DeviceKind::SerialLine:
+        break;
+    }
     m_port.setPortName(location);
     m_port.setBaudRate(settings.baudRate);
     m_port.setParity(ToQt(settings.parity));
@@ -110,7 +163,7 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
             failure.detail = m_port.errorString();
             break;
         }
-        m_error = DescribeOpenFailure(PortLabel(portName, location), failure);
+        m_error = DescribeOpenFailure(label, failure);
         // The control warns with the operator's words; Qt's own code is for a maintainer.
         qCDebug(lcLink) << "open" << location << "failed:" << m_port.error()
                         << m_port.errorString();
@@ -123,6 +176,14 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
     m_error.clear();
     qCInfo(lcLink) << "opened" << location;
     return true;
+}
+
+bool SerialBackend::refuse(const QString& location, const QString& label,
+                           const OpenFailure& failure)
+{
+    m_error = DescribeOpenFailure(label, failure);
+    qCDebug(lcLink) << "not opened:" << location << "is no serial line";
+    return false;
 }
 
 void SerialBackend::close()

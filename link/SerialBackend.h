@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommBackend.h"
+#include "PortNames.h"
 
 #include <QSerialPort>
 
@@ -12,7 +13,10 @@ class SerialBackend : public CommBackend {
     Q_OBJECT
 
 public:
-    explicit SerialBackend(QObject* parent = nullptr);
+    // `sysfsRoot` is where the kernel's device tree is read to tell a serial line from
+    // other devices (see ClassifyDevice); tests give a made-up tree.
+    explicit SerialBackend(QObject* parent = nullptr,
+                           const QString& sysfsRoot = QStringLiteral("/sys"));
 
     bool open(const QString& portName, const LineSettings& settings) override;
     void close() override;
@@ -25,8 +29,10 @@ public:
 private:
     void onError(QSerialPort::SerialPortError error);
     void closeLostPort(const QString& reason);
+    bool refuse(const QString& location, const QString& label, const OpenFailure& failure);
 
     QSerialPort m_port;
+    QString m_sysfsRoot;
     QString m_error;
     bool m_opening = false;
     bool m_losing = false; // a lost port is being closed; further errors are its echo
