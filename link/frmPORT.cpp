@@ -1,5 +1,6 @@
 #include "frmPORT.h"
 
+#include "Log.h"
 #include "PortNames.h"
 #include "Twips.h"
 
@@ -62,29 +63,40 @@ void frmPORT::Form_Load()
 void frmPORT::Command1_Click()
 {
     const PortChoice choice = InterpretPortText(Combo1->currentText());
+    // The choice becomes the port in use only once its port has opened: after a failed
+    // try, the close box still goes back to the port in use before the dialog.
+    std::int16_t number = m_link.PortNumber;
+    std::string device;
     switch (choice.kind) {
     case PortChoice::Invalid:
         m_showMessage(choice.problem);
         return;
     case PortChoice::Entry:
-        m_link.PortNumber = static_cast<std::int16_t>(choice.entry);
-        m_link.PortNumber = static_cast<std::int16_t>(m_link.PortNumber + 1);
-        m_link.PortDevice.clear();
+        number = static_cast<std::int16_t>(choice.entry);
+        number = static_cast<std::int16_t>(number + 1);
         break;
     case PortChoice::Device:
         // PortNumber keeps the last entry chosen.
-        m_link.PortDevice = choice.device.toStdString();
+        device = choice.device.toStdString();
         break;
     }
     // A port that will not open keeps the dialog open for another choice.
-    if (Form_Unload())
-        accept();
+    if (!OpenPort(number, device))
+        return;
+    m_link.PortNumber = number;
+    m_link.PortDevice = device;
+    accept();
 }
 
 bool frmPORT::Form_Unload()
 {
-    m_comm.setCommPort(m_link.PortNumber);
-    m_comm.setDeviceName(QString::fromStdString(m_link.PortDevice));
+    return OpenPort(m_link.PortNumber, m_link.PortDevice);
+}
+
+bool frmPORT::OpenPort(std::int16_t number, const std::string& device)
+{
+    m_comm.setCommPort(number);
+    m_comm.setDeviceName(QString::fromStdString(device));
     m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
     const bool opened = m_comm.setPortOpen(true);
     m_comm.setRTSEnable(true);
@@ -97,6 +109,7 @@ void frmPORT::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     Command1->setFocus();
+    qCInfo(lcLink) << "port dialog shown";
 }
 
 void frmPORT::reject()

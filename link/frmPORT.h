@@ -28,7 +28,8 @@ public:
 
     void Form_Load();
     void Command1_Click();
-    // Opens the port chosen; false (the operator told why) when it would not open.
+    // Opens the port in use (the one chosen last, or the one in use before the dialog);
+    // false (the operator told why) when it would not open.
     bool Form_Unload();
     // The close box (and Esc): the port in use before is opened again, and the dialog
     // closes even when that fails.
@@ -47,6 +48,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Opens COM<number>, or the device when one is named, with RTS raised; false (the
+    // operator told why) when it would not open.
+    bool OpenPort(std::int16_t number, const std::string& device);
+
     LinkState& m_link;
     QmtTxRx& m_comm;
     MessageFunction m_showMessage;

@@ -122,12 +122,20 @@ private slots:
         OpenFailure noRights;
         noRights.reason = OpenFailure::NoPermission;
         noRights.deviceGroup = "uucp";
+        noRights.deviceMode = 0660;
         const QString denied = DescribeOpenFailure("COM2 (/dev/ttyS1)", noRights);
         QVERIFY(denied.contains("COM2 (/dev/ttyS1)"));
         QVERIFY(denied.contains("\"uucp\""));
-        // Without a known owner, the usual group.
-        QVERIFY(DescribeOpenFailure("COM2", {OpenFailure::NoPermission, {}, {}})
-                    .contains("\"dialout\""));
+        QVERIFY(denied.contains("sudo usermod -aG uucp <your user>"));
+        noRights.userListedInGroup = true;
+        QVERIFY(DescribeOpenFailure("COM2", noRights).contains("log out and in again"));
+        QVERIFY(!DescribeOpenFailure("COM2", noRights).contains("usermod"));
+        // Without a known owner no group is guessed: the administrator is asked.
+        const QString unknown = DescribeOpenFailure("COM2", {OpenFailure::NoPermission, {}, {}});
+        QVERIFY(unknown.contains("administrator to give your user access to that device"));
+        QVERIFY(!unknown.contains("usermod"));
+        QVERIFY(DescribeOpenFailure("/tmp/x", {OpenFailure::NotSerial, {}, {}})
+                    .contains("\"/tmp/x\" is not a serial port"));
 
         QVERIFY(DescribeOpenFailure("/dev/ttyUSB0", {OpenFailure::InUse, {}, {}})
                     .contains("in use by another program"));
@@ -240,6 +248,46 @@ private slots:
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY(rig.control.PortOpen());
         QCOMPARE(rig.messages.size(), 1);
+    }
+
+    void aFailedTryKeepsThePortInUse_data()
+    {
+        QTest::addColumn<bool>("fromMenu");
+        QTest::addColumn<bool>("typed");
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("from the menu, an entry, close box") << true << false << false;
+        QTest::newRow("from the menu, a typed device, Esc") << true << true << true;
+        QTest::newRow("at start-up, a typed device, close box") << false << true << false;
+    }
+
+    void aFailedTryKeepsThePortInUse()
+    {
+        QFETCH(bool, fromMenu);
+        QFETCH(bool, typed);
+        QFETCH(bool, escape);
+        Pty pty;
+        Rig rig;
+        if (fromMenu)
+            rig.choose("COM2");
+        const QString inUse = fromMenu ? "COM2" : "COM1"; // COM1 at start-up
+        auto dialog = rig.dialog();
+        dialog->show();
+        rig.backend->setOpenFailure("busy");
+        dialog->Combo1->setEditText(typed ? pty.device : QString("COM4"));
+        dialog->Command1_Click();
+        QCOMPARE(rig.messages, QStringList{"busy"});
+
+        rig.backend->setOpenFailure({});
+        if (escape)
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        else
+            dialog->close();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(rig.messages.size(), 1); // the failed port is not tried again
+        QVERIFY(rig.control.PortOpen());
+        QCOMPARE(rig.backend->portName(), inUse);
+        QCOMPARE(rig.link.PortNumber, fromMenu ? 2 : 1);
+        QVERIFY(rig.link.PortDevice.empty());
     }
 
     void closeBoxReopensThePortInUseEvenWhenThatFails()
