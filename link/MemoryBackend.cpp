@@ -39,6 +39,10 @@ bool MemoryBackend::write(const QByteArray& bytes)
         m_error = tr("The port is not open.");
         return false;
     }
+    if (!m_writeFailure.isEmpty()) {
+        m_error = m_writeFailure;
+        return false;
+    }
     if (onWrite)
         onWrite(bytes);
     m_written += bytes;

@@ -40,6 +40,8 @@ public:
 
     // Makes every later open fail with this reason (empty: opens succeed again).
     void setOpenFailure(const QString& reason) { m_openFailure = reason; }
+    // Makes every later write fail with this reason, the port staying open.
+    void setWriteFailure(const QString& reason) { m_writeFailure = reason; }
     // Called with each write before it is kept: lets a test look at the program at the
     // very moment a frame goes out.
     std::function<void(const QByteArray&)> onWrite;
@@ -51,6 +53,7 @@ private:
     QString m_portName;
     LineSettings m_settings;
     QString m_openFailure;
+    QString m_writeFailure;
     QString m_error;
     QByteArray m_written;
     QByteArray m_received;

@@ -47,6 +47,25 @@ void BlankDataRows(QmtData& grid)
     }
 }
 
+std::vector<QString> DataRowTexts(const QmtData& grid)
+{
+    std::vector<QString> texts;
+    for (int row = 1; row < grid.Rows(); ++row) {
+        for (int col = 0; col < grid.Cols(); ++col)
+            texts.push_back(grid.TextMatrix(row, col));
+    }
+    return texts;
+}
+
+void RestoreDataRows(QmtData& grid, const std::vector<QString>& texts)
+{
+    std::size_t next = 0;
+    for (int row = 1; row < grid.Rows(); ++row) {
+        for (int col = 0; col < grid.Cols() && next < texts.size(); ++col)
+            grid.setTextMatrix(row, col, texts[next++]);
+    }
+}
+
 std::int64_t RecordsNotInTable(const QmtData& grid, const LinkState& link)
 {
     const int dataRows = std::max(grid.Rows() - 1, 0);

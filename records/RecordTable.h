@@ -3,6 +3,8 @@
 #include "LinkState.h"
 #include "QmtData.h"
 
+#include <vector>
+
 namespace qm {
 
 // The record table: a header row and one data row for each of the first 100 records.
@@ -18,6 +20,11 @@ bool ShowRecord(QmtData& grid, const LinkState& link);
 
 // Blanks every data row; the header row stays.
 void BlankDataRows(QmtData& grid);
+
+// The texts of every data row, row by row, and putting them back: what a command blanks
+// is restored when the command could not be sent after all.
+std::vector<QString> DataRowTexts(const QmtData& grid);
+void RestoreDataRows(QmtData& grid, const std::vector<QString>& texts);
 
 // Received data records that the table does not show: those stored beyond its last row
 // and those that arrived when the store was full.

@@ -5,6 +5,7 @@
 #include "CommandFrame.h"
 #include "CsvExport.h"
 #include "RecordTable.h"
+#include "ShellLog.h"
 #include "Twips.h"
 #include "frmPORT.h"
 #include "frmSplash.h"
@@ -13,7 +14,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QGroupBox>
-#include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -136,6 +136,10 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
         splash.exec();
     };
 
+    m_answer = new AnswerWatch(this);
+    m_answer->setObjectName(QStringLiteral("answerWatch"));
+    connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
+
     m_noticeUpdate.setSingleShot(true);
     m_noticeUpdate.setInterval(33);
     connect(&m_noticeUpdate, &QTimer::timeout, this, &frmMain::ShowRecordsNotInTable);
@@ -181,6 +185,7 @@ void frmMain::Form_Load()
 
 void frmMain::Form_Unload()
 {
+    m_answer->Stop();
     QmtTxRx->setRTSEnable(false);
     QmtTxRx->setPortOpen(false);
 }
@@ -189,6 +194,26 @@ void frmMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     QMainWindow::closeEvent(event);
+}
+
+void frmMain::EndRun()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    qCInfo(lcShell) << "asked to end";
+    // Innermost first: each dialog's own loop returns once control gets back to it, and
+    // none of them acts on its closing (the port dialog would reopen a port).
+    QList<QDialog*> open;
+    for (QWidget* modal = QApplication::activeModalWidget(); modal;) {
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (!dialog || open.contains(dialog))
+            break;
+        open << dialog;
+        dialog->done(QDialog::Rejected);
+        modal = QApplication::activeModalWidget();
+    }
+    close();
 }
 
 void frmMain::menuFin_Click()
@@ -214,12 +239,17 @@ void frmMain::MenuAbout_Click()
 
 void frmMain::menuPort_Click()
 {
+    if (m_ending)
+        return;
+    // The dialog closes the port at once: no answer is coming any more.
+    m_answer->Stop();
     frmPORT dialog(m_link, *QmtTxRx, ShowMessage, this);
     dialog.exec();
 }
 
 void frmMain::QmtTxRx_PortLost(const QString& reason)
 {
+    m_answer->Stop();
     ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
                    "Everything received so far is kept. When the instrument is back, choose "
                    "its port again with \"CommPort Select\" in the menu.")
@@ -254,12 +284,18 @@ void frmMain::CsvOut_Click()
     const std::string content = CsvContent(rows, QmtData->Cols(), [this](int row, int column) {
         return ToBytes(QmtData->TextMatrix(row, column));
     });
-    const QString failure = WriteWholeFile(path, content);
-    if (!failure.isEmpty()) {
-        ShowMessage(tr("The table could not be saved to %1: %2.\n"
-                       "Nothing was changed on the disk; the table is still here. Choose "
-                       "another place or name and save again.")
-                        .arg(QDir::toNativeSeparators(path), failure));
+    const SaveResult saved = WriteWholeFile(path, content);
+    if (!saved.failure.isEmpty()) {
+        // Only a failure while writing into an existing file itself can have touched it.
+        const QString what =
+            saved.oldContentKept
+                ? tr("Nothing was changed on the disk; the table is still here. Choose another "
+                     "place or name and save again.")
+                : tr("The file's old content may be damaged; the table is still here. Save "
+                     "again, to another place or name, or to this file once the cause is "
+                     "mended.");
+        ShowMessage(tr("The table could not be saved to %1: %2.\n%3")
+                        .arg(QDir::toNativeSeparators(path), saved.failure, what));
         return;
     }
     if (const std::int64_t notSaved = RecordsNotInTable(*QmtData, m_link); notSaved > 0) {
@@ -279,18 +315,39 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
                        "Select\" in the menu, then try again."));
         return;
     }
+    // What the steps before the write change, kept so that a command that cannot be sent
+    // changes nothing at all.
+    const std::string lastCommand = m_link.TxCommand;
+    const QString lastFormat = cmdFormat->Text();
+    const QString lastStatus = Label5->text();
+    const std::vector<QString> lastRows = DataRowTexts(*QmtData);
+
     m_link.TxCommand = ComposeCommand(verb, argument);
     cmdFormat->SetText(FromBytes(m_link.TxCommand));
     Command3_Click();
     if (!QmtTxRx->Output(cmdFormat->Text())) {
-        // Nothing went out, so nothing new will come back: keep the store and the echo.
-        ShowMessage(tr("The command could not be sent: %1").arg(QmtTxRx->ErrorText()));
+        m_link.TxCommand = lastCommand;
+        cmdFormat->SetText(lastFormat);
+        Label5->setText(lastStatus);
+        RestoreDataRows(*QmtData, lastRows);
+        ShowMessage(tr("The command was not sent: %1\n"
+                       "The table and everything received are as they were.")
+                        .arg(QmtTxRx->ErrorText()));
         return;
     }
     txtRx->SetText(QString());
     m_link.ResetReception();
     m_noticeUpdate.stop();
     ShowRecordsNotInTable();
+    SetCommandsEnabled(false);
+    m_answer->CommandSent();
+}
+
+void frmMain::SetCommandsEnabled(bool enabled)
+{
+    Command1->setEnabled(enabled);
+    Command4->setEnabled(enabled);
+    Command2->setEnabled(enabled);
 }
 
 void frmMain::Command3_Click()
@@ -303,6 +360,7 @@ void frmMain::QmtTxRx_OnComm()
 {
     if (QmtTxRx->CommEvent() != qm::QmtTxRx::comEvReceive)
         return;
+    m_answer->CharacterArrived();
     const QString chunk = QmtTxRx->Input();
     txtRx->Append(chunk);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerWatch.h"
 #include "CommonDialog.h"
 #include "LinkState.h"
 #include "QmtData.h"
@@ -37,6 +38,12 @@ public:
 
     void Form_Load();
     void Form_Unload();
+
+    // The run is asked to end (a logout, a shutdown, Ctrl+C): whatever dialog is open is
+    // closed without acting on it, then the window unloads as with "Finish". No port is
+    // opened again from here on.
+    void EndRun();
+    bool Ending() const { return m_ending; }
 
     // The menu: the port selection dialog, the program's name and version, the end.
     void menuPort_Click();
@@ -91,6 +98,9 @@ private:
     // The steps every command shares: compose, show, blank the table and status, send,
     // empty the echo, reset the store. With the port closed nothing changes.
     void SendCommand(std::string_view verb, std::string_view argument);
+    // The three command buttons are off while the answer to a command is arriving: a
+    // second command would reset the table, and the rest of this answer would land in it.
+    void SetCommandsEnabled(bool enabled);
     // The notice follows the count at the screen's pace: a stream of frames that do not
     // fit would otherwise re-lay out the label for every frame.
     void ScheduleNoticeUpdate();
@@ -98,6 +108,8 @@ private:
 
     LinkState& m_link;
     QTimer m_noticeUpdate;
+    AnswerWatch* m_answer;
+    bool m_ending = false;
 };
 
 } // namespace qm

@@ -1,5 +1,6 @@
 #include "frmSplash.h"
 
+#include "ShellLog.h"
 #include "Twips.h"
 
 #include <QFrame>
@@ -182,6 +183,7 @@ void frmSplash::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     picIcon->setFocus();
+    qCInfo(lcShell) << "splash screen shown";
 }
 
 } // namespace qm

@@ -2,6 +2,7 @@
 #include "Appearance.h"
 #include "LinkState.h"
 #include "SerialBackend.h"
+#include "StopSignals.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -10,13 +11,21 @@ namespace qm {
 
 // The program's start: the link state for this run; the main window, loaded (the splash
 // screen shows during the load) and then shown; the choice of the port; then the events.
+// A stop signal at any point ends the run as "Finish" does.
 int SubMain(QApplication& app)
 {
     LinkState link;
     frmMain window(link, std::make_unique<SerialBackend>());
+    StopSignals stop;
+    QObject::connect(&stop, &StopSignals::Requested, &window, &frmMain::EndRun);
     window.Form_Load();
-    window.show();
-    window.menuPort_Click();
+    if (!window.Ending()) {
+        window.show();
+        window.menuPort_Click();
+    }
+    // Asked to end before the events began: the window has unloaded already.
+    if (window.Ending())
+        return 0;
     return app.exec();
 }
 
@@ -24,6 +33,7 @@ int SubMain(QApplication& app)
 
 int main(int argc, char* argv[])
 {
+    qm::StopSignals::Block();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qm6200-datalink"));
     // Lets the desktop match the windows with the installed desktop entry and its icon.

@@ -1,3 +1,4 @@
+#include "AnswerWatch.h"
 #include "CLR_ALL.h"
 #include "Dialogs.h"
 #include "Files.h"
@@ -14,6 +15,9 @@
 
 using namespace qm;
 using namespace qm::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(qm::AnswerWatch::Intervals)
 
 namespace {
 
@@ -40,13 +44,27 @@ struct Rig {
         // As the port dialog does when it closes.
         form.QmtTxRx->setPortOpen(true);
         form.CommonDialog1 = std::unique_ptr<CommonDialog>(dialog);
+        answerOver({20ms, 20ms, 1000ms});
     }
 
     ScriptedDialog* dialog = new ScriptedDialog;
 
+    // When the command buttons come back after a command, in test time.
+    void answerOver(const AnswerWatch::Intervals& intervals)
+    {
+        form.findChild<AnswerWatch*>()->setIntervals(intervals);
+    }
+
+    bool commandsEnabled() const
+    {
+        return form.Command1->isEnabled() && form.Command4->isEnabled()
+               && form.Command2->isEnabled();
+    }
+
     // "Clear All Data", answered with the given button of the confirmation.
     void clearAll(bool ok)
     {
+        QTRY_VERIFY(form.Command2->isEnabled());
         OnNextModal([ok](QWidget* modal) {
             auto* confirm = qobject_cast<CLR_ALL*>(modal);
             QVERIFY(confirm);
@@ -122,13 +140,17 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), AcquireRecords);
 
         rig.backend->clearWritten();
+        QTRY_VERIFY(rig.commandsEnabled());
         rig.form.Command4->click();
         QCOMPARE(rig.backend->written(), AcquirePresent);
         QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquirePresent));
 
-        // Two clicks, two frames: nothing is queued or suppressed.
+        // The handler sends a frame each time: nothing is queued. The button, though, is
+        // off until the answer to the first is over.
         rig.backend->clearWritten();
-        rig.form.Command1->click();
+        rig.form.Command1_Click();
+        rig.form.Command1_Click();
+        QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
         rig.form.Command1->click();
         QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
     }
@@ -315,6 +337,86 @@ private slots:
         QCOMPARE(rig.form.txtRx->Text(), echo);
         QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK !"));
         QVERIFY(rig.form.cmdFormat->Text().isEmpty());
+    }
+
+    void aCommandThatCannotBeSentChangesNothing()
+    {
+        Rig rig;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(2) + ACK + CR);
+        const QString echo = rig.form.txtRx->Text();
+        QTRY_VERIFY(rig.commandsEnabled());
+        rig.backend->setWriteFailure("the adapter refused it");
+
+        rig.form.Command4->click();
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().contains("was not sent: the adapter refused it"));
+        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), AcquireRecords);
+        QCOMPARE(rig.row(2), (QStringList{"2", "2", "4", "6", "8", "10", "30"}));
+        QCOMPARE(rig.form.Label5->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.form.txtRx->Text(), echo);
+        QCOMPARE(rig.link.RxCount, 2);
+        QVERIFY(rig.commandsEnabled()); // nothing is awaited
+    }
+
+    void commandButtonsRestWhileAnAnswerArrives_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<AnswerWatch::Intervals>("intervals");
+        const auto never = 60s;
+        QTest::newRow("answer, then quiet")
+            << "answer" << AnswerWatch::Intervals{30ms, never, never};
+        QTest::newRow("no answer") << "nothing" << AnswerWatch::Intervals{never, 30ms, never};
+        QTest::newRow("endless talk") << "talk" << AnswerWatch::Intervals{200ms, never, 300ms};
+        QTest::newRow("port lost") << "lost" << AnswerWatch::Intervals{never, never, never};
+        QTest::newRow("port closed") << "closed" << AnswerWatch::Intervals{never, never, never};
+        QTest::newRow("port changed") << "changed" << AnswerWatch::Intervals{never, never, never};
+    }
+
+    void commandButtonsRestWhileAnAnswerArrives()
+    {
+        QFETCH(QString, what);
+        QFETCH(AnswerWatch::Intervals, intervals);
+        Rig rig;
+        rig.answerOver(intervals);
+        rig.arrive(DataFrame(9, {9, 9, 9, 9, 9})); // no command outstanding: nothing goes off
+        QVERIFY(rig.commandsEnabled());
+
+        rig.form.Command1->click();
+        QVERIFY(!rig.commandsEnabled());
+        // CLR and the menu stay usable.
+        QVERIFY(rig.form.Command3->isEnabled() && rig.form.CsvOut->isEnabled());
+        QVERIFY(rig.form.menuPort->isEnabled() && rig.form.menuFin->isEnabled());
+
+        // A second click in the middle of the answer is not taken: the rest of the answer
+        // still lands below the first half, once.
+        const bool answers = what != "nothing";
+        if (answers)
+            rig.arrive(RecordAnswer(2));
+        rig.form.Command1->click();
+        rig.form.Command2->click();
+        QCOMPARE(rig.backend->written(), AcquireRecords);
+        if (answers)
+            rig.arrive(DataFrame(3, {3, 3, 3, 3, 3}));
+        QCOMPARE(rig.link.RxCount, answers ? 3 : 0);
+        QVERIFY(!rig.commandsEnabled());
+
+        QTimer talk;
+        if (what == "talk") {
+            QObject::connect(&talk, &QTimer::timeout, [&] { rig.backend->arrive("n"); });
+            talk.start(5);
+        } else if (what == "lost") {
+            rig.backend->loseDevice("unplugged");
+        } else if (what == "closed") {
+            rig.form.Form_Unload();
+        } else if (what == "changed") {
+            OnNextModal([](QWidget* modal) { modal->close(); });
+            rig.form.menuPort_Click();
+        }
+        QTRY_VERIFY(rig.commandsEnabled());
+        QCOMPARE(rig.row(3).first(), answers ? QString("3") : QString());
+        QVERIFY(rig.rowBlank(4));
     }
 
     void lostPortIsToldOnceAndKeepsEverything()

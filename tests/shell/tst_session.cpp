@@ -96,6 +96,8 @@ private slots:
             expected += "\"" + record.join("\",\"").toLatin1() + "\"\r\n";
         QCOMPARE(saved.readAll(), expected);
 
+        // The buttons come back once the answer is over.
+        QTRY_VERIFY_WITH_TIMEOUT(program.form.Command2->isEnabled(), Patience);
         OnNextModal([](QWidget* modal) { qobject_cast<CLR_ALL*>(modal)->OKButton->click(); });
         program.form.Command2->click();
         QTRY_COMPARE_WITH_TIMEOUT(program.form.Label5->text(), QString("COMMAND OK!"), Patience);

@@ -11,10 +11,21 @@
 #include <QProcess>
 #include <QTest>
 
+#include <csignal>
+
 namespace qm::test {
 
 // ms; a paced answer of 12 records takes about half a second
 inline constexpr int Patience = 10000;
+
+// A child starts with no signal held back, whatever the test holds back for itself: the
+// stop signal at a test's end must reach it.
+inline void UnblockSignals()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}
 
 // qm6200-sim, started for one test and stopped at its end.
 class Simulator {
@@ -24,6 +35,7 @@ public:
         // The build's own simulator, unless the environment names a copy of it.
         m_process.setProgram(qEnvironmentVariable("QM6200_SIM", QStringLiteral(QM6200_SIM)));
         m_process.setArguments(options << QStringLiteral("--list"));
+        m_process.setChildProcessModifier(UnblockSignals);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this] { readLines(); });
         m_process.start();

@@ -1,0 +1,75 @@
+#include "StopSignals.h"
+
+#include "ShellLog.h"
+
+#include <QSocketNotifier>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#endif
+
+namespace qm {
+
+#ifdef Q_OS_LINUX
+namespace {
+
+sigset_t Signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+} // namespace
+
+void StopSignals::Block()
+{
+    const sigset_t set = Signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+StopSignals::StopSignals(QObject* parent)
+    : QObject(parent)
+{
+    const sigset_t set = Signals();
+    m_fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (m_fd < 0) {
+        qCWarning(lcShell) << "no signalfd: a stop signal ends the program at once";
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return;
+    }
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::Read);
+}
+
+StopSignals::~StopSignals()
+{
+    delete m_notifier;
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void StopSignals::Read()
+{
+    signalfd_siginfo info{};
+    while (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        qCInfo(lcShell) << "signal" << info.ssi_signo << "asks the program to end";
+        emit Requested(static_cast<int>(info.ssi_signo));
+    }
+}
+#else
+void StopSignals::Block() {}
+StopSignals::StopSignals(QObject* parent)
+    : QObject(parent)
+{
+}
+StopSignals::~StopSignals() = default;
+void StopSignals::Read() {}
+#endif
+
+} // namespace qm
