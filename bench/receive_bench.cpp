@@ -9,9 +9,9 @@
 //   N% CPU at line rate           the same answer arriving at 9600 baud: the program's CPU
 //                                 time over the wall time of the run
 
-#include "Frames.h"
-#include "MemoryBackend.h"
-#include "frmMain.h"
+#include "shell/frmMain.h"
+#include "tests/support/Frames.h"
+#include "tests/support/MemoryBackend.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

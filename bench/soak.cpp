@@ -5,9 +5,9 @@
 // Prints its figures; exits with 1 when a cycle was wrong, memory grew by more than 5 %,
 // or descriptors were left open.
 
-#include "SerialBackend.h"
-#include "frmMain.h"
-#include "frmPORT.h"
+#include "link/SerialBackend.h"
+#include "shell/frmMain.h"
+#include "ui/frmPORT.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "AnswerWatch.h"
+#include "link/AnswerWatch.h"
 
 #include <algorithm>
 

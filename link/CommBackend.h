@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LineSettings.h"
+#include "link/LineSettings.h"
 
 #include <QByteArray>
 #include <QObject>

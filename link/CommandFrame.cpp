@@ -1,6 +1,6 @@
-#include "CommandFrame.h"
+#include "link/CommandFrame.h"
 
-#include "WireChars.h"
+#include "link/WireChars.h"
 
 namespace qm {
 

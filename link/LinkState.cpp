@@ -1,6 +1,6 @@
-#include "LinkState.h"
+#include "link/LinkState.h"
 
-#include "WireChars.h"
+#include "link/WireChars.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "PortNames.h"
+#include "link/PortNames.h"
 
 #include <QFile>
 #include <QFileInfo>

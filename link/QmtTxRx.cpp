@@ -1,6 +1,6 @@
-#include "QmtTxRx.h"
+#include "link/QmtTxRx.h"
 
-#include "Log.h"
+#include "link/Log.h"
 
 Q_LOGGING_CATEGORY(lcLink, "qm6200.link")
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommBackend.h"
-#include "LineSettings.h"
+#include "link/CommBackend.h"
+#include "link/LineSettings.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "SerialBackend.h"
+#include "link/SerialBackend.h"
 
-#include "Log.h"
+#include "link/Log.h"
 
 #include <QFile>
 

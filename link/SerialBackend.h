@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommBackend.h"
-#include "PortNames.h"
+#include "link/CommBackend.h"
+#include "link/PortNames.h"
 
 #include <QSerialPort>
 

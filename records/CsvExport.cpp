@@ -1,4 +1,4 @@
-#include "CsvExport.h"
+#include "records/CsvExport.h"
 
 #include <QDir>
 #include <QFileInfo>

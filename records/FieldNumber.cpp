@@ -1,4 +1,4 @@
-#include "FieldNumber.h"
+#include "records/FieldNumber.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "RecordLayout.h"
+#include "records/RecordLayout.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "Appearance.h"
+#include "shell/Appearance.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "StopSignals.h"
+#include "shell/StopSignals.h"
 
-#include "ShellLog.h"
+#include "shell/ShellLog.h"
 
 #include <QSocketNotifier>
 

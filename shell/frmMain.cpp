@@ -1,14 +1,14 @@
-#include "frmMain.h"
+#include "shell/frmMain.h"
 
-#include "AppIdentity.h"
-#include "CLR_ALL.h"
-#include "CommandFrame.h"
-#include "CsvExport.h"
-#include "RecordTable.h"
-#include "ShellLog.h"
-#include "Twips.h"
-#include "frmPORT.h"
-#include "frmSplash.h"
+#include "link/CommandFrame.h"
+#include "records/CsvExport.h"
+#include "shell/AppIdentity.h"
+#include "shell/ShellLog.h"
+#include "shell/frmSplash.h"
+#include "ui/CLR_ALL.h"
+#include "ui/RecordTable.h"
+#include "ui/Twips.h"
+#include "ui/frmPORT.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "AnswerWatch.h"
-#include "CommonDialog.h"
-#include "LinkState.h"
-#include "QmtData.h"
-#include "QmtTxRx.h"
-#include "TextBox.h"
+#include "link/AnswerWatch.h"
+#include "link/LinkState.h"
+#include "link/QmtTxRx.h"
+#include "ui/CommonDialog.h"
+#include "ui/QmtData.h"
+#include "ui/TextBox.h"
 
 #include <QAction>
 #include <QLabel>

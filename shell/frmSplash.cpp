@@ -1,7 +1,7 @@
-#include "frmSplash.h"
+#include "shell/frmSplash.h"
 
-#include "ShellLog.h"
-#include "Twips.h"
+#include "shell/ShellLog.h"
+#include "ui/Twips.h"
 
 #include <QFrame>
 #include <QKeyEvent>

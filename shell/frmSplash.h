@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppIdentity.h"
+#include "shell/AppIdentity.h"
 
 #include <QDialog>
 #include <QTimer>

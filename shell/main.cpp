@@ -1,9 +1,9 @@
-#include "AppIdentity.h"
-#include "Appearance.h"
-#include "LinkState.h"
-#include "SerialBackend.h"
-#include "StopSignals.h"
-#include "frmMain.h"
+#include "link/LinkState.h"
+#include "link/SerialBackend.h"
+#include "shell/AppIdentity.h"
+#include "shell/Appearance.h"
+#include "shell/StopSignals.h"
+#include "shell/frmMain.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 // Fuzz target: reading a field of a record as a number, and writing the number back as the
 // table shows it.
 
-#include "FieldNumber.h"
+#include "records/FieldNumber.h"
 
 #include <cmath>
 #include <cstdio>

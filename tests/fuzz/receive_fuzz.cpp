@@ -3,8 +3,8 @@
 // with the commands that reset reception. After every event the link's invariants are
 // checked; a broken one aborts, which the fuzzer reports with the input that did it.
 
-#include "MemoryBackend.h"
-#include "frmMain.h"
+#include "shell/frmMain.h"
+#include "tests/support/MemoryBackend.h"
 
 #include <QApplication>
 

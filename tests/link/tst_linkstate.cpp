@@ -1,5 +1,5 @@
-#include "CommandFrame.h"
-#include "LinkState.h"
+#include "link/CommandFrame.h"
+#include "link/LinkState.h"
 
 #include <QTest>
 

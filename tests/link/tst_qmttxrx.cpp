@@ -1,6 +1,6 @@
-#include "LineSettings.h"
-#include "MemoryBackend.h"
-#include "QmtTxRx.h"
+#include "link/LineSettings.h"
+#include "link/QmtTxRx.h"
+#include "tests/support/MemoryBackend.h"
 
 #include <QEventLoop>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "PortNames.h"
-#include "QmtTxRx.h"
-#include "SerialBackend.h"
+#include "link/PortNames.h"
+#include "link/QmtTxRx.h"
+#include "link/SerialBackend.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

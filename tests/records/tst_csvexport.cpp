@@ -1,5 +1,5 @@
-#include "CsvExport.h"
-#include "Files.h"
+#include "records/CsvExport.h"
+#include "tests/support/Files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The faults of a factory floor, against the real program and the instrument simulator:
 // what the operator sees, and that nothing already received is lost.
 
-#include "Files.h"
-#include "Session.h"
+#include "tests/support/Files.h"
+#include "tests/support/Session.h"
 
 #include <QFile>
 #include <QSerialPort>

@@ -1,11 +1,11 @@
-#include "AnswerWatch.h"
-#include "CLR_ALL.h"
-#include "Dialogs.h"
-#include "Files.h"
-#include "Frames.h"
-#include "MemoryBackend.h"
-#include "frmMain.h"
-#include "frmPORT.h"
+#include "link/AnswerWatch.h"
+#include "shell/frmMain.h"
+#include "tests/support/Dialogs.h"
+#include "tests/support/Files.h"
+#include "tests/support/Frames.h"
+#include "tests/support/MemoryBackend.h"
+#include "ui/CLR_ALL.h"
+#include "ui/frmPORT.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "Appearance.h"
-#include "frmSplash.h"
+#include "shell/Appearance.h"
+#include "shell/frmSplash.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // Whole sessions: the program's real serial path against the instrument simulator on a
 // pseudo-terminal.
 
-#include "CLR_ALL.h"
-#include "Session.h"
+#include "tests/support/Session.h"
+#include "ui/CLR_ALL.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
 // A stop signal (a logout or shutdown, Ctrl+C, a closed terminal) ends the program as
 // "Finish" does, whatever window is open.
 
-#include "Session.h"
-#include "StopSignals.h"
+#include "shell/StopSignals.h"
+#include "tests/support/Session.h"
 
 #include <QApplication>
 

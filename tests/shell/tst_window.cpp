@@ -1,9 +1,9 @@
 // The main window as the operator meets it: layout, keyboard, menu, start and end.
 
-#include "Appearance.h"
-#include "Dialogs.h"
-#include "MemoryBackend.h"
-#include "frmMain.h"
+#include "shell/Appearance.h"
+#include "shell/frmMain.h"
+#include "tests/support/Dialogs.h"
+#include "tests/support/MemoryBackend.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 // Answering the program's modal windows from a test.
 
-#include "CommonDialog.h"
+#include "ui/CommonDialog.h"
 
 #include <QApplication>
 #include <QTest>

@@ -3,10 +3,10 @@
 // A session of the real program with the instrument simulator: qm6200-sim on a
 // pseudo-terminal, and the main window on the real serial backend.
 
-#include "Dialogs.h"
-#include "SerialBackend.h"
-#include "frmMain.h"
-#include "frmPORT.h"
+#include "link/SerialBackend.h"
+#include "shell/frmMain.h"
+#include "tests/support/Dialogs.h"
+#include "ui/frmPORT.h"
 
 #include <QProcess>
 #include <QTest>

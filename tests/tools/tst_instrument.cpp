@@ -1,6 +1,6 @@
-#include "FieldNumber.h"
-#include "Instrument.h"
-#include "RecordLayout.h"
+#include "records/FieldNumber.h"
+#include "records/RecordLayout.h"
+#include "tools/sim/Instrument.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LinkState.h"
-#include "QmtData.h"
+#include "link/LinkState.h"
+#include "ui/QmtData.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "TextBox.h"
+#include "ui/TextBox.h"
 
 #include <QLineEdit>
 #include <QTest>

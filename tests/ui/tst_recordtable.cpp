@@ -1,6 +1,6 @@
-#include "LinkState.h"
-#include "QmtData.h"
-#include "RecordTable.h"
+#include "link/LinkState.h"
+#include "ui/QmtData.h"
+#include "ui/RecordTable.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "RecordTable.h"
+#include "ui/RecordTable.h"
 
-#include "FieldNumber.h"
-#include "RecordLayout.h"
+#include "records/FieldNumber.h"
+#include "records/RecordLayout.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "CommonDialog.h"
+#include "ui/CommonDialog.h"
 
-#include "CsvExport.h"
+#include "records/CsvExport.h"
 
 #include <QFileDialog>
 

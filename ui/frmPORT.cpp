@@ -1,8 +1,8 @@
-#include "frmPORT.h"
+#include "ui/frmPORT.h"
 
-#include "Log.h"
-#include "PortNames.h"
-#include "Twips.h"
+#include "link/Log.h"
+#include "link/PortNames.h"
+#include "ui/Twips.h"
 
 namespace qm {
 

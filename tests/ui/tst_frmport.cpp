@@ -1,8 +1,8 @@
-#include "LinkState.h"
-#include "MemoryBackend.h"
-#include "PortNames.h"
-#include "QmtTxRx.h"
-#include "frmPORT.h"
+#include "link/LinkState.h"
+#include "link/PortNames.h"
+#include "link/QmtTxRx.h"
+#include "tests/support/MemoryBackend.h"
+#include "ui/frmPORT.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LinkState.h"
-#include "QmtTxRx.h"
+#include "link/LinkState.h"
+#include "link/QmtTxRx.h"
 
 #include <QComboBox>
 #include <QDialog>

@@ -1,6 +1,6 @@
-#include "CLR_ALL.h"
+#include "ui/CLR_ALL.h"
 
-#include "Twips.h"
+#include "ui/Twips.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "QmtData.h"
+#include "ui/QmtData.h"
 
 #include <QAbstractTableModel>
 #include <QHeaderView>

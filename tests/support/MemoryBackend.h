@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommBackend.h"
+#include "link/CommBackend.h"
 
 #include <functional>
 

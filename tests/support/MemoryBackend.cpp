@@ -1,4 +1,4 @@
-#include "MemoryBackend.h"
+#include "tests/support/MemoryBackend.h"
 
 namespace qm {
 
