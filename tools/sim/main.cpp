@@ -1,7 +1,7 @@
 // qm6200-sim: plays the QM-6200 instrument on a pseudo-terminal, for demonstrations,
 // operator training and tests. See --help.
 
-#include "Instrument.h"
+#include "tools/sim/Instrument.h"
 
 #include <algorithm>
 #include <cerrno>
