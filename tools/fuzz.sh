@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang, libFuzzer and the sanitizers (installing what is
 # missing) and runs each for a while, starting from the committed seeds. Fails on any
-# finding; the input that caused it is left in build/fuzz/.
+# finding; the input that caused it is left in build/fuzz/ (preset fuzz).
 #   tools/fuzz.sh [seconds per target, default 60]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/common.sh"
 seconds=${1:-60}
 build="$root/build/fuzz"
 
 "$root/tools/deps.sh" build fuzz
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQM6200_FUZZ=ON -DQM6200_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target receive_fuzz field_fuzz
+build_preset fuzz receive_fuzz field_fuzz
 
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qm6200.*=false"
 export LSAN_OPTIONS="suppressions=$root/tests/fuzz/lsan.supp:print_suppressions=0"
@@ -25,8 +22,9 @@ for target in receive_fuzz field_fuzz; do
     # Leaks are looked for at the end of the run, and by the memory checks of the tests.
     [ "$target" = receive_fuzz ] && options+=(-detect_leaks=0)
     name=${target%_fuzz}
+    program=$(built fuzz "$target")
     echo "== $target for ${seconds}s"
-    "$build/tests/fuzz/$target" "${options[@]}" "$corpus" "$root/tests/fuzz/corpus/$name" 2>&1 |
+    "$program" "${options[@]}" "$corpus" "$root/tests/fuzz/corpus/$name" 2>&1 |
         grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY|invariant|.*reads back|.*not finite|.*shown as nothing)' || true
     if ls "$build/$target-"* >/dev/null 2>&1; then
         echo "fuzz.sh: $target found a problem; the input is in $build/" >&2

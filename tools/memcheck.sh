@@ -2,17 +2,16 @@
 # Runs every test program under valgrind's memcheck (installing what is missing): fails on
 # any memory error and on any block definitely lost. Known blocks of the libraries under
 # Qt are suppressed in tests/valgrind.supp, each with the reason.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/test" # the test command's own build
+. "$(dirname "$0")/common.sh"
+build="$root/build/debug" # the test command's own build (preset debug)
 
 "$root/tools/deps.sh" build fonts memcheck
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM6200_WERROR=ON >/dev/null
-cmake --build "$build"
+build_preset debug
 
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qm6200.*=false"
 failed=()
-for test in $(find "$build/tests" -type f -executable -name 'tst_*' | sort); do
+# Every test program, wherever in the build folder the CMake files put it.
+for test in $(find "$build" -type f -executable -name 'tst_*' -not -path '*/CMakeFiles/*' | sort); do
     name=$(basename "$test")
     if valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
         --errors-for-leak-kinds=definite --suppressions="$root/tests/valgrind.supp" \

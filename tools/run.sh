@@ -5,9 +5,7 @@
 #   tools/run.sh                 the program with the simulator
 #   tools/run.sh --no-sim        the program alone, for a real instrument
 #   tools/run.sh -- SIM-OPTIONS  options for the simulator (see qm6200-sim --help)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/app"
+. "$(dirname "$0")/common.sh"
 
 with_sim=1
 sim_options=()
@@ -21,16 +19,16 @@ while [ $# -gt 0 ]; do
 done
 
 "$root/tools/deps.sh" build run
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQM6200_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target qm6200-datalink qm6200-sim
+build_preset release qm6200-datalink qm6200-sim
+program=$(built release qm6200-datalink)
+sim_program=$(built release qm6200-sim)
 
 if [ "$with_sim" -eq 0 ]; then
-    exec "$build/shell/qm6200-datalink"
+    exec "$program"
 fi
 
 out=$(mktemp)
-"$build/tools/qm6200-sim" "${sim_options[@]}" >"$out" &
+"$sim_program" "${sim_options[@]}" >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
 device=
@@ -42,4 +40,4 @@ for _ in $(seq 50); do
 done
 [ -n "$device" ] || { echo "run.sh: the simulator did not start" >&2; exit 1; }
 echo "Instrument simulator ready: type $device into the port box, then press Determine."
-"$build/shell/qm6200-datalink"
+"$program"

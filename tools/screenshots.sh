@@ -3,15 +3,13 @@
 # an operator would (splash screen, port dialog, "Acquire Record Data") and saves a
 # screenshot of each window in docs/screenshots/.
 #   tools/screenshots.sh [output folder]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/common.sh"
 out=${1:-"$root/docs/screenshots"}
-build="$root/build/app"
 
 "$root/tools/deps.sh" build run shots
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQM6200_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target qm6200-datalink qm6200-sim >/dev/null
+build_preset release qm6200-datalink qm6200-sim >/dev/null
+program_file=$(built release qm6200-datalink)
+sim_program=$(built release qm6200-sim)
 mkdir -p "$out"
 
 work=$(mktemp -d)
@@ -29,12 +27,12 @@ pids+=($!)
 export DISPLAY=$display QT_QPA_PLATFORM=xcb
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$build/tools/qm6200-sim" --records 12 --seed 7 >"$work/sim.out" &
+"$sim_program" --records 12 --seed 7 >"$work/sim.out" &
 pids+=($!)
 for _ in $(seq 50); do grep -q '^device ' "$work/sim.out" && break; sleep 0.1; done
 device=$(sed -n 's/^device //p' "$work/sim.out")
 
-(cd "$work" && exec "$build/shell/qm6200-datalink") >"$work/program.log" 2>&1 &
+(cd "$work" && exec "$program_file") >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 
