@@ -1,9 +1,26 @@
 #!/usr/bin/env bash
-# Builds the receive benchmark with optimisation (installing what is missing) and runs it.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+# Builds with optimisation (installing what is missing) and runs the receive benchmark, or
+# the soak: many acquisitions against qm6200-sim in one run of the program, which fails on
+# any wrong cycle, on memory growth or on a descriptor left open.
+#   tools/bench.sh                    the receive benchmark
+#   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
+. "$(dirname "$0")/common.sh"
+
+case "${1:-}" in
+"")
+    [ $# -le 1 ] || { echo "bench.sh: the benchmark takes no arguments" >&2; exit 2; }
+    target=receive_bench
+    arguments=()
+    ;;
+--soak)
+    [ $# -le 2 ] || { echo "bench.sh: --soak takes at most a number of cycles" >&2; exit 2; }
+    target=soak
+    arguments=(--cycles "${2:-1000}")
+    ;;
+*) echo "bench.sh: unknown option '$1' (none, or --soak [cycles])" >&2; exit 2 ;;
+esac
+
 "$root/tools/deps.sh" build
-cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DQM6200_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build/bench" --target receive_bench
-"$root/build/bench/bench/receive_bench"
+build_preset release "$target"
+program=$(built release "$target")
+"$program" "${arguments[@]}"
