@@ -8,6 +8,7 @@
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
 #   tools/deps.sh fuzz      clang with libFuzzer and its sanitizer runtimes
 #   tools/deps.sh memcheck  valgrind
+#   tools/deps.sh coverage  gcovr, for tools/coverage.sh
 #   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 # Several sets may be named at once. As root it installs with apt-get; otherwise it prints
@@ -25,8 +26,9 @@ for set in "$@"; do
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
+    coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, package, shots)" >&2; exit 2 ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, shots)" >&2; exit 2 ;;
     esac
 done
 
