@@ -9,9 +9,7 @@
 //   N% CPU at line rate           the same answer arriving at 9600 baud: the program's CPU
 //                                 time over the wall time of the run
 
-#include "shell/frmMain.h"
-#include "tests/support/Frames.h"
-#include "tests/support/MemoryBackend.h"
+#include "tests/support/Window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,6 +24,7 @@
 #include <vector>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
@@ -33,21 +32,17 @@ constexpr int Rounds = 5;
 // One character at 9600 baud, 8 data bits, no parity, 1 stop bit: 10 bits.
 constexpr qint64 LineCharacterNs = 1'041'667;
 
-struct Window {
-    LinkState link;
-    MemoryBackend* backend = new MemoryBackend;
-    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
-
+// The main window on an in-memory port, shown (repaints are part of the cost) and open.
+struct Window : MainWindow {
     Window()
     {
-        form.ShowMessage = [](const QString& text) {
-            std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        };
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
         form.show();
-        form.QmtTxRx->setPortOpen(true);
+        openPort();
+    }
+    ~Window()
+    {
+        for (const QString& text : messages)
+            std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
 };
 
@@ -70,9 +65,9 @@ double SecondsToReceive(Window& window, const QByteArray& stream)
         QCoreApplication::processEvents();
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (window.form.txtRx->Text().size() != stream.size()) {
+    if (window.ui.txtRx->Text().size() != stream.size()) {
         std::fprintf(stderr, "echo incomplete: %lld of %lld characters\n",
-                     qlonglong(window.form.txtRx->Text().size()), qlonglong(stream.size()));
+                     qlonglong(window.ui.txtRx->Text().size()), qlonglong(stream.size()));
         std::exit(1);
     }
     return seconds;
@@ -137,7 +132,7 @@ double CpuShareAtLineRate(Window& window, const QByteArray& stream)
     const double cpu = CpuSeconds() - cpuStart;
     close(fds[0]);
     waitpid(line, nullptr, 0);
-    if (received != stream.size() || window.form.txtRx->Text().size() != stream.size()) {
+    if (received != stream.size() || window.ui.txtRx->Text().size() != stream.size()) {
         std::fprintf(stderr, "paced run lost characters: %lld of %lld\n", qlonglong(received),
                      qlonglong(stream.size()));
         std::exit(1);

@@ -6,8 +6,7 @@
 // or descriptors were left open.
 
 #include "link/SerialBackend.h"
-#include "shell/frmMain.h"
-#include "ui/frmPORT.h"
+#include "tests/support/Window.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -19,6 +18,7 @@
 #include <unistd.h>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
@@ -90,21 +90,11 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    LinkState link;
-    frmMain form(link, std::make_unique<SerialBackend>());
-    QStringList messages;
-    form.ShowMessage = [&](const QString& text) {
-        messages << text;
-    };
-    form.ShowSplash = [] {
-    };
-    form.Form_Load();
-    form.show();
-    {
-        frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
-        dialog.Combo1->setEditText(device);
-        dialog.Command1_Click();
-    }
+    MainWindow window(std::make_unique<SerialBackend>());
+    const LinkState& link = window.link;
+    const QStringList& messages = window.messages;
+    window.form.show();
+    window.choosePort(device);
 
     int wrong = 0;
     long residentAt100 = 0;
@@ -112,11 +102,10 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
-        form.Command1_Click();
+        window.form.Command1_Click();
         bool right = WaitFor([&] { return link.RxCount == Records; });
         for (int r = 1; right && r <= Records; ++r) {
-            for (int c = 0; c < 7; ++c)
-                right = right && form.QmtData->TextMatrix(r, c) == expected[r - 1][c];
+            right = right && window.row(r) == expected[r - 1];
         }
         if (!right) {
             ++wrong;

@@ -27,9 +27,9 @@ enum class ChunkOutcome {
     FrameAbandoned,  // an open frame outgrew MaxFrameLength and was given up
 };
 
-// The device link's state for one run of the program: the record store, the receiver,
-// the last command frame and the port number. One object of this type is created at
-// start-up and shared by the windows; nothing else holds link state.
+// The receiving side of the device link for one run of the program: the record store and
+// the receiver. One object of this type is created at start-up and shared by the windows;
+// nothing else holds received records.
 struct LinkState {
     static constexpr int StoreSize = 201;
     // An open frame may hold this many characters; one more that is not its closing CR
@@ -41,12 +41,6 @@ struct LinkState {
     std::int16_t RxFlag = 0;                        // 0 idle, 1 a frame is open
     std::string RxBuffer;                           // the frame being assembled
     std::int64_t RxDropped = 0;                     // data frames that arrived with the store full
-
-    std::string TxCommand;       // the frame most recently composed
-    std::int16_t PortNumber = 0; // 1 to 4 once the main window has loaded
-    // A serial device typed into the port box, used in place of COM<PortNumber>; empty
-    // when one of the four entries was chosen.
-    std::string PortDevice;
 
     // Empties the store and abandons any open frame.
     void ResetReception();

@@ -1,8 +1,7 @@
 #include "link/QmtTxRx.h"
 
 #include "link/Log.h"
-
-Q_LOGGING_CATEGORY(lcLink, "qm6200.link")
+#include "link/PortNames.h"
 
 namespace qm {
 
@@ -37,7 +36,7 @@ bool QmtTxRx::PortOpen() const
 
 QString QmtTxRx::PortName() const
 {
-    return m_deviceName.isEmpty() ? QStringLiteral("COM%1").arg(m_commPort) : m_deviceName;
+    return m_deviceName.isEmpty() ? PortEntryName(m_commPort - 1) : m_deviceName;
 }
 
 bool QmtTxRx::setPortOpen(bool open)

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace qm {
@@ -26,5 +27,10 @@ inline constexpr std::array<FieldSpan, RecordColumns> RecordFieldLayout{{
 
 // The field of a table column; only the part that exists when the frame ends early.
 std::string_view RecordField(std::string_view record, int column);
+
+// A data record as the table shows it and the export writes it: each field read as a
+// number and written back, with the given decimal separator.
+std::array<std::string, RecordColumns> RecordCells(std::string_view record,
+                                                   std::string_view decimalSeparator);
 
 } // namespace qm

@@ -1,6 +1,6 @@
 #include "shell/StopSignals.h"
 
-#include "shell/ShellLog.h"
+#include "link/Log.h"
 
 #include <QSocketNotifier>
 

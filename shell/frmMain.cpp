@@ -1,9 +1,9 @@
 #include "shell/frmMain.h"
 
 #include "link/CommandFrame.h"
+#include "link/Log.h"
 #include "records/CsvExport.h"
 #include "shell/AppIdentity.h"
-#include "shell/ShellLog.h"
 #include "shell/frmSplash.h"
 #include "ui/CLR_ALL.h"
 #include "ui/RecordTable.h"
@@ -19,8 +19,6 @@
 #include <QScreen>
 
 namespace qm {
-
-Q_LOGGING_CATEGORY(lcShell, "qm6200.shell")
 
 namespace {
 
@@ -68,11 +66,15 @@ QLabel* Caption(const QString& text, QWidget* parent)
 
 } // namespace
 
-frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                              | Qt::CustomizeWindowHint)
+frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs dialogs,
+                 QWidget* parent)
+    : QMainWindow(parent, MainWindowFlags)
+    , QmtTxRx(new qm::QmtTxRx(std::move(backend), this))
     , m_link(link)
+    , m_dialogs(std::move(dialogs))
+    , CommonDialog1(m_dialogs.save ? std::move(m_dialogs.save)
+                                   : std::make_unique<CommonDialog>(this))
+    , m_port(*QmtTxRx)
 {
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(DesignFont("Arial", 9));
@@ -119,29 +121,48 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget*
     setTabOrder(cmdFormat->editor(), txtRx->editor());
     setTabOrder(txtRx->editor(), QmtData);
 
-    QmtTxRx = new qm::QmtTxRx(std::move(backend), this);
-    CommonDialog1 = std::make_unique<CommonDialog>(this);
-
     menuPort = menuBar()->addAction(QStringLiteral("CommPort Select(&P)"));
     MenuAbout = menuBar()->addAction(QStringLiteral("About(&A)"));
     menuFin = menuBar()->addAction(QStringLiteral("Finish(&Z)"));
 
-    ShowMessage = [this](const QString& text) {
-        // Over whatever modal window is open (the port dialog, say), else over this one.
-        QWidget* over = QApplication::activeModalWidget();
-        QMessageBox::warning(over ? over : this, QString::fromLatin1(AppTitle), text);
-    };
-    ShowSplash = [] {
-        frmSplash splash;
-        splash.exec();
-    };
+    if (!m_dialogs.message) {
+        m_dialogs.message = [this](const QString& text) {
+            // Over whatever modal window is open (the port dialog, say), else over this one.
+            QWidget* over = QApplication::activeModalWidget();
+            QMessageBox::warning(over ? over : this, QString::fromLatin1(AppTitle), text);
+        };
+    }
+    if (!m_dialogs.splash) {
+        m_dialogs.splash = [] {
+            frmSplash splash;
+            splash.exec();
+        };
+    }
+    NameControls({{Title1, "Title1"},
+                  {Command1, "Command1"},
+                  {Command4, "Command4"},
+                  {Command2, "Command2"},
+                  {Label1, "Label1"},
+                  {cmdFormat, "cmdFormat"},
+                  {Label2, "Label2"},
+                  {txtRx, "txtRx"},
+                  {Label5, "Label5"},
+                  {Frame3, "Frame3"},
+                  {QmtData, "QmtData"},
+                  {Command3, "Command3"},
+                  {CsvOut, "CsvOut"},
+                  {lblNotInTable, "lblNotInTable"},
+                  {QmtTxRx, "QmtTxRx"},
+                  {menuPort, "menuPort"},
+                  {MenuAbout, "MenuAbout"},
+                  {menuFin, "menuFin"}});
 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
     connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
 
     m_noticeUpdate.setSingleShot(true);
-    m_noticeUpdate.setInterval(33);
+    m_noticeUpdate.setInterval(ScreenRefreshMs);
     connect(&m_noticeUpdate, &QTimer::timeout, this, &frmMain::ShowRecordsNotInTable);
 
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
@@ -169,13 +190,8 @@ void frmMain::Form_Load()
         cmdFormat->editor()->setFocusPolicy(Qt::ClickFocus);
         txtRx->editor()->setFocusPolicy(Qt::ClickFocus);
     });
-    LoadStep("show the splash screen", [this] { ShowSplash(); });
-    LoadStep("set the port number", [this] { m_link.PortNumber = 1; });
-    LoadStep("prepare the port", [this] {
-        QmtTxRx->setCommPort(m_link.PortNumber);
-        QmtTxRx->setSettings(QString::fromLatin1(InstrumentSettings));
-    });
-    LoadStep("raise RTS when open", [this] { QmtTxRx->setRTSEnable(true); });
+    LoadStep("show the splash screen", [this] { m_dialogs.splash(); });
+    LoadStep("prepare the port", [this] { m_port.Prepare(); });
     // Centred on the screen once the menu bar has its height.
     adjustSize();
     setFixedSize(size());
@@ -186,8 +202,12 @@ void frmMain::Form_Load()
 void frmMain::Form_Unload()
 {
     m_answer->Stop();
-    QmtTxRx->setRTSEnable(false);
-    QmtTxRx->setPortOpen(false);
+    m_port.Unload();
+}
+
+void frmMain::ShowMessage(const QString& text)
+{
+    m_dialogs.message(text);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -243,7 +263,10 @@ void frmMain::menuPort_Click()
         return;
     // The dialog closes the port at once: no answer is coming any more.
     m_answer->Stop();
-    frmPORT dialog(m_link, *QmtTxRx, ShowMessage, this);
+    m_port.CloseForChoosing();
+    frmPORT dialog(
+        m_port.InUse(), [this](const PortSelection& choice) { return m_port.TryOpen(choice); },
+        [this](const QString& text) { ShowMessage(text); }, this);
     dialog.exec();
 }
 
@@ -317,16 +340,16 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     }
     // What the steps before the write change, kept so that a command that cannot be sent
     // changes nothing at all.
-    const std::string lastCommand = m_link.TxCommand;
+    const std::string lastCommand = m_TxCommand;
     const QString lastFormat = cmdFormat->Text();
     const QString lastStatus = Label5->text();
     const std::vector<QString> lastRows = DataRowTexts(*QmtData);
 
-    m_link.TxCommand = ComposeCommand(verb, argument);
-    cmdFormat->SetText(FromBytes(m_link.TxCommand));
+    m_TxCommand = ComposeCommand(verb, argument);
+    cmdFormat->SetText(FromBytes(m_TxCommand));
     Command3_Click();
     if (!QmtTxRx->Output(cmdFormat->Text())) {
-        m_link.TxCommand = lastCommand;
+        m_TxCommand = lastCommand;
         cmdFormat->SetText(lastFormat);
         Label5->setText(lastStatus);
         RestoreDataRows(*QmtData, lastRows);

@@ -2,6 +2,7 @@
 
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"
+#include "link/PortOwner.h"
 #include "link/QmtTxRx.h"
 #include "ui/CommonDialog.h"
 #include "ui/QmtData.h"
@@ -22,9 +23,8 @@ class QGroupBox;
 namespace qm {
 
 // The main window: the operator's buttons, the transmit and receive boxes, the status text
-// and the record table, and the event handlers that tie them to the device link.
-// The controls are public under their names, as the window's handlers and the other
-// windows of the program use them.
+// and the record table, and the event handlers that tie them to the device link. Its
+// controls are its own; each carries its design name as its object name.
 class frmMain : public QMainWindow {
     Q_OBJECT
 
@@ -33,7 +33,18 @@ public:
     // instrument can give (201 data frames of 42 characters and what surrounds them).
     static constexpr qsizetype EchoCapacity = 256 * 1024;
 
-    frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, QWidget* parent = nullptr);
+    using MessageFunction = std::function<void(const QString& text)>;
+
+    // How the window asks and tells the operator. What is left empty is the real thing: a
+    // warning box, the splash screen, Qt's save dialog. Tests put their own in place.
+    struct Dialogs {
+        MessageFunction message;
+        std::function<void()> splash;
+        std::unique_ptr<CommonDialog> save;
+    };
+
+    frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs dialogs = {},
+            QWidget* parent = nullptr);
     ~frmMain() override;
 
     void Form_Load();
@@ -63,11 +74,28 @@ public:
     void InitGrid();
     void ShowRecord();
 
-    // How the window tells the operator something that needs attention. Tests replace it
-    // so that no message box waits for a click.
-    std::function<void(const QString& text)> ShowMessage;
-    // Shows the splash screen modally during the load. Tests replace it too.
-    std::function<void()> ShowSplash;
+    // Tells the operator something that needs attention.
+    void ShowMessage(const QString& text);
+
+    // The frame most recently composed by a command.
+    const std::string& TxCommand() const { return m_TxCommand; }
+    // The port in use and when it is open.
+    const PortOwner& Port() const { return m_port; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // The steps every command shares: compose, show, blank the table and status, send,
+    // empty the echo, reset the store. With the port closed nothing changes.
+    void SendCommand(std::string_view verb, std::string_view argument);
+    // The three command buttons are off while the answer to a command is arriving: a
+    // second command would reset the table, and the rest of this answer would land in it.
+    void SetCommandsEnabled(bool enabled);
+    // The notice follows the count at the screen's pace: a stream of frames that do not
+    // fit would otherwise re-lay out the label for every frame.
+    void ScheduleNoticeUpdate();
+    void ShowRecordsNotInTable();
 
     QLabel* Title1;
     QPushButton* Command1;
@@ -85,28 +113,16 @@ public:
     // Tells when received records are not in the table (it holds 100).
     QLabel* lblNotInTable;
     qm::QmtTxRx* QmtTxRx;
-    // The export's save dialog. Tests put one in its place that answers without a window.
-    std::unique_ptr<CommonDialog> CommonDialog1;
     QAction* menuPort;
     QAction* MenuAbout;
     QAction* menuFin;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    // The steps every command shares: compose, show, blank the table and status, send,
-    // empty the echo, reset the store. With the port closed nothing changes.
-    void SendCommand(std::string_view verb, std::string_view argument);
-    // The three command buttons are off while the answer to a command is arriving: a
-    // second command would reset the table, and the rest of this answer would land in it.
-    void SetCommandsEnabled(bool enabled);
-    // The notice follows the count at the screen's pace: a stream of frames that do not
-    // fit would otherwise re-lay out the label for every frame.
-    void ScheduleNoticeUpdate();
-    void ShowRecordsNotInTable();
-
     LinkState& m_link;
+    Dialogs m_dialogs;
+    // The export's save dialog, kept so that it remembers the last name.
+    std::unique_ptr<CommonDialog> CommonDialog1;
+    PortOwner m_port;
+    std::string m_TxCommand;
     QTimer m_noticeUpdate;
     AnswerWatch* m_answer;
     bool m_ending = false;

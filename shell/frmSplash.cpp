@@ -1,6 +1,6 @@
 #include "shell/frmSplash.h"
 
-#include "shell/ShellLog.h"
+#include "link/Log.h"
 #include "ui/Twips.h"
 
 #include <QFrame>
@@ -57,6 +57,13 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     picIcon->setFocusPolicy(Qt::StrongFocus);
 
     Timer1 = new QTimer(this);
+    NameControls({{Frame1, "Frame1"},
+                  {lblProductName, "lblProductName"},
+                  {lblVersion, "lblVersion"},
+                  {lblPlatform, "lblPlatform"},
+                  {imgLogo, "imgLogo"},
+                  {picIcon, "picIcon"},
+                  {Timer1, "Timer1"}});
     connect(Timer1, &QTimer::timeout, this, &frmSplash::Timer1_Timer);
 
     // Clicks are taken in eventFilter(), the version label's too: it has no click of its

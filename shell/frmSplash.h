@@ -30,14 +30,6 @@ public:
     void picIcon_Click();
     void Timer1_Timer();
 
-    QFrame* Frame1;
-    QLabel* lblProductName;
-    QLabel* lblVersion;
-    QLabel* lblPlatform;
-    QLabel* imgLogo;
-    QLabel* picIcon;
-    QTimer* Timer1;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -49,6 +41,14 @@ private:
     // Sizes a label to its text, keeping its designed left edge or, when it is aligned
     // to the right, its designed right edge.
     static void SizeToText(QLabel* label);
+
+    QFrame* Frame1;
+    QLabel* lblProductName;
+    QLabel* lblVersion;
+    QLabel* lblPlatform;
+    QLabel* imgLogo;
+    QLabel* picIcon;
+    QTimer* Timer1;
 
     AppVersion m_version;
 };

@@ -19,6 +19,7 @@ CLR_ALL::CLR_ALL(std::function<void()> clearAll, QWidget* parent)
     Label1->setAlignment(Qt::AlignCenter);
     OKButton = Place(new QPushButton(QStringLiteral("OK"), this), 960, 1080, 1215, 375);
     CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), 2760, 1080, 1215, 375);
+    NameControls({{Label1, "Label1"}, {OKButton, "OKButton"}, {CancelButton, "CancelButton"}});
     setTabOrder(OKButton, CancelButton);
 
     connect(OKButton, &QPushButton::clicked, this, &CLR_ALL::OKButton_Click);

@@ -21,14 +21,13 @@ public:
     void OKButton_Click();
     void CancelButton_Click();
 
-    QLabel* Label1;
-    QPushButton* OKButton;
-    QPushButton* CancelButton;
-
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QLabel* Label1;
+    QPushButton* OKButton;
+    QPushButton* CancelButton;
     std::function<void()> m_clearAll;
 };
 

@@ -1,13 +1,13 @@
 #include "ui/QmtData.h"
 
+#include "link/Log.h"
+
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QLoggingCategory>
 #include <QPalette>
 
 namespace qm {
-
-Q_LOGGING_CATEGORY(lcGrid, "qm6200.records")
 
 // Holds every cell's text. The view shows grid rows 1 and on; grid row 0 supplies the
 // column headers.
@@ -183,7 +183,7 @@ int QmtData::ColWidth(int col) const
 void QmtData::setColWidth(int col, int twips)
 {
     if (col < 0 || col >= Cols() || twips < 0) {
-        qCWarning(lcGrid) << "column width outside the grid:" << col << twips;
+        qCWarning(lcRecords) << "column width outside the grid:" << col << twips;
         return;
     }
     m_colWidths[static_cast<std::size_t>(col)] = twips;
@@ -200,7 +200,7 @@ int QmtData::ColAlignment(int col) const
 void QmtData::setColAlignment(int col, int setting)
 {
     if (col < 0 || col >= Cols()) {
-        qCWarning(lcGrid) << "column alignment outside the grid:" << col;
+        qCWarning(lcRecords) << "column alignment outside the grid:" << col;
         return;
     }
     m_model->setAlignment(col, setting);
@@ -218,7 +218,7 @@ QString QmtData::TextMatrix(int row, int col) const
 bool QmtData::setTextMatrix(int row, int col, const QString& text)
 {
     if (!m_model->contains(row, col)) {
-        qCWarning(lcGrid) << "cell outside the grid:" << row << col;
+        qCWarning(lcRecords) << "cell outside the grid:" << row << col;
         ++m_outsideAccesses;
         return false;
     }

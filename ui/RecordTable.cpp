@@ -1,6 +1,5 @@
 #include "ui/RecordTable.h"
 
-#include "records/FieldNumber.h"
 #include "records/RecordLayout.h"
 
 #include <QLocale>
@@ -31,11 +30,9 @@ bool ShowRecord(QmtData& grid, const LinkState& link)
     if (index < 0 || row >= grid.Rows())
         return false;
     const std::string& record = link.RxRecords[static_cast<std::size_t>(index)];
-    const std::string separator = QLocale().decimalPoint().toStdString();
-    for (int col = 0; col < RecordColumns; ++col) {
-        const std::string text = FieldText(RecordField(record, col), separator);
-        grid.setTextMatrix(row, col, QString::fromStdString(text));
-    }
+    const auto cells = RecordCells(record, QLocale().decimalPoint().toStdString());
+    for (int col = 0; col < RecordColumns; ++col)
+        grid.setTextMatrix(row, col, QString::fromStdString(cells[static_cast<std::size_t>(col)]));
     return true;
 }
 

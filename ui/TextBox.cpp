@@ -1,5 +1,7 @@
 #include "ui/TextBox.h"
 
+#include "ui/Twips.h"
+
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -8,7 +10,6 @@ namespace qm {
 namespace {
 
 // About a frame of a 60 Hz screen.
-constexpr int RefreshIntervalMs = 33;
 
 } // namespace
 
@@ -22,7 +23,7 @@ TextBox::TextBox(QWidget* parent)
     m_edit->setReadOnly(true);
     setFocusProxy(m_edit);
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(RefreshIntervalMs);
+    m_refresh.setInterval(ScreenRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TextBox::Refresh);
 }
 

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <initializer_list>
+#include <utility>
+
 namespace qm {
 
 // Window layouts are given in twips; 15 twips make one pixel at 96 dots per inch. Qt scales
@@ -29,6 +32,14 @@ Widget* Place(Widget* widget, int left, int top, int width, int height)
     return widget;
 }
 
+// Gives each control the name the window's design uses for it: the windows keep their
+// controls to themselves, and whoever needs one (a test) finds it by that name.
+inline void NameControls(std::initializer_list<std::pair<QObject*, const char*>> controls)
+{
+    for (const auto& [control, name] : controls)
+        control->setObjectName(QLatin1String(name));
+}
+
 // A font as the window's design names it; families missing on this system are mapped to
 // close free ones at start-up.
 inline QFont DesignFont(const char* family, double points, bool bold = false)
@@ -38,6 +49,15 @@ inline QFont DesignFont(const char* family, double points, bool bold = false)
     font.setBold(bold);
     return font;
 }
+
+// How often what changes with each received character is redrawn: as often as a screen
+// shows it, not once per character.
+inline constexpr int ScreenRefreshMs = 33;
+
+// A main window with a fixed border, a close box and no minimise or maximise box.
+inline constexpr Qt::WindowFlags MainWindowFlags =
+    Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
 
 // A dialog with a fixed border, a close box and no minimise or maximise box.
 inline constexpr Qt::WindowFlags FixedDialogFlags =

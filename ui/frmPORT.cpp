@@ -6,10 +6,12 @@
 
 namespace qm {
 
-frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent)
+frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunction showMessage,
+                 QWidget* parent)
     : QDialog(parent, FixedDialogFlags)
-    , m_link(link)
-    , m_comm(comm)
+    , m_inUse(inUse)
+    , m_choice(inUse)
+    , m_tryPort(std::move(tryPort))
     , m_showMessage(std::move(showMessage))
 {
     DesignWindow(*this, QStringLiteral("COM PORT"), 4980, 2490, QColor(192, 192, 192),
@@ -39,6 +41,14 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
     Label9 = Place(new QLabel(QStringLiteral("Data Length: 8-bit"), Frame1), 240, 480, 1695, 255);
     Label10 = Place(new QLabel(QStringLiteral("Stop bit: 1 bit"), Frame1), 2400, 480, 2295, 255);
 
+    NameControls({{Label1, "Label1"},
+                  {Combo1, "Combo1"},
+                  {Command1, "Command1"},
+                  {Frame1, "Frame1"},
+                  {Label7, "Label7"},
+                  {Label8, "Label8"},
+                  {Label9, "Label9"},
+                  {Label10, "Label10"}});
     setTabOrder(Command1, Combo1);
     connect(Command1, &QPushButton::clicked, this, &frmPORT::Command1_Click);
 
@@ -47,62 +57,47 @@ frmPORT::frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QW
 
 void frmPORT::Form_Load()
 {
-    if (m_comm.PortOpen())
-        m_comm.setPortOpen(false);
     for (int entry = 0; entry < PortEntries; ++entry)
         Combo1->addItem(PortEntryName(entry));
-    if (m_link.PortDevice.empty()) {
-        Combo1->setCurrentIndex(m_link.PortNumber - 1);
+    if (m_inUse.PortDevice.isEmpty()) {
+        Combo1->setCurrentIndex(m_inUse.PortNumber - 1);
     } else {
         Combo1->setCurrentIndex(-1);
-        Combo1->setEditText(QString::fromStdString(m_link.PortDevice));
+        Combo1->setEditText(m_inUse.PortDevice);
     }
-    m_comm.setRTSEnable(false);
 }
 
 void frmPORT::Command1_Click()
 {
     const PortChoice choice = InterpretPortText(Combo1->currentText());
-    // The choice becomes the port in use only once its port has opened: after a failed
-    // try, the close box still goes back to the port in use before the dialog.
-    std::int16_t number = m_link.PortNumber;
-    std::string device;
+    // PortNumber keeps the last entry chosen when a device is typed.
+    PortSelection selection{m_inUse.PortNumber, {}};
     switch (choice.kind) {
     case PortChoice::Invalid:
         m_showMessage(choice.problem);
         return;
     case PortChoice::Entry:
-        number = static_cast<std::int16_t>(choice.entry);
-        number = static_cast<std::int16_t>(number + 1);
+        selection.PortNumber = static_cast<std::int16_t>(choice.entry);
+        selection.PortNumber = static_cast<std::int16_t>(selection.PortNumber + 1);
         break;
     case PortChoice::Device:
-        // PortNumber keeps the last entry chosen.
-        device = choice.device.toStdString();
+        selection.PortDevice = choice.device;
         break;
     }
-    // A port that will not open keeps the dialog open for another choice.
-    if (!OpenPort(number, device))
+    // A port that will not open keeps the dialog open for another choice; the port in use
+    // before stays what the close box goes back to.
+    if (!Open(selection))
         return;
-    m_link.PortNumber = number;
-    m_link.PortDevice = device;
+    m_choice = selection;
     accept();
 }
 
-bool frmPORT::Form_Unload()
+bool frmPORT::Open(const PortSelection& selection)
 {
-    return OpenPort(m_link.PortNumber, m_link.PortDevice);
-}
-
-bool frmPORT::OpenPort(std::int16_t number, const std::string& device)
-{
-    m_comm.setCommPort(number);
-    m_comm.setDeviceName(QString::fromStdString(device));
-    m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
-    const bool opened = m_comm.setPortOpen(true);
-    m_comm.setRTSEnable(true);
-    if (!opened)
-        m_showMessage(m_comm.ErrorText());
-    return opened;
+    const QString failure = m_tryPort(selection);
+    if (!failure.isEmpty())
+        m_showMessage(failure);
+    return failure.isEmpty();
 }
 
 void frmPORT::showEvent(QShowEvent* event)
@@ -114,7 +109,8 @@ void frmPORT::showEvent(QShowEvent* event)
 
 void frmPORT::reject()
 {
-    Form_Unload();
+    m_choice = m_inUse;
+    Open(m_inUse);
     QDialog::reject();
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "link/LinkState.h"
-#include "link/QmtTxRx.h"
+#include "link/PortOwner.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -13,27 +12,39 @@
 
 namespace qm {
 
-// The port selection dialog. While it is open the port is closed; closing it, by
-// "Determine" or by the close box, opens the chosen port with RTS raised.
-// Besides the four entries, the box takes the name of any other serial device (a USB
-// adapter's /dev/ttyUSB0, say), which is then used as the port for this run.
+// The port selection dialog: the operator picks COM1 to COM4 or types the name of another
+// serial device (a USB adapter's /dev/ttyUSB0, say), which is then used as the port for
+// this run. The dialog opens nothing itself: it hands each choice to the port's owner
+// through `tryPort`, stays open with what was typed while the port will not open, and
+// closes once one did. Its close box (and Esc) asks for the port in use before again.
 class frmPORT : public QDialog {
     Q_OBJECT
 
 public:
     using MessageFunction = std::function<void(const QString& text)>;
+    // Opens the selection and makes it the port in use; returns the failure, or nothing.
+    using TryFunction = std::function<QString(const PortSelection& selection)>;
 
-    // Loads the dialog: a new one for each showing.
-    frmPORT(LinkState& link, QmtTxRx& comm, MessageFunction showMessage, QWidget* parent = nullptr);
+    // Loads the dialog: a new one for each showing, with the port in use preselected.
+    frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunction showMessage,
+            QWidget* parent = nullptr);
 
     void Form_Load();
     void Command1_Click();
-    // Opens the port in use (the one chosen last, or the one in use before the dialog);
-    // false (the operator told why) when it would not open.
-    bool Form_Unload();
     // The close box (and Esc): the port in use before is opened again, and the dialog
     // closes even when that fails.
     void reject() override;
+
+    // What the dialog ended with: the choice that opened ("Determine", accepted), or the
+    // port in use before (the close box, rejected).
+    const PortSelection& Choice() const { return m_choice; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Tries the selection; tells the operator why when it fails.
+    bool Open(const PortSelection& selection);
 
     QLabel* Label1;
     QComboBox* Combo1;
@@ -44,16 +55,9 @@ public:
     QLabel* Label9;
     QLabel* Label10;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    // Opens COM<number>, or the device when one is named, with RTS raised; false (the
-    // operator told why) when it would not open.
-    bool OpenPort(std::int16_t number, const std::string& device);
-
-    LinkState& m_link;
-    QmtTxRx& m_comm;
+    PortSelection m_inUse;
+    PortSelection m_choice;
+    TryFunction m_tryPort;
     MessageFunction m_showMessage;
 };
 

@@ -3,8 +3,7 @@
 // with the commands that reset reception. After every event the link's invariants are
 // checked; a broken one aborts, which the fuzzer reports with the input that did it.
 
-#include "shell/frmMain.h"
-#include "tests/support/MemoryBackend.h"
+#include "tests/support/Window.h"
 
 #include <QApplication>
 
@@ -13,24 +12,16 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
-struct Program {
-    LinkState link;
-    MemoryBackend* backend = new MemoryBackend;
-    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
-
+struct Program : MainWindow {
     Program()
     {
-        form.ShowMessage = [](const QString&) {
-        };
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
-        form.QmtTxRx->setPortOpen(true);
+        openPort();
         // Runs after the window's own handler of each receive event.
-        QObject::connect(form.QmtTxRx, &QmtTxRx::OnComm, &form, [this] { Check(); });
+        QObject::connect(ui.QmtTxRx, &QmtTxRx::OnComm, &form, [this] { Check(); });
     }
 
     void Fail(const char* what) const
@@ -48,7 +39,7 @@ struct Program {
             if (!link.RxRecords[std::size_t(i)].empty())
                 Fail("a store entry past RxCount is not empty");
         }
-        if (form.QmtData->OutsideAccesses() != 0)
+        if (ui.QmtData->OutsideAccesses() != 0)
             Fail("a grid access outside rows 0 to 100 and columns 0 to 6");
         if (link.RxFlag == 0 && !link.RxBuffer.empty())
             Fail("an idle receiver holds characters");
@@ -59,7 +50,12 @@ struct Program {
     }
 };
 
-Program* program = nullptr;
+// The one program every input runs through, made once the application exists.
+Program& TheProgram()
+{
+    static Program program;
+    return program;
+}
 
 } // namespace
 
@@ -68,15 +64,15 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qm6200.*=false");
     static QApplication app(*argc, *argv);
-    static Program instance;
-    program = &instance;
+    TheProgram();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    frmMain& form = program->form;
+    Program& program = TheProgram();
+    frmMain& form = program.form;
     form.Command1_Click(); // every input starts from a fresh acquisition
     while (input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange<int>(0, 15)) {
@@ -92,11 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default: {
             const std::string chunk =
                 input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(1, 300));
-            program->backend->arrive(QByteArray::fromStdString(chunk));
+            program.backend->arrive(QByteArray::fromStdString(chunk));
             break;
         }
         }
-        program->Check();
+        program.Check();
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/SerialBackend.h"
+#include "tests/support/Pty.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -21,60 +22,9 @@
 #include <unistd.h>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
-
-// The instrument's end of a raw pseudo-terminal; the program opens the other end by name.
-struct Line {
-    int master = -1;
-    QString device;
-
-    Line()
-    {
-        int slave = -1;
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-            return;
-        termios raw{};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
-        device = QString::fromLocal8Bit(::ttyname(slave));
-        ::close(slave);
-    }
-    ~Line() { hangUp(); }
-
-    void send(const QByteArray& bytes) const
-    {
-        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-    }
-
-    // What the program sent, waiting up to a second for `count` bytes. The program writes
-    // from its event loop, so that runs meanwhile.
-    QByteArray read(int count) const
-    {
-        QByteArray bytes;
-        char buffer[512];
-        QDeadlineTimer deadline(1000);
-        while (bytes.size() < count && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            pollfd fd{master, POLLIN, 0};
-            if (::poll(&fd, 1, 10) <= 0)
-                continue;
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            bytes.append(buffer, n);
-        }
-        return bytes;
-    }
-
-    void hangUp()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-};
 
 // The serial control on the real serial backend.
 struct Port {
@@ -205,7 +155,7 @@ class TestSerialPort : public QObject {
 private slots:
     void everyByteCrossesUnchangedBothWays()
     {
-        Line line;
+        Pty line;
         Port port;
         QVERIFY(port.open(line.device));
 
@@ -232,7 +182,7 @@ private slots:
 
     void staleInputFromBeforeTheOpenIsDropped()
     {
-        Line line;
+        Pty line;
         line.send("stale");
         Port port;
         QVERIFY(port.open(line.device));
@@ -242,7 +192,7 @@ private slots:
 
     void hangUpIsToldOnceAndKeepsWhatArrived()
     {
-        Line line;
+        Pty line;
         Port port;
         QVERIFY(port.open(line.device));
         line.send("\x02R01,00001");
@@ -259,7 +209,7 @@ private slots:
 
     void aSecondUserOfTheDeviceIsToldItIsInUse()
     {
-        Line line;
+        Pty line;
         Port first;
         QVERIFY(first.open(line.device));
         Port second;
@@ -296,7 +246,7 @@ private slots:
         if (::geteuid() == 0)
             QSKIP("root may open any device; run as an ordinary user to test this");
         QFETCH(int, mode);
-        Line line;
+        Pty line;
         const QByteArray path = line.device.toLocal8Bit();
         QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
         struct stat info {};
@@ -348,7 +298,7 @@ private slots:
         QTemporaryDir dir;
         const FakeSysfs tree(dir.path());
         const QString sysfs = madeUpTree ? tree.root : QString("/sys");
-        Line pty;
+        Pty pty;
         const QString path = node == "pty" ? pty.device : dir.filePath("node");
         QVERIFY(MakeNode(node, path, pty.device));
 

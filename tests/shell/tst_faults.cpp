@@ -67,11 +67,11 @@ private slots:
             program->form.Command1_Click();
             QTRY_COMPARE_WITH_TIMEOUT(program->messages.size(), told + 1, Patience);
             QVERIFY(program->messages.last().contains("was lost"));
-            QVERIFY(!program->form.QmtTxRx->PortOpen());
+            QVERIFY(!program->ui.QmtTxRx->PortOpen());
             QCOMPARE(int(program->link.RxCount), cut / 42);
             for (int r = 1; r <= cut / 42; ++r)
                 QCOMPARE(program->row(r), sim.records[r - 1]);
-            QCOMPARE(program->form.txtRx->Text().size(), cut);
+            QCOMPARE(program->ui.txtRx->Text().size(), cut);
         }
         QTest::qWait(200);
         QCOMPARE(program->messages.size(), 6);
@@ -87,7 +87,7 @@ private slots:
         Program program(sim.device);
         QCOMPARE(program.messages.size(), 1);
         QVERIFY(program.messages.first().contains("in use by another program"));
-        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
 
         other.close();
         QVERIFY(program.choosePort(sim.device));
@@ -105,7 +105,7 @@ private slots:
         Program program(sim.device);
         QCOMPARE(program.messages.size(), 1);
         QVERIFY(program.messages.first().contains("not allowed"));
-        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
     }
 
     // The operator opens the port dialog while records are arriving: the port closes, what
@@ -122,13 +122,13 @@ private slots:
             before = program.link.RxCount;
             for (int r = 1; r <= before; ++r)
                 rowsBefore << program.row(r);
-            QVERIFY(!program.form.QmtTxRx->PortOpen());
+            QVERIFY(!program.ui.QmtTxRx->PortOpen());
             QTest::qWait(300); // the instrument goes on talking to a closed port
             QCOMPARE(int(program.link.RxCount), before);
-            static_cast<frmPORT*>(modal)->Command1->click();
+            Find<QPushButton>(*modal, "Command1")->click();
         });
         program.form.menuPort_Click();
-        QVERIFY(program.form.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.QmtTxRx->PortOpen());
         for (int r = 1; r <= before; ++r)
             QCOMPARE(program.row(r), rowsBefore[r - 1]);
 

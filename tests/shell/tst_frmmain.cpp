@@ -3,7 +3,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/Files.h"
 #include "tests/support/Frames.h"
-#include "tests/support/MemoryBackend.h"
+#include "tests/support/Window.h"
 #include "ui/CLR_ALL.h"
 #include "ui/frmPORT.h"
 
@@ -26,74 +26,37 @@ const QByteArray AcquirePresent = QByteArray::fromHex("0252444420 4E4F57030D");
 
 const QByteArray ClearAll = QByteArray::fromHex("02434C5220414C4C030D");
 
-// The main window on an in-memory port, loaded and open as after start-up.
-struct Rig {
-    LinkState link;
-    MemoryBackend* backend = new MemoryBackend;
-    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
-    QStringList messages;
-
+// The main window on an in-memory port, loaded and open as after start-up; an answer is
+// over after 20 ms of quiet.
+struct Rig : MainWindow {
     Rig()
     {
-        form.ShowMessage = [this](const QString& text) {
-            messages << text;
-        };
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
-        // As the port dialog does when it closes.
-        form.QmtTxRx->setPortOpen(true);
-        form.CommonDialog1 = std::unique_ptr<CommonDialog>(dialog);
+        openPort();
         answerOver({20ms, 20ms, 1000ms});
     }
-
-    ScriptedDialog* dialog = new ScriptedDialog;
 
     // When the command buttons come back after a command, in test time.
     void answerOver(const AnswerWatch::Intervals& intervals)
     {
-        form.findChild<AnswerWatch*>()->setIntervals(intervals);
-    }
-
-    bool commandsEnabled() const
-    {
-        return form.Command1->isEnabled() && form.Command4->isEnabled()
-               && form.Command2->isEnabled();
+        ui.answerWatch->setIntervals(intervals);
     }
 
     // "Clear All Data", answered with the given button of the confirmation.
     void clearAll(bool ok)
     {
-        QTRY_VERIFY(form.Command2->isEnabled());
+        QTRY_VERIFY(ui.Command2->isEnabled());
         OnNextModal([ok](QWidget* modal) {
-            auto* confirm = qobject_cast<CLR_ALL*>(modal);
-            QVERIFY(confirm);
-            (ok ? confirm->OKButton : confirm->CancelButton)->click();
+            QVERIFY(qobject_cast<CLR_ALL*>(modal));
+            Find<QPushButton>(*modal, ok ? "OKButton" : "CancelButton")->click();
         });
-        form.Command2->click();
+        ui.Command2->click();
     }
-
-    void arrive(const QByteArray& bytes)
-    {
-        backend->deliver(bytes);
-        QCoreApplication::sendPostedEvents();
-    }
-
-    QStringList row(int r) const
-    {
-        QStringList cells;
-        for (int c = 0; c < 7; ++c)
-            cells << form.QmtData->TextMatrix(r, c);
-        return cells;
-    }
-
-    bool rowBlank(int r) const { return row(r).join(QString()).isEmpty(); }
 
     void fillAllRows()
     {
-        for (int r = 1; r <= 100; ++r) {
-            for (int c = 0; c < 7; ++c)
-                form.QmtData->setTextMatrix(r, c, QStringLiteral("old"));
+        for (int r = 1; r <= TableDataRows; ++r) {
+            for (int c = 0; c < RecordColumns; ++c)
+                ui.QmtData->setTextMatrix(r, c, QStringLiteral("old"));
         }
     }
 };
@@ -111,13 +74,9 @@ class TestFrmMain : public QObject {
 private slots:
     void loadPreparesPortOneWithoutOpening()
     {
-        LinkState link;
-        auto* backend = new MemoryBackend;
-        frmMain form(link, std::unique_ptr<CommBackend>(backend));
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
-        QCOMPARE(link.PortNumber, std::int16_t(1));
+        MainWindow window;
+        const MainControls& form = window.ui;
+        QCOMPARE(window.form.Port().PortNumber(), std::int16_t(1));
         QCOMPARE(form.QmtTxRx->CommPort(), std::int16_t(1));
         QCOMPARE(form.QmtTxRx->Settings(), QStringLiteral("9600,n,8,1"));
         QVERIFY(form.QmtTxRx->RTSEnable());
@@ -134,16 +93,16 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.backend->requestToSend());
-        rig.form.Command1->click();
+        rig.ui.Command1->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
-        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
-        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), AcquireRecords);
+        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), AcquireRecords);
 
         rig.backend->clearWritten();
         QTRY_VERIFY(rig.commandsEnabled());
-        rig.form.Command4->click();
+        rig.ui.Command4->click();
         QCOMPARE(rig.backend->written(), AcquirePresent);
-        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquirePresent));
+        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquirePresent));
 
         // The handler sends a frame each time: nothing is queued. The button, though, is
         // off until the answer to the first is over.
@@ -151,7 +110,7 @@ private slots:
         rig.form.Command1_Click();
         rig.form.Command1_Click();
         QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
-        rig.form.Command1->click();
+        rig.ui.Command1->click();
         QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
     }
 
@@ -168,20 +127,20 @@ private slots:
         rig.backend->onWrite = [&](const QByteArray& bytes) {
             checked = true;
             QCOMPARE(bytes, AcquireRecords);
-            QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+            QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
             QVERIFY(rig.rowBlank(1));
             QVERIFY(rig.rowBlank(100));
-            QVERIFY(rig.form.Label5->text().isEmpty());
-            QVERIFY(!rig.form.txtRx->Text().isEmpty());
+            QVERIFY(rig.ui.Label5->text().isEmpty());
+            QVERIFY(!rig.ui.txtRx->Text().isEmpty());
             QCOMPARE(rig.link.RxCount, std::int16_t(1));
         };
         rig.form.Command1_Click();
         QVERIFY(checked);
-        QVERIFY(rig.form.txtRx->Text().isEmpty());
+        QVERIFY(rig.ui.txtRx->Text().isEmpty());
         QCOMPARE(rig.link.RxCount, std::int16_t(0));
         QCOMPARE(rig.link.RxFlag, std::int16_t(0));
         QVERIFY(rig.link.RxRecords[0].empty());
-        QCOMPARE(rig.form.QmtData->TextMatrix(0, 6), QStringLiteral("TOTAL"));
+        QCOMPARE(rig.ui.QmtData->TextMatrix(0, 6), QStringLiteral("TOTAL"));
     }
 
     void answerFillsTheTable()
@@ -194,24 +153,24 @@ private slots:
         QCOMPARE(rig.row(1), (QStringList{"1", "1", "2", "3", "4", "5", "15"}));
         QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
         QVERIFY(rig.rowBlank(4));
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
         // Every character is echoed, control characters included.
-        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
-        QVERIFY(!rig.form.lblNotInTable->isVisibleTo(&rig.form));
+        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
+        QVERIFY(!rig.ui.lblNotInTable->isVisibleTo(&rig.form));
     }
 
     void statusTextFollowsEachReply()
     {
         Rig rig;
         rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK !"));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK !"));
         rig.arrive(STX + NAK + CR);
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("ERROR..."));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("ERROR..."));
         // Opening a frame leaves the status as it was.
         rig.arrive(ACK);
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("ERROR..."));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("ERROR..."));
         rig.arrive(CR);
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
         QCOMPARE(rig.link.RxCount, std::int16_t(1));
     }
 
@@ -220,8 +179,8 @@ private slots:
         Rig rig;
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(100));
-        QCOMPARE(rig.form.QmtData->TextMatrix(100, 0), QStringLiteral("0")); // record 100 is "00"
-        QCOMPARE(rig.form.QmtData->TextMatrix(100, 1), QStringLiteral("100"));
+        QCOMPARE(rig.ui.QmtData->TextMatrix(100, 0), QStringLiteral("0")); // record 100 is "00"
+        QCOMPARE(rig.ui.QmtData->TextMatrix(100, 1), QStringLiteral("100"));
 
         rig.form.Command4_Click();
         rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
@@ -235,16 +194,16 @@ private slots:
         Rig rig;
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(100));
-        rig.form.Label5->setText(QStringLiteral("COMMAND OK !"));
+        rig.ui.Label5->setText(QStringLiteral("COMMAND OK !"));
         rig.backend->clearWritten();
 
-        rig.form.Command3->click();
+        rig.ui.Command3->click();
         for (int r = 1; r <= 100; ++r)
             QVERIFY(rig.rowBlank(r));
-        QVERIFY(rig.form.Label5->text().isEmpty());
+        QVERIFY(rig.ui.Label5->text().isEmpty());
         QCOMPARE(rig.link.RxCount, std::int16_t(100));
         QVERIFY(rig.backend->written().isEmpty());
-        QVERIFY(!rig.form.txtRx->Text().isEmpty());
+        QVERIFY(!rig.ui.txtRx->Text().isEmpty());
     }
 
     void clrThenMoreRecordsContinueBelow()
@@ -267,15 +226,15 @@ private slots:
         rig.arrive(DataFrame(1, {7, 7, 7, 7, 7}) + DataFrame(2, {8, 8, 8, 8, 8}));
         QCOMPARE(rig.link.RxCount, std::int16_t(102));
         QCOMPARE(rig.row(100), row100);
-        QTRY_VERIFY(rig.form.lblNotInTable->isVisibleTo(&rig.form));
-        QVERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("2 more records")));
+        QTRY_VERIFY(rig.ui.lblNotInTable->isVisibleTo(&rig.form));
+        QVERIFY(rig.ui.lblNotInTable->text().contains(QStringLiteral("2 more records")));
         // The status text of later replies is still shown.
         rig.arrive(ACK + CR);
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
 
         // A new acquisition starts with an empty store and no notice.
         rig.form.Command1_Click();
-        QVERIFY(!rig.form.lblNotInTable->isVisibleTo(&rig.form));
+        QVERIFY(!rig.ui.lblNotInTable->isVisibleTo(&rig.form));
     }
 
     void fullStoreDropsButStillEchoes()
@@ -288,8 +247,8 @@ private slots:
         QCOMPARE(rig.link.RxDropped, std::int64_t(4));
         QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]),
                  DataFrame(201, {201, 402, 603, 804, 1005}));
-        QTRY_VERIFY(rig.form.lblNotInTable->text().contains(QStringLiteral("105 more records")));
-        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
+        QTRY_VERIFY(rig.ui.lblNotInTable->text().contains(QStringLiteral("105 more records")));
+        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
     }
 
     void clickDuringAReplyAbandonsIt()
@@ -302,7 +261,7 @@ private slots:
         rig.form.Command4_Click();
         rig.arrive(frame.mid(20) + DataFrame(6, {6, 6, 6, 6, 6}));
         QCOMPARE(rig.link.RxCount, std::int16_t(1));
-        QCOMPARE(rig.form.QmtData->TextMatrix(1, 0), QStringLiteral("6"));
+        QCOMPARE(rig.ui.QmtData->TextMatrix(1, 0), QStringLiteral("6"));
     }
 
     void endlessFrameKeepsItsEcho()
@@ -313,7 +272,7 @@ private slots:
         rig.arrive(flood);
         QCOMPARE(rig.link.RxFlag, std::int16_t(0));
         QVERIFY(rig.link.RxBuffer.size() <= LinkState::MaxFrameLength);
-        QCOMPARE(rig.form.txtRx->Text(), Text(flood));
+        QCOMPARE(rig.ui.txtRx->Text(), Text(flood));
         rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
         QCOMPARE(rig.link.RxCount, std::int16_t(1));
     }
@@ -322,10 +281,10 @@ private slots:
     {
         Rig rig;
         rig.arrive(RecordAnswer(2));
-        rig.form.Label5->setText(QStringLiteral("COMMAND OK !"));
-        rig.form.QmtTxRx->setPortOpen(false);
+        rig.ui.Label5->setText(QStringLiteral("COMMAND OK !"));
+        rig.ui.QmtTxRx->setPortOpen(false);
         rig.backend->clearWritten();
-        const QString echo = rig.form.txtRx->Text();
+        const QString echo = rig.ui.txtRx->Text();
 
         rig.form.Command1_Click();
         rig.form.Command4_Click();
@@ -333,10 +292,10 @@ private slots:
         QVERIFY(rig.messages.first().contains(QStringLiteral("not open")));
         QVERIFY(rig.backend->written().isEmpty());
         QCOMPARE(rig.link.RxCount, std::int16_t(2));
-        QCOMPARE(rig.form.QmtData->TextMatrix(2, 0), QStringLiteral("2"));
-        QCOMPARE(rig.form.txtRx->Text(), echo);
-        QCOMPARE(rig.form.Label5->text(), QStringLiteral("COMMAND OK !"));
-        QVERIFY(rig.form.cmdFormat->Text().isEmpty());
+        QCOMPARE(rig.ui.QmtData->TextMatrix(2, 0), QStringLiteral("2"));
+        QCOMPARE(rig.ui.txtRx->Text(), echo);
+        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK !"));
+        QVERIFY(rig.ui.cmdFormat->Text().isEmpty());
     }
 
     void aCommandThatCannotBeSentChangesNothing()
@@ -344,18 +303,18 @@ private slots:
         Rig rig;
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(2) + ACK + CR);
-        const QString echo = rig.form.txtRx->Text();
+        const QString echo = rig.ui.txtRx->Text();
         QTRY_VERIFY(rig.commandsEnabled());
         rig.backend->setWriteFailure("the adapter refused it");
 
-        rig.form.Command4->click();
+        rig.ui.Command4->click();
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("was not sent: the adapter refused it"));
-        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
-        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), AcquireRecords);
+        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), AcquireRecords);
         QCOMPARE(rig.row(2), (QStringList{"2", "2", "4", "6", "8", "10", "30"}));
-        QCOMPARE(rig.form.Label5->text(), QString("COMMAND OK!"));
-        QCOMPARE(rig.form.txtRx->Text(), echo);
+        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.ui.txtRx->Text(), echo);
         QCOMPARE(rig.link.RxCount, 2);
         QVERIFY(rig.commandsEnabled()); // nothing is awaited
     }
@@ -383,19 +342,19 @@ private slots:
         rig.arrive(DataFrame(9, {9, 9, 9, 9, 9})); // no command outstanding: nothing goes off
         QVERIFY(rig.commandsEnabled());
 
-        rig.form.Command1->click();
+        rig.ui.Command1->click();
         QVERIFY(!rig.commandsEnabled());
         // CLR and the menu stay usable.
-        QVERIFY(rig.form.Command3->isEnabled() && rig.form.CsvOut->isEnabled());
-        QVERIFY(rig.form.menuPort->isEnabled() && rig.form.menuFin->isEnabled());
+        QVERIFY(rig.ui.Command3->isEnabled() && rig.ui.CsvOut->isEnabled());
+        QVERIFY(rig.ui.menuPort->isEnabled() && rig.ui.menuFin->isEnabled());
 
         // A second click in the middle of the answer is not taken: the rest of the answer
         // still lands below the first half, once.
         const bool answers = what != "nothing";
         if (answers)
             rig.arrive(RecordAnswer(2));
-        rig.form.Command1->click();
-        rig.form.Command2->click();
+        rig.ui.Command1->click();
+        rig.ui.Command2->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
         if (answers)
             rig.arrive(DataFrame(3, {3, 3, 3, 3, 3}));
@@ -431,10 +390,10 @@ private slots:
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains(QStringLiteral("COM1")));
         QVERIFY(rig.messages.first().contains(QStringLiteral("CommPort Select")));
-        QVERIFY(!rig.form.QmtTxRx->PortOpen());
+        QVERIFY(!rig.ui.QmtTxRx->PortOpen());
         QCOMPARE(rig.link.RxCount, 3);
         QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
-        QCOMPARE(rig.form.txtRx->Text(), Text(partial));
+        QCOMPARE(rig.ui.txtRx->Text(), Text(partial));
 
         // The menu brings the port back; the table is still there.
         QTimer::singleShot(0, [] {
@@ -443,7 +402,7 @@ private slots:
             dialog->Command1_Click();
         });
         rig.form.menuPort_Click();
-        QVERIFY(rig.form.QmtTxRx->PortOpen());
+        QVERIFY(rig.ui.QmtTxRx->PortOpen());
         QCOMPARE(rig.backend->openCount(), 2);
         QCOMPARE(rig.row(3).first(), QStringLiteral("3"));
         QCOMPARE(rig.messages.size(), 1);
@@ -456,7 +415,7 @@ private slots:
         // A full store and more: every character, in order.
         const QByteArray answer = QByteArray("noise") + RecordAnswer(220) + ACK + CR;
         rig.arrive(answer);
-        QCOMPARE(rig.form.txtRx->Text(), Text(answer));
+        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
         QVERIFY(frmMain::EchoCapacity >= 10 * answer.size());
     }
 
@@ -467,27 +426,27 @@ private slots:
         rig.form.Command1_Click();
         rig.arrive(DataFrame(7, {123, 0, 45, 10, 1}) + DataFrame(8, {1, 2, 3, 4, 5})
                    + DataFrame(9, {0, 0, 0, 0, 0}));
-        rig.form.QmtData->setTextMatrix(3, 2, QString()); // what the table shows is written
-        rig.dialog->answer = dir.filePath("first.csv");
-        rig.form.CsvOut->click();
-        QCOMPARE(Read(rig.dialog->answer),
+        rig.ui.QmtData->setTextMatrix(3, 2, QString()); // what the table shows is written
+        rig.saveDialog->answer = dir.filePath("first.csv");
+        rig.ui.CsvOut->click();
+        QCOMPARE(Read(rig.saveDialog->answer),
                  QByteArray("\"7\",\"123\",\"0\",\"45\",\"10\",\"1\",\"179\"\r\n"
                             "\"8\",\"1\",\"2\",\"3\",\"4\",\"5\",\"15\"\r\n"
                             "\"9\",\"0\",\"\",\"0\",\"0\",\"0\",\"0\"\r\n"));
         QVERIFY(rig.messages.isEmpty());
 
         // The next export starts from the name chosen; a cancel changes nothing.
-        rig.dialog->cancel = true;
+        rig.saveDialog->cancel = true;
         rig.form.Command1_Click(); // empty table now
-        rig.form.CsvOut->click();
-        QCOMPARE(rig.dialog->shownWith, (QStringList{"", dir.filePath("first.csv")}));
+        rig.ui.CsvOut->click();
+        QCOMPARE(rig.saveDialog->shownWith, (QStringList{"", dir.filePath("first.csv")}));
         QCOMPARE(Read(dir.filePath("first.csv")).count('\n'), 3);
         // No records: an empty file.
-        rig.dialog->cancel = false;
-        rig.form.CsvOut->click();
+        rig.saveDialog->cancel = false;
+        rig.ui.CsvOut->click();
         QCOMPARE(Read(dir.filePath("first.csv")), QByteArray());
-        rig.dialog->answer.clear(); // no name: nothing happens
-        rig.form.CsvOut->click();
+        rig.saveDialog->answer.clear(); // no name: nothing happens
+        rig.ui.CsvOut->click();
         QVERIFY(rig.messages.isEmpty());
     }
 
@@ -497,9 +456,9 @@ private slots:
         QTemporaryDir dir;
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(130));
-        rig.dialog->answer = dir.filePath("full.csv");
+        rig.saveDialog->answer = dir.filePath("full.csv");
         rig.form.CsvOut_Click();
-        const QList<QByteArray> lines = Read(rig.dialog->answer).split('\n');
+        const QList<QByteArray> lines = Read(rig.saveDialog->answer).split('\n');
         QCOMPARE(lines.size(), 101); // 100 lines and what follows the last
         QVERIFY(lines[99].startsWith("\"0\",\"100\",\"200\",")); // record 100 numbers itself 00
         QCOMPARE(rig.messages.size(), 1);
@@ -518,7 +477,7 @@ private slots:
         old.write("old");
         old.close();
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
-        rig.dialog->answer = path;
+        rig.saveDialog->answer = path;
         rig.form.CsvOut_Click();
         QCOMPARE(Read(path), QByteArray("old"));
         QCOMPARE(rig.messages.size(), 1);
@@ -538,19 +497,19 @@ private slots:
         rig.backend->clearWritten();
         rig.clearAll(true);
         QCOMPARE(rig.backend->written(), ClearAll);
-        QCOMPARE(rig.form.cmdFormat->Text(), Text(ClearAll));
-        QCOMPARE(QByteArray::fromStdString(rig.link.TxCommand), ClearAll);
-        QVERIFY(rig.form.txtRx->Text().isEmpty());
-        QVERIFY(rig.form.Label5->text().isEmpty());
+        QCOMPARE(rig.ui.cmdFormat->Text(), Text(ClearAll));
+        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), ClearAll);
+        QVERIFY(rig.ui.txtRx->Text().isEmpty());
+        QVERIFY(rig.ui.Label5->text().isEmpty());
         for (int r = 1; r <= 100; ++r)
             QVERIFY(rig.rowBlank(r));
-        QCOMPARE(rig.form.QmtData->TextMatrix(0, 6), QString("TOTAL"));
+        QCOMPARE(rig.ui.QmtData->TextMatrix(0, 6), QString("TOTAL"));
         QCOMPARE(rig.link.RxCount, 0);
         QCOMPARE(rig.link.RxFlag, 0);
         QVERIFY(std::all_of(rig.link.RxRecords.begin(), rig.link.RxRecords.end(),
                             [](const std::string& r) { return r.empty(); }));
         rig.arrive(ACK + CR);
-        QCOMPARE(rig.form.Label5->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK!"));
         QCOMPARE(rig.link.RxCount, 0);
     }
 
@@ -566,13 +525,13 @@ private slots:
         QCOMPARE(rig.backend->written(), QByteArray());
         QCOMPARE(rig.link.RxCount, 2);
         QCOMPARE(rig.row(2).first(), QString("2"));
-        QCOMPARE(rig.form.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
 
         // Replies that arrive while the question is open are still handled.
         OnNextModal([&rig](QWidget* modal) {
             rig.arrive(DataFrame(3, {1, 1, 1, 1, 1}));
             QCOMPARE(rig.row(3).first(), QString("3"));
-            static_cast<CLR_ALL*>(modal)->CancelButton->click();
+            Find<QPushButton>(*modal, "CancelButton")->click();
         });
         rig.form.Command2_Click();
         QCOMPARE(rig.link.RxCount, 3);
@@ -583,7 +542,7 @@ private slots:
         Rig rig;
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(2));
-        rig.form.QmtTxRx->setPortOpen(false);
+        rig.ui.QmtTxRx->setPortOpen(false);
         rig.clearAll(true);
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("not open"));
@@ -599,10 +558,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&question));
         QCOMPARE(question.windowTitle(), QString("Clear Data"));
         QCOMPARE(question.size(), QSize(334, 116));
-        QCOMPARE(question.Label1->text(), QString("Clear all record data?"));
-        QCOMPARE(QApplication::focusWidget(), question.OKButton);
-        QTest::keyClick(question.OKButton, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), question.CancelButton);
+        QCOMPARE(Find<QLabel>(question, "Label1")->text(), QString("Clear all record data?"));
+        QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(question, "OKButton"));
+        QTest::keyClick(Find<QPushButton>(question, "OKButton"), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(question, "CancelButton"));
     }
 
     void unloadDropsRtsThenCloses()
@@ -610,8 +569,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.backend->requestToSend());
         rig.form.close();
-        QVERIFY(!rig.form.QmtTxRx->RTSEnable());
-        QVERIFY(!rig.form.QmtTxRx->PortOpen());
+        QVERIFY(!rig.ui.QmtTxRx->RTSEnable());
+        QVERIFY(!rig.ui.QmtTxRx->PortOpen());
         rig.form.Form_Unload(); // already closed: still fine
     }
 };

@@ -1,5 +1,6 @@
 #include "shell/Appearance.h"
 #include "shell/frmSplash.h"
+#include "tests/support/Window.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <functional>
 
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
@@ -37,34 +39,37 @@ private slots:
     void showsTheTitleAndTheVersionBuiltFromItsNumbers()
     {
         Shown shown;
-        QCOMPARE(shown.splash.lblProductName->text(), QString("QM-6200 DATA LINK SOFTWARE"));
-        QCOMPARE(shown.splash.lblVersion->text(), QString("Version 0.9.6E"));
+        QCOMPARE(Find<QLabel>(shown.splash, "lblProductName")->text(),
+                 QString("QM-6200 DATA LINK SOFTWARE"));
+        QCOMPARE(Find<QLabel>(shown.splash, "lblVersion")->text(), QString("Version 0.9.6E"));
         QCOMPARE(frmSplash::VersionText({1, 2, 3}), QString("Version 1.2.3E"));
         QCOMPARE(frmSplash::VersionText({10, 0, 12}), QString("Version 10.0.12E"));
         QCOMPARE(shown.splash.size(), QSize(480, 326));
         QVERIFY(shown.splash.windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(QApplication::focusWidget(), shown.splash.picIcon);
-        QVERIFY(!shown.splash.imgLogo->pixmap().isNull());
-        QVERIFY(!shown.splash.picIcon->pixmap().isNull());
+        QCOMPARE(QApplication::focusWidget(), Find<QLabel>(shown.splash, "picIcon"));
+        QVERIFY(!Find<QLabel>(shown.splash, "imgLogo")->pixmap().isNull());
+        QVERIFY(!Find<QLabel>(shown.splash, "picIcon")->pixmap().isNull());
 
         // Labels sized to their texts stay whole and inside the frame.
-        const QRect inside = shown.splash.Frame1->contentsRect();
-        for (QLabel* label :
-             {shown.splash.lblProductName, shown.splash.lblVersion, shown.splash.lblPlatform}) {
+        const QRect inside = Find<QFrame>(shown.splash, "Frame1")->contentsRect();
+        for (QLabel* label : {Find<QLabel>(shown.splash, "lblProductName"),
+                              Find<QLabel>(shown.splash, "lblVersion"),
+                              Find<QLabel>(shown.splash, "lblPlatform")}) {
             QVERIFY2(inside.contains(label->geometry()), qPrintable(label->text()));
             QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
         }
         // The version label keeps its designed right edge.
-        QCOMPARE(shown.splash.lblVersion->geometry().right() + 1, (6075 + 360 + 7) / 15);
+        QCOMPARE(Find<QLabel>(shown.splash, "lblVersion")->geometry().right() + 1,
+                 (6075 + 360 + 7) / 15);
     }
 
     void closesOnItsTimerOnlyOnce()
     {
         Shown shown;
-        QCOMPARE(shown.splash.Timer1->interval(), 2500);
-        QVERIFY(shown.splash.Timer1->isActive());
+        QCOMPARE(Find<QTimer>(shown.splash, "Timer1")->interval(), 2500);
+        QVERIFY(Find<QTimer>(shown.splash, "Timer1")->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!shown.open(), 4000);
-        QVERIFY(!shown.splash.Timer1->isActive());
+        QVERIFY(!Find<QTimer>(shown.splash, "Timer1")->isActive());
         QTest::qWait(100);
         QCOMPARE(shown.closed.count(), 1);
     }
@@ -74,26 +79,26 @@ private slots:
         for (const Qt::Key key :
              {Qt::Key_A, Qt::Key_5, Qt::Key_Return, Qt::Key_Escape, Qt::Key_Space}) {
             Shown shown;
-            QTest::keyClick(shown.splash.picIcon, key);
+            QTest::keyClick(Find<QLabel>(shown.splash, "picIcon"), key);
             QVERIFY2(!shown.open(), qPrintable(QString::number(key, 16)));
-            QVERIFY(!shown.splash.Timer1->isActive()); // no tick after a close
+            QVERIFY(!Find<QTimer>(shown.splash, "Timer1")->isActive()); // no tick after a close
             QCOMPARE(shown.closed.count(), 1);
         }
         Shown shown;
         for (const Qt::Key key :
              {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1, Qt::Key_F5, Qt::Key_Control})
-            QTest::keyClick(shown.splash.picIcon, key);
+            QTest::keyClick(Find<QLabel>(shown.splash, "picIcon"), key);
         QVERIFY(shown.open());
     }
 
     void closesOnClicksOnItsControlsButNotOnTheVersionOrMargin()
     {
         const std::function<QWidget*(frmSplash&)> clickable[] = {
-            [](frmSplash& s) { return s.Frame1; },
-            [](frmSplash& s) { return s.lblProductName; },
-            [](frmSplash& s) { return s.lblPlatform; },
-            [](frmSplash& s) { return s.imgLogo; },
-            [](frmSplash& s) { return s.picIcon; },
+            [](frmSplash& s) { return Find<QWidget>(s, "Frame1"); },
+            [](frmSplash& s) { return Find<QWidget>(s, "lblProductName"); },
+            [](frmSplash& s) { return Find<QWidget>(s, "lblPlatform"); },
+            [](frmSplash& s) { return Find<QWidget>(s, "imgLogo"); },
+            [](frmSplash& s) { return Find<QWidget>(s, "picIcon"); },
         };
         for (const auto& control : clickable) {
             Shown shown;
@@ -104,9 +109,9 @@ private slots:
         }
 
         Shown shown;
-        QTest::mouseClick(shown.splash.lblVersion, Qt::LeftButton);
+        QTest::mouseClick(Find<QLabel>(shown.splash, "lblVersion"), Qt::LeftButton);
         QTest::mouseClick(&shown.splash, Qt::LeftButton, {}, QPoint(3, 3)); // outside the frame
-        QTest::mouseClick(shown.splash.lblProductName, Qt::RightButton);
+        QTest::mouseClick(Find<QLabel>(shown.splash, "lblProductName"), Qt::RightButton);
         QVERIFY(shown.open());
     }
 };

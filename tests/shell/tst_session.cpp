@@ -25,7 +25,7 @@ private slots:
     {
         Simulator sim({"--records", "12", "--seed", "3"}); // paced like the real line
         Program program(sim.device);
-        QVERIFY(program.form.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.QmtTxRx->PortOpen());
         QCOMPARE(program.messages, QStringList());
 
         for (int round = 0; round < 2; ++round) {
@@ -36,7 +36,7 @@ private slots:
             for (int r = 1; r <= 12; ++r)
                 QCOMPARE(program.row(r), sim.records[r - 1]);
             QCOMPARE(program.row(13).join(QString()), QString());
-            QCOMPARE(program.form.Label5->text(), QString("COMMAND OK !"));
+            QCOMPARE(program.ui.Label5->text(), QString("COMMAND OK !"));
         }
     }
 
@@ -46,7 +46,7 @@ private slots:
         const QString link = dir.filePath("instrument");
         Simulator sim({"--no-pace", "--link", link});
         Program program(link);
-        QVERIFY(program.form.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.QmtTxRx->PortOpen());
         program.form.Command4_Click();
         QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 1, Patience);
         // The simulator's report may come after its answer has been handled.
@@ -59,9 +59,9 @@ private slots:
         Simulator sim({"--no-pace", "--refuse"});
         Program program(sim.device);
         program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.form.Label5->text(), QString("ERROR..."), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(program.ui.Label5->text(), QString("ERROR..."), Patience);
         QCOMPARE(program.link.RxCount, 0);
-        QCOMPARE(program.form.txtRx->Text(), QString("\x02\x15\r"));
+        QCOMPARE(program.ui.txtRx->Text(), QString("\x02\x15\r"));
     }
 
     void noiseAndAFrameThatNeverCloses()
@@ -70,7 +70,7 @@ private slots:
         Program program(sim.device);
         program.form.Command1_Click();
         QTRY_VERIFY_WITH_TIMEOUT(
-            program.form.txtRx->Text().endsWith("this frame never gets its carriage return"),
+            program.ui.txtRx->Text().endsWith("this frame never gets its carriage return"),
             Patience);
         QCOMPARE(program.link.RxCount, 20);
         for (int r = 1; r <= 20; ++r)
@@ -88,7 +88,7 @@ private slots:
 
         QTemporaryDir dir;
         program.saveDialog->answer = dir.filePath("records.csv");
-        program.form.CsvOut->click();
+        program.ui.CsvOut->click();
         QFile saved(program.saveDialog->answer);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QByteArray expected;
@@ -97,10 +97,10 @@ private slots:
         QCOMPARE(saved.readAll(), expected);
 
         // The buttons come back once the answer is over.
-        QTRY_VERIFY_WITH_TIMEOUT(program.form.Command2->isEnabled(), Patience);
-        OnNextModal([](QWidget* modal) { qobject_cast<CLR_ALL*>(modal)->OKButton->click(); });
-        program.form.Command2->click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.form.Label5->text(), QString("COMMAND OK!"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(program.ui.Command2->isEnabled(), Patience);
+        OnNextModal([](QWidget* modal) { Find<QPushButton>(*modal, "OKButton")->click(); });
+        program.ui.Command2->click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.ui.Label5->text(), QString("COMMAND OK!"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), 2, Patience);
         QCOMPARE(sim.received.last(), QString("02 43 4C 52 20 41 4C 4C 03 0D"));
 
@@ -120,11 +120,11 @@ private slots:
         program.form.Command1_Click();
         QTRY_COMPARE_WITH_TIMEOUT(program.messages.size(), 1, Patience);
         QVERIFY(program.messages.first().contains(sim.device));
-        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
         QCOMPARE(program.link.RxCount, 2);
         QCOMPARE(program.row(1), sim.records[0]);
         QCOMPARE(program.row(2), sim.records[1]);
-        QCOMPARE(program.form.txtRx->Text().size(), 100);
+        QCOMPARE(program.ui.txtRx->Text().size(), 100);
 
         // Told once; a command now says the port is closed and changes nothing.
         QTest::qWait(200);
@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(program.messages.size(), 2);
         QVERIFY(program.messages.last().contains("not open"));
         QCOMPARE(program.row(2), sim.records[1]);
-        QCOMPARE(program.form.txtRx->Text().size(), 100);
+        QCOMPARE(program.ui.txtRx->Text().size(), 100);
     }
 };
 

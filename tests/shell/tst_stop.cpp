@@ -56,23 +56,23 @@ private slots:
     {
         Simulator sim({"--records", "3"});
         Program program(sim.device);
-        QVERIFY(program.form.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.QmtTxRx->PortOpen());
         StopSignals stop;
         connect(&stop, &StopSignals::Requested, &program.form, &frmMain::EndRun);
         program.form.show();
 
         // The clear-all question is open when the signal comes; it is closed unanswered.
         OnNextModal([](QWidget*) { ::kill(::getpid(), SIGTERM); });
-        program.form.Command2->click();
+        program.ui.Command2->click();
         QVERIFY(program.form.Ending());
         QVERIFY(!program.form.isVisible());
-        QVERIFY(!program.form.QmtTxRx->RTSEnable());
-        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.QmtTxRx->RTSEnable());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
         QVERIFY(!QApplication::activeModalWidget());
         // No port is opened again while ending, and the lock is gone: another program
         // may take the port at once.
         program.form.menuPort_Click();
-        QVERIFY(!program.form.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
         SerialBackend other;
         QVERIFY2(other.open(sim.device, {}), qPrintable(other.errorText()));
         QVERIFY(sim.received.isEmpty());

@@ -2,8 +2,7 @@
 
 #include "shell/Appearance.h"
 #include "shell/frmMain.h"
-#include "tests/support/Dialogs.h"
-#include "tests/support/MemoryBackend.h"
+#include "tests/support/Window.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -37,23 +36,24 @@ public:
     }
 };
 
-struct Window {
-    LinkState link;
-    LoggingBackend* backend = new LoggingBackend;
-    frmMain form{link, std::unique_ptr<CommBackend>(backend)};
-
-    Window(std::function<void()> splash = [] {})
+// The main window shown, on an in-memory port that logs what is done to it, open. It must
+// have nothing to tell the operator.
+struct Window : MainWindow {
+    explicit Window(std::function<void()> splash = [] {})
+        : MainWindow(std::make_unique<LoggingBackend>(), std::move(splash))
     {
-        form.ShowSplash = std::move(splash);
-        form.ShowMessage = [](const QString& text) {
-            QFAIL(qPrintable(text));
-        };
-        form.Form_Load();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.QmtTxRx->setPortOpen(true));
-        form.QmtTxRx->setRTSEnable(true);
+        QVERIFY(openPort());
+        ui.QmtTxRx->setRTSEnable(true);
     }
+    ~Window()
+    {
+        if (!messages.isEmpty())
+            QTest::qFail(qPrintable(messages.join('\n')), __FILE__, __LINE__);
+    }
+
+    QStringList& log() { return static_cast<LoggingBackend*>(backend)->log; }
 };
 
 } // namespace
@@ -73,9 +73,9 @@ private slots:
         const Qt::WindowFlags flags = w.form.windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(w.form.Command2->geometry(), QRect(224, 152, 161, 33));
-        QCOMPARE(w.form.CsvOut->parentWidget(), w.form.Frame3);
-        QCOMPARE(w.form.Title1->text(), QString("QM-6200  DATA LINK SOFTWARE"));
+        QCOMPARE(w.ui.Command2->geometry(), QRect(224, 152, 161, 33));
+        QCOMPARE(w.ui.CsvOut->parentWidget(), w.ui.Frame3);
+        QCOMPARE(w.ui.Title1->text(), QString("QM-6200  DATA LINK SOFTWARE"));
         QVERIFY(!QApplication::windowIcon().isNull());
 
         // The design's fonts, or their stand-ins, are there: captions are measured in them.
@@ -102,16 +102,16 @@ private slots:
     void tabGoesThroughTheButtonsAndTableNeverTheBoxes()
     {
         Window w;
-        QWidget* const expected[] = {w.form.Command4, w.form.Command2, w.form.CsvOut,
-                                     w.form.Command3, w.form.QmtData,  w.form.Command1};
-        w.form.Command1->setFocus();
+        QWidget* const expected[] = {w.ui.Command4, w.ui.Command2, w.ui.CsvOut,
+                                     w.ui.Command3, w.ui.QmtData,  w.ui.Command1};
+        w.ui.Command1->setFocus();
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
         // A click still reaches them.
-        QTest::mouseClick(w.form.txtRx->editor(), Qt::LeftButton);
-        QCOMPARE(QApplication::focusWidget(), w.form.txtRx->editor());
+        QTest::mouseClick(w.ui.txtRx->editor(), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.ui.txtRx->editor());
     }
 
     void menuHasItsThreeEntries()
@@ -128,7 +128,7 @@ private slots:
     void aboutShowsTheVersionAndChangesNothing()
     {
         Window w;
-        w.form.cmdFormat->SetText("\x02RDD ALL\x03\r");
+        w.ui.cmdFormat->SetText("\x02RDD ALL\x03\r");
         bool seen = false;
         OnNextModal([&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
@@ -141,10 +141,10 @@ private slots:
             seen = true;
             box->buttons().first()->click();
         });
-        w.form.MenuAbout->trigger();
+        w.ui.MenuAbout->trigger();
         QVERIFY(seen);
-        QVERIFY(w.form.QmtTxRx->PortOpen());
-        QCOMPARE(w.form.cmdFormat->Text(), QString("\x02RDD ALL\x03\r"));
+        QVERIFY(w.ui.QmtTxRx->PortOpen());
+        QCOMPARE(w.ui.cmdFormat->Text(), QString("\x02RDD ALL\x03\r"));
         QVERIFY(w.form.isVisible());
     }
 
@@ -153,14 +153,14 @@ private slots:
         QStringList logs[2];
         for (int way = 0; way < 2; ++way) {
             Window w;
-            w.backend->log.clear();
+            w.log().clear();
             if (way == 0)
-                w.form.menuFin->trigger();
+                w.ui.menuFin->trigger();
             else
                 w.form.close();
             QVERIFY(!w.form.isVisible());
-            QVERIFY(!w.form.QmtTxRx->PortOpen());
-            logs[way] = w.backend->log;
+            QVERIFY(!w.ui.QmtTxRx->PortOpen());
+            logs[way] = w.log();
         }
         QCOMPARE(logs[0], (QStringList{"rts off", "close"}));
         QCOMPARE(logs[1], logs[0]);
@@ -169,9 +169,9 @@ private slots:
     void aFailingLoadStepIsSkipped()
     {
         Window w([] { throw std::runtime_error("splash screen failed"); });
-        QCOMPARE(w.link.PortNumber, 1);
-        QCOMPARE(w.form.QmtTxRx->Settings(), QString("9600,n,8,1"));
-        QVERIFY(w.form.QmtTxRx->RTSEnable());
+        QCOMPARE(w.form.Port().PortNumber(), 1);
+        QCOMPARE(w.ui.QmtTxRx->Settings(), QString("9600,n,8,1"));
+        QVERIFY(w.ui.QmtTxRx->RTSEnable());
         QVERIFY(w.form.isVisible());
     }
 };

@@ -4,8 +4,7 @@
 // pseudo-terminal, and the main window on the real serial backend.
 
 #include "link/SerialBackend.h"
-#include "shell/frmMain.h"
-#include "tests/support/Dialogs.h"
+#include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 
 #include <QProcess>
@@ -78,39 +77,11 @@ private:
 };
 
 // The main window on the real serial backend, its port chosen by typing into the dialog.
-struct Program {
-    LinkState link;
-    frmMain form{link, std::make_unique<SerialBackend>()};
-    QStringList messages;
-    ScriptedDialog* saveDialog = new ScriptedDialog;
-
+struct Program : MainWindow {
     explicit Program(const QString& port)
+        : MainWindow(std::make_unique<SerialBackend>())
     {
-        form.ShowMessage = [this](const QString& text) {
-            messages << text;
-        };
-        form.ShowSplash = [] {
-        };
-        form.Form_Load();
-        form.CommonDialog1.reset(saveDialog);
         choosePort(port);
-    }
-
-    // The port dialog, with `port` typed into its box and "Determine" pressed.
-    bool choosePort(const QString& port)
-    {
-        frmPORT dialog(link, *form.QmtTxRx, form.ShowMessage);
-        dialog.Combo1->setEditText(port);
-        dialog.Command1_Click();
-        return form.QmtTxRx->PortOpen();
-    }
-
-    QStringList row(int r) const
-    {
-        QStringList cells;
-        for (int c = 0; c < 7; ++c)
-            cells << form.QmtData->TextMatrix(r, c);
-        return cells;
     }
 };
 

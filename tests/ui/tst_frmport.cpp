@@ -1,63 +1,53 @@
-#include "link/LinkState.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "tests/support/MemoryBackend.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
-#include <pty.h>
-#include <unistd.h>
-
 using namespace qm;
+using namespace qm::test;
 
 namespace {
 
-// A pseudo-terminal: a real character device whose name the port box can take.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString device;
+QComboBox* Combo1(const frmPORT& dialog)
+{
+    return Find<QComboBox>(dialog, "Combo1");
+}
 
-    Pty()
-    {
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
-            device = QString::fromLocal8Bit(::ttyname(slave));
-    }
-    ~Pty()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-};
+QPushButton* Command1(const frmPORT& dialog)
+{
+    return Find<QPushButton>(dialog, "Command1");
+}
 
-// The serial control on an in-memory port, prepared as the main window's load leaves it.
+// The serial control on an in-memory port and its owner, prepared as the main window's
+// load leaves them.
 struct Rig {
-    LinkState link;
     MemoryBackend* backend = new MemoryBackend;
     QmtTxRx control{std::unique_ptr<CommBackend>(backend)};
+    PortOwner owner{control};
     QStringList messages;
 
-    Rig()
-    {
-        link.PortNumber = 1;
-        control.setCommPort(1);
-        control.setRTSEnable(true);
-    }
+    Rig() { owner.Prepare(); }
 
+    // The dialog as the menu shows it: the port closes first.
     std::unique_ptr<frmPORT> dialog()
     {
-        return std::make_unique<frmPORT>(link, control,
-                                         [this](const QString& text) { messages << text; });
+        owner.CloseForChoosing();
+        return std::make_unique<frmPORT>(
+            owner.InUse(), [this](const PortSelection& choice) { return owner.TryOpen(choice); },
+            [this](const QString& text) { messages << text; });
     }
 
     // Shows the dialog, chooses by typing into its box, presses "Determine".
     void choose(const QString& text)
     {
         auto d = dialog();
-        d->Combo1->setEditText(text);
+        Combo1(*d)->setEditText(text);
         d->Command1_Click();
     }
 };
@@ -149,36 +139,36 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.control.setPortOpen(true));
-        rig.link.PortNumber = 3;
+        QCOMPARE(rig.owner.TryOpen({3, {}}), QString());
         auto dialog = rig.dialog();
         QVERIFY(!rig.control.PortOpen());
         QVERIFY(!rig.control.RTSEnable());
-        QCOMPARE(Entries(*dialog->Combo1), FourEntries);
-        QCOMPARE(dialog->Combo1->currentText(), QString("COM3"));
+        QCOMPARE(Entries(*Combo1(*dialog)), FourEntries);
+        QCOMPARE(Combo1(*dialog)->currentText(), QString("COM3"));
         dialog.reset();
 
         // Shown again after typed choices: still four entries, nothing added.
         rig.choose("com2");
         auto typed = rig.dialog();
         typed->show();
-        typed->Combo1->lineEdit()->clear();
-        QTest::keyClicks(typed->Combo1->lineEdit(), "anything");
-        QTest::keyClick(typed->Combo1->lineEdit(), Qt::Key_Return);
-        QCOMPARE(Entries(*typed->Combo1), FourEntries);
+        Combo1(*typed)->lineEdit()->clear();
+        QTest::keyClicks(Combo1(*typed)->lineEdit(), "anything");
+        QTest::keyClick(Combo1(*typed)->lineEdit(), Qt::Key_Return);
+        QCOMPARE(Entries(*Combo1(*typed)), FourEntries);
         typed.reset();
         auto again = rig.dialog();
-        QCOMPARE(Entries(*again->Combo1), FourEntries);
-        QCOMPARE(again->Combo1->currentText(), QString("COM2"));
+        QCOMPARE(Entries(*Combo1(*again)), FourEntries);
+        QCOMPARE(Combo1(*again)->currentText(), QString("COM2"));
     }
 
     void determineOpensTheChosenEntry()
     {
         Rig rig;
         auto dialog = rig.dialog();
-        dialog->Combo1->setCurrentIndex(2);
+        Combo1(*dialog)->setCurrentIndex(2);
         dialog->Command1_Click();
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        QCOMPARE(rig.link.PortNumber, 3);
+        QCOMPARE(rig.owner.PortNumber(), 3);
         QCOMPARE(rig.control.CommPort(), 3);
         QVERIFY(rig.control.PortOpen());
         QCOMPARE(rig.backend->portName(), QString("COM3"));
@@ -198,12 +188,12 @@ private slots:
         QVERIFY(rig.control.PortOpen());
         QCOMPARE(rig.backend->portName(), pty.device);
         // The number keeps the last entry: it never reaches the port as 0.
-        QCOMPARE(rig.link.PortNumber, 3);
+        QCOMPARE(rig.owner.PortNumber(), 3);
         QCOMPARE(rig.control.CommPort(), 3);
 
         auto again = rig.dialog();
-        QCOMPARE(again->Combo1->currentText(), pty.device);
-        QCOMPARE(Entries(*again->Combo1), FourEntries);
+        QCOMPARE(Combo1(*again)->currentText(), pty.device);
+        QCOMPARE(Entries(*Combo1(*again)), FourEntries);
         // The close box opens the same device again.
         again->reject();
         QCOMPARE(rig.backend->portName(), pty.device);
@@ -212,22 +202,22 @@ private slots:
         // An entry chosen later replaces the device.
         rig.choose("COM1");
         QCOMPARE(rig.backend->portName(), QString("COM1"));
-        QCOMPARE(rig.dialog()->Combo1->currentText(), QString("COM1"));
+        QCOMPARE(Combo1(*rig.dialog())->currentText(), QString("COM1"));
     }
 
     void textThatNamesNoPortKeepsTheDialogOpen()
     {
         Rig rig;
-        rig.link.PortNumber = 2;
+        QCOMPARE(rig.owner.TryOpen({2, {}}), QString());
         auto dialog = rig.dialog();
-        dialog->Combo1->setEditText("COM9x");
+        Combo1(*dialog)->setEditText("COM9x");
         dialog->Command1_Click();
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("COM9x"));
         QCOMPARE(dialog->result(), int(QDialog::Rejected)); // not accepted: still open
-        QCOMPARE(rig.link.PortNumber, 2);
+        QCOMPARE(rig.owner.PortNumber(), 2);
         QVERIFY(!rig.control.PortOpen());
-        QCOMPARE(rig.backend->openCount(), 0);
+        QCOMPARE(rig.backend->openCount(), 1); // the one before the dialog
     }
 
     void aPortThatWillNotOpenKeepsTheDialogOpen()
@@ -235,7 +225,7 @@ private slots:
         Rig rig;
         rig.backend->setOpenFailure("The serial port COM2 is in use by another program.");
         auto dialog = rig.dialog();
-        dialog->Combo1->setCurrentIndex(1);
+        Combo1(*dialog)->setCurrentIndex(1);
         dialog->Command1_Click();
         QCOMPARE(rig.messages, QStringList{"The serial port COM2 is in use by another program."});
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
@@ -243,7 +233,7 @@ private slots:
 
         // Another choice that opens closes the dialog.
         rig.backend->setOpenFailure({});
-        dialog->Combo1->setCurrentIndex(0);
+        Combo1(*dialog)->setCurrentIndex(0);
         dialog->Command1_Click();
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY(rig.control.PortOpen());
@@ -273,7 +263,7 @@ private slots:
         auto dialog = rig.dialog();
         dialog->show();
         rig.backend->setOpenFailure("busy");
-        dialog->Combo1->setEditText(typed ? pty.device : QString("COM4"));
+        Combo1(*dialog)->setEditText(typed ? pty.device : QString("COM4"));
         dialog->Command1_Click();
         QCOMPARE(rig.messages, QStringList{"busy"});
 
@@ -286,8 +276,8 @@ private slots:
         QCOMPARE(rig.messages.size(), 1); // the failed port is not tried again
         QVERIFY(rig.control.PortOpen());
         QCOMPARE(rig.backend->portName(), inUse);
-        QCOMPARE(rig.link.PortNumber, fromMenu ? 2 : 1);
-        QVERIFY(rig.link.PortDevice.empty());
+        QCOMPARE(rig.owner.PortNumber(), fromMenu ? 2 : 1);
+        QVERIFY(rig.owner.InUse().PortDevice.isEmpty());
     }
 
     void closeBoxReopensThePortInUseEvenWhenThatFails()
@@ -295,7 +285,7 @@ private slots:
         Rig rig;
         rig.choose("COM4");
         auto dialog = rig.dialog();
-        dialog->Combo1->setCurrentIndex(0); // chosen, but not determined
+        Combo1(*dialog)->setCurrentIndex(0); // chosen, but not determined
         dialog->reject();
         QCOMPARE(rig.backend->portName(), QString("COM4"));
         QVERIFY(rig.control.PortOpen());
@@ -308,7 +298,7 @@ private slots:
         QCOMPARE(rig.messages, QStringList{"gone"});
         QVERIFY(!failing->isVisible());
         QVERIFY(!rig.control.PortOpen());
-        QCOMPARE(rig.link.PortNumber, 4);
+        QCOMPARE(rig.owner.PortNumber(), 4);
     }
 
     void determineHasTheFocusAndComesFirst()
@@ -317,9 +307,9 @@ private slots:
         auto dialog = rig.dialog();
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        QCOMPARE(QApplication::focusWidget(), dialog->Command1);
-        QTest::keyClick(dialog->Command1, Qt::Key_Tab);
-        QVERIFY(dialog->Combo1->hasFocus());
+        QCOMPARE(QApplication::focusWidget(), Command1(*dialog));
+        QTest::keyClick(Command1(*dialog), Qt::Key_Tab);
+        QVERIFY(Combo1(*dialog)->hasFocus());
         QCOMPARE(dialog->windowTitle(), QString("COM PORT"));
         QCOMPARE(dialog->size(), QSize(332, 166));
         dialog->reject();
