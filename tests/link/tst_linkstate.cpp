@@ -1,5 +1,6 @@
 #include "link/CommandFrame.h"
 #include "link/LinkState.h"
+#include "tests/support/Frames.h"
 
 #include <QTest>
 
@@ -7,17 +8,13 @@
 #include <vector>
 
 using namespace qm;
+using namespace qm::test;
 
 Q_DECLARE_METATYPE(qm::ChunkOutcome)
 
 namespace {
 
 using Chunks = QList<QByteArray>;
-
-const QByteArray STX("\x02", 1);
-const QByteArray ACK("\x06", 1);
-const QByteArray NAK("\x15", 1);
-const QByteArray CR("\r", 1);
 
 // Feeds chunks one receive event each; returns the outcome of the last one.
 ChunkOutcome Feed(LinkState& link, const Chunks& chunks)

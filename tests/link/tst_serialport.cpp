@@ -1,6 +1,7 @@
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/SerialBackend.h"
+#include "tests/support/Dialogs.h"
 #include "tests/support/Pty.h"
 
 #include <QDeadlineTimer>
@@ -202,7 +203,7 @@ private slots:
         QVERIFY(!port.control.PortOpen());
         QCOMPARE(port.received, QByteArray("\x02R01,00001"));
         // No echo of the loss: the port stays quiet once closed.
-        QTest::qWait(300);
+        ProcessQueued();
         QCOMPARE(port.lost.count(), 1);
         QVERIFY(!port.control.Output("x"));
     }

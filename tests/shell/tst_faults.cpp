@@ -73,7 +73,7 @@ private slots:
                 QCOMPARE(program->row(r), sim.records[r - 1]);
             QCOMPARE(program->ui.txtRx->Text().size(), cut);
         }
-        QTest::qWait(200);
+        ProcessQueued();
         QCOMPARE(program->messages.size(), 6);
     }
 
@@ -123,7 +123,8 @@ private slots:
             for (int r = 1; r <= before; ++r)
                 rowsBefore << program.row(r);
             QVERIFY(!program.ui.QmtTxRx->PortOpen());
-            QTest::qWait(300); // the instrument goes on talking to a closed port
+            // The instrument goes on talking to a closed port, to the end of its answer.
+            QTRY_COMPARE_WITH_TIMEOUT(sim.replies, 1, Patience);
             QCOMPARE(int(program.link.RxCount), before);
             Find<QPushButton>(*modal, "Command1")->click();
         });
@@ -132,7 +133,7 @@ private slots:
         for (int r = 1; r <= before; ++r)
             QCOMPARE(program.row(r), rowsBefore[r - 1]);
 
-        QTest::qWait(2000); // the rest of the interrupted reply, whatever it gives
+        // What the instrument sent while the port was closed was dropped when it opened.
         program.form.Command1_Click();
         QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 40, Patience);
         for (int r = 1; r <= 40; ++r)

@@ -249,6 +249,13 @@ private slots:
                  DataFrame(201, {201, 402, 603, 804, 1005}));
         QTRY_VERIFY(rig.ui.lblNotInTable->text().contains(QStringLiteral("105 more records")));
         QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
+
+        // A record that finds the store full still shows as a record received.
+        rig.form.Command3_Click();
+        QCOMPARE(rig.ui.Label5->text(), QString());
+        rig.arrive(DataFrame(99, {9, 9, 9, 9, 9}));
+        QCOMPARE(rig.link.RxDropped, std::int64_t(5));
+        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK !"));
     }
 
     void clickDuringAReplyAbandonsIt()

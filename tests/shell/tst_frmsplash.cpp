@@ -70,7 +70,7 @@ private slots:
         QVERIFY(Find<QTimer>(shown.splash, "Timer1")->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!shown.open(), 4000);
         QVERIFY(!Find<QTimer>(shown.splash, "Timer1")->isActive());
-        QTest::qWait(100);
+        ProcessQueued();
         QCOMPARE(shown.closed.count(), 1);
     }
 

@@ -105,8 +105,8 @@ private slots:
         QCOMPARE(sim.received.last(), QString("02 43 4C 52 20 41 4C 4C 03 0D"));
 
         program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), 3, Patience);
-        QTest::qWait(200);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.replies, 3, Patience);
+        ProcessQueued();
         QCOMPARE(program.link.RxCount, 0);
         QCOMPARE(program.row(1).join(QString()), QString());
         QCOMPARE(program.messages, QStringList());
@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(program.ui.txtRx->Text().size(), 100);
 
         // Told once; a command now says the port is closed and changes nothing.
-        QTest::qWait(200);
+        ProcessQueued();
         QCOMPARE(program.messages.size(), 1);
         program.form.Command1_Click();
         QCOMPARE(program.messages.size(), 2);

@@ -28,6 +28,16 @@ struct ScriptedDialog : CommonDialog {
     }
 };
 
+// Lets everything already queued run, so that a check that nothing more happens comes after
+// whatever could still make it happen: a marker posted now is handled after all of it.
+inline void ProcessQueued()
+{
+    bool reached = false;
+    QTimer::singleShot(0, [&reached] { reached = true; });
+    while (!reached)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // Runs `act` on the modal window that the next call opens, once it is up.
 inline void OnNextModal(std::function<void(QWidget*)> act)
 {

@@ -51,6 +51,7 @@ public:
     QList<QStringList> records; // each as the table shows it: number, counters, total
     QStringList present;        // the present values as the table shows them (number 0)
     QStringList received;       // the command frames, as hexadecimal bytes
+    int replies = 0;            // answers written out whole
     bool hungUp = false;
 
 private:
@@ -68,6 +69,8 @@ private:
                 present = QStringList{QStringLiteral("0")} + rest.split(QLatin1Char(' '));
             else if (word == QLatin1String("received"))
                 received << rest;
+            else if (word == QLatin1String("replied"))
+                ++replies;
             else if (word == QLatin1String("hangup"))
                 hungUp = true;
         }

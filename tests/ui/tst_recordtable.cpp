@@ -1,4 +1,5 @@
 #include "link/LinkState.h"
+#include "records/RecordLayout.h"
 #include "ui/QmtData.h"
 #include "ui/RecordTable.h"
 
@@ -44,13 +45,13 @@ private slots:
         QCOMPARE(Row(grid, 0),
                  (QStringList{"No.", "CNTR1", "CNTR2", "CNTR3", "CNTR4", "CNTR5", "TOTAL"}));
         const int widths[] = {660, 800, 800, 800, 800, 800, 1050};
-        for (int col = 0; col < 7; ++col) {
+        for (int col = 0; col < RecordColumns; ++col) {
             QCOMPARE(grid.ColWidth(col), widths[col]);
             QCOMPARE(grid.columnWidth(col), (widths[col] + 7) / 15);
             QCOMPARE(grid.ColAlignment(col), 4);
         }
         for (int row = 1; row <= 100; ++row) {
-            for (int col = 0; col < 7; ++col)
+            for (int col = 0; col < RecordColumns; ++col)
                 QVERIFY(grid.TextMatrix(row, col).isEmpty());
         }
         // Row 0 is shown as the fixed header, the data rows below it.
@@ -126,7 +127,7 @@ private slots:
         QmtData grid;
         InitGrid(grid);
         for (int row = 1; row <= 100; ++row) {
-            for (int col = 0; col < 7; ++col)
+            for (int col = 0; col < RecordColumns; ++col)
                 grid.setTextMatrix(row, col, QStringLiteral("x"));
         }
         BlankDataRows(grid);
@@ -139,7 +140,8 @@ private slots:
     {
         QmtData grid;
         InitGrid(grid);
-        const QList<QPair<int, int>> outside{{-1, 0}, {0, -1}, {101, 0}, {0, 7}, {32767, 32767}};
+        const QList<QPair<int, int>> outside{
+            {-1, 0}, {0, -1}, {101, 0}, {0, RecordColumns}, {32767, 32767}};
         for (const auto& [row, col] : outside) {
             QVERIFY(!grid.setTextMatrix(row, col, QStringLiteral("x")));
             QCOMPARE(grid.TextMatrix(row, col), QString());

@@ -55,6 +55,7 @@ Standard output, one line each, flushed at once:
   record N C1 C2 C3 C4 C5 T   with --list, for each stored record, then
   present C1 C2 C3 C4 C5 T
   received HH HH ...          each command frame received, as hexadecimal bytes
+  replied N                   each answer written out whole, N characters (0: no answer)
   hangup                      when it hangs up
 )";
 
@@ -233,6 +234,7 @@ int main(int argc, char** argv)
     qmsim::CommandReader reader;
     std::string out;      // the answer being sent
     std::size_t sent = 0; // characters of it sent
+    bool replied = true;  // the answer has been written out whole and said so
     Clock::time_point due = Clock::now();
     bool hungUp = false;
 
@@ -269,6 +271,7 @@ int main(int argc, char** argv)
                         sent = 0;
                     }
                     out += Disturb(instrument.Respond(frame), options, random);
+                    replied = false;
                     due = Clock::now();
                 }
             }
@@ -294,6 +297,10 @@ int main(int argc, char** argv)
         }
         if (hungUp)
             break;
+        if (!replied && sent == out.size()) {
+            replied = true;
+            Say("replied " + std::to_string(out.size()));
+        }
     }
 
     if (hungUp) {

@@ -1,0 +1,49 @@
+// The export's save dialog itself, as the operator meets it.
+
+#include "tests/support/Dialogs.h"
+#include "ui/CommonDialog.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qm;
+using namespace qm::test;
+
+class TestCommonDialog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void savesUnderTheNameChosenAndKeepsItOnCancel()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("day1"); // no extension is added
+        CommonDialog dialog;
+        OnNextModal([&](QWidget* modal) {
+            auto* files = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(files);
+            QCOMPARE(files->acceptMode(), QFileDialog::AcceptSave);
+            QCOMPARE(files->nameFilters(),
+                     (QStringList{"CSV File (*.csv) (*.csv)",
+                                  QString::fromUtf8("全てのファイル (*.*) (*)")}));
+            QCOMPARE(files->defaultSuffix(), QString());
+            files->selectFile(path);
+            static_cast<QDialog*>(files)->accept(); // "Save"
+        });
+        QVERIFY(dialog.ShowSave());
+        QCOMPARE(dialog.FileName(), path);
+
+        // Shown again: the last name is offered; a cancel keeps it.
+        OnNextModal([&](QWidget* modal) {
+            auto* files = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(files);
+            QCOMPARE(files->selectedFiles(), QStringList{path});
+            files->reject();
+        });
+        QVERIFY(!dialog.ShowSave());
+        QCOMPARE(dialog.FileName(), path);
+    }
+};
+
+QTEST_MAIN(TestCommonDialog)
+#include "tst_commondialog.moc"
