@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it (installing what is missing): lintian, the
 # desktop entry and the AppStream metainfo; then installs it with apt-get in a clean
-# Debian 12 root made with debootstrap, and starts the installed program there on a virtual
-# X server until its window shows. Needs root (for debootstrap and chroot).
+# Debian 12 root made with debootstrap, from the mirror apt uses on this machine, starts
+# the installed program there on a virtual X server until its window shows, ends both and
+# checks that nothing is left running in the root. Needs root (for debootstrap and chroot).
 #   tools/package.sh            all of it
 #   tools/package.sh --build    only build and check the package
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/package"
+. "$(dirname "$0")/common.sh"
+build="$root/build/package" # the package and the clean roots; the programs are the release build's
+
+case "${1:-}" in
+"" | --build) ;;
+*) echo "package.sh: unknown option '$1' (none, or --build)" >&2; exit 2 ;;
+esac
 
 "$root/tools/deps.sh" build package
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM6200_BUILD_TESTS=OFF \
-    >/dev/null
-cmake --build "$build" --target qm6200-datalink qm6200-sim packaging_files >/dev/null
+build_preset release qm6200-datalink qm6200-sim packaging_files >/dev/null
+mkdir -p "$build"
 rm -f "$build"/*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+cpack --config "$root/build/release/CPackConfig.cmake" -B "$build" -G DEB >/dev/null
 deb=$(ls "$build"/*.deb)
 echo "== built $(basename "$deb")"
 dpkg-deb --field "$deb" Depends Recommends
@@ -28,24 +32,121 @@ appstreamcli validate --no-net "$root/packaging/net.qm6200.DataLink.metainfo.xml
 
 [ "${1:-}" = "--build" ] && exit 0
 
-echo "== install in a clean Debian 12 root"
+# The mirror of Debian 12 that apt uses here, so that a site with a mirror of its own
+# installs from it. By code name once apt has read the release files; before that, by
+# the suite the sources name.
+debian_mirror() {
+    local filter uri
+    for filter in 'Codename: bookworm' 'Release: bookworm'; do
+        uri=$(apt-get indextargets --format '$(REPO_URI)' "$filter" 'Component: main' \
+            'Target-Of: deb' | awk 'NR == 1')
+        if [ -n "$uri" ]; then
+            echo "$uri"
+            return 0
+        fi
+    done
+    echo "package.sh: apt's sources on this machine name no mirror of Debian 12 (suite" \
+        "bookworm, component main); add one to /etc/apt/sources.list.d/ and run apt-get update" >&2
+    return 1
+}
+mirror=$(debian_mirror) || exit 1
+
+echo "== install in a clean Debian 12 root (from $mirror)"
 base="$build/debroot-base"
 if [ ! -x "$base/usr/bin/apt-get" ]; then
     rm -rf "$base"
-    debootstrap --variant=minbase bookworm "$base" http://deb.debian.org/debian >/dev/null
+    debootstrap --variant=minbase bookworm "$base" "$mirror" >/dev/null
 fi
 chroot_dir="$build/debroot"
-cleanup() {
+started="$chroot_dir/tmp/started.pids" # what the check starts in the root, one number a line
+
+# Whether process PID runs in the clean root (or did, when the root has been removed since).
+runs_in_root() {
+    local target real
+    target=$(readlink "/proc/$1/root" 2>/dev/null) || return 1
+    real=$(realpath -m "$chroot_dir")
+    [ "$target" = "$real" ] || [ "$target" = "$real (deleted)" ]
+}
+
+# The processes that run in the clean root.
+processes_in_root() {
+    local link pid
+    for link in /proc/[0-9]*/root; do
+        pid=${link#/proc/}
+        pid=${pid%/root}
+        if runs_in_root "$pid"; then echo "$pid"; fi
+    done
+}
+
+# Ends what the check started, by the numbers it recorded, last started first: the program
+# ends as with Finish while its X server still runs, then the X server. A number is only
+# used while its process still runs in the root, since it may have gone to another process
+# meanwhile. The processes are no children of this shell (the shell in the root started
+# them), so each end is waited for by watching the process go.
+end_started() {
+    local pids=() i pid
+    [ -f "$started" ] && mapfile -t pids <"$started"
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid=${pids[i]}
+        runs_in_root "$pid" || continue
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 100); do
+            runs_in_root "$pid" || break
+            sleep 0.1
+        done
+        if runs_in_root "$pid"; then
+            echo "package.sh: process $pid did not end in 10 s of SIGTERM; killing it" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+    done
+}
+
+# Fails, naming them, when any process still runs in the root; ends those too.
+none_left_in_root() {
+    local left pid
+    mapfile -t left < <(processes_in_root)
+    [ ${#left[@]} -eq 0 ] && return 0
+    echo "package.sh: FAILED: processes still run in the clean root $chroot_dir:" >&2
+    for pid in "${left[@]}"; do
+        echo "  $pid $(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" >&2
+    done
+    kill -KILL "${left[@]}" 2>/dev/null || true
+    for pid in "${left[@]}"; do
+        for _ in $(seq 20); do runs_in_root "$pid" && sleep 0.1 || break; done
+    done
+    return 1
+}
+
+unmount_root() {
+    local m
     for m in dev/pts dev proc; do umount -l "$chroot_dir/$m" 2>/dev/null || true; done
 }
+
+cleanup() {
+    local status=$?
+    if [ "$status" -ne 0 ]; then
+        end_started
+        none_left_in_root || true
+    fi
+    unmount_root
+    exit "$status"
+}
 trap cleanup EXIT
-cleanup
+# What an interrupted earlier run may have left.
+end_started
+unmount_root
 rm -rf "$chroot_dir"
 cp -a "$base" "$chroot_dir"
 mount -t proc proc "$chroot_dir/proc"
 mount --bind /dev "$chroot_dir/dev"
 mount --bind /dev/pts "$chroot_dir/dev/pts"
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+# The base may have been made from another mirror.
+echo "deb $mirror bookworm main" >"$chroot_dir/etc/apt/sources.list"
+# No service starts while packages are installed: the root runs only what the check
+# starts, and ends.
+printf '#!/bin/sh\nexit 101\n' >"$chroot_dir/usr/sbin/policy-rc.d"
+chmod 755 "$chroot_dir/usr/sbin/policy-rc.d"
 cp "$deb" "$chroot_dir/tmp/"
 in_root() { chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root apt-get update -qq
@@ -54,22 +155,33 @@ DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "
 in_root dpkg -s qm6200-datalink | grep -E '^(Status|Version)'
 
 echo "== start the installed program"
+# The root shares this machine's abstract sockets, where X servers listen: a display
+# number no other X server here is likely to use.
+display=:$((200 + RANDOM % 100))
 in_root sh -c '
-    Xvfb :7 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    sleep 1
-    DISPLAY=:7 qm6200-datalink >/tmp/program.log 2>&1 &
+    display=$1
+    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    echo $! >>/tmp/started.pids
+    for i in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    DISPLAY=$display qm6200-datalink >/tmp/program.log 2>&1 &
+    echo $! >>/tmp/started.pids
     for i in $(seq 60); do
-        if DISPLAY=:7 xwininfo -root -tree | grep -q "\"COM PORT\""; then break; fi
+        if DISPLAY=$display xwininfo -root -tree | grep -q "\"COM PORT\""; then break; fi
         sleep 0.5
     done
-    DISPLAY=:7 xwininfo -root -tree | grep -E "\"(QM-6200 DATA LINK SOFTWARE|COM PORT)\"" || {
+    DISPLAY=$display xwininfo -root -tree | grep -E "\"(QM-6200 DATA LINK SOFTWARE|COM PORT)\"" || {
         echo "the installed program showed no window:" >&2; cat /tmp/program.log >&2; exit 1; }
     sleep 1 # let the dialog paint
-    DISPLAY=:7 xwd -root -silent >/tmp/screen.xwd
-    kill %2 %1 2>/dev/null || true
-'
+    DISPLAY=$display xwd -root -silent >/tmp/screen.xwd
+' sh "$display" || { echo "package.sh: the installed program did not start on the virtual X server" >&2; exit 1; }
 if command -v convert >/dev/null; then
     convert "xwd:$chroot_dir/tmp/screen.xwd" "$build/installed-program.png"
     echo "screenshot of the installed program: $build/installed-program.png"
 fi
+
+echo "== end the installed program and the X server"
+end_started
+none_left_in_root || exit 1
+echo "ended the X server and the program (processes $(paste -sd ' ' "$started")); no process is left in the clean root"
+unmount_root
 echo "package check passed"
