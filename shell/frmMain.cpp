@@ -97,6 +97,8 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     Label2 = Place(Caption(QStringLiteral("Receive Format"), client), 240, 4560, 1935, 255);
     txtRx = Place(new TextBox(client), 240, 4800, 5535, 375);
     txtRx->SetCapacity(EchoCapacity);
+    // For whoever services the instrument: the whole reply, not just the tail in view.
+    txtRx->OfferCopyAll(tr("Copy all received"));
     Label5 = Place(Caption(QString(), client), 360, 5280, 1815, 255);
     Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), 6240, 360, 6495, 5775);
     Frame3->setFont(DesignFont("Tahoma", 9));

@@ -2,16 +2,14 @@
 
 #include "ui/Twips.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QVBoxLayout>
 
 namespace qm {
-
-namespace {
-
-// About a frame of a 60 Hz screen.
-
-} // namespace
 
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
@@ -56,6 +54,41 @@ QString TextBox::WithControlPictures(QStringView text)
     for (const QChar c : text)
         shown += c.unicode() < 0x20 ? QChar(0x2400 + c.unicode()) : c;
     return shown;
+}
+
+void TextBox::OfferCopyAll(const QString& caption)
+{
+    m_copyAllCaption = caption;
+    m_edit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_edit, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = ContextMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_edit->mapToGlobal(at));
+    });
+}
+
+QMenu* TextBox::ContextMenu()
+{
+    QMenu* menu = m_edit->createStandardContextMenu();
+    if (!m_copyAllCaption.isEmpty()) {
+        menu->addSeparator();
+        QAction* copyAll = menu->addAction(m_copyAllCaption, this, &TextBox::CopyAll);
+        copyAll->setEnabled(!m_text.isEmpty());
+    }
+    return menu;
+}
+
+void TextBox::CopyAll() const
+{
+    QGuiApplication::clipboard()->setText(ClipboardText(m_text));
+}
+
+QString TextBox::ClipboardText(QStringView text)
+{
+    QString copy = text.toString();
+    // NUL ends a pasted text in most programs: it goes as its control picture.
+    copy.replace(QChar(0), QChar(0x2400));
+    return copy;
 }
 
 void TextBox::TrimToCapacity()

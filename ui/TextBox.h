@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QMenu;
+
 namespace qm {
 
 // A single-line text box whose text the program reads and writes exactly, character for
@@ -33,6 +35,16 @@ public:
     void SetCapacity(qsizetype characters) { m_capacity = characters; }
     qsizetype Capacity() const { return m_capacity; }
 
+    // Adds an entry with this caption to the box's context menu that puts the whole text on
+    // the clipboard, every character as it is but NUL.
+    void OfferCopyAll(const QString& caption);
+    // The context menu as the operator gets it (the caller owns it).
+    QMenu* ContextMenu();
+    void CopyAll() const;
+    // The text as the clipboard gets it: each character as it is, but NUL as its control
+    // picture (U+2400), since NUL ends a pasted text in most programs.
+    static QString ClipboardText(QStringView text);
+
     // What the screen shows, once any pending refresh has run.
     QString ShownText() const;
     QLineEdit* editor() const { return m_edit; }
@@ -45,6 +57,7 @@ private:
 
     QString m_text;
     qsizetype m_capacity = 0;
+    QString m_copyAllCaption;
     QLineEdit* m_edit;
     QTimer m_refresh;
 };

@@ -8,7 +8,9 @@
 #include "ui/frmPORT.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -383,6 +385,33 @@ private slots:
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(rig.row(3).first(), answers ? QString("3") : QString());
         QVERIFY(rig.rowBlank(4));
+    }
+
+    void copyAllReceivedTakesEveryByteSinceTheCommand()
+    {
+        Rig rig;
+        rig.arrive("from before the command");
+        rig.form.Command1_Click();
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all += char(b);
+        const QByteArray answer = RecordAnswer(300) + all; // far more than the box shows
+        rig.arrive(answer);
+
+        std::unique_ptr<QMenu> menu(rig.ui.txtRx->ContextMenu());
+        QStringList entries;
+        QAction* copyAll = nullptr;
+        for (QAction* action : menu->actions()) {
+            entries << action->text();
+            if (action->text() == "Copy all received")
+                copyAll = action;
+        }
+        // The box's own copy stays beside it.
+        QVERIFY2(copyAll && entries.filter("Copy").size() == 2, qPrintable(entries.join(", ")));
+        copyAll->trigger();
+        QString expected = QString::fromLatin1(answer);
+        expected[expected.indexOf(QChar(0))] = QChar(0x2400);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
     }
 
     void lostPortIsToldOnceAndKeepsEverything()
