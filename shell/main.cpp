@@ -1,8 +1,8 @@
 #include "link/LinkState.h"
 #include "link/SerialBackend.h"
+#include "link/StopSignals.h"
 #include "shell/AppIdentity.h"
 #include "shell/Appearance.h"
-#include "shell/StopSignals.h"
 #include "shell/frmMain.h"
 
 #include <QApplication>

@@ -8,8 +8,9 @@ namespace qm {
 
 // The signals that ask the program to end: a logout or shutdown (SIGTERM), Ctrl+C
 // (SIGINT), a closed terminal (SIGHUP). They are held back from every thread and read by
-// the event loop instead, so that the program ends as "Finish" ends it: RTS dropped, the
-// port closed and its lock released, exit status 0.
+// the event loop instead, so that a program ends in its own orderly way, never in the
+// middle of a step: RTS dropped, the port closed and its lock released. The desktop
+// program ends as "Finish" ends it; the command-line program keeps what arrived.
 class StopSignals : public QObject {
     Q_OBJECT
 

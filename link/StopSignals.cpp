@@ -1,4 +1,4 @@
-#include "shell/StopSignals.h"
+#include "link/StopSignals.h"
 
 #include "link/Log.h"
 
@@ -39,7 +39,7 @@ StopSignals::StopSignals(QObject* parent)
     const sigset_t set = Signals();
     m_fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (m_fd < 0) {
-        qCWarning(lcShell) << "no signalfd: a stop signal ends the program at once";
+        qCWarning(lcLink) << "no signalfd: a stop signal ends the program at once";
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         return;
     }
@@ -58,7 +58,7 @@ void StopSignals::Read()
 {
     signalfd_siginfo info{};
     while (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        qCInfo(lcShell) << "signal" << info.ssi_signo << "asks the program to end";
+        qCInfo(lcLink) << "signal" << info.ssi_signo << "asks the program to end";
         emit Requested(static_cast<int>(info.ssi_signo));
     }
 }
