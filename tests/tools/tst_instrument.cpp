@@ -92,6 +92,19 @@ private slots:
         QCOMPARE(refusing.Respond(ReadAll), std::string("\x02\x15\r"));
         QCOMPARE(refusing.Respond(ClearAll), std::string("\x02\x15\r"));
         QCOMPARE(refusing.records().size(), std::size_t(5));
+
+        // Only the clear refused; too many frames; a record stored after each reading.
+        Instrument faulty(2, 1);
+        faulty.setRefuseClear(true);
+        faulty.setRepeat(3);
+        faulty.setStoreAfterRead(true);
+        const auto frames = Frames(faulty.Respond(ReadAll));
+        QCOMPARE(frames.size(), std::size_t(6));
+        QCOMPARE(frames[4], frames[0]);
+        QCOMPARE(faulty.records().size(), std::size_t(3));
+        QCOMPARE(faulty.records()[2].number, 3);
+        QCOMPARE(faulty.Respond(ClearAll), std::string("\x02\x15\r"));
+        QCOMPARE(Frames(faulty.Respond(ReadAll)).size(), std::size_t(9));
     }
 
     void commandsAreFramedAcrossChunksAndJunkIsSkipped()

@@ -40,16 +40,19 @@ int Instrument::Record::total() const
 Instrument::Instrument(int records, std::uint32_t seed)
     : m_random(seed)
 {
+    for (int i = 1; i <= records && i <= MaxRecords; ++i)
+        m_records.push_back(NewRecord(i));
+    m_present = NewRecord(0);
+}
+
+Instrument::Record Instrument::NewRecord(int number)
+{
     std::uniform_int_distribution<int> count(0, 99999);
-    for (int i = 1; i <= records && i <= MaxRecords; ++i) {
-        Record record;
-        record.number = i;
-        for (int& c : record.counters)
-            c = count(m_random);
-        m_records.push_back(record);
-    }
-    for (int& c : m_present.counters)
+    Record record;
+    record.number = number;
+    for (int& c : record.counters)
         c = count(m_random);
+    return record;
 }
 
 std::string Instrument::DataFrame(char classCharacter, const Record& record)
@@ -70,8 +73,12 @@ std::string Instrument::Respond(std::string_view frame)
         return error;
     if (frame == Command("RDD", "ALL")) {
         std::string answer;
-        for (const Record& record : m_records)
-            answer += DataFrame(RecordClass, record);
+        for (int time = 0; time < m_repeat; ++time) {
+            for (const Record& record : m_records)
+                answer += DataFrame(RecordClass, record);
+        }
+        if (m_storeAfterRead && int(m_records.size()) < MaxRecords)
+            m_records.push_back(NewRecord(int(m_records.size()) + 1));
         return answer;
     }
     if (frame == Command("RDD", "NOW")) {
@@ -82,6 +89,8 @@ std::string Instrument::Respond(std::string_view frame)
         return answer;
     }
     if (frame == Command("CLR", "ALL")) {
+        if (m_refuseClear)
+            return error;
         m_records.clear();
         return std::string{ACK, CR};
     }

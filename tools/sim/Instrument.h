@@ -28,11 +28,20 @@ public:
 
     // Every command is answered with an error reply.
     void setRefuseAll(bool refuse) { m_refuseAll = refuse; }
+    // Only the clear is answered with an error reply; the records stay.
+    void setRefuseClear(bool refuse) { m_refuseClear = refuse; }
+    // Each answer to "read all" holds the stored records this many times over, as a faulty
+    // instrument might send them: more frames than the data link's store holds.
+    void setRepeat(int times) { m_repeat = times; }
+    // After each answer to "read all" one more record is stored, as by an instrument that
+    // goes on counting between two readings (up to MaxRecords).
+    void setStoreAfterRead(bool store) { m_storeAfterRead = store; }
 
     // The answer to one command frame (STX, verb, space, argument, ETX, CR).
-    //   RDD ALL   one data frame for each stored record
+    //   RDD ALL   one data frame for each stored record (repeated, and a record stored
+    //             after it, as set above)
     //   RDD NOW   one data frame with the present values, which then move on a little
-    //   CLR ALL   ACK CR, and the stored records are gone
+    //   CLR ALL   ACK CR, and the stored records are gone (unless the clear is refused)
     //   anything else: STX NAK CR
     std::string Respond(std::string_view frame);
 
@@ -41,10 +50,15 @@ public:
     static std::string DataFrame(char classCharacter, const Record& record);
 
 private:
+    Record NewRecord(int number);
+
     std::vector<Record> m_records;
     Record m_present;
     std::mt19937 m_random;
     bool m_refuseAll = false;
+    bool m_refuseClear = false;
+    int m_repeat = 1;
+    bool m_storeAfterRead = false;
 };
 
 // Collects command frames from the bytes the data link sends: a frame runs from an STX to

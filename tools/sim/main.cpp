@@ -46,6 +46,11 @@ Options:
   --noise            send a few noise characters (never STX, ACK, NAK or CR) between frames
   --never-close      end every answer with a frame that never gets its CR
   --refuse           answer every command with an error reply
+  --refuse-clear     answer CLR ALL with an error reply; the records stay
+  --repeat N         send the records N times over in each answer to RDD ALL, 1 to 10
+                     (a faulty instrument; 3 times 99 records overfill the data link's store)
+  --store-after-read store one more record after each answer to RDD ALL, as an instrument
+                     that goes on counting between two readings
   --hangup-after N   hang up (close the line and exit) after N characters of an answer
   --help             show this text
 
@@ -68,6 +73,9 @@ struct Options {
     bool noise = false;
     bool neverClose = false;
     bool refuse = false;
+    bool refuseClear = false;
+    int repeat = 1;
+    bool storeAfterRead = false;
     long hangupAfter = -1;
 };
 
@@ -117,6 +125,12 @@ Options Parse(int argc, char** argv)
             options.neverClose = true;
         } else if (arg == "--refuse") {
             options.refuse = true;
+        } else if (arg == "--refuse-clear") {
+            options.refuseClear = true;
+        } else if (arg == "--repeat") {
+            options.repeat = int(Number(value(), "--repeat", 1, 10));
+        } else if (arg == "--store-after-read") {
+            options.storeAfterRead = true;
         } else if (arg == "--hangup-after") {
             options.hangupAfter = Number(value(), "--hangup-after", 0, 1000000);
         } else {
@@ -222,6 +236,9 @@ int main(int argc, char** argv)
 
     qmsim::Instrument instrument(options.records, options.seed);
     instrument.setRefuseAll(options.refuse);
+    instrument.setRefuseClear(options.refuseClear);
+    instrument.setRepeat(options.repeat);
+    instrument.setStoreAfterRead(options.storeAfterRead);
     if (options.list) {
         for (const auto& record : instrument.records())
             Say(Describe("record", record));
