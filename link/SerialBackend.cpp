@@ -3,47 +3,109 @@
 #include "link/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
-#endif
 
 namespace qm {
 
 namespace {
 
-QSerialPort::Parity ToQt(Parity parity)
+// The lock file a serial port takes, where and as Qt's serial port takes it, so that this
+// program and any other that locks its ports that way see each other: LCK..<name> in the
+// first of the usual lock folders that can take it, '/' in the name written as '_'.
+QString LockFilePath(const QString& location)
 {
-    switch (parity) {
+    static const char* const folders[] = {"/var/lock", "/etc/locks",  "/var/spool/locks",
+                                          "/var/spool/uucp", "/tmp", "/var/tmp",
+                                          "/var/lock/lockdev", "/run/lock"};
+    QString name = location;
+    if (name.startsWith(QStringLiteral("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    name.prepend(QStringLiteral("/LCK.."));
+    for (const char* folder : folders) {
+        const QString path = QLatin1String(folder) + name;
+        const QFileInfo info{QLatin1String(folder)};
+        if (info.isReadable() && (QFile::exists(path) || info.isWritable()))
+            return path;
+    }
+    return {};
+}
+
+speed_t Speed(int baudRate)
+{
+    switch (baudRate) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+
+// Raw bytes in both directions at the given settings, no flow control, reads that never
+// wait.
+bool ApplySettings(int fd, const LineSettings& settings, termios& line)
+{
+    const speed_t speed = Speed(settings.baudRate);
+    if (speed == B0)
+        return false;
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    line.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    line.c_cflag |= settings.dataBits == 5   ? CS5
+                    : settings.dataBits == 6 ? CS6
+                    : settings.dataBits == 7 ? CS7
+                                             : CS8;
+    switch (settings.parity) {
     case Parity::Even:
-        return QSerialPort::EvenParity;
+        line.c_cflag |= PARENB;
+        break;
     case Parity::Odd:
-        return QSerialPort::OddParity;
+        line.c_cflag |= PARENB | PARODD;
+        break;
     case Parity::Mark:
-        return QSerialPort::MarkParity;
+        line.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
     case Parity::Space:
-        return QSerialPort::SpaceParity;
+        line.c_cflag |= PARENB | CMSPAR;
+        break;
     case Parity::None:
         break;
     }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits ToQt(StopBits stopBits)
-{
-    switch (stopBits) {
-    case StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    case StopBits::One:
-        break;
-    }
-    return QSerialPort::OneStop;
+    if (settings.stopBits != StopBits::One)
+        line.c_cflag |= CSTOPB;
+    line.c_iflag &= ~(IXON | IXOFF | IXANY);
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    ::cfsetispeed(&line, speed);
+    ::cfsetospeed(&line, speed);
+    return ::tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
 QString PortLabel(const QString& portName, const QString& location)
@@ -51,7 +113,6 @@ QString PortLabel(const QString& portName, const QString& location)
     return location == portName ? portName : QStringLiteral("%1 (%2)").arg(portName, location);
 }
 
-#ifdef Q_OS_UNIX
 // Whether this running program holds the group: the groups a session has are fixed when it
 // begins, whatever the group database says since.
 bool ProcessHasGroup(gid_t gid)
@@ -85,15 +146,12 @@ bool UserListedInGroup(const group& owner)
     }
     return false;
 }
-#endif
 
-// Qt reports a device it cannot lock and a device node without rights alike; tell them
-// apart for the operator.
+// A device this user may not open, or (with the rights) one that refused all the same.
 OpenFailure PermissionFailure(const QString& location)
 {
     OpenFailure failure;
     failure.reason = OpenFailure::InUse;
-#ifdef Q_OS_UNIX
     const QByteArray path = QFile::encodeName(location);
     if (::access(path.constData(), R_OK | W_OK) != 0) {
         failure.reason = OpenFailure::NoPermission;
@@ -107,9 +165,6 @@ OpenFailure PermissionFailure(const QString& location)
             }
         }
     }
-#else
-    Q_UNUSED(location);
-#endif
     return failure;
 }
 
@@ -119,12 +174,24 @@ SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot)
     : CommBackend(parent)
     , m_sysfsRoot(sysfsRoot)
 {
-    connect(&m_port, &QSerialPort::readyRead, this, &CommBackend::readyRead);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialBackend::onError);
+    m_gather.setSingleShot(true);
+    m_gather.setTimerType(Qt::PreciseTimer);
+    m_gather.setInterval(GatherInterval);
+    connect(&m_gather, &QTimer::timeout, this, [this] {
+        if (m_reader && !m_losing)
+            m_reader->setEnabled(true);
+    });
+}
+
+SerialBackend::~SerialBackend()
+{
+    close();
 }
 
 bool SerialBackend::open(const QString& portName, const LineSettings& settings)
 {
+    if (isOpen())
+        close();
     const QString location = SystemLocation(portName);
     const QString label = PortLabel(portName, location);
     // Checked here again, whatever the dialog found: a name reaches the port other ways too,
@@ -137,43 +204,62 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
     case DeviceKind::SerialLine:
         break;
     }
-    m_port.setPortName(location);
-    m_port.setBaudRate(settings.baudRate);
-    m_port.setParity(ToQt(settings.parity));
-    m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
-    m_port.setStopBits(ToQt(settings.stopBits));
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
 
-    m_opening = true;
-    const bool opened = m_port.open(QIODevice::ReadWrite);
-    m_opening = false;
-    if (!opened) {
-        OpenFailure failure;
-        switch (m_port.error()) {
-        case QSerialPort::DeviceNotFoundError:
-            failure.reason = OpenFailure::NoSuchDevice;
-            break;
-        case QSerialPort::PermissionError:
-            failure = PermissionFailure(location);
-            break;
-        case QSerialPort::OpenError:
-            failure.reason = OpenFailure::InUse;
-            break;
-        default:
-            failure.detail = m_port.errorString();
-            break;
-        }
-        m_error = DescribeOpenFailure(label, failure);
-        // The control warns with the operator's words; Qt's own code is for a maintainer.
-        qCDebug(lcLink) << "open" << location << "failed:" << m_port.error()
-                        << m_port.errorString();
-        m_port.clearError();
-        return false;
+    // Another program that has the port holds its lock.
+    auto lock = std::make_unique<QLockFile>(LockFilePath(location));
+    lock->setStaleLockTime(0);
+    if (!lock->fileName().isEmpty() && !lock->tryLock()) {
+        if (lock->error() == QLockFile::LockFailedError)
+            return refuse(location, label, {OpenFailure::InUse, {}, {}});
+        qCDebug(lcLink) << "no lock for" << location << "error" << lock->error();
+        lock.reset();
     }
+
+    const int fd = ::open(QFile::encodeName(location).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        OpenFailure failure;
+        if (error == ENOENT || error == ENXIO || error == ENODEV)
+            failure.reason = OpenFailure::NoSuchDevice;
+        else if (error == EACCES || error == EPERM)
+            failure = PermissionFailure(location);
+        else if (error == EBUSY)
+            failure.reason = OpenFailure::InUse;
+        else
+            failure.detail = QString::fromLocal8Bit(std::strerror(error));
+        return refuse(location, label, failure);
+    }
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(location, label,
+                      {OpenFailure::Other, {}, QString::fromLocal8Bit(std::strerror(error))});
+    }
+    m_saved = line;
+    if (!ApplySettings(fd, settings, line)) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(location, label,
+                      {OpenFailure::Other, {}, QString::fromLocal8Bit(std::strerror(error))});
+    }
+    // Nobody else may open the line while it is ours (root still can).
+    ::ioctl(fd, TIOCEXCL);
     // Whatever sat in the driver from before belongs to no command of ours.
-    m_port.clear();
+    ::tcflush(fd, TCIFLUSH);
+
+    m_fd = fd;
+    m_lock = std::move(lock);
     m_losing = false;
+    m_received.clear();
+    m_unwritten.clear();
     m_error.clear();
+    m_reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_reader, &QSocketNotifier::activated, this, &SerialBackend::onReadable);
+    m_writer = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    m_writer->setEnabled(false);
+    connect(m_writer, &QSocketNotifier::activated, this, &SerialBackend::onWritable);
     qCInfo(lcLink) << "opened" << location;
     return true;
 }
@@ -182,64 +268,117 @@ bool SerialBackend::refuse(const QString& location, const QString& label,
                            const OpenFailure& failure)
 {
     m_error = DescribeOpenFailure(label, failure);
-    qCDebug(lcLink) << "not opened:" << location << "is no serial line";
+    qCDebug(lcLink) << "not opened:" << location << m_error;
     return false;
 }
 
 void SerialBackend::close()
 {
-    if (m_port.isOpen())
-        m_port.close();
+    if (m_fd < 0)
+        return;
+    m_gather.stop();
+    delete m_reader;
+    delete m_writer;
+    m_reader = nullptr;
+    m_writer = nullptr;
+    // The line is left as it was found.
+    ::tcsetattr(m_fd, TCSANOW, &m_saved);
+    ::close(m_fd);
+    m_fd = -1;
+    m_lock.reset();
+    m_received.clear();
+    m_unwritten.clear();
 }
 
 void SerialBackend::setRequestToSend(bool raised)
 {
-    if (!m_port.isOpen())
+    if (m_fd < 0)
         return;
+    int rts = TIOCM_RTS;
     // A pseudo-terminal has no modem lines; that is no failure of the link.
-    if (!m_port.setRequestToSend(raised))
-        qCDebug(lcLink) << "RTS not set:" << m_port.errorString();
-    m_port.clearError();
+    if (::ioctl(m_fd, raised ? TIOCMBIS : TIOCMBIC, &rts) != 0)
+        qCDebug(lcLink) << "RTS not set:" << std::strerror(errno);
 }
 
 bool SerialBackend::write(const QByteArray& bytes)
 {
-    if (!m_port.isOpen() || m_losing) {
+    if (m_fd < 0 || m_losing) {
         m_error = tr("The serial port is not open.");
         return false;
     }
-    if (m_port.write(bytes) != bytes.size()) {
-        m_error = m_port.errorString();
+    m_unwritten += bytes;
+    onWritable();
+    if (m_losing) {
+        m_error = tr("the device stopped answering or was disconnected");
         return false;
     }
     return true;
 }
 
-void SerialBackend::onError(QSerialPort::SerialPortError error)
+QByteArray SerialBackend::readAll()
 {
-    // A failed open reports through open() itself.
-    if (m_opening)
-        return;
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::UnsupportedOperationError: // modem lines of a pseudo-terminal
-    case QSerialPort::TimeoutError:
-        return;
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-        break;
-    default:
-        qCDebug(lcLink) << "ignored" << error << m_port.errorString();
+    return std::exchange(m_received, {});
+}
+
+void SerialBackend::onWritable()
+{
+    while (!m_unwritten.isEmpty()) {
+        const ssize_t n = ::write(m_fd, m_unwritten.constData(), std::size_t(m_unwritten.size()));
+        if (n > 0) {
+            m_unwritten.remove(0, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        lose(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
         return;
     }
-    // A lost port is closed only once, however many errors it raises before the close has
-    // run.
-    if (!m_port.isOpen() || m_losing)
+    m_writer->setEnabled(!m_unwritten.isEmpty());
+}
+
+void SerialBackend::onReadable()
+{
+    char buffer[4096];
+    bool gone = false;
+    bool got = false;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n > 0) {
+            m_received.append(buffer, n);
+            got = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Readable with nothing to read, or an error other than "nothing yet": the other
+        // end is gone (a pulled adapter, a hung-up line).
+        gone = n == 0 ? !got : (errno != EAGAIN && errno != EWOULDBLOCK);
+        break;
+    }
+    if (gone) {
+        lose(tr("the device stopped answering or was disconnected"));
+        return;
+    }
+    // Let the next characters gather instead of waking for each one: the first character
+    // after a quiet spell is still read at once.
+    m_reader->setEnabled(false);
+    m_gather.start();
+    if (got)
+        emit readyRead();
+}
+
+void SerialBackend::lose(const QString& reason)
+{
+    // A lost port is closed only once, on the next turn of the event loop rather than
+    // inside its own notifier.
+    if (m_losing)
         return;
     m_losing = true;
-    qCWarning(lcLink) << "port lost:" << error << m_port.errorString();
-    // Not closed here, inside the port's own signal: on the next turn of the event loop.
+    m_reader->setEnabled(false);
+    m_writer->setEnabled(false);
+    qCWarning(lcLink) << "port lost:" << reason;
     QMetaObject::invokeMethod(
         this, [this] { closeLostPort(tr("the device stopped answering or was disconnected")); },
         Qt::QueuedConnection);
@@ -247,13 +386,12 @@ void SerialBackend::onError(QSerialPort::SerialPortError error)
 
 void SerialBackend::closeLostPort(const QString& reason)
 {
-    if (!m_port.isOpen())
+    if (m_fd < 0)
         return;
     // What arrived before the line went away is still delivered.
-    if (m_port.bytesAvailable() > 0)
+    if (!m_received.isEmpty())
         emit readyRead();
-    m_port.close();
-    m_port.clearError();
+    close();
     m_error = reason;
     emit lost(reason);
 }

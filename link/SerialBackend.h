@@ -3,38 +3,61 @@
 #include "link/CommBackend.h"
 #include "link/PortNames.h"
 
-#include <QSerialPort>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <termios.h>
+
+class QLockFile;
+class QSocketNotifier;
 
 namespace qm {
 
 // The serial control's backend on a real serial port (or anything that behaves like one,
-// such as a pseudo-terminal).
+// such as a pseudo-terminal), straight over the terminal interface. After each read the
+// port's bytes are left to gather for a moment before the next: at 9600 baud a character
+// comes every millisecond, and waking for each costs far more than handling it. The first
+// character after a quiet spell is read at once. The port is locked as Qt's serial port
+// locks it, so that programs on either see each other.
 class SerialBackend : public CommBackend {
     Q_OBJECT
 
 public:
+    // About the time 16 characters take at 9600 baud.
+    static constexpr std::chrono::milliseconds GatherInterval{16};
+
     // `sysfsRoot` is where the kernel's device tree is read to tell a serial line from
     // other devices (see ClassifyDevice); tests give a made-up tree.
     explicit SerialBackend(QObject* parent = nullptr,
                            const QString& sysfsRoot = QStringLiteral("/sys"));
+    ~SerialBackend() override;
 
     bool open(const QString& portName, const LineSettings& settings) override;
     void close() override;
-    bool isOpen() const override { return m_port.isOpen(); }
+    bool isOpen() const override { return m_fd >= 0; }
     void setRequestToSend(bool raised) override;
     bool write(const QByteArray& bytes) override;
-    QByteArray readAll() override { return m_port.readAll(); }
+    QByteArray readAll() override;
     QString errorText() const override { return m_error; }
 
 private:
-    void onError(QSerialPort::SerialPortError error);
+    void onReadable();
+    void onWritable();
+    void lose(const QString& reason);
     void closeLostPort(const QString& reason);
     bool refuse(const QString& location, const QString& label, const OpenFailure& failure);
 
-    QSerialPort m_port;
     QString m_sysfsRoot;
+    int m_fd = -1;
+    termios m_saved{}; // the line's settings before it was opened, put back on close
+    std::unique_ptr<QLockFile> m_lock;
+    QSocketNotifier* m_reader = nullptr;
+    QSocketNotifier* m_writer = nullptr;
+    QTimer m_gather;
+    QByteArray m_received;
+    QByteArray m_unwritten;
     QString m_error;
-    bool m_opening = false;
     bool m_losing = false; // a lost port is being closed; further errors are its echo
 };
 

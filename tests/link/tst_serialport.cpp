@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -221,6 +222,12 @@ private slots:
         // The first keeps working.
         line.send("ok");
         QTRY_COMPARE(first.received, QByteArray("ok"));
+        // Another program that locks its ports as Qt's serial port does sees it taken too,
+        // and gets it once it is free.
+        QSerialPort other(line.device);
+        QVERIFY(!other.open(QIODevice::ReadWrite));
+        first.control.setPortOpen(false);
+        QVERIFY(other.open(QIODevice::ReadWrite));
     }
 
     void aMissingDeviceIsToldAsMissing()
