@@ -1,12 +1,13 @@
 #include "ui/TextBox.h"
 
-#include "ui/Twips.h"
-
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 namespace qm {
@@ -15,13 +16,19 @@ TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
     , m_edit(new QLineEdit(this))
 {
+    // The frame is this widget's; the line edit inside paints only its own background and
+    // text, and covers its whole area, so nothing under it is redrawn with it.
+    m_edit->setFrame(false);
+    m_edit->setAttribute(Qt::WA_OpaquePaintEvent);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    layout->setContentsMargins(frame, frame, frame, frame);
     layout->addWidget(m_edit);
     m_edit->setReadOnly(true);
+    m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(ScreenRefreshMs);
+    m_refresh.setInterval(RefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TextBox::Refresh);
 }
 
@@ -97,9 +104,53 @@ void TextBox::TrimToCapacity()
         m_text.remove(0, m_text.size() - m_capacity * 3 / 4);
 }
 
+qsizetype TextBox::ShownTail() const
+{
+    if (m_narrowest <= 0) {
+        const QFontMetrics metrics = m_edit->fontMetrics();
+        int narrowest = metrics.horizontalAdvance(QChar(0x2400));
+        for (char16_t c = 0x20; c <= 0xFF; ++c)
+            narrowest = std::min(narrowest, metrics.horizontalAdvance(QChar(c)));
+        for (char16_t c = 0x2400; c < 0x2420; ++c)
+            narrowest = std::min(narrowest, metrics.horizontalAdvance(QChar(c)));
+        m_narrowest = std::max(narrowest, 1);
+    }
+    return m_edit->width() / m_narrowest + 2;
+}
+
 void TextBox::Refresh()
 {
-    m_edit->setText(WithControlPictures(QStringView(m_text).right(ShownTail)));
+    m_edit->setText(WithControlPictures(QStringView(m_text).right(ShownTail())));
+}
+
+void TextBox::paintEvent(QPaintEvent*)
+{
+    QStyleOptionFrame panel;
+    panel.initFrom(this);
+    panel.rect = rect();
+    panel.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, this);
+    panel.midLineWidth = 0;
+    panel.state |= QStyle::State_Sunken | QStyle::State_ReadOnly;
+    if (m_edit->hasFocus())
+        panel.state |= QStyle::State_HasFocus;
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+}
+
+bool TextBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // The frame shows whether the box has the focus.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        update();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TextBox::changeEvent(QEvent* event)
+{
+    // Another font has other widths.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_narrowest = 0;
+    QWidget::changeEvent(event);
 }
 
 } // namespace qm

@@ -10,19 +10,20 @@ class QMenu;
 namespace qm {
 
 // A single-line text box whose text the program reads and writes exactly, character for
-// character, while the screen is brought up to date at the screen's pace rather than on
+// character, while the screen is brought up to date about ten times a second rather than on
 // every change: appending one character at a time to a line edit re-lays out its whole
 // text each time and would fall behind a serial line.
 //
-// What is shown: the end of the text (what a one-line box can show), with every control
-// character drawn as its Unicode control picture (STX as U+2402, CR as U+240D...).
+// What is shown: the end of the text, just as much as the box can show, with every control
+// character drawn as its Unicode control picture (STX as U+2402, CR as U+240D...). The box
+// draws its frame itself, so that a new text repaints only the text.
 // The box is read-only for the operator and can be clicked, selected and copied.
 class TextBox : public QWidget {
     Q_OBJECT
 
 public:
-    // How much of the end of the text is put on the screen.
-    static constexpr qsizetype ShownTail = 256;
+    // How often appended text reaches the screen: still live to the eye.
+    static constexpr int RefreshMs = 100;
 
     explicit TextBox(QWidget* parent = nullptr);
 
@@ -47,9 +48,16 @@ public:
 
     // What the screen shows, once any pending refresh has run.
     QString ShownText() const;
+    // How many characters of the end of the text fill the box, however narrow they are.
+    qsizetype ShownTail() const;
     QLineEdit* editor() const { return m_edit; }
 
     static QString WithControlPictures(QStringView text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void TrimToCapacity();
@@ -58,6 +66,7 @@ private:
     QString m_text;
     qsizetype m_capacity = 0;
     QString m_copyAllCaption;
+    mutable int m_narrowest = 0; // the narrowest character's advance in the font, pixels
     QLineEdit* m_edit;
     QTimer m_refresh;
 };

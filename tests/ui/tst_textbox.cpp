@@ -40,15 +40,30 @@ private slots:
         QCOMPARE(shown.right(3), all.right(3));
     }
 
-    void screenShowsTheEnd()
+    void screenShowsTheEndFillingTheBox_data()
     {
+        QTest::addColumn<QChar>("character");
+        QTest::newRow("letters") << QChar(u'a');
+        QTest::newRow("narrow") << QChar(u'.');
+        QTest::newRow("control pictures") << QChar(u'\r');
+    }
+
+    void screenShowsTheEndFillingTheBox()
+    {
+        QFETCH(QChar, character);
         TextBox box;
+        box.resize(369, 25);
         QString text;
         for (int i = 0; i < 5000; ++i)
-            text += QChar(u'a' + i % 26);
+            text += i % 2 ? character : QChar(u'a' + i % 26);
         box.SetText(text);
         QCOMPARE(box.Text(), text);
-        QCOMPARE(box.ShownText(), text.right(TextBox::ShownTail));
+        const QString shown = box.ShownText();
+        QCOMPARE(shown, TextBox::WithControlPictures(text.right(shown.size())));
+        // No gap at the left, and not much more than the box can show.
+        const int width = box.editor()->fontMetrics().horizontalAdvance(shown);
+        QVERIFY2(width >= box.editor()->width(), qPrintable(QString::number(width)));
+        QVERIFY(shown.size() < 200);
     }
 
     void capacityKeepsTheNewest()
