@@ -4,6 +4,7 @@
 #   link/, records/   the core: each other only
 #   ui/               the core and itself
 #   shell/            the core, ui/ and itself
+#   acquire/          the core and itself (the command-line program: no widgets)
 # Fails, naming each include that reaches up, on the first wrong step.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,19 +22,21 @@ check() { # folder, the folders it may not include from
         failed=1
     fi
 }
-check link ui shell tests tools bench
-check records ui shell tests tools bench
-check ui shell tests tools bench
-check shell tests tools bench
+check link ui shell acquire tests tools bench
+check records ui shell acquire tests tools bench
+check ui shell acquire tests tools bench
+check shell acquire tests tools bench
+check acquire ui shell tests tools bench
 
-# The core builds with Qt Core and Serial Port alone.
-if grep -nE 'Qt6?::(Gui|Widgets)|Qt6?(Gui|Widgets)' link/CMakeLists.txt records/CMakeLists.txt; then
-    echo "check-layers: the core library links Qt Gui or Widgets (above)" >&2
+# The core, and the command-line program on it, build with Qt Core and Serial Port alone.
+if grep -nE 'Qt6?::(Gui|Widgets)|Qt6?(Gui|Widgets)' link/CMakeLists.txt records/CMakeLists.txt \
+    acquire/CMakeLists.txt; then
+    echo "check-layers: the core or qm6200-acquire links Qt Gui or Widgets (above)" >&2
     failed=1
 fi
 if grep -rnE '#include <Qt(Gui|Widgets)|#include <Q(Widget|Application|Font|Color|Palette|Pixmap|Image|Painter)\b' \
-    link records --include='*.h' --include='*.cpp'; then
-    echo "check-layers: the core includes Qt Gui or Widgets headers (above)" >&2
+    link records acquire --include='*.h' --include='*.cpp'; then
+    echo "check-layers: the core or qm6200-acquire includes Qt Gui or Widgets headers (above)" >&2
     failed=1
 fi
 

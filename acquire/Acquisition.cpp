@@ -1,0 +1,460 @@
+#include "acquire/Acquisition.h"
+
+#include "link/CommandFrame.h"
+#include "link/QmtTxRx.h"
+#include "records/RecordLayout.h"
+
+#include <QDir>
+#include <QLocale>
+
+#include <algorithm>
+#include <csignal>
+
+namespace qm::acquire {
+
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+
+namespace {
+
+QString Records(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(count);
+}
+
+QString Seconds(milliseconds time)
+{
+    return QString::number(double(time.count()) / 1000, 'g', 6);
+}
+
+} // namespace
+
+std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator)
+{
+    const std::string separator = decimalSeparator.toStdString();
+    std::string csv;
+    std::vector<std::string> cells(RecordColumns);
+    for (const std::string& record : records) {
+        const auto texts = RecordCells(record, separator);
+        // The desktop's cells hold these texts as the grid's text, and its export reads that
+        // back one byte per character: the same way here gives the same bytes.
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+            const QByteArray bytes = QString::fromStdString(texts[column]).toLatin1();
+            cells[column].assign(bytes.constData(), std::size_t(bytes.size()));
+        }
+        csv += CsvLine(cells);
+    }
+    return csv;
+}
+
+Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_options(options)
+    , m_save(std::move(save))
+{
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &Acquisition::Check);
+    connect(&m_port, &QmtTxRx::OnComm, this, &Acquisition::OnComm);
+    connect(&m_port, &QmtTxRx::PortLost, this, [this](const QString& reason) {
+        if (m_waiting)
+            AnswerOver(AnswerEnd::Lost, reason);
+    });
+}
+
+QString Acquisition::Activity() const
+{
+    switch (m_step) {
+    case Step::Reading:
+        return m_options.command == Command::Present ? QStringLiteral("reading the present values")
+                                                     : QStringLiteral("reading the records");
+    case Step::Checking:
+        return QStringLiteral("reading them again before the clear");
+    case Step::Clearing:
+        return QStringLiteral("clearing");
+    }
+    return {};
+}
+
+void Acquisition::Start()
+{
+    if (m_outcome.signal > 0) {
+        m_problems << QStringLiteral("stopped by %1 before anything was sent.").arg(SignalName());
+        return Finish();
+    }
+    switch (m_options.command) {
+    case Command::Records:
+        return Ask(Step::Reading, VerbRead, ArgumentAll);
+    case Command::Present:
+        return Ask(Step::Reading, VerbRead, ArgumentNow);
+    case Command::Clear:
+        return Ask(Step::Clearing, VerbClear, ArgumentAll);
+    }
+}
+
+void Acquisition::Stop(int signal)
+{
+    if (m_outcome.signal > 0 || m_finished)
+        return;
+    m_outcome.signal = signal;
+    if (!m_waiting)
+        return; // Start() has not run yet, and will not send anything
+    // Posted behind whatever the line has already brought, so that it is taken in.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_waiting)
+                AnswerOver(AnswerEnd::Stopped);
+        },
+        Qt::QueuedConnection);
+}
+
+void Acquisition::Ask(Step step, std::string_view verb, std::string_view argument)
+{
+    m_step = step;
+    m_characters = 0;
+    m_closedFrames = 0;
+    m_errorReplies = 0;
+    m_accepted = 0;
+    m_frameAbandoned = false;
+    // Written first, then the store emptied, as the desktop's buttons do: no character can
+    // come in between, since both run before the event loop does again.
+    const std::string frame = ComposeCommand(verb, argument);
+    const bool sent =
+        m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
+    m_link.ResetReception();
+    m_waiting = true;
+    m_sent = Clock::now();
+    if (!sent)
+        return AnswerOver(AnswerEnd::Lost, m_port.ErrorText());
+    Rearm(std::min(m_options.wait, m_options.timeout));
+}
+
+void Acquisition::OnComm()
+{
+    if (m_port.CommEvent() != QmtTxRx::comEvReceive)
+        return;
+    const QByteArray chunk = m_port.Input().toLatin1();
+    // After the answer is over, nothing that comes is part of it.
+    if (!m_waiting)
+        return;
+    ++m_characters;
+    m_lastCharacter = Clock::now();
+    switch (m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())))) {
+    case ChunkOutcome::Nothing:
+        break;
+    case ChunkOutcome::ErrorReply:
+        ++m_errorReplies;
+        FrameClosed();
+        break;
+    case ChunkOutcome::CommandAccepted:
+        ++m_accepted;
+        FrameClosed();
+        break;
+    case ChunkOutcome::RecordStored:
+    case ChunkOutcome::RecordDropped:
+        FrameClosed();
+        break;
+    case ChunkOutcome::FrameAbandoned:
+        m_frameAbandoned = true;
+        break;
+    }
+}
+
+void Acquisition::FrameClosed()
+{
+    ++m_closedFrames;
+    Rearm(std::min<Clock::duration>(m_options.idle, m_sent + m_options.timeout - Clock::now()));
+}
+
+void Acquisition::Rearm(Clock::duration due)
+{
+    // Rounded up, so that the check never comes before it is due and has to come again.
+    const auto ms = std::chrono::ceil<milliseconds>(std::max(due, Clock::duration::zero()));
+    m_timer.start(ms);
+}
+
+void Acquisition::Check()
+{
+    if (!m_waiting)
+        return;
+    const auto now = Clock::now();
+    const auto sinceCommand = now - m_sent;
+    if (m_characters == 0) {
+        const auto noAnswerAfter = std::min(m_options.wait, m_options.timeout);
+        if (sinceCommand >= noAnswerAfter)
+            return AnswerOver(AnswerEnd::NoAnswer);
+        return Rearm(noAnswerAfter - sinceCommand);
+    }
+    if (sinceCommand >= m_options.timeout)
+        return AnswerOver(AnswerEnd::TimedOut);
+    const auto left = m_options.timeout - sinceCommand;
+    if (m_closedFrames == 0)
+        return Rearm(left);
+    const auto quiet = now - m_lastCharacter;
+    if (quiet >= m_options.idle) {
+        // A frame left open, or given up, may have been a record: the answer is not whole.
+        const bool cut = m_link.RxFlag != 0 || m_frameAbandoned;
+        return AnswerOver(cut ? AnswerEnd::CutShort : AnswerEnd::Complete);
+    }
+    Rearm(std::min<Clock::duration>(m_options.idle - quiet, left));
+}
+
+void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
+{
+    if (!m_waiting)
+        return;
+    m_waiting = false;
+    m_timer.stop();
+    switch (m_step) {
+    case Step::Reading:
+        return ReadingOver(end, reason);
+    case Step::Checking:
+        return CheckingOver(end, reason);
+    case Step::Clearing:
+        return ClearingOver(end, reason);
+    }
+}
+
+QString Acquisition::WhyNoAnswer(AnswerEnd end, const QString& reason) const
+{
+    const QString port = m_options.port;
+    switch (end) {
+    case AnswerEnd::NoAnswer:
+        return QStringLiteral("no answer from the instrument on %1 within %2 s. Check that it is "
+                              "switched on and connected to this port; an instrument that holds "
+                              "no records may also stay silent.")
+            .arg(port, Seconds(std::min(m_options.wait, m_options.timeout)));
+    case AnswerEnd::TimedOut:
+        return QStringLiteral("no answer from the instrument on %1: the answer was not complete "
+                              "after %2 s (--timeout).")
+            .arg(port, Seconds(m_options.timeout));
+    case AnswerEnd::CutShort:
+        return QStringLiteral("no complete answer from the instrument on %1: the answer broke off "
+                              "in the middle of a frame.")
+            .arg(port);
+    case AnswerEnd::Lost:
+        return QStringLiteral("the connection to the instrument on %1 was lost in the middle of "
+                              "the answer: %2.")
+            .arg(port, reason);
+    case AnswerEnd::Stopped:
+        return QStringLiteral("stopped by %1 while the instrument answered.").arg(SignalName());
+    case AnswerEnd::Complete:
+        break;
+    }
+    return {};
+}
+
+void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
+{
+    switch (end) {
+    case AnswerEnd::Complete:
+        break;
+    case AnswerEnd::NoAnswer:
+    case AnswerEnd::TimedOut:
+    case AnswerEnd::CutShort:
+        m_outcome.noAnswer = true;
+        m_problems << WhyNoAnswer(end, reason);
+        break;
+    case AnswerEnd::Lost:
+        m_outcome.lost = true;
+        m_problems << WhyNoAnswer(end, reason);
+        break;
+    case AnswerEnd::Stopped:
+        m_problems << WhyNoAnswer(end, reason);
+        break;
+    }
+    if (m_errorReplies > 0) {
+        m_outcome.refused = true;
+        m_problems << QStringLiteral("the instrument on %1 answered with an error reply: it did "
+                                     "not carry out the command.")
+                          .arg(m_options.port);
+    }
+    if (m_link.RxDropped > 0) {
+        m_outcome.dropped = m_link.RxDropped;
+        m_problems << QStringLiteral("%1 more data frames arrived after the store was full and "
+                                     "were dropped: only the first %2 are written.")
+                          .arg(m_link.RxDropped)
+                          .arg(Records(LinkState::StoreSize));
+    }
+    if (end != AnswerEnd::Complete && end != AnswerEnd::NoAnswer)
+        m_problems << QStringLiteral("%1 had arrived.").arg(Records(m_link.RxCount));
+
+    const bool clean = ExitStatus(m_outcome) == exit_status::Success;
+    // An empty file would take the place of one that held records: only an answer that came
+    // whole may write nothing.
+    if (clean || m_link.RxCount > 0)
+        WriteRecords();
+    else
+        m_problems << QStringLiteral("Nothing was written.");
+
+    if (!m_options.thenClear)
+        return Finish();
+    if (ExitStatus(m_outcome) != exit_status::Success || !m_written) {
+        m_problems << QStringLiteral("Nothing was cleared: the instrument still holds its "
+                                     "records.");
+        return Finish();
+    }
+    // The records are safely in the file. Whatever the instrument stored since must not be
+    // erased unsaved: it is asked once more, and cleared only if it holds just these.
+    Ask(Step::Checking, VerbRead, ArgumentAll);
+}
+
+void Acquisition::WriteRecords()
+{
+    m_saved.assign(m_link.RxRecords.begin(), m_link.RxRecords.begin() + m_link.RxCount);
+    const SaveResult saved = m_save(RecordsCsv(m_saved, QLocale().decimalPoint()));
+    if (!saved.failure.isEmpty()) {
+        m_outcome.writeFailed = true;
+        m_problems << QStringLiteral("The records could not be saved to %1: %2. %3")
+                          .arg(Destination(), saved.failure,
+                               saved.oldContentKept
+                                   ? QStringLiteral("Nothing was changed on the disk.")
+                                   : QStringLiteral("The file's old content may be damaged."));
+        return;
+    }
+    m_written = true;
+    m_summary = QStringLiteral("%1 %2 %3")
+                    .arg(Records(qsizetype(m_saved.size())),
+                         m_options.toStandardOutput() ? QStringLiteral("written to")
+                                                      : QStringLiteral("saved to"),
+                         Destination());
+}
+
+void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
+{
+    const QString notCleared =
+        QStringLiteral("The records were saved to %1, but nothing was cleared: ")
+            .arg(Destination());
+    switch (end) {
+    case AnswerEnd::Complete:
+        break;
+    case AnswerEnd::NoAnswer:
+    case AnswerEnd::TimedOut:
+    case AnswerEnd::CutShort:
+        m_outcome.noAnswer = true;
+        m_problems << notCleared + WhyNoAnswer(end, reason);
+        return Finish();
+    case AnswerEnd::Lost:
+        m_outcome.lost = true;
+        m_problems << notCleared + WhyNoAnswer(end, reason);
+        return Finish();
+    case AnswerEnd::Stopped:
+        m_problems << notCleared + WhyNoAnswer(end, reason);
+        return Finish();
+    }
+    const bool same = m_link.RxDropped == 0
+                      && std::equal(m_saved.begin(), m_saved.end(), m_link.RxRecords.begin(),
+                                    m_link.RxRecords.begin() + m_link.RxCount);
+    if (m_errorReplies > 0) {
+        m_outcome.refused = true;
+        m_problems << notCleared
+                          + QStringLiteral("asked for its records once more, the instrument "
+                                           "answered with an error reply.");
+        return Finish();
+    }
+    if (!same) {
+        m_outcome.refused = true;
+        m_problems << notCleared
+                          + QStringLiteral("asked for its records once more, the instrument "
+                                           "answered with other records (%1 now, %2 saved). A "
+                                           "record stored meanwhile would have been erased "
+                                           "unsaved; read the records again.")
+                                .arg(m_link.RxCount + m_link.RxDropped)
+                                .arg(qsizetype(m_saved.size()));
+        return Finish();
+    }
+    if (m_outcome.signal > 0) { // came while the answer was being checked
+        m_problems << notCleared
+                          + QStringLiteral("stopped by %1 before the clear.").arg(SignalName());
+        return Finish();
+    }
+    Ask(Step::Clearing, VerbClear, ArgumentAll);
+}
+
+void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
+{
+    const bool accepted = end == AnswerEnd::Complete && m_accepted > 0 && m_errorReplies == 0
+                          && m_link.RxCount == 0 && m_link.RxDropped == 0;
+    if (accepted) {
+        const QString cleared = QStringLiteral("the instrument's records were cleared");
+        m_summary = m_summary.isEmpty() ? cleared : m_summary + QStringLiteral("; ") + cleared;
+        return Finish();
+    }
+    QString why;
+    if (m_errorReplies > 0)
+        why = QStringLiteral("the instrument on %1 answered the clear with an error reply.")
+                  .arg(m_options.port);
+    else if (end == AnswerEnd::Complete)
+        why = QStringLiteral("the instrument on %1 answered the clear with something other "
+                             "than the accepted reply.")
+                  .arg(m_options.port);
+    else
+        why = WhyNoAnswer(end, reason);
+
+    if (m_options.thenClear) {
+        // The records are safe whatever happened: what matters is that the clear is not
+        // known to have happened.
+        m_outcome.refused = true;
+        m_problems << QStringLiteral("The records were saved to %1, but the instrument did not "
+                                     "confirm the clear, so they may still be in it: %2")
+                          .arg(Destination(), why);
+        return Finish();
+    }
+    switch (end) {
+    case AnswerEnd::NoAnswer:
+    case AnswerEnd::TimedOut:
+    case AnswerEnd::CutShort:
+        m_outcome.noAnswer = true;
+        break;
+    case AnswerEnd::Lost:
+        m_outcome.lost = true;
+        break;
+    case AnswerEnd::Complete:
+        m_outcome.refused = true;
+        break;
+    case AnswerEnd::Stopped:
+        break;
+    }
+    if (m_errorReplies > 0)
+        m_outcome.refused = true;
+    m_problems << why + QStringLiteral(" The instrument did not confirm the clear.");
+    Finish();
+}
+
+void Acquisition::Finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_waiting = false;
+    m_timer.stop();
+    // RTS down and the port closed, which also removes its lock file, before anyone is told
+    // that the run is over.
+    m_port.setRTSEnable(false);
+    m_port.setPortOpen(false);
+    emit Finished();
+}
+
+QString Acquisition::SignalName() const
+{
+    switch (m_outcome.signal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    default:
+        return QStringLiteral("signal %1").arg(m_outcome.signal);
+    }
+}
+
+QString Acquisition::Destination() const
+{
+    return m_options.toStandardOutput() ? QStringLiteral("standard output")
+                                        : QDir::toNativeSeparators(m_options.output);
+}
+
+} // namespace qm::acquire

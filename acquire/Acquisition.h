@@ -1,0 +1,110 @@
+#pragma once
+
+#include "acquire/Options.h"
+#include "acquire/Outcome.h"
+#include "link/LinkState.h"
+#include "records/CsvExport.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+class QmtTxRx;
+}
+
+namespace qm::acquire {
+
+// The records as "Save Data (.csv file)" of the desktop program writes its table: each
+// record's seven cells as the table shows them (and as its text gives them back to the
+// export), one line each; here for every record, not only the table's first 100.
+std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator);
+
+// The run on an open port: one command, its answer, and for "records --then-clear" the
+// reading again and the clear. Everything happens in the event loop; Finished comes once,
+// with the port closed.
+//
+// An answer is over when the line has been quiet for `idle` after at least one closed frame
+// (complete), when nothing at all arrived within `wait` (no answer), when it is not complete
+// after `timeout`, when the port is lost, or when a stop signal came.
+class Acquisition : public QObject {
+    Q_OBJECT
+
+public:
+    // Writes the CSV where the options say; a failure in the words of SaveResult.
+    using Save = std::function<SaveResult(std::string_view csv)>;
+
+    Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent = nullptr);
+
+    // Sends the first command. Call once, from the event loop.
+    void Start();
+    // A stop signal: no further command is sent, what arrived is written. What already waits
+    // on the line is taken in first.
+    void Stop(int signal);
+
+    const Outcome& outcome() const { return m_outcome; }
+    // What went wrong, in sentences for the operator, in the order it happened.
+    const QStringList& problems() const { return m_problems; }
+    // What was done, in one line ("100 records saved to day1.csv"); empty when nothing was.
+    const QString& summary() const { return m_summary; }
+
+    // For the progress: whether an answer is awaited, what for, the records it brought so far.
+    bool Waiting() const { return m_waiting; }
+    QString Activity() const;
+    int Received() const { return m_link.RxCount; }
+
+signals:
+    void Finished();
+
+private:
+    enum class Step { Reading, Checking, Clearing };
+    enum class AnswerEnd { Complete, NoAnswer, TimedOut, CutShort, Lost, Stopped };
+    using Clock = std::chrono::steady_clock;
+
+    void Ask(Step step, std::string_view verb, std::string_view argument);
+    void OnComm();
+    void FrameClosed();
+    void Check();
+    void Rearm(Clock::duration due);
+    void AnswerOver(AnswerEnd end, const QString& reason = {});
+    void ReadingOver(AnswerEnd end, const QString& reason);
+    void CheckingOver(AnswerEnd end, const QString& reason);
+    void ClearingOver(AnswerEnd end, const QString& reason);
+    void WriteRecords();
+    void Finish();
+
+    QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
+    QString SignalName() const;
+    QString Destination() const;
+
+    QmtTxRx& m_port;
+    Options m_options;
+    Save m_save;
+    LinkState m_link;
+    QTimer m_timer;
+
+    Step m_step = Step::Reading;
+    bool m_waiting = false;
+    bool m_finished = false;
+    Clock::time_point m_sent;
+    Clock::time_point m_lastCharacter;
+    std::int64_t m_characters = 0; // of this answer
+    int m_closedFrames = 0;        // of any class, in this answer
+    int m_errorReplies = 0;        // in this answer
+    int m_accepted = 0;            // accepted-command replies in this answer
+    bool m_frameAbandoned = false; // a frame outgrew the longest one and was given up
+
+    std::vector<std::string> m_saved; // the records written, whole frames
+    bool m_written = false;           // and the file holds them
+    Outcome m_outcome;
+    QStringList m_problems;
+    QString m_summary;
+};
+
+} // namespace qm::acquire

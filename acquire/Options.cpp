@@ -1,0 +1,197 @@
+#include "acquire/Options.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+
+namespace qm::acquire {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A day: longer waits are typing mistakes, and the millisecond counts stay small.
+constexpr double LongestSeconds = 86400;
+
+// Seconds, fractions allowed ("0.5"), written with a point whatever the locale.
+bool ReadSeconds(const QString& text, milliseconds& value)
+{
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    // Also false for "nan" and "inf".
+    if (!ok || !(seconds > 0 && seconds <= LongestSeconds))
+        return false;
+    value = milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+    return true;
+}
+
+bool ReadMilliseconds(const QString& text, milliseconds& value)
+{
+    bool ok = false;
+    const qlonglong ms = text.trimmed().toLongLong(&ok);
+    if (!ok || ms < 1 || ms > qlonglong(LongestSeconds) * 1000)
+        return false;
+    value = milliseconds(ms);
+    return true;
+}
+
+ParsedArguments Problem(const QString& text)
+{
+    ParsedArguments parsed;
+    parsed.problem = text;
+    return parsed;
+}
+
+} // namespace
+
+ParsedArguments ParseArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")}, QString(),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption thenClear(QStringLiteral("then-clear"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption idle(QStringLiteral("idle"), QString(), QStringLiteral("MS"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), QString(),
+                                     QStringLiteral("SECONDS"));
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({port, output, thenClear, yes, wait, idle, timeout, quiet, help, version});
+
+    // parse(), not process(): process() ends the program itself, with a status of its own.
+    if (!parser.parse(arguments))
+        return Problem(parser.errorText());
+    if (parser.isSet(help))
+        return {ParsedArguments::Help, {}, {}};
+    if (parser.isSet(version))
+        return {ParsedArguments::Version, {}, {}};
+
+    Options options;
+    const QStringList commands = parser.positionalArguments();
+    if (commands.isEmpty())
+        return Problem(QStringLiteral("no command: give records, present or clear."));
+    if (commands.size() > 1)
+        return Problem(QStringLiteral("one command only, not \"%1\".").arg(commands.join(u' ')));
+    const QString& command = commands.front();
+    if (command == QLatin1String("records"))
+        options.command = Command::Records;
+    else if (command == QLatin1String("present"))
+        options.command = Command::Present;
+    else if (command == QLatin1String("clear"))
+        options.command = Command::Clear;
+    else
+        return Problem(
+            QStringLiteral("unknown command \"%1\": give records, present or clear.").arg(command));
+
+    options.port = parser.value(port).trimmed();
+    if (options.port.isEmpty())
+        return Problem(
+            QStringLiteral("no port: give -p PORT, such as -p COM1 or -p /dev/ttyUSB0."));
+
+    if (parser.isSet(output)) {
+        options.output = parser.value(output);
+        if (options.output.isEmpty())
+            return Problem(
+                QStringLiteral("--output needs a file name (or - for standard output)."));
+        if (options.output == QLatin1String("-"))
+            options.output.clear();
+    }
+    options.thenClear = parser.isSet(thenClear);
+    options.yes = parser.isSet(yes);
+    options.quiet = parser.isSet(quiet);
+
+    if (parser.isSet(wait) && !ReadSeconds(parser.value(wait), options.wait))
+        return Problem(
+            QStringLiteral("--wait takes seconds, more than 0 and at most %1, not \"%2\".")
+                .arg(qlonglong(LongestSeconds))
+                .arg(parser.value(wait)));
+    if (parser.isSet(idle) && !ReadMilliseconds(parser.value(idle), options.idle))
+        return Problem(QStringLiteral("--idle takes whole milliseconds, from 1 to %1, not \"%2\".")
+                           .arg(qlonglong(LongestSeconds) * 1000)
+                           .arg(parser.value(idle)));
+    if (parser.isSet(timeout) && !ReadSeconds(parser.value(timeout), options.timeout))
+        return Problem(
+            QStringLiteral("--timeout takes seconds, more than 0 and at most %1, not \"%2\".")
+                .arg(qlonglong(LongestSeconds))
+                .arg(parser.value(timeout)));
+
+    if (options.command == Command::Clear) {
+        if (!options.yes)
+            return Problem(QStringLiteral("\"clear\" erases the instrument's records: add --yes "
+                                          "to confirm (or use records --then-clear, which "
+                                          "saves them first)."));
+        if (parser.isSet(output))
+            return Problem(QStringLiteral("\"clear\" writes no records, so --output does not go "
+                                          "with it."));
+    }
+    if (options.thenClear) {
+        if (options.command != Command::Records)
+            return Problem(QStringLiteral("--then-clear goes with \"records\" only."));
+        // Standard output may be a pipe to a program that fails later: only a file can be
+        // known to hold the records before they are erased.
+        if (options.toStandardOutput())
+            return Problem(QStringLiteral("--then-clear needs --output FILE: the records must be "
+                                          "safely in a file before the instrument is cleared."));
+    }
+    return {ParsedArguments::Run, options, {}};
+}
+
+QString HelpText()
+{
+    return QStringLiteral(
+        R"(Usage: qm6200-acquire [OPTIONS] records|present|clear
+
+Fetches the records stored in a QM-6200 counting instrument ("records") or its present
+counter values ("present") over a serial line and writes them as CSV, or erases the
+instrument's records ("clear"). The CSV has one line per record: seven quoted fields
+(No., CNTR1 to CNTR5, TOTAL), CR LF, no header line; the same bytes as "Save Data"
+of qm6200-datalink under the same locale. The line is 9600 baud, 8N1, RTS raised.
+
+Options:
+  -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
+                       /dev/serial/by-id name); the names the port dialog accepts
+  -o, --output FILE    write the CSV to FILE (atomic replace); "-" or no option:
+                       standard output
+      --then-clear     after "records" wrote its file completely, send the clear
+                       command: only if the instrument, asked once more, still holds
+                       exactly the records saved, and only if all went well
+      --yes            needed for "clear" alone, which erases the instrument's records
+      --wait SECONDS   how long to wait for the first character of the answer
+                       (default 5)
+      --idle MS        the answer is complete after this much silence on the line,
+                       once a frame has closed (default 1000)
+      --timeout SECONDS  the longest a whole answer may take (default 60)
+  -q, --quiet          no progress and no summary on standard error, only problems
+  -h, --help           show this text
+      --version        show the version
+
+Progress (records received, time) goes to standard error while it is a terminal;
+a summary line ends the run ("100 records saved to day1.csv").
+
+Exit status:
+  0    success: the file written (or the CSV on standard output)
+  64   bad usage: unknown option, no command or port, "clear" without --yes,
+       --then-clear with "present", "clear" or standard output
+  69   the port cannot be opened, or is no serial line
+  65   data frames dropped because the store (201 records) was full; the file
+       is written, and the message gives the count
+  75   no answer within --wait (an instrument that holds no records may also
+       stay silent), or none complete within --timeout; nothing is written
+       unless something arrived
+  76   the instrument answered with an error reply (the records received are
+       still written), did not accept the clear, or holds other records than
+       were saved when asked again before the clear
+  74   the connection was lost in the middle; what arrived is written
+  73   the file cannot be written; an old file is kept as it was
+  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP): the port closed and its
+       lock removed, what arrived written
+  Where two apply, the first of 73, 128+N, 74, 65, 76, 75 is the status.
+  Nothing is cleared unless the status would otherwise be 0.
+)");
+}
+
+} // namespace qm::acquire

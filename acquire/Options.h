@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace qm::acquire {
+
+// What the instrument is asked for.
+enum class Command {
+    Records, // "Acquire Record Data": every stored record
+    Present, // "Acquire Present Value": the present counter values
+    Clear,   // the clear-all command: the stored records are erased
+};
+
+struct Options {
+    Command command = Command::Records;
+    QString port;   // as given: COM1 to COM4 or a device
+    QString output; // the CSV file; empty for standard output
+    bool thenClear = false;
+    bool yes = false;
+    bool quiet = false;
+    // Nothing at all within this after the command: no answer.
+    std::chrono::milliseconds wait{5000};
+    // The line quiet this long after a frame closed: the answer is complete.
+    std::chrono::milliseconds idle{1000};
+    // The longest a whole answer may take.
+    std::chrono::milliseconds timeout{60000};
+
+    bool toStandardOutput() const { return output.isEmpty(); }
+};
+
+struct ParsedArguments {
+    enum Kind { Run, Help, Version, Usage };
+    Kind kind = Usage;
+    Options options;
+    QString problem; // for Usage: what is wrong, in one sentence
+};
+
+// Reads the command line; the first argument is the program's name, as
+// QCoreApplication::arguments() gives it.
+ParsedArguments ParseArguments(const QStringList& arguments);
+
+// The text of --help: the options, the outcomes and their exit statuses.
+QString HelpText();
+
+} // namespace qm::acquire

@@ -1,0 +1,191 @@
+#include "acquire/Program.h"
+
+#include "acquire/Acquisition.h"
+#include "link/PortNames.h"
+#include "link/QmtTxRx.h"
+#include "link/SerialBackend.h"
+#include "link/StopSignals.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm::acquire {
+
+namespace {
+
+// Writes all of the bytes; 0, or the error that stopped it.
+int WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        bytes.remove_prefix(std::size_t(written));
+    }
+    return 0;
+}
+
+void Print(int fd, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    WriteAll(fd, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+}
+
+// A problem, on standard error, named by the program: a script's log may hold several.
+void Tell(const QString& problem)
+{
+    Print(STDERR_FILENO, QStringLiteral("qm6200-acquire: %1\n").arg(problem));
+}
+
+// One line on the terminal, rewritten in place.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool shown)
+        : m_shown(shown)
+    {
+    }
+    bool shown() const { return m_shown; }
+
+    void Show(const QString& text)
+    {
+        if (!m_shown)
+            return;
+        // Padded over what a longer line before left.
+        Print(STDERR_FILENO, QLatin1Char('\r') + text.leftJustified(m_width));
+        m_width = text.size();
+    }
+
+    void Clear()
+    {
+        if (!m_shown || m_width == 0)
+            return;
+        Print(STDERR_FILENO,
+              QLatin1Char('\r') + QString(m_width, QLatin1Char(' ')) + QLatin1Char('\r'));
+        m_width = 0;
+    }
+
+private:
+    bool m_shown;
+    qsizetype m_width = 0;
+};
+
+SaveResult SaveToStandardOutput(std::string_view csv)
+{
+    if (const int error = WriteAll(STDOUT_FILENO, csv); error != 0)
+        return {qt_error_string(error)};
+    return {};
+}
+
+SaveResult SaveToFile(const QString& path, std::string_view csv)
+{
+    SaveResult saved = WriteWholeFile(path, csv);
+    if (!saved.failure.isEmpty())
+        return saved;
+    // The file's bytes are on the disk; so must be its name in the folder, before the
+    // instrument may be cleared: after a power cut the folder could still show the old file.
+    const QString folder = QFileInfo(QFileInfo(path).canonicalFilePath()).absolutePath();
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::fsync(fd) != 0)
+            error = errno;
+        ::close(fd);
+    }
+    // Some file systems cannot sync a folder, and need not.
+    if (error != 0 && error != EINVAL && error != EROFS)
+        return {QStringLiteral("the folder %1 could not be written to the disk: %2")
+                    .arg(QDir::toNativeSeparators(folder), qt_error_string(error)),
+                false};
+    return {};
+}
+
+} // namespace
+
+int Run(const QStringList& arguments)
+{
+    const ParsedArguments parsed = ParseArguments(arguments);
+    switch (parsed.kind) {
+    case ParsedArguments::Help:
+        Print(STDOUT_FILENO, HelpText());
+        return exit_status::Success;
+    case ParsedArguments::Version:
+        Print(STDOUT_FILENO,
+              QStringLiteral("qm6200-acquire %1\n").arg(QCoreApplication::applicationVersion()));
+        return exit_status::Success;
+    case ParsedArguments::Usage:
+        Tell(parsed.problem + QStringLiteral("\nTry \"qm6200-acquire --help\" for the options."));
+        return exit_status::Usage;
+    case ParsedArguments::Run:
+        break;
+    }
+    const Options& options = parsed.options;
+
+    // The names the desktop's port dialog takes, refused with its words.
+    const PortChoice choice = InterpretPortText(options.port);
+    if (choice.kind == PortChoice::Invalid) {
+        Tell(choice.problem);
+        return exit_status::PortUnavailable;
+    }
+    QmtTxRx port(std::make_unique<SerialBackend>());
+    if (choice.kind == PortChoice::Entry)
+        port.setCommPort(static_cast<std::int16_t>(choice.entry + 1));
+    else
+        port.setDeviceName(choice.device);
+    port.setRTSEnable(true);
+    if (!port.setPortOpen(true)) {
+        Tell(port.ErrorText());
+        return exit_status::PortUnavailable;
+    }
+
+    StopSignals stop;
+    ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    Acquisition run(port, options, [&](std::string_view csv) {
+        progress.Clear();
+        return options.toStandardOutput() ? SaveToStandardOutput(csv)
+                                          : SaveToFile(options.output, csv);
+    });
+    QObject::connect(&stop, &StopSignals::Requested, &run, &Acquisition::Stop);
+    QObject::connect(&run, &Acquisition::Finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit);
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer ticker;
+    ticker.setInterval(200);
+    QObject::connect(&ticker, &QTimer::timeout, &run, [&] {
+        if (!run.Waiting())
+            return;
+        const int records = run.Received();
+        progress.Show(QStringLiteral("%1: %2 %3, %4 s")
+                          .arg(run.Activity())
+                          .arg(records)
+                          .arg(records == 1 ? QStringLiteral("record") : QStringLiteral("records"))
+                          .arg(double(clock.elapsed()) / 1000, 0, 'f', 1));
+    });
+    if (progress.shown())
+        ticker.start();
+
+    QMetaObject::invokeMethod(&run, &Acquisition::Start, Qt::QueuedConnection);
+    QCoreApplication::exec(); // until Finished: the port is closed by then
+    ticker.stop();
+    progress.Clear();
+
+    for (const QString& problem : run.problems())
+        Tell(problem);
+    if (!options.quiet && !run.summary().isEmpty())
+        Print(STDERR_FILENO, run.summary() + QLatin1Char('\n'));
+    return ExitStatus(run.outcome());
+}
+
+} // namespace qm::acquire

@@ -1,0 +1,25 @@
+// qm6200-acquire: fetches, saves and clears the instrument's records from the command line.
+// See --help and the manual page.
+
+#include "acquire/Program.h"
+#include "link/StopSignals.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <csignal>
+
+int main(int argc, char* argv[])
+{
+    // Before anything else: a stop signal must never end the program with the port open.
+    qm::StopSignals::Block();
+    // A closed pipe on standard output is a failed write, reported as one.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qm6200-acquire"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QM6200_VERSION));
+    // Standard error is the operator's: the maintainers' diagnostics stay off unless
+    // QT_LOGGING_RULES asks for them.
+    QLoggingCategory::setFilterRules(QStringLiteral("qm6200.*=false"));
+    return qm::acquire::Run(QCoreApplication::arguments());
+}
