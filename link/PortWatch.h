@@ -1,0 +1,38 @@
+#pragma once
+
+#include "link/PortList.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+
+namespace qm {
+
+// The serial ports this computer has, kept up to date while it lives: an adapter plugged in
+// or pulled out changes the device folder, and udev's records and /dev/serial/by-id follow.
+// The watch is told of those changes by the kernel (inotify); it never polls, and looking
+// again opens no device.
+class PortWatch : public QObject {
+    Q_OBJECT
+
+public:
+    explicit PortWatch(const SystemRoots& roots = {}, QObject* parent = nullptr);
+
+    const QList<FoundPort>& Ports() const { return m_ports; }
+
+signals:
+    // Ports() is different from before.
+    void PortsChanged();
+
+private:
+    void Changed();
+    void LookAgain();
+    void WatchFolders();
+
+    SystemRoots m_roots;
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;
+    QList<FoundPort> m_ports;
+};
+
+} // namespace qm

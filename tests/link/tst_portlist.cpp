@@ -1,0 +1,202 @@
+#include "link/PortList.h"
+#include "link/PortNames.h"
+#include "link/PortWatch.h"
+#include "tests/support/FakeSystem.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+const QString Usb = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0";
+const QString Board = "platform/serial8250/serial8250:0/serial8250:0.4";
+
+QStringList Devices(const QList<FoundPort>& ports)
+{
+    QStringList devices;
+    for (const FoundPort& port : ports)
+        devices << port.device;
+    return devices;
+}
+
+// Counts the opens of the files it watches, as the kernel reports them.
+class OpenWatch {
+public:
+    OpenWatch()
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    bool watch(const QString& path)
+    {
+        return ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) >= 0;
+    }
+    // The opens reported so far: the kernel queues the report within the open itself.
+    int opens()
+    {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                m_opens += (event->mask & IN_OPEN) ? 1 : 0;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    int m_opens = 0;
+};
+
+} // namespace
+
+class TestPortList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void eachPortSaysWhatItIs_data()
+    {
+        QTest::addColumn<QString>("uartType");
+        QTest::addColumn<QString>("hardware");
+        QTest::addColumn<QStringList>("record");
+        QTest::addColumn<QStringList>("byId");
+        QTest::addColumn<bool>("node");
+        QTest::addColumn<QString>("listed"); // after the device and a dash; empty: not listed
+
+        const QStringList full{"E:ID_MODEL=UB-232_Cable",  "E:ID_MODEL_ENC=UB-232\\x20Cable",
+                               "E:ID_VENDOR=Northwind",    "E:ID_VENDOR_ENC=Northwind\\x20Ltd",
+                               "E:ID_SERIAL_SHORT=NW0042", "E:ID_MODEL_FROM_DATABASE=Bridge"};
+        QTest::newRow("own words, maker, serial number")
+            << "" << Usb << full << QStringList{} << true
+            << "UB-232 Cable (Northwind Ltd), serial number NW0042";
+        QTest::newRow("plain words: underscores are spaces")
+            << "" << Usb << QStringList{"E:ID_MODEL=Serial_Bridge", "E:ID_USB_VENDOR=Acme"}
+            << QStringList{} << true << "Serial Bridge (Acme)";
+        QTest::newRow("bare numbers give way to the database")
+            << "" << Usb
+            << QStringList{"E:ID_MODEL=7523", "E:ID_VENDOR=1a86",
+                           "E:ID_MODEL_FROM_DATABASE=Serial converter",
+                           "E:ID_VENDOR_FROM_DATABASE=Acme Electronics"}
+            << QStringList{} << true << "Serial converter (Acme Electronics)";
+        QTest::newRow("only a by-id name")
+            << "" << Usb << QStringList{} << QStringList{"usb-Acme_X1_77-if00-port0"} << true
+            << "usb-Acme_X1_77-if00-port0";
+        QTest::newRow("nothing known of a USB line")
+            << "" << Usb << QStringList{} << QStringList{} << true << "USB serial adapter";
+        QTest::newRow("a UART that answered")
+            << "4" << Board << QStringList{} << QStringList{} << true << "serial port";
+        QTest::newRow("a UART slot where none answered")
+            << "0" << Board << QStringList{} << QStringList{} << true << "";
+        QTest::newRow("a virtual terminal: no device behind it")
+            << ""
+            << "" << QStringList{} << QStringList{} << true << "";
+        QTest::newRow("no node (yet)") << "" << Usb << full << QStringList{} << false << "";
+    }
+
+    void eachPortSaysWhatItIs()
+    {
+        QFETCH(QString, uartType);
+        QFETCH(QString, hardware);
+        QFETCH(QStringList, record);
+        QFETCH(QStringList, byId);
+        QFETCH(bool, node);
+        QFETCH(QString, listed);
+        FakeSystem system;
+        FakePort port("ttyX3");
+        port.hardware = hardware;
+        port.uartType = uartType;
+        port.record = record;
+        port.byId = byId;
+        port.node = node;
+        system.plugIn(port);
+        const QList<FoundPort> found = FindSerialPorts(system.roots);
+        if (listed.isEmpty()) {
+            QVERIFY(found.isEmpty());
+            return;
+        }
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.first().byId, byId);
+        QCOMPARE(FoundPortListText(found.first()),
+                 system.device("ttyX3") + QString::fromUtf8(" \u2014 ") + listed);
+    }
+
+    void portsComeOnceInNameOrderAfterTheEntries()
+    {
+        FakeSystem system;
+        const struct {
+            QString name, number, hardware, type;
+        } ports[] = {{"ttyUSB10", "188:10", Usb, ""}, {"ttyS4", "4:68", Board, "4"},
+                     {"ttyUSB2", "188:2", Usb, ""},   {"ttyS0", "4:64", Board, "4"},
+                     {"ttyS3", "4:67", Board, "4"},   {"ttyACM0", "166:0", Usb, ""}};
+        for (const auto& p : ports) {
+            FakePort port(p.name, p.number);
+            port.hardware = p.hardware;
+            port.uartType = p.type;
+            system.plugIn(port);
+        }
+        const auto found = FindSerialPorts(system.roots);
+        QStringList names;
+        for (const QString& device : Devices(found))
+            names << device.mid(system.roots.dev.size() + 1);
+        QCOMPARE(names, (QStringList{"ttyACM0", "ttyS0", "ttyS3", "ttyS4", "ttyUSB2", "ttyUSB10"}));
+        // COM1 and COM4 are /dev/ttyS0 and /dev/ttyS3: the list already has them.
+        QCOMPARE(Devices(BeyondPortEntries(found, system.roots)),
+                 (QStringList{system.device("ttyACM0"), system.device("ttyS4"),
+                              system.device("ttyUSB2"), system.device("ttyUSB10")}));
+    }
+
+    void aPortWithoutRightsIsMarked()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root may use any device; tools/as-user.sh runs this case");
+        FakeSystem system;
+        system.plugIn(FakePort("ttyUSB0"));
+        system.plugIn(FakePort("ttyUSB1", "188:1"));
+        QVERIFY(QFile::setPermissions(system.device("ttyUSB1"), QFile::ReadOwner));
+        const auto found = FindSerialPorts(system.roots);
+        QCOMPARE(found.size(), 2);
+        QVERIFY(found[0].permitted);
+        QVERIFY(!found[1].permitted);
+        QVERIFY(FoundPortListText(found[1]).endsWith("not permitted for your user"));
+    }
+
+    void theRealSystemIsListedWithoutOpeningAnyPort()
+    {
+        // Every serial line this machine has is watched for opens: listing, and watching for
+        // changes, must open none of them. A line this user may not read cannot be watched,
+        // and cannot be opened either.
+        OpenWatch opens;
+        const QDir dev("/dev");
+        int watched = 0;
+        for (const QString& name : dev.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            const QString path = dev.filePath(name);
+            if (QFileInfo(path).isSymLink() || ClassifyDevice(path) != DeviceKind::SerialLine
+                || ::access(QFile::encodeName(path).constData(), R_OK) != 0)
+                continue;
+            QVERIFY2(opens.watch(path), qPrintable(path));
+            ++watched;
+        }
+        const QList<FoundPort> found = FindSerialPorts();
+        PortWatch watch;
+        QCOMPARE(watch.Ports(), found);
+        for (const FoundPort& port : found) {
+            QVERIFY2(ClassifyDevice(port.device) == DeviceKind::SerialLine,
+                     qPrintable(port.device));
+            QVERIFY(!port.device.startsWith("/dev/pts/"));
+        }
+        QCOMPARE(opens.opens(), 0);
+        qInfo("%d serial lines watched, %d found", watched, int(found.size()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortList)
+#include "tst_portlist.moc"
