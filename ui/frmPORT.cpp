@@ -4,11 +4,38 @@
 #include "link/PortNames.h"
 #include "ui/Twips.h"
 
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
+
 namespace qm {
 
+namespace {
+
+// The drop-down shows a found port with what it is; the box shows its device alone.
+class PortListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString line = index.data(frmPORT::ListTextRole).toString();
+        if (!line.isEmpty())
+            option->text = line;
+    }
+};
+
+} // namespace
+
 frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunction showMessage,
-                 QWidget* parent)
+                 QWidget* parent, const SystemRoots& system)
     : QDialog(parent, FixedDialogFlags)
+    , m_system(system)
+    , m_watch(new PortWatch(system, this))
     , m_inUse(inUse)
     , m_choice(inUse)
     , m_tryPort(std::move(tryPort))
@@ -29,6 +56,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
     // Typed text selects or names a port; it never becomes an entry of the list.
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->setEditText(QStringLiteral("Port Select..."));
+    Combo1->setItemDelegate(new PortListDelegate(Combo1));
 
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
     Command1->setFont(DesignFont("Tahoma", 9));
@@ -51,6 +79,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
                   {Label10, "Label10"}});
     setTabOrder(Command1, Combo1);
     connect(Command1, &QPushButton::clicked, this, &frmPORT::Command1_Click);
+    connect(m_watch, &PortWatch::PortsChanged, this, &frmPORT::ListFoundPorts);
 
     Form_Load();
 }
@@ -59,12 +88,60 @@ void frmPORT::Form_Load()
 {
     for (int entry = 0; entry < PortEntries; ++entry)
         Combo1->addItem(PortEntryName(entry));
+    ListFoundPorts();
     if (m_inUse.PortDevice.isEmpty()) {
         Combo1->setCurrentIndex(m_inUse.PortNumber - 1);
     } else {
-        Combo1->setCurrentIndex(-1);
+        // A device in use that is a found port is shown as that entry of the list.
+        Combo1->setCurrentIndex(Combo1->findText(m_inUse.PortDevice));
         Combo1->setEditText(m_inUse.PortDevice);
     }
+}
+
+void frmPORT::ListFoundPorts()
+{
+    // The operator may be typing or have chosen while the hardware changes: the text, the
+    // cursor and the chosen port (where it still is) stay as they were.
+    QLineEdit* edit = Combo1->lineEdit();
+    const QString text = edit->text();
+    const int cursor = edit->cursorPosition();
+    const int selectionStart = edit->selectionStart();
+    const int selectionLength = int(edit->selectedText().size());
+    const int chosen = Combo1->currentIndex();
+    const QString chosenText = Combo1->itemText(chosen);
+
+    // Entries that stay are left in place, so that an open drop-down keeps its highlight.
+    const QSignalBlocker quiet(Combo1);
+    const QList<FoundPort> ports = BeyondPortEntries(m_watch->Ports(), m_system);
+    for (int i = 0; i < int(ports.size()); ++i) {
+        const int row = PortEntries + i;
+        const int listed = Combo1->findText(ports[i].device);
+        if (listed < row)
+            Combo1->insertItem(row, ports[i].device);
+        for (int gone = listed - row; gone > 0; --gone)
+            Combo1->removeItem(row);
+        const QString line = FoundPortListText(ports[i]);
+        Combo1->setItemData(row, line, ListTextRole);
+        Combo1->setItemData(row, line, Qt::ToolTipRole);
+    }
+    while (Combo1->count() > PortEntries + int(ports.size()))
+        Combo1->removeItem(Combo1->count() - 1);
+
+    if (chosen >= PortEntries)
+        Combo1->setCurrentIndex(Combo1->findText(chosenText));
+    if (edit->text() != text)
+        edit->setText(text);
+    if (selectionLength > 0 && cursor == selectionStart)
+        edit->setSelection(selectionStart + selectionLength, -selectionLength);
+    else if (selectionLength > 0)
+        edit->setSelection(selectionStart, selectionLength);
+    else
+        edit->setCursorPosition(cursor);
+
+    // The drop-down may be wider than the box, so that each line shows whole.
+    QAbstractItemView* list = Combo1->view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth()
+                          + list->verticalScrollBar()->sizeHint().width());
 }
 
 void frmPORT::Command1_Click()

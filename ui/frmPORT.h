@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/PortList.h"
 #include "link/PortOwner.h"
+#include "link/PortWatch.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -12,10 +14,11 @@
 
 namespace qm {
 
-// The port selection dialog: the operator picks COM1 to COM4 or types the name of another
-// serial device (a USB adapter's /dev/ttyUSB0, say), which is then used as the port for
-// this run. The dialog opens nothing itself: it hands each choice to the port's owner
-// through `tryPort`, stays open with what was typed while the port will not open, and
+// The port selection dialog: the operator picks COM1 to COM4, or one of the serial ports this
+// computer has (listed after them, with what each is, and following the hardware while the
+// dialog is open), or types the name of another serial device, which is then used as the
+// port for this run. The dialog opens nothing itself: it hands each choice to the port's
+// owner through `tryPort`, stays open with what was typed while the port will not open, and
 // closes once one did. Its close box (and Esc) asks for the port in use before again.
 class frmPORT : public QDialog {
     Q_OBJECT
@@ -25,9 +28,14 @@ public:
     // Opens the selection and makes it the port in use; returns the failure, or nothing.
     using TryFunction = std::function<QString(const PortSelection& selection)>;
 
-    // Loads the dialog: a new one for each showing, with the port in use preselected.
+    // Where a found port's line in the list is kept (what the drop-down shows for it); the
+    // item's text is the device alone, which is what the box shows.
+    static constexpr int ListTextRole = Qt::UserRole + 1;
+
+    // Loads the dialog: a new one for each showing, with the port in use preselected. The
+    // ports are looked for in `system` (tests give a made-up tree).
     frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunction showMessage,
-            QWidget* parent = nullptr);
+            QWidget* parent = nullptr, const SystemRoots& system = {});
 
     void Form_Load();
     void Command1_Click();
@@ -45,6 +53,8 @@ protected:
 private:
     // Tries the selection; tells the operator why when it fails.
     bool Open(const PortSelection& selection);
+    // Puts the found ports after the four entries, keeping what the box holds.
+    void ListFoundPorts();
 
     QLabel* Label1;
     QComboBox* Combo1;
@@ -54,6 +64,9 @@ private:
     QLabel* Label8;
     QLabel* Label9;
     QLabel* Label10;
+
+    SystemRoots m_system;
+    PortWatch* m_watch;
 
     PortSelection m_inUse;
     PortSelection m_choice;

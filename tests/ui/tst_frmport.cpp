@@ -1,10 +1,12 @@
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
+#include "tests/support/FakeSystem.h"
 #include "tests/support/MemoryBackend.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
@@ -25,12 +27,13 @@ QPushButton* Command1(const frmPORT& dialog)
 }
 
 // The serial control on an in-memory port and its owner, prepared as the main window's
-// load leaves them.
+// load leaves them, on a made-up computer without serial ports until a test plugs some in.
 struct Rig {
     MemoryBackend* backend = new MemoryBackend;
     QmtTxRx control{std::unique_ptr<CommBackend>(backend)};
     PortOwner owner{control};
     QStringList messages;
+    FakeSystem system;
 
     Rig() { owner.Prepare(); }
 
@@ -40,7 +43,7 @@ struct Rig {
         owner.CloseForChoosing();
         return std::make_unique<frmPORT>(
             owner.InUse(), [this](const PortSelection& choice) { return owner.TryOpen(choice); },
-            [this](const QString& text) { messages << text; });
+            [this](const QString& text) { messages << text; }, nullptr, system.roots);
     }
 
     // Shows the dialog, chooses by typing into its box, presses "Determine".
@@ -61,6 +64,15 @@ QStringList Entries(const QComboBox& combo)
 }
 
 const QStringList FourEntries{"COM1", "COM2", "COM3", "COM4"};
+
+// A UART on the board, as the serial core files it.
+FakePort BoardPort(const QString& name, const QString& number)
+{
+    FakePort port(name, number);
+    port.hardware = "platform/serial8250/serial8250:0/serial8250:0.1";
+    port.uartType = "4";
+    return port;
+}
 
 } // namespace
 
@@ -203,6 +215,102 @@ private slots:
         rig.choose("COM1");
         QCOMPARE(rig.backend->portName(), QString("COM1"));
         QCOMPARE(Combo1(*rig.dialog())->currentText(), QString("COM1"));
+    }
+
+    void foundPortsComeAfterTheEntriesWithWhatTheyAre()
+    {
+        Rig rig;
+        rig.system.plugIn(BoardPort("ttyS0", "4:64")); // COM1 itself
+        rig.system.plugIn(BoardPort("ttyS5", "4:69"));
+        FakePort adapter("ttyUSB0");
+        adapter.record = {"E:ID_MODEL_ENC=UB-232\\x20Cable", "E:ID_VENDOR=Northwind",
+                          "E:ID_SERIAL_SHORT=NW0042"};
+        rig.system.plugIn(adapter);
+        const QString device = rig.system.device("ttyUSB0");
+        auto dialog = rig.dialog();
+        QComboBox* combo = Combo1(*dialog);
+        QCOMPARE(Entries(*combo), FourEntries + QStringList({rig.system.device("ttyS5"), device}));
+        QCOMPARE(combo->currentText(), QString("COM1"));
+        const QString line =
+            device + QString::fromUtf8(" \u2014 UB-232 Cable (Northwind), serial number NW0042");
+        QCOMPARE(combo->itemData(5, frmPORT::ListTextRole).toString(), line);
+
+        // The box shows the device alone; the drop-down shows each line whole, wider than
+        // the box.
+        combo->setCurrentIndex(5);
+        QCOMPARE(combo->lineEdit()->text(), device);
+        dialog->show();
+        combo->showPopup();
+        QAbstractItemView* list = combo->view();
+        QTRY_VERIFY(list->isVisible());
+        QVERIFY(list->window()->width() > combo->width());
+        const int shown = list->sizeHintForIndex(combo->model()->index(5, 0)).width();
+        QVERIFY(shown > list->fontMetrics().horizontalAdvance(line));
+        QVERIFY(shown <= list->viewport()->width());
+        combo->hidePopup();
+        dialog->reject();
+    }
+
+    void aFoundPortOpensAsItsTypedNameDoes()
+    {
+        Pty pty;
+        Rig rig;
+        FakePort adapter("ttyUSB0");
+        adapter.linkTo = pty.device;
+        rig.system.plugIn(adapter);
+        const QString device = rig.system.device("ttyUSB0");
+        auto dialog = rig.dialog();
+        Combo1(*dialog)->setCurrentIndex(PortEntries);
+        dialog->Command1_Click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.owner.InUse(), (PortSelection{1, device}));
+        QCOMPARE(rig.backend->portName(), device);
+        QVERIFY(rig.control.PortOpen());
+        QVERIFY(rig.messages.isEmpty());
+
+        // Shown again, the port in use is that entry of the list.
+        auto again = rig.dialog();
+        QCOMPARE(Combo1(*again)->currentIndex(), PortEntries);
+        QCOMPARE(Combo1(*again)->currentText(), device);
+    }
+
+    void theListFollowsTheHardwareAndKeepsWhatTheOperatorDid()
+    {
+        Rig rig;
+        auto dialog = rig.dialog();
+        dialog->show();
+        QComboBox* combo = Combo1(*dialog);
+        QLineEdit* edit = combo->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, "/dev/ttyAC");
+        QTest::keyClick(edit, Qt::Key_Left);
+
+        // Plugged in: listed within two seconds; the typing goes on where it was.
+        rig.system.plugIn(FakePort("ttyUSB1", "188:1"));
+        const QString second = rig.system.device("ttyUSB1");
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(*combo), FourEntries + QStringList(second), 2000);
+        QCOMPARE(edit->text(), QString("/dev/ttyAC"));
+        QCOMPARE(edit->cursorPosition(), 9);
+
+        // A port chosen from the list stays chosen while another comes before it.
+        combo->setCurrentIndex(PortEntries);
+        rig.system.plugIn(FakePort("ttyUSB0", "188:0"));
+        QTRY_COMPARE_WITH_TIMEOUT(combo->count(), PortEntries + 2, 2000);
+        QCOMPARE(combo->currentIndex(), PortEntries + 1);
+        QCOMPARE(edit->text(), second);
+
+        // udev's words come after the node: the line takes them up.
+        rig.system.record("188:0", {"E:ID_MODEL=Serial_Bridge"});
+        QTRY_VERIFY_WITH_TIMEOUT(combo->itemData(PortEntries, frmPORT::ListTextRole)
+                                     .toString()
+                                     .endsWith("Serial Bridge"),
+                                 2000);
+
+        // Pulled out: gone within two seconds, its name still in the box.
+        rig.system.pullOut("ttyUSB1");
+        QTRY_COMPARE_WITH_TIMEOUT(combo->count(), PortEntries + 1, 2000);
+        QCOMPARE(edit->text(), second);
+        dialog->reject();
     }
 
     void textThatNamesNoPortKeepsTheDialogOpen()
