@@ -1,0 +1,485 @@
+// qm6200-acquire: its options, its exit status rule, and the real program against the
+// instrument simulator on a pseudo-terminal, beside the desktop program.
+
+#include "acquire/Options.h"
+#include "acquire/Outcome.h"
+#include "tests/support/Files.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Session.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using namespace qm;
+using namespace qm::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The command frames, as the simulator reports them.
+const QHash<QString, QString> Frame{
+    {"ALL", "02 52 44 44 20 41 4C 4C 03 0D"},
+    {"NOW", "02 52 44 44 20 4E 4F 57 03 0D"},
+    {"CLR", "02 43 4C 52 20 41 4C 4C 03 0D"},
+};
+
+const QByteArray OldContent("\"old\"\r\n");
+
+// Lines as the desktop's export writes table rows, from what the simulator says it holds.
+QByteArray CsvOf(const QList<QStringList>& rows)
+{
+    QByteArray csv;
+    for (const QStringList& cells : rows)
+        csv += "\"" + cells.join("\",\"").toLatin1() + "\"\r\n";
+    return csv;
+}
+
+// The first `count` records of the simulator's answers, its records over and over.
+QByteArray RecordsCsv(const Simulator& sim, int count)
+{
+    QList<QStringList> rows;
+    for (int i = 0; i < count; ++i)
+        rows << sim.records[i % sim.records.size()];
+    return CsvOf(rows);
+}
+
+// An instrument the test plays itself: every command frame gets the same answer.
+class ScriptedInstrument {
+public:
+    explicit ScriptedInstrument(QByteArray answer)
+        : m_answer(std::move(answer))
+        // Held open so that the instrument's end sees no hang-up between two programs.
+        , m_slave(::open(QFile::encodeName(m_pty.device).constData(), O_RDWR | O_NOCTTY))
+        , m_notifier(m_pty.master, QSocketNotifier::Read)
+    {
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] {
+            char buffer[256];
+            const ssize_t n = ::read(m_pty.master, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\r')
+                    m_pty.send(m_answer);
+            }
+        });
+    }
+    ~ScriptedInstrument() { ::close(m_slave); }
+
+    QString device() const { return m_pty.device; }
+
+private:
+    Pty m_pty;
+    QByteArray m_answer;
+    int m_slave;
+    QSocketNotifier m_notifier;
+};
+
+// qm6200-acquire, run to its end.
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+Run RunAcquire(const QStringList& arguments, const QString& locale = {},
+               std::function<void(QProcess&)> meanwhile = {})
+{
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    if (!locale.isEmpty())
+        environment.insert("LC_ALL", locale);
+    process.setProcessEnvironment(environment);
+    process.setChildProcessModifier(UnblockSignals);
+    process.start(QM6200_ACQUIRE, arguments);
+    Run run;
+    if (!process.waitForStarted(Patience))
+        return run;
+    if (meanwhile)
+        meanwhile(process);
+    // With the event loop running: the instrument may be played by this process.
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, Patience)
+        || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+// A desktop window on the port: "Acquire Record Data", then "Save Data" to `path`.
+void DesktopSaves(const QString& port, int records, const QString& path)
+{
+    Program program(port);
+    QVERIFY(program.ui.QmtTxRx->PortOpen());
+    program.ui.Command1->click();
+    QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, records, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(program.ui.CsvOut->isEnabled(), Patience);
+    program.saveDialog->answer = path;
+    program.ui.CsvOut->click();
+    QCOMPARE(program.messages, QStringList());
+}
+
+} // namespace
+
+class TestAcquire : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("timeoutMs");
+
+        QTest::newRow("defaults") << QStringList{"records", "-p", "COM1"} << true << "" << 5000
+                                  << 1000 << 60000;
+        QTest::newRow("all given")
+            << QStringList{"present", "--port", "/dev/ttyUSB0", "-o",        "-",  "--wait",
+                           "0.25",    "--idle", "250",          "--timeout", "90", "-q"}
+            << true << "" << 250 << 250 << 90000;
+        QTest::newRow("options after the command")
+            << QStringList{"records", "--then-clear", "--output", "day 1.csv", "-p", "COM2"} << true
+            << "day 1.csv" << 5000 << 1000 << 60000;
+        QTest::newRow("no wait at all")
+            << QStringList{"records", "-p", "COM1", "--wait", "0"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("wait not a number")
+            << QStringList{"records", "-p", "COM1", "--wait", "nan"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("idle in fractions")
+            << QStringList{"records", "-p", "COM1", "--idle", "1.5"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("timeout over a day")
+            << QStringList{"records", "-p", "COM1", "--timeout", "86401"} << false << "" << 0 << 0
+            << 0;
+        QTest::newRow("empty output name")
+            << QStringList{"records", "-p", "COM1", "-o", ""} << false << "" << 0 << 0 << 0;
+        QTest::newRow("two commands")
+            << QStringList{"records", "present", "-p", "COM1"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("clear names an output")
+            << QStringList{"clear", "--yes", "-p", "COM1", "-o", "x.csv"} << false << "" << 0 << 0
+            << 0;
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        const auto parsed = acquire::ParseArguments(QStringList{"qm6200-acquire"} + arguments);
+        QCOMPARE(parsed.kind == acquire::ParsedArguments::Run, valid);
+        if (!valid) {
+            QVERIFY(!parsed.problem.isEmpty());
+            return;
+        }
+        QFETCH(QString, output);
+        QFETCH(int, waitMs);
+        QFETCH(int, idleMs);
+        QFETCH(int, timeoutMs);
+        QCOMPARE(parsed.options.output, output);
+        QCOMPARE(parsed.options.wait.count(), waitMs);
+        QCOMPARE(parsed.options.idle.count(), idleMs);
+        QCOMPARE(parsed.options.timeout.count(), timeoutMs);
+    }
+
+    void exitStatusOrder_data()
+    {
+        QTest::addColumn<int>("from"); // the outcomes from this one on in the order are set
+        QTest::addColumn<int>("status");
+        QTest::newRow("all") << 0 << 73;
+        QTest::newRow("from the signal") << 1 << 128 + SIGTERM;
+        QTest::newRow("from the lost line") << 2 << 74;
+        QTest::newRow("from the dropped frames") << 3 << 65;
+        QTest::newRow("from the refusal") << 4 << 76;
+        QTest::newRow("no answer only") << 5 << 75;
+        QTest::newRow("none") << 6 << 0;
+    }
+
+    void exitStatusOrder()
+    {
+        QFETCH(int, from);
+        QFETCH(int, status);
+        acquire::Outcome outcome;
+        outcome.writeFailed = from <= 0;
+        outcome.signal = from <= 1 ? SIGTERM : 0;
+        outcome.lost = from <= 2;
+        outcome.dropped = from <= 3 ? 7 : 0;
+        outcome.refused = from <= 4;
+        outcome.noAnswer = from <= 5;
+        QCOMPARE(acquire::ExitStatus(outcome), status);
+    }
+
+    // Both programs' files for the same answer, under the same locale.
+    void sameBytesAsTheDesktopsSave_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QByteArray>("answer"); // empty: the simulator's 99 records
+        QTest::addColumn<QByteArray>("contains");
+        QTest::newRow("99 simulated records") << "de_DE.UTF-8" << QByteArray() << QByteArray();
+        QTest::newRow("fractions, German")
+            << "de_DE.UTF-8"
+            << QByteArray("\x02R01,012.5,0.250,1.5E2,-0004,00000,162.75\r"
+                          "\x02R02,short\r")
+            << QByteArray("\"1\",\"12,5\",\"0,25\",\"150\",\"-4\",\"0\",\"162,75\"\r\n");
+        QTest::newRow("fractions, C") << "C" << QByteArray("\x02R01,012.5,00000,00000\r")
+                                      << QByteArray("\"1\",\"12.5\",\"0\",\"0\"");
+    }
+
+    void sameBytesAsTheDesktopsSave()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, contains);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale.section('.', 0, 0)));
+        QTemporaryDir dir;
+        const QString desktop = dir.filePath("desktop.csv");
+        const QString acquired = dir.filePath("acquire.csv");
+
+        std::optional<Simulator> sim;
+        std::optional<ScriptedInstrument> scripted;
+        if (answer.isEmpty())
+            sim.emplace(QStringList{"--records", "99", "--no-pace"});
+        else
+            scripted.emplace(answer);
+        const QString port = sim ? sim->device : scripted->device();
+        const int records = sim ? 99 : int(answer.count('\r'));
+
+        DesktopSaves(port, records, desktop);
+        const Run run =
+            RunAcquire({"records", "-p", port, "-o", acquired, "--idle", "300"}, locale);
+        QLocale::setDefault(before);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+
+        const QByteArray bytes = Read(acquired);
+        QCOMPARE(bytes, Read(desktop));
+        QCOMPARE(int(bytes.count("\r\n")), records);
+        QVERIFY(bytes.contains(contains));
+        if (sim)
+            QCOMPARE(bytes, RecordsCsv(*sim, 99));
+    }
+
+    void outcomes_data()
+    {
+        QTest::addColumn<QStringList>("simulator"); // its options; none: no simulator
+        QTest::addColumn<QString>("port");          // sim, busy (the test holds it), missing, node
+        QTest::addColumn<QStringList>("arguments"); // PORT and FILE stand for theirs
+        QTest::addColumn<bool>("readOnly");         // FILE may not be written
+        QTest::addColumn<int>("signal");            // sent once the first answer is out
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");         // on standard error
+        QTest::addColumn<int>("written");          // records in FILE (or on standard output);
+                                                   // -1 nothing, -2 some of them
+        QTest::addColumn<QStringList>("received"); // the commands the simulator got
+
+        const QStringList fast{"--no-pace"};
+        const QStringList toFile{"records", "-p", "PORT", "-o", "FILE", "--idle", "300"};
+        const QStringList thenClear = toFile + QStringList{"--then-clear"};
+        const QStringList all{"ALL"};
+
+        // Success.
+        QTest::newRow("records") << fast << "sim" << toFile << false << 0 << 0
+                                 << "12 records saved to " << 12 << all;
+        QTest::newRow("records to standard output")
+            << fast << "sim" << QStringList{"records", "-p", "PORT", "-o", "-", "--idle", "300"}
+            << false << 0 << 0 << "12 records written to standard output" << 12 << all;
+        QTest::newRow("present") << fast << "sim"
+                                 << QStringList{"present", "-p", "PORT", "--idle", "300"} << false
+                                 << 0 << 0 << "1 record written" << 1 << QStringList{"NOW"};
+        QTest::newRow("records, then clear")
+            << fast << "sim" << thenClear << false << 0 << 0
+            << "; the instrument's records were cleared" << 12 << QStringList{"ALL", "ALL", "CLR"};
+        QTest::newRow("clear") << fast << "sim"
+                               << QStringList{"clear", "--yes", "-p", "PORT", "--idle", "300"}
+                               << false << 0 << 0 << "the instrument's records were cleared" << -1
+                               << QStringList{"CLR"};
+        QTest::newRow("a record beyond the 100th")
+            << (fast + QStringList{"--records", "99", "--repeat", "2"}) << "sim" << toFile << false
+            << 0 << 0 << "198 records saved to " << 198 << all;
+
+        // Bad usage: nothing is sent.
+        const QStringList none;
+        QTest::newRow("no command") << fast << "sim" << QStringList{"-p", "PORT"} << false << 0
+                                    << 64 << "no command" << -1 << none;
+        QTest::newRow("no port") << none << "" << QStringList{"records"} << false << 0 << 64
+                                 << "no port" << -1 << none;
+        QTest::newRow("unknown option") << fast << "sim" << (toFile + QStringList{"--fast"})
+                                        << false << 0 << 64 << "--help" << -1 << none;
+        QTest::newRow("clear without --yes") << fast << "sim" << QStringList{"clear", "-p", "PORT"}
+                                             << false << 0 << 64 << "--yes" << -1 << none;
+        QTest::newRow("--then-clear with present")
+            << fast << "sim" << QStringList{"present", "-p", "PORT", "-o", "FILE", "--then-clear"}
+            << false << 0 << 64 << "--then-clear" << -1 << none;
+        QTest::newRow("--then-clear with clear")
+            << fast << "sim" << QStringList{"clear", "--yes", "-p", "PORT", "--then-clear"} << false
+            << 0 << 64 << "--then-clear" << -1 << none;
+        QTest::newRow("--then-clear to standard output")
+            << fast << "sim" << QStringList{"records", "-p", "PORT", "--then-clear"} << false << 0
+            << 64 << "--then-clear" << -1 << none;
+
+        // The port: the desktop's messages.
+        QTest::newRow("no such device") << none << "missing" << toFile << false << 0 << 69
+                                        << "is not a serial port" << -1 << none;
+        QTest::newRow("not a serial line")
+            << none << "node" << toFile << false << 0 << 69 << "is not a serial port" << -1 << none;
+        QTest::newRow("in use") << fast << "busy" << toFile << false << 0 << 69
+                                << "is in use by another program" << -1 << none;
+
+        // The store full: written, counted.
+        const QStringList overfull = fast + QStringList{"--records", "99", "--repeat", "3"};
+        QTest::newRow("store full") << overfull << "sim" << toFile << false << 0 << 65
+                                    << "96 more data frames" << 201 << all;
+        QTest::newRow("store full, then clear") << overfull << "sim" << thenClear << false << 0
+                                                << 65 << "Nothing was cleared" << 201 << all;
+
+        // No answer, or none complete.
+        QTest::newRow("silent") << (fast + QStringList{"--records", "0"}) << "sim"
+                                << (toFile + QStringList{"--wait", "0.3"}) << false << 0 << 75
+                                << "no answer from the instrument on " << -1 << all;
+        QTest::newRow("not complete within --timeout")
+            << QStringList{"--records", "99"} << "sim"
+            << (thenClear + QStringList{"--timeout", "1"}) << false << 0 << 75
+            << "no answer from the instrument on " << -2 << all;
+        QTest::newRow("broken off in a frame")
+            << (fast + QStringList{"--records", "3", "--never-close"}) << "sim" << thenClear
+            << false << 0 << 75 << "in the middle of a frame" << 3 << all;
+
+        // Refused.
+        QTest::newRow("error reply") << (fast + QStringList{"--refuse"}) << "sim" << thenClear
+                                     << false << 0 << 76 << "error reply" << -1 << all;
+        QTest::newRow("a record stored before the clear")
+            << (fast + QStringList{"--store-after-read"}) << "sim" << thenClear << false << 0 << 76
+            << "other records (13 now, 12 saved)" << 12 << QStringList{"ALL", "ALL"};
+        QTest::newRow("clear refused after saving")
+            << (fast + QStringList{"--refuse-clear"}) << "sim" << thenClear << false << 0 << 76
+            << "did not confirm the clear" << 12 << QStringList{"ALL", "ALL", "CLR"};
+        QTest::newRow("clear refused") << (fast + QStringList{"--refuse-clear"}) << "sim"
+                                       << QStringList{"clear", "--yes", "-p", "PORT"} << false << 0
+                                       << 76 << "error reply" << -1 << QStringList{"CLR"};
+
+        // Lost in the middle: 200 characters are four whole frames and part of the fifth.
+        const QStringList hangsUp = fast + QStringList{"--hangup-after", "200"};
+        QTest::newRow("hang-up") << hangsUp << "sim" << toFile << false << 0 << 74 << "was lost"
+                                 << 4 << all;
+        QTest::newRow("hang-up, then clear") << hangsUp << "sim" << thenClear << false << 0 << 74
+                                             << "Nothing was cleared" << 4 << all;
+
+        // The file.
+        QTest::newRow("file not written, then clear")
+            << fast << "sim" << thenClear << true << 0 << 73 << "could not be saved to " << -1
+            << all;
+
+        // Stop signals, while the answer is in but the line not yet quiet long enough.
+        const QStringList waiting{"records", "-p",           "PORT",   "-o",
+                                  "FILE",    "--then-clear", "--idle", "60000"};
+        QTest::newRow("SIGTERM") << fast << "sim" << waiting << false << SIGTERM << 128 + SIGTERM
+                                 << "stopped by SIGTERM" << 12 << all;
+        QTest::newRow("SIGINT") << fast << "sim" << waiting << false << SIGINT << 128 + SIGINT
+                                << "stopped by SIGINT" << 12 << all;
+        QTest::newRow("SIGHUP") << fast << "sim" << waiting << false << SIGHUP << 128 + SIGHUP
+                                << "stopped by SIGHUP" << 12 << all;
+    }
+
+    void outcomes()
+    {
+        QFETCH(QStringList, simulator);
+        QFETCH(QString, port);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, readOnly);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(int, written);
+        QFETCH(QStringList, received);
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath("day1.csv");
+        QVERIFY(Write(file, OldContent));
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
+
+        std::optional<Simulator> sim;
+        if (!simulator.isEmpty())
+            sim.emplace(simulator);
+        std::optional<SerialBackend> holder;
+        QString device;
+        if (port == "sim" || port == "busy") {
+            device = sim->device;
+        } else if (port == "missing") {
+            device = dir.filePath("ttyUSB9");
+        } else if (port == "node") {
+            device = dir.filePath("null");
+            // A harmless device (1:3) where it can be made, else a named pipe: neither is a line.
+            const QByteArray path = QFile::encodeName(device);
+            QVERIFY(::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0
+                    || ::mkfifo(path.constData(), 0600) == 0);
+        }
+        if (port == "busy") {
+            holder.emplace();
+            QVERIFY(holder->open(device, {}));
+        }
+        for (QString& argument : arguments) {
+            if (argument == "PORT")
+                argument = device;
+            else if (argument == "FILE")
+                argument = file;
+        }
+
+        const Run run = RunAcquire(arguments, {}, [&](QProcess& process) {
+            if (signal == 0)
+                return;
+            QTRY_VERIFY_WITH_TIMEOUT(sim->replies >= 1, Patience);
+            ::kill(pid_t(process.processId()), signal);
+        });
+        QVERIFY2(run.status == status,
+                 qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+
+        // What was written, where it was to go.
+        const bool toFile = arguments.contains(file);
+        const QByteArray content = toFile ? Read(file) : run.out;
+        if (toFile)
+            QCOMPARE(run.out, QByteArray());
+        else
+            QCOMPARE(Read(file), OldContent);
+        if (written == -1) {
+            QCOMPARE(content, toFile ? OldContent : QByteArray());
+        } else if (written == -2) {
+            const qsizetype lines = content.count("\r\n");
+            QVERIFY2(lines > 0 && lines < sim->records.size(), qPrintable(QString::number(lines)));
+            QCOMPARE(content, RecordsCsv(*sim, int(lines)));
+        } else if (arguments.first() == "present") {
+            QCOMPARE(content, CsvOf({sim->present}));
+        } else {
+            QCOMPARE(content, RecordsCsv(*sim, written));
+        }
+
+        if (!sim)
+            return;
+        // The commands on the wire. Once the program has ended, a command of the test's own
+        // comes after anything it sent: when that is reported, everything it sent has been.
+        if (simulator.contains("--hangup-after")) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim->hungUp, Patience);
+        } else {
+            if (!holder) {
+                holder.emplace();
+                // Also tells that the program closed the port and freed its lock.
+                QVERIFY2(holder->open(device, {}), qPrintable(holder->errorText()));
+            }
+            QVERIFY(holder->write("\x02RDD NOW\x03\r"));
+            received << "NOW";
+        }
+        QStringList frames;
+        for (const QString& name : received)
+            frames << Frame[name];
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received, frames, Patience);
+    }
+};
+
+QTEST_MAIN(TestAcquire)
+#include "tst_acquire.moc"
