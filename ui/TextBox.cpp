@@ -45,8 +45,12 @@ void TextBox::Append(QStringView text)
 {
     m_text.append(text);
     TrimToCapacity();
-    if (!m_refresh.isActive())
-        m_refresh.start();
+    if (m_refresh.isActive())
+        return;
+    // The first characters after a quiet spell show at once (once the characters that came
+    // with them are in); after that the screen follows at its pace.
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : RefreshMs;
+    m_refresh.start(static_cast<int>(std::max<qint64>(RefreshMs - since, 0)));
 }
 
 QString TextBox::ShownText() const
@@ -120,6 +124,7 @@ qsizetype TextBox::ShownTail() const
 
 void TextBox::Refresh()
 {
+    m_lastRefresh.start();
     m_edit->setText(WithControlPictures(QStringView(m_text).right(ShownTail())));
 }
 

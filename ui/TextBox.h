@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -69,6 +70,7 @@ private:
     mutable int m_narrowest = 0; // the narrowest character's advance in the font, pixels
     QLineEdit* m_edit;
     QTimer m_refresh;
+    QElapsedTimer m_lastRefresh;
 };
 
 } // namespace qm

@@ -1,0 +1,238 @@
+// What receiving at the line rate costs the program, against the floor of what reading a
+// port costs at all. One paced writer sends the same stream, one character per write at
+// 9600 baud, to two pseudo-terminals at once: the real program reads one (the main window
+// on the serial backend, as an operator runs it), a reader that does nothing but read,
+// as cat does, reads the other. Each one's CPU time over the stream gives its share of a
+// core; the program's over the reader's is how far it is from the floor.
+//
+// Prints, as median and range of interleaved runs (five of the 100-record answer, three of
+// ten times that):
+//   program N% of a core, floor N%: N× the floor at line rate
+// and the delay from the first character after a quiet spell to the program's receive
+// event and to the receive box.
+
+#include "link/SerialBackend.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+// One character at 9600 baud, 8 data bits, no parity, 1 stop bit: 10 bits.
+constexpr std::chrono::nanoseconds CharacterTime{1'041'667};
+
+double Seconds(const timeval& t)
+{
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+
+double OwnCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+// The floor: reads the device until `count` characters came, as they come.
+pid_t StartReader(const QString& device, qsizetype count, int ready)
+{
+    const QByteArray path = device.toLocal8Bit();
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY);
+    const char yes = 1;
+    if (fd < 0 || ::write(ready, &yes, 1) != 1)
+        ::_exit(1);
+    char buffer[4096];
+    qsizetype got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            ::_exit(1);
+        got += n;
+    }
+    ::_exit(0);
+}
+
+// The paced writer: each character to both lines, one write each, at the line's pace.
+pid_t StartWriter(int first, int second, const QByteArray& stream)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    auto due = std::chrono::steady_clock::now();
+    for (const char c : stream) {
+        if (::write(first, &c, 1) != 1 || ::write(second, &c, 1) != 1)
+            ::_exit(1);
+        due += CharacterTime;
+        std::this_thread::sleep_until(due);
+    }
+    ::_exit(0);
+}
+
+struct Shares {
+    double program; // of a core
+    double floor;
+};
+
+// One run: the stream to the program and to the floor at once.
+Shares Run(MainWindow& window, const QByteArray& stream)
+{
+    Pty programLine;
+    Pty floorLine;
+    if (!window.choosePort(programLine.device)) {
+        std::fprintf(stderr, "the program did not open %s\n", qPrintable(programLine.device));
+        std::exit(1);
+    }
+    qsizetype received = 0;
+    QEventLoop untilAll;
+    const auto counting = QObject::connect(window.ui.QmtTxRx, &QmtTxRx::OnComm, &window.form, [&] {
+        if (++received == stream.size())
+            untilAll.quit();
+    });
+    window.form.Command1_Click();
+    programLine.read(10); // the command frame
+
+    int ready[2];
+    if (::pipe(ready) != 0)
+        std::exit(1);
+    const pid_t reader = StartReader(floorLine.device, stream.size(), ready[1]);
+    char yes = 0;
+    if (::read(ready[0], &yes, 1) != 1) {
+        std::fprintf(stderr, "the floor's reader did not start\n");
+        std::exit(1);
+    }
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = OwnCpuSeconds();
+    const pid_t writer = StartWriter(programLine.master, floorLine.master, stream);
+    untilAll.exec();
+    const double cpu = OwnCpuSeconds() - cpuBefore;
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    QObject::disconnect(counting);
+
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    rusage floorUsage{};
+    if (::wait4(reader, &status, 0, &floorUsage) < 0 || !WIFEXITED(status)
+        || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the floor's reader failed\n");
+        std::exit(1);
+    }
+    const double floorCpu = Seconds(floorUsage.ru_utime) + Seconds(floorUsage.ru_stime);
+    return {cpu / seconds, floorCpu / seconds};
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Report(const char* what, const std::vector<Shares>& runs)
+{
+    std::vector<double> program;
+    std::vector<double> floor;
+    std::vector<double> ratio;
+    for (const Shares& run : runs) {
+        program.push_back(100 * run.program);
+        floor.push_back(100 * run.floor);
+        ratio.push_back(run.program / run.floor);
+    }
+    const auto [low, high] = std::minmax_element(ratio.begin(), ratio.end());
+    std::printf("%s, %zu runs: program %.2f%% of a core (%.2f-%.2f), floor %.2f%% (%.2f-%.2f): "
+                "%.2f× the floor at line rate (%.2f-%.2f)\n",
+                what, runs.size(), Median(program),
+                *std::min_element(program.begin(), program.end()),
+                *std::max_element(program.begin(), program.end()), Median(floor),
+                *std::min_element(floor.begin(), floor.end()),
+                *std::max_element(floor.begin(), floor.end()), Median(ratio), *low, *high);
+}
+
+// The delay from a character after a quiet spell to the program's receive event, and to
+// the receive box showing it; the median and the longest of 20.
+void MeasureFirstCharacter(MainWindow& window)
+{
+    Pty line;
+    window.choosePort(line.device);
+    window.form.Command1_Click();
+    line.read(10);
+    std::vector<double> event;
+    std::vector<double> shown;
+    for (int i = 0; i < 20; ++i) {
+        // A quiet spell, longer than the gathering and the box's refresh.
+        QEventLoop quiet;
+        QTimer::singleShot(200, &quiet, &QEventLoop::quit);
+        quiet.exec();
+        const qsizetype before = window.ui.txtRx->Text().size();
+        QElapsedTimer clock;
+        clock.start();
+        const char c = char('A' + i % 26);
+        if (::write(line.master, &c, 1) != 1)
+            std::exit(1);
+        while (window.ui.txtRx->Text().size() == before)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        event.push_back(double(clock.nsecsElapsed()) / 1e6);
+        const QChar sent(u'A' + i % 26);
+        while (!window.ui.txtRx->ShownText().endsWith(sent))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        shown.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::printf("first character after a quiet spell: receive event after %.1f ms (longest "
+                "%.1f), shown after %.1f ms (longest %.1f)\n",
+                Median(event), *std::max_element(event.begin(), event.end()), Median(shown),
+                *std::max_element(shown.begin(), shown.end()));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qm6200.*=false");
+    QApplication app(argc, argv);
+    MainWindow window(std::make_unique<SerialBackend>());
+    window.form.show();
+
+    const QByteArray answer = RecordAnswer(100);
+    const QByteArray tenTimes = answer.repeated(10);
+    std::vector<Shares> once;
+    std::vector<Shares> ten;
+    // Interleaved, so that whatever else the machine does falls on both sizes alike.
+    for (int run = 0; run < 5; ++run) {
+        once.push_back(Run(window, answer));
+        if (run < 3)
+            ten.push_back(Run(window, tenTimes));
+    }
+    std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+    Report("4200 characters (100 records)", once);
+    Report("42000 characters (10 times)", ten);
+    MeasureFirstCharacter(window);
+    for (const QString& text : window.messages)
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    return window.messages.isEmpty() ? 0 : 1;
+}
