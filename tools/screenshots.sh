@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Starts the real program with qm6200-sim on a virtual X server, goes through a session as
 # an operator would (splash screen, port dialog, "Acquire Record Data") and saves a
-# screenshot of each window in docs/screenshots/.
+# screenshot of each window in docs/screenshots/; then draws the port dialog with its list
+# open over a made-up computer's ports.
 #   tools/screenshots.sh [output folder]
 . "$(dirname "$0")/common.sh"
 out=${1:-"$root/docs/screenshots"}
 
 "$root/tools/deps.sh" build run shots
-build_preset release qm6200-datalink qm6200-sim >/dev/null
+build_preset release qm6200-datalink qm6200-sim qm6200-port-list-shot >/dev/null
 program_file=$(built release qm6200-datalink)
 sim_program=$(built release qm6200-sim)
+list_shot=$(built release qm6200-port-list-shot)
 mkdir -p "$out"
 
 work=$(mktemp -d)
@@ -92,3 +94,52 @@ question=$(window '^Clear Data$')
 sleep 0.3
 shot "$question" clear-question.png
 xdotool key Escape
+
+# The port list with found ports. The system never lists pseudo-terminals, so the ports are
+# made up: a device tree and udev's records under $work, and the nodes in a /dev of this
+# step's own (a tmpfs in a private mount namespace: the real /dev is not touched). The
+# picture is drawn as an ordinary user in the group dialout, so that a port without that
+# group's rights shows as not permitted. Both need root.
+if [ "$(id -u)" -ne 0 ]; then
+    echo "screenshots.sh: port-list.png needs root (a /dev of its own); it was left as it is" >&2
+    exit 0
+fi
+fake=$work/fake
+fake_port() { # name, major:minor, where its device sits in the tree, serial core type, udev lines
+    local name=$1 number=$2 hardware=$3 type=$4
+    shift 4
+    local entry=$fake/sys/devices/$hardware/tty/$name
+    mkdir -p "$entry" "$fake/sys/class/tty" "$fake/udev"
+    echo "$number" >"$entry/dev"
+    printf 'MAJOR=%s\nMINOR=%s\nDEVNAME=%s\n' "${number%:*}" "${number#*:}" "$name" >"$entry/uevent"
+    [ -z "$type" ] || echo "$type" >"$entry/type"
+    ln -s ../.. "$entry/device"
+    ln -s "$entry" "$fake/sys/class/tty/$name"
+    [ $# -eq 0 ] || printf '%s\n' "$@" >"$fake/udev/c$number"
+}
+usb=pci0000:00/0000:00:14.0/usb1
+fake_port ttyS0 4:64 platform/serial8250/serial8250:0/serial8250:0.0 4 # COM1: not repeated
+fake_port ttyS1 4:65 platform/serial8250/serial8250:0/serial8250:0.1 0 # no UART: not listed
+fake_port ttyS4 4:68 pci0000:00/0000:00:16.3 4
+fake_port ttyACM0 166:0 "$usb/1-3/1-3:1.0" "" 'E:ID_MODEL_ENC=Counter\x20Link' \
+    'E:ID_VENDOR_ENC=Acme\x20Instruments' 'E:ID_SERIAL_SHORT=CL1187'
+fake_port ttyUSB0 188:0 "$usb/1-2/1-2:1.0/ttyUSB0" "" 'E:ID_MODEL_ENC=UB-232\x20Cable' \
+    'E:ID_VENDOR_ENC=Northwind' 'E:ID_SERIAL_SHORT=NW0042'
+fake_port ttyUSB1 188:1 "$usb/1-4/1-4:1.0/ttyUSB1" "" 'E:ID_MODEL=5d21' 'E:ID_VENDOR=9e1f' \
+    'E:ID_MODEL_FROM_DATABASE=Serial converter' 'E:ID_VENDOR_FROM_DATABASE=Example Electronics'
+cp "$list_shot" "$work/"
+chmod -R a+rX "$work"
+dialout=$(getent group dialout | cut -d: -f3)
+unshare --mount --propagation private sh -ec '
+    mount -t tmpfs -o mode=755 qm6200-shot /dev
+    for name in ttyS0 ttyS1 ttyS4 ttyACM0 ttyUSB0 ttyUSB1; do : >"/dev/$name"; done
+    chgrp "$2" /dev/tty*
+    chmod 660 /dev/tty*
+    chmod 600 /dev/ttyUSB1
+    mkdir -p /dev/serial/by-id
+    ln -s ../../ttyUSB0 /dev/serial/by-id/usb-Northwind_UB-232_Cable_NW0042-if00-port0
+    HOME=$1 exec setpriv --reuid=65534 --regid=65534 --groups="$2" \
+        "$1/qm6200-port-list-shot" "$1/fake/sys" "$1/fake/udev" /dev
+' sh "$work" "${dialout:-20}" >"$work/port-list.png"
+mv "$work/port-list.png" "$out/port-list.png"
+echo "saved $out/port-list.png"
