@@ -10,6 +10,7 @@
 #   tools/deps.sh memcheck  valgrind
 #   tools/deps.sh coverage  gcovr, for tools/coverage.sh
 #   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap)
+#   tools/deps.sh bench     what the line-rate benchmark needs (a virtual X server, fonts)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 # Several sets may be named at once. As root it installs with apt-get; otherwise it prints
 # the one command to run and fails.
@@ -23,12 +24,13 @@ for set in "$@"; do
     fonts) packages+=("${fonts[@]}") ;;
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
+    bench) packages+=(xvfb xauth qt6-qpa-plugins "${fonts[@]}") ;;
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, shots)" >&2; exit 2 ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, shots)" >&2; exit 2 ;;
     esac
 done
 
