@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian package and checks it (installing what is missing): lintian, the
-# desktop entry and the AppStream metainfo; then installs it with apt-get in a clean
-# Debian 12 root made with debootstrap, from the mirror apt uses on this machine, starts
-# the installed program there on a virtual X server until its window shows, ends both and
-# checks that nothing is left running in the root. Needs root (for debootstrap and chroot).
+# Builds the Debian packages (the desktop program's, and qm6200-acquire's of its own) and
+# checks them (installing what is missing): lintian, the desktop entry and the AppStream
+# metainfo; then installs them with apt-get in a clean Debian 12 root made with debootstrap,
+# from the mirror apt uses on this machine (qm6200-acquire first and alone, which must bring
+# no Qt Gui and no X libraries), starts the installed desktop program there on a virtual X
+# server until its window shows, ends both and checks that nothing is left running in the
+# root. Needs root (for debootstrap and chroot).
 #   tools/package.sh            all of it
-#   tools/package.sh --build    only build and check the package
+#   tools/package.sh --build    only build and check the packages
 . "$(dirname "$0")/common.sh"
 build="$root/build/package" # the package and the clean roots; the programs are the release build's
 
@@ -15,16 +17,18 @@ case "${1:-}" in
 esac
 
 "$root/tools/deps.sh" build package
-build_preset release qm6200-datalink qm6200-sim packaging_files >/dev/null
+build_preset release qm6200-datalink qm6200-sim qm6200-acquire packaging_files >/dev/null
 mkdir -p "$build"
 rm -f "$build"/*.deb
 cpack --config "$root/build/release/CPackConfig.cmake" -B "$build" -G DEB >/dev/null
-deb=$(ls "$build"/*.deb)
-echo "== built $(basename "$deb")"
+deb=$(ls "$build"/qm6200-datalink_*.deb)
+acquire_deb=$(ls "$build"/qm6200-acquire_*.deb) # the command-line program's own
+echo "== built $(basename "$deb") and $(basename "$acquire_deb")"
 dpkg-deb --field "$deb" Depends Recommends
+dpkg-deb --field "$acquire_deb" Depends
 
 echo "== lintian"
-lintian --fail-on error,warning --tag-display-limit 0 "$deb"
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" "$acquire_deb"
 echo "lintian: no errors, no warnings"
 echo "== desktop entry and metainfo"
 desktop-file-validate "$root/packaging/net.qm6200.DataLink.desktop"
@@ -147,9 +151,16 @@ echo "deb $mirror bookworm main" >"$chroot_dir/etc/apt/sources.list"
 # starts, and ends.
 printf '#!/bin/sh\nexit 101\n' >"$chroot_dir/usr/sbin/policy-rc.d"
 chmod 755 "$chroot_dir/usr/sbin/policy-rc.d"
-cp "$deb" "$chroot_dir/tmp/"
+cp "$deb" "$acquire_deb" "$chroot_dir/tmp/"
 in_root() { chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root apt-get update -qq
+# The command-line program first, alone: a machine with no desktop gets no Qt Gui, no X.
+DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "$acquire_deb")" >/dev/null
+in_root qm6200-acquire --version
+if in_root dpkg-query -W -f '${Package} ${Status}\n' | grep -E '^(libqt6gui|libqt6widgets|libx11|libxcb)[^ ]* .* installed$'; then
+    echo "package.sh: FAILED: qm6200-acquire brought the desktop's libraries (above)" >&2
+    exit 1
+fi
 DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "$deb")" \
     xvfb x11-utils x11-apps >/dev/null
 in_root dpkg -s qm6200-datalink | grep -E '^(Status|Version)'
