@@ -4,7 +4,9 @@
 # wrong cycle, on memory growth or on a descriptor left open.
 #   tools/bench.sh                    the receive benchmark (throughput, offscreen), then the
 #                                     line rate against the floor, on a virtual X server as
-#                                     an operator's desktop draws (about three minutes)
+#                                     an operator's desktop draws (about three minutes),
+#                                     then qm6200-acquire's CPU per received character and
+#                                     peak memory
 #   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
 . "$(dirname "$0")/common.sh"
 
@@ -14,7 +16,7 @@ case "${1:-}" in
     target=receive_bench
     arguments=()
     "$root/tools/deps.sh" build bench
-    build_preset release line_rate
+    build_preset release line_rate acquire_bench
     ;;
 --soak)
     [ $# -le 2 ] || { echo "bench.sh: --soak takes at most a number of cycles" >&2; exit 2; }
@@ -31,4 +33,5 @@ program=$(built release "$target")
 if [ "$target" = receive_bench ]; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
         "$(built release line_rate)"
+    "$(built release acquire_bench)"
 fi

@@ -1,0 +1,142 @@
+// Measures qm6200-acquire, the command-line program, as a whole process: it reads the
+// records from an instrument this benchmark plays on a pseudo-terminal (the answer written
+// at once, as fast as the line takes it) and saves them to a file.
+//
+// Prints:
+//   N ms CPU, N MiB peak memory   the answer to "records" of 100 records: the process's
+//                                 user and system time and its largest resident size
+//   N us CPU per character        the difference between the answers of 201 records and of
+//                                 1 record over the difference in characters: the start of
+//                                 the process, the port and the file cost the same in both
+
+#include "tests/support/Frames.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Rounds = 7;
+
+struct Cost {
+    double cpuSeconds = 0;
+    long peakKiB = 0;
+};
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "acquire_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// One run of the program against an instrument that answers with `answer`.
+Cost RunOnce(const QByteArray& answer, const std::string& file)
+{
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        Fail(std::string("no pseudo-terminal: ") + std::strerror(errno));
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    // Both ends stay here; the slave held open so that the master sees no hang-up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const std::string device = ::ttyname(slave);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(QM6200_ACQUIRE, "qm6200-acquire", "records", "-q", "-p", device.c_str(), "-o",
+                file.c_str(), "--idle", "100", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The command, then the whole answer.
+    std::string command;
+    while (command.find('\r') == std::string::npos) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 10000) <= 0)
+            Fail("no command from qm6200-acquire");
+        char buffer[64];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            Fail("no command from qm6200-acquire");
+        command.append(buffer, std::size_t(n));
+    }
+    for (qsizetype done = 0; done < answer.size();) {
+        const ssize_t n =
+            ::write(master, answer.constData() + done, std::size_t(answer.size() - done));
+        if (n <= 0)
+            Fail("the answer could not be written");
+        done += n;
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)
+        || WEXITSTATUS(status) != 0)
+        Fail("qm6200-acquire did not succeed (status " + std::to_string(status) + ")");
+    ::close(master);
+    ::close(slave);
+    auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss};
+}
+
+Cost Median(const QByteArray& answer, const std::string& file)
+{
+    std::vector<double> cpu;
+    std::vector<long> peak;
+    for (int round = 0; round < Rounds; ++round) {
+        const Cost cost = RunOnce(answer, file);
+        cpu.push_back(cost.cpuSeconds);
+        peak.push_back(cost.peakKiB);
+    }
+    std::sort(cpu.begin(), cpu.end());
+    std::sort(peak.begin(), peak.end());
+    return {cpu[cpu.size() / 2], peak[peak.size() / 2]};
+}
+
+} // namespace
+
+int main()
+{
+    char folder[] = "/tmp/acquire_bench.XXXXXX";
+    if (!::mkdtemp(folder))
+        Fail(std::string("no temporary folder: ") + std::strerror(errno));
+    const std::string file = std::string(folder) + "/records.csv";
+
+    const QByteArray one = qm::test::RecordAnswer(1);
+    const QByteArray hundred = qm::test::RecordAnswer(100);
+    const QByteArray full = qm::test::RecordAnswer(201); // the store's size
+    const Cost costOne = Median(one, file);
+    const Cost costHundred = Median(hundred, file);
+    const Cost costFull = Median(full, file);
+    ::unlink(file.c_str());
+    ::rmdir(folder);
+
+    std::printf("qm6200-acquire, 100 records (%lld characters): %.1f ms CPU, %.1f MiB peak "
+                "memory\n",
+                qlonglong(hundred.size()), costHundred.cpuSeconds * 1e3,
+                double(costHundred.peakKiB) / 1024);
+    const double perCharacter =
+        (costFull.cpuSeconds - costOne.cpuSeconds) / double(full.size() - one.size());
+    std::printf("qm6200-acquire: %.2f us CPU per received character (201 against 1 record; "
+                "%.1f ms CPU for 1 record)\n",
+                perCharacter * 1e6, costOne.cpuSeconds * 1e3);
+    return 0;
+}
