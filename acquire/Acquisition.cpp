@@ -307,11 +307,13 @@ void Acquisition::WriteRecords()
     const SaveResult saved = m_save(RecordsCsv(m_saved, QLocale().decimalPoint()));
     if (!saved.failure.isEmpty()) {
         m_outcome.writeFailed = true;
-        m_problems << QStringLiteral("The records could not be saved to %1: %2. %3")
-                          .arg(Destination(), saved.failure,
-                               saved.oldContentKept
-                                   ? QStringLiteral("Nothing was changed on the disk.")
-                                   : QStringLiteral("The file's old content may be damaged."));
+        // In the desktop program's words, which say what became of an old file.
+        QString what;
+        if (!m_options.toStandardOutput())
+            what = saved.oldContentKept ? QStringLiteral(" Nothing was changed on the disk.")
+                                        : QStringLiteral(" The file's old content may be damaged.");
+        m_problems << QStringLiteral("The records could not be saved to %1: %2.%3")
+                          .arg(Destination(), saved.failure, what);
         return;
     }
     m_written = true;

@@ -112,6 +112,26 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
 
 } // namespace
 
+void KeepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return;
+        // The other end is closed: a pipe with no reader refuses writes (SIGPIPE is
+        // ignored), one with no writer is at its end.
+        const int kept = fd == STDIN_FILENO ? ends[0] : ends[1];
+        if (kept != fd)
+            ::dup2(kept, fd);
+        for (const int end : ends) {
+            if (end != fd)
+                ::close(end);
+        }
+    }
+}
+
 int Run(const QStringList& arguments)
 {
     const ParsedArguments parsed = ParseArguments(arguments);

@@ -9,4 +9,10 @@ namespace qm::acquire {
 // itself, so that the port is always closed on the way out.
 int Run(const QStringList& arguments);
 
+// Fills standard input, output or error when the caller left them closed, before anything
+// is opened: the next file opened (the port, say) would otherwise take that number, and the
+// CSV meant for standard output would go there. The stand-ins lead nowhere: writing to them
+// fails, reading finds the end at once.
+void KeepStandardDescriptors();
+
 } // namespace qm::acquire

@@ -15,6 +15,7 @@ int main(int argc, char* argv[])
     qm::StopSignals::Block();
     // A closed pipe on standard output is a failed write, reported as one.
     std::signal(SIGPIPE, SIG_IGN);
+    qm::acquire::KeepStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qm6200-acquire"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QM6200_VERSION));
