@@ -65,12 +65,14 @@ Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObje
 
 QString Acquisition::Activity() const
 {
+    const QString received = QStringLiteral(": %1").arg(Records(m_link.RxCount));
     switch (m_step) {
     case Step::Reading:
-        return m_options.command == Command::Present ? QStringLiteral("reading the present values")
-                                                     : QStringLiteral("reading the records");
+        return (m_options.command == Command::Present ? QStringLiteral("reading the present values")
+                                                      : QStringLiteral("reading the records"))
+               + received;
     case Step::Checking:
-        return QStringLiteral("reading them again before the clear");
+        return QStringLiteral("reading them again before the clear") + received;
     case Step::Clearing:
         return QStringLiteral("clearing");
     }

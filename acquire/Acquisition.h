@@ -54,10 +54,10 @@ public:
     // What was done, in one line ("100 records saved to day1.csv"); empty when nothing was.
     const QString& summary() const { return m_summary; }
 
-    // For the progress: whether an answer is awaited, what for, the records it brought so far.
+    // For the progress: whether an answer is awaited, and what for with the records it
+    // brought so far ("reading the records: 42 records").
     bool Waiting() const { return m_waiting; }
     QString Activity() const;
-    int Received() const { return m_link.RxCount; }
 
 signals:
     void Finished();

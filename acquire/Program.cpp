@@ -186,11 +186,8 @@ int Run(const QStringList& arguments)
     QObject::connect(&ticker, &QTimer::timeout, &run, [&] {
         if (!run.Waiting())
             return;
-        const int records = run.Received();
-        progress.Show(QStringLiteral("%1: %2 %3, %4 s")
+        progress.Show(QStringLiteral("%1, %2 s")
                           .arg(run.Activity())
-                          .arg(records)
-                          .arg(records == 1 ? QStringLiteral("record") : QStringLiteral("records"))
                           .arg(double(clock.elapsed()) / 1000, 0, 'f', 1));
     });
     if (progress.shown())
