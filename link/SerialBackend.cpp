@@ -27,8 +27,8 @@ namespace {
 // first of the usual lock folders that can take it, '/' in the name written as '_'.
 QString LockFilePath(const QString& location)
 {
-    static const char* const folders[] = {"/var/lock", "/etc/locks",  "/var/spool/locks",
-                                          "/var/spool/uucp", "/tmp", "/var/tmp",
+    static const char* const folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
                                           "/var/lock/lockdev", "/run/lock"};
     QString name = location;
     if (name.startsWith(QStringLiteral("/dev/")))
@@ -215,8 +215,8 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
         lock.reset();
     }
 
-    const int fd = ::open(QFile::encodeName(location).constData(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(location).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         OpenFailure failure;

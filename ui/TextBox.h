@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QLineEdit>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
