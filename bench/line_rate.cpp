@@ -44,11 +44,22 @@ double Seconds(const timeval& t)
     return double(t.tv_sec) + double(t.tv_usec) / 1e6;
 }
 
-double OwnCpuSeconds()
+double CpuSeconds(const rusage& usage)
+{
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+// Every time the process gave up the processor: a wakeup, and its cost, each.
+long Switches(const rusage& usage)
+{
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+rusage Own()
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    return usage;
 }
 
 // The floor: reads the device until `count` characters came, as they come.
@@ -92,6 +103,8 @@ pid_t StartWriter(int first, int second, const QByteArray& stream)
 struct Shares {
     double program; // of a core
     double floor;
+    double programWakeups; // per second
+    double floorWakeups;
 };
 
 // One run: the stream to the program and to the floor at once.
@@ -126,10 +139,12 @@ Shares Run(MainWindow& window, const QByteArray& stream)
 
     QElapsedTimer wall;
     wall.start();
-    const double cpuBefore = OwnCpuSeconds();
+    const rusage before = Own();
     const pid_t writer = StartWriter(programLine.master, floorLine.master, stream);
     untilAll.exec();
-    const double cpu = OwnCpuSeconds() - cpuBefore;
+    const rusage after = Own();
+    const double cpu = CpuSeconds(after) - CpuSeconds(before);
+    const long switches = Switches(after) - Switches(before);
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     QObject::disconnect(counting);
 
@@ -141,8 +156,8 @@ Shares Run(MainWindow& window, const QByteArray& stream)
         std::fprintf(stderr, "the floor's reader failed\n");
         std::exit(1);
     }
-    const double floorCpu = Seconds(floorUsage.ru_utime) + Seconds(floorUsage.ru_stime);
-    return {cpu / seconds, floorCpu / seconds};
+    return {cpu / seconds, CpuSeconds(floorUsage) / seconds, double(switches) / seconds,
+            double(Switches(floorUsage)) / seconds};
 }
 
 double Median(std::vector<double> values)
@@ -157,10 +172,14 @@ void Report(const char* what, const std::vector<Shares>& runs)
     std::vector<double> program;
     std::vector<double> floor;
     std::vector<double> ratio;
+    std::vector<double> programWakeups;
+    std::vector<double> floorWakeups;
     for (const Shares& run : runs) {
         program.push_back(100 * run.program);
         floor.push_back(100 * run.floor);
         ratio.push_back(run.program / run.floor);
+        programWakeups.push_back(run.programWakeups);
+        floorWakeups.push_back(run.floorWakeups);
     }
     const auto [low, high] = std::minmax_element(ratio.begin(), ratio.end());
     std::printf("%s, %zu runs: program %.2f%% of a core (%.2f-%.2f), floor %.2f%% (%.2f-%.2f): "
@@ -170,6 +189,8 @@ void Report(const char* what, const std::vector<Shares>& runs)
                 *std::max_element(program.begin(), program.end()), Median(floor),
                 *std::min_element(floor.begin(), floor.end()),
                 *std::max_element(floor.begin(), floor.end()), Median(ratio), *low, *high);
+    std::printf("  switches per second: program %.0f, floor %.0f\n", Median(programWakeups),
+                Median(floorWakeups));
 }
 
 // The delay from a character after a quiet spell to the program's receive event, and to

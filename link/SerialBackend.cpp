@@ -177,10 +177,7 @@ SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot)
     m_gather.setSingleShot(true);
     m_gather.setTimerType(Qt::PreciseTimer);
     m_gather.setInterval(GatherInterval);
-    connect(&m_gather, &QTimer::timeout, this, [this] {
-        if (m_reader && !m_losing)
-            m_reader->setEnabled(true);
-    });
+    connect(&m_gather, &QTimer::timeout, this, &SerialBackend::onGathered);
 }
 
 SerialBackend::~SerialBackend()
@@ -338,35 +335,55 @@ void SerialBackend::onWritable()
     m_writer->setEnabled(!m_unwritten.isEmpty());
 }
 
-void SerialBackend::onReadable()
+SerialBackend::Reading SerialBackend::ReadWaiting()
 {
     char buffer[4096];
-    bool gone = false;
-    bool got = false;
+    Reading result = Reading::Nothing;
     for (;;) {
+        // The line never waits: a read with nothing there returns 0 at once.
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n > 0) {
             m_received.append(buffer, n);
-            got = true;
+            result = Reading::Some;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        // Readable with nothing to read, or an error other than "nothing yet": the other
-        // end is gone (a pulled adapter, a hung-up line).
-        gone = n == 0 ? !got : (errno != EAGAIN && errno != EWOULDBLOCK);
-        break;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return Reading::Gone;
+        return result;
     }
-    if (gone) {
-        lose(tr("the device stopped answering or was disconnected"));
-        return;
-    }
-    // Let the next characters gather instead of waking for each one: the first character
-    // after a quiet spell is still read at once.
+}
+
+void SerialBackend::onReadable()
+{
+    // Readable with nothing to read: the other end is gone (a pulled adapter, a hung-up
+    // line).
+    if (ReadWaiting() != Reading::Some)
+        return lose(tr("the device stopped answering or was disconnected"));
+    // Let the next characters gather instead of waking for each one.
     m_reader->setEnabled(false);
     m_gather.start();
-    if (got)
+    emit readyRead();
+}
+
+void SerialBackend::onGathered()
+{
+    if (m_fd < 0 || m_losing)
+        return;
+    switch (ReadWaiting()) {
+    case Reading::Some:
+        m_gather.start();
         emit readyRead();
+        return;
+    case Reading::Nothing:
+        // A quiet spell: the first character after it is read as soon as it comes, and a
+        // line that goes away is noticed at once.
+        m_reader->setEnabled(true);
+        return;
+    case Reading::Gone:
+        return lose(tr("the device stopped answering or was disconnected"));
+    }
 }
 
 void SerialBackend::lose(const QString& reason)

@@ -42,7 +42,11 @@ public:
     QString errorText() const override { return m_error; }
 
 private:
+    enum class Reading { Some, Nothing, Gone };
+    // Takes in everything that waits on the line.
+    Reading ReadWaiting();
     void onReadable();
+    void onGathered();
     void onWritable();
     void lose(const QString& reason);
     void closeLostPort(const QString& reason);

@@ -111,8 +111,16 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     Command3 = Place(Button(QStringLiteral("CLR"), Frame3), 5400, 4740, 855, 375);
     CsvOut = Place(Button(QStringLiteral("Save Data (.csv file)"), Frame3), 4080, 5160, 2175, 375);
     lblNotInTable = Place(Caption(QString(), Frame3), 240, 4740, 5040, 375);
-    lblNotInTable->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblNotInTable->hide();
+    // The two texts that change while an answer arrives paint their own background, so
+    // that a change repaints them alone, not the frame and the window behind them.
+    for (QLabel* changing : {Label5, lblNotInTable}) {
+        QPalette own = colours;
+        if (changing == lblNotInTable)
+            own.setColor(QPalette::WindowText, QColor(0xb0, 0, 0));
+        changing->setPalette(own);
+        changing->setAutoFillBackground(true);
+    }
 
     // Tab goes through the buttons, then the table.
     setTabOrder(Command1, Command4);
@@ -164,7 +172,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
 
     m_noticeUpdate.setSingleShot(true);
-    m_noticeUpdate.setInterval(ScreenRefreshMs);
+    m_noticeUpdate.setInterval(LiveRefreshMs);
     connect(&m_noticeUpdate, &QTimer::timeout, this, &frmMain::ShowRecordsNotInTable);
 
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);

@@ -92,7 +92,7 @@ private:
     // The three command buttons are off while the answer to a command is arriving: a
     // second command would reset the table, and the rest of this answer would land in it.
     void SetCommandsEnabled(bool enabled);
-    // The notice follows the count at the screen's pace: a stream of frames that do not
+    // The notice follows the count ten times a second: a stream of frames that do not
     // fit would otherwise re-lay out the label for every frame.
     void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();

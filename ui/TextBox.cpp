@@ -1,5 +1,7 @@
 #include "ui/TextBox.h"
 
+#include "ui/Twips.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -28,7 +30,7 @@ TextBox::TextBox(QWidget* parent)
     m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(RefreshMs);
+    m_refresh.setInterval(LiveRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TextBox::Refresh);
 }
 
@@ -49,8 +51,8 @@ void TextBox::Append(QStringView text)
         return;
     // The first characters after a quiet spell show at once (once the characters that came
     // with them are in); after that the screen follows at its pace.
-    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : RefreshMs;
-    m_refresh.start(static_cast<int>(std::max<qint64>(RefreshMs - since, 0)));
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : LiveRefreshMs;
+    m_refresh.start(static_cast<int>(std::max<qint64>(LiveRefreshMs - since, 0)));
 }
 
 QString TextBox::ShownText() const
@@ -110,16 +112,25 @@ void TextBox::TrimToCapacity()
 
 qsizetype TextBox::ShownTail() const
 {
-    if (m_narrowest <= 0) {
+    // The characters are one byte each: their widths as shown are looked up, not measured.
+    if (m_advances.empty()) {
         const QFontMetrics metrics = m_edit->fontMetrics();
-        int narrowest = metrics.horizontalAdvance(QChar(0x2400));
-        for (char16_t c = 0x20; c <= 0xFF; ++c)
-            narrowest = std::min(narrowest, metrics.horizontalAdvance(QChar(c)));
-        for (char16_t c = 0x2400; c < 0x2420; ++c)
-            narrowest = std::min(narrowest, metrics.horizontalAdvance(QChar(c)));
-        m_narrowest = std::max(narrowest, 1);
+        m_advances.resize(256);
+        for (int code = 0; code < 256; ++code) {
+            const QChar shown(code < 0x20 ? char16_t(0x2400 + code) : char16_t(code));
+            m_advances[std::size_t(code)] = std::max(metrics.horizontalAdvance(shown), 1);
+        }
     }
-    return m_edit->width() / m_narrowest + 2;
+    const int width = m_edit->width();
+    int filled = 0;
+    qsizetype count = 0;
+    for (qsizetype i = m_text.size() - 1; i >= 0 && filled < width; --i, ++count) {
+        const char16_t code = m_text.at(i).unicode();
+        filled +=
+            code < 256 ? m_advances[code] : m_edit->fontMetrics().horizontalAdvance(QChar(code));
+    }
+    // One more, so that a character cut at the left edge is there too.
+    return count + 1;
 }
 
 void TextBox::Refresh()
@@ -154,7 +165,7 @@ void TextBox::changeEvent(QEvent* event)
 {
     // Another font has other widths.
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-        m_narrowest = 0;
+        m_advances.clear();
     QWidget::changeEvent(event);
 }
 

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <vector>
+
 class QMenu;
 
 namespace qm {
@@ -23,9 +25,6 @@ class TextBox : public QWidget {
     Q_OBJECT
 
 public:
-    // How often appended text reaches the screen: still live to the eye.
-    static constexpr int RefreshMs = 100;
-
     explicit TextBox(QWidget* parent = nullptr);
 
     const QString& Text() const { return m_text; }
@@ -49,7 +48,7 @@ public:
 
     // What the screen shows, once any pending refresh has run.
     QString ShownText() const;
-    // How many characters of the end of the text fill the box, however narrow they are.
+    // How many characters of the end of the text fill the box.
     qsizetype ShownTail() const;
     QLineEdit* editor() const { return m_edit; }
 
@@ -67,7 +66,7 @@ private:
     QString m_text;
     qsizetype m_capacity = 0;
     QString m_copyAllCaption;
-    mutable int m_narrowest = 0; // the narrowest character's advance in the font, pixels
+    mutable std::vector<int> m_advances; // each byte's width as shown, in pixels
     QLineEdit* m_edit;
     QTimer m_refresh;
     QElapsedTimer m_lastRefresh;

@@ -50,9 +50,9 @@ inline QFont DesignFont(const char* family, double points, bool bold = false)
     return font;
 }
 
-// How often what changes with each received character is redrawn: as often as a screen
-// shows it, not once per character.
-inline constexpr int ScreenRefreshMs = 33;
+// How often what changes with each received character is redrawn: about ten times a
+// second, which the eye still reads as live, not once per character.
+inline constexpr int LiveRefreshMs = 100;
 
 // A main window with a fixed border, a close box and no minimise or maximise box.
 inline constexpr Qt::WindowFlags MainWindowFlags =

@@ -22,7 +22,7 @@ inline QByteArray DataFrame(int number, const std::array<int, 5>& counters)
     int total = 0;
     for (int c : counters)
         total += c;
-    char text[64];
+    char text[96];
     std::snprintf(text, sizeof text,
                   "\x02"
                   "0%02d,%05d,%05d,%05d,%05d,%05d,%06d\r",
