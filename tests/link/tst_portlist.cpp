@@ -2,11 +2,11 @@
 #include "link/PortNames.h"
 #include "link/PortWatch.h"
 #include "tests/support/FakeSystem.h"
+#include "tests/support/OpenWatch.h"
 
 #include <QDir>
 #include <QTest>
 
-#include <sys/inotify.h>
 #include <unistd.h>
 
 using namespace qm;
@@ -24,38 +24,6 @@ QStringList Devices(const QList<FoundPort>& ports)
         devices << port.device;
     return devices;
 }
-
-// Counts the opens of the files it watches, as the kernel reports them.
-class OpenWatch {
-public:
-    OpenWatch()
-        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-    }
-    ~OpenWatch() { ::close(m_fd); }
-    bool watch(const QString& path)
-    {
-        return ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) >= 0;
-    }
-    // The opens reported so far: the kernel queues the report within the open itself.
-    int opens()
-    {
-        alignas(inotify_event) char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                m_opens += (event->mask & IN_OPEN) ? 1 : 0;
-                at += ssize_t(sizeof(inotify_event) + event->len);
-            }
-        }
-        return m_opens;
-    }
-
-private:
-    int m_fd;
-    int m_opens = 0;
-};
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "link/QmtTxRx.h"
 #include "link/SerialBackend.h"
 #include "tests/support/Dialogs.h"
+#include "tests/support/OpenWatch.h"
 #include "tests/support/Pty.h"
 
 #include <QDeadlineTimer>
@@ -17,7 +18,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -115,39 +115,6 @@ bool MakeNode(const QString& node, const QString& path, const QString& pty)
         return Symlink(pty, path);
     return node == "missing" || node == "pty";
 }
-
-// Counts the opens of one file, as the kernel reports them.
-class OpenWatch {
-public:
-    explicit OpenWatch(const QString& path)
-        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        m_watching = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN) >= 0;
-    }
-    ~OpenWatch() { ::close(m_fd); }
-    bool watching() const { return m_watching; }
-
-    // The opens reported so far. The kernel queues the report within the open itself.
-    int opens()
-    {
-        alignas(inotify_event) char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (event->mask & IN_OPEN)
-                    ++m_opens;
-                at += ssize_t(sizeof(inotify_event) + event->len);
-            }
-        }
-        return m_opens;
-    }
-
-private:
-    int m_fd;
-    bool m_watching = false;
-    int m_opens = 0;
-};
 
 } // namespace
 
@@ -322,8 +289,9 @@ private slots:
             return;
         }
 
-        OpenWatch watch(path);
-        QCOMPARE(watch.watching(), kind != int(DeviceKind::Missing));
+        OpenWatch watch;
+        const bool watching = watch.watch(path);
+        QCOMPARE(watching, kind != int(DeviceKind::Missing));
         const PortChoice choice = InterpretPortText(path, sysfs);
         SerialBackend backend(nullptr, sysfs);
         const bool opened = backend.open(path, Instrument);
@@ -334,7 +302,7 @@ private slots:
         QVERIFY2(backend.errorText().contains(
                      kind == int(DeviceKind::Missing) ? "does not exist" : "is not a serial port"),
                  qPrintable(backend.errorText()));
-        if (!watch.watching())
+        if (!watching)
             return;
         // The watch does see an open.
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
