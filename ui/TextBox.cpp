@@ -30,7 +30,6 @@ TextBox::TextBox(QWidget* parent)
     m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(LiveRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TextBox::Refresh);
 }
 
@@ -47,12 +46,17 @@ void TextBox::Append(QStringView text)
 {
     m_text.append(text);
     TrimToCapacity();
-    if (m_refresh.isActive())
-        return;
-    // The first characters after a quiet spell show at once (once the characters that came
-    // with them are in); after that the screen follows at its pace.
+    // A refresh that is due is made with these characters, once the ones that came with them
+    // are in: the first characters after a quiet spell show at once, and while characters
+    // keep coming the screen follows with them instead of waking the program on its own.
+    // The timer is only for the last characters of a stream, a little after they are due.
     const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : LiveRefreshMs;
-    m_refresh.start(static_cast<int>(std::max<qint64>(LiveRefreshMs - since, 0)));
+    if (since >= LiveRefreshMs) {
+        if (!m_refresh.isActive() || m_refresh.interval() != 0)
+            m_refresh.start(0);
+    } else if (!m_refresh.isActive()) {
+        m_refresh.start(static_cast<int>(LiveRefreshMs - since) + LastCharactersLateMs);
+    }
 }
 
 QString TextBox::ShownText() const

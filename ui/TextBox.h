@@ -63,6 +63,11 @@ private:
     void TrimToCapacity();
     void Refresh();
 
+    // How much later than due the last characters of a stream may show: a little more than
+    // the pause between two batches of received characters, so that while they keep coming
+    // the refresh falls with a batch.
+    static constexpr int LastCharactersLateMs = 20;
+
     QString m_text;
     qsizetype m_capacity = 0;
     QString m_copyAllCaption;
