@@ -116,6 +116,8 @@ Shares Run(MainWindow& window, const QByteArray& stream)
         std::fprintf(stderr, "the program did not open %s\n", qPrintable(programLine.device));
         std::exit(1);
     }
+    // An empty table, as at the first acquisition: each record is a new row to draw.
+    window.form.Command3_Click();
     qsizetype received = 0;
     QEventLoop untilAll;
     const auto counting = QObject::connect(window.ui.QmtTxRx, &QmtTxRx::OnComm, &window.form, [&] {

@@ -171,10 +171,6 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     m_answer->setObjectName(QStringLiteral("answerWatch"));
     connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
 
-    m_noticeUpdate.setSingleShot(true);
-    m_noticeUpdate.setInterval(LiveRefreshMs);
-    connect(&m_noticeUpdate, &QTimer::timeout, this, &frmMain::ShowRecordsNotInTable);
-
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
@@ -370,8 +366,7 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     }
     txtRx->SetText(QString());
     m_link.ResetReception();
-    m_noticeUpdate.stop();
-    ShowRecordsNotInTable();
+    m_noticeUpdate.Now();
     SetCommandsEnabled(false);
     m_answer->CommandSent();
 }
@@ -434,8 +429,7 @@ void frmMain::ShowRecord()
 
 void frmMain::ScheduleNoticeUpdate()
 {
-    if (!m_noticeUpdate.isActive())
-        m_noticeUpdate.start();
+    m_noticeUpdate.Changed();
 }
 
 void frmMain::ShowRecordsNotInTable()

@@ -5,6 +5,7 @@
 #include "link/PortOwner.h"
 #include "link/QmtTxRx.h"
 #include "ui/CommonDialog.h"
+#include "ui/LiveRefresh.h"
 #include "ui/QmtData.h"
 #include "ui/TextBox.h"
 
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -123,7 +123,9 @@ private:
     std::unique_ptr<CommonDialog> CommonDialog1;
     PortOwner m_port;
     std::string m_TxCommand;
-    QTimer m_noticeUpdate;
+    LiveRefresh m_noticeUpdate{[this] {
+        ShowRecordsNotInTable();
+    }};
     AnswerWatch* m_answer;
     bool m_ending = false;
 };

@@ -1,7 +1,5 @@
 #include "ui/TextBox.h"
 
-#include "ui/Twips.h"
-
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -17,6 +15,7 @@ namespace qm {
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
     , m_edit(new QLineEdit(this))
+    , m_refresh([this] { Refresh(); })
 {
     // The frame is this widget's; the line edit inside paints only its own background and
     // text, and covers its whole area, so nothing under it is redrawn with it.
@@ -29,8 +28,6 @@ TextBox::TextBox(QWidget* parent)
     m_edit->setReadOnly(true);
     m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
-    m_refresh.setSingleShot(true);
-    connect(&m_refresh, &QTimer::timeout, this, &TextBox::Refresh);
 }
 
 void TextBox::SetText(const QString& text)
@@ -38,25 +35,14 @@ void TextBox::SetText(const QString& text)
     m_text = text;
     TrimToCapacity();
     // Emptying or replacing the text is shown at once; appends are batched.
-    m_refresh.stop();
-    Refresh();
+    m_refresh.Now();
 }
 
 void TextBox::Append(QStringView text)
 {
     m_text.append(text);
     TrimToCapacity();
-    // A refresh that is due is made with these characters, once the ones that came with them
-    // are in: the first characters after a quiet spell show at once, and while characters
-    // keep coming the screen follows with them instead of waking the program on its own.
-    // The timer is only for the last characters of a stream, a little after they are due.
-    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : LiveRefreshMs;
-    if (since >= LiveRefreshMs) {
-        if (!m_refresh.isActive() || m_refresh.interval() != 0)
-            m_refresh.start(0);
-    } else if (!m_refresh.isActive()) {
-        m_refresh.start(static_cast<int>(LiveRefreshMs - since) + LastCharactersLateMs);
-    }
+    m_refresh.Changed();
 }
 
 QString TextBox::ShownText() const
@@ -139,7 +125,6 @@ qsizetype TextBox::ShownTail() const
 
 void TextBox::Refresh()
 {
-    m_lastRefresh.start();
     m_edit->setText(WithControlPictures(QStringView(m_text).right(ShownTail())));
 }
 

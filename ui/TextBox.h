@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "ui/LiveRefresh.h"
+
 #include <QLineEdit>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include <vector>
@@ -63,18 +63,12 @@ private:
     void TrimToCapacity();
     void Refresh();
 
-    // How much later than due the last characters of a stream may show: a little more than
-    // the pause between two batches of received characters, so that while they keep coming
-    // the refresh falls with a batch.
-    static constexpr int LastCharactersLateMs = 20;
-
     QString m_text;
     qsizetype m_capacity = 0;
     QString m_copyAllCaption;
     mutable std::vector<int> m_advances; // each byte's width as shown, in pixels
     QLineEdit* m_edit;
-    QTimer m_refresh;
-    QElapsedTimer m_lastRefresh;
+    LiveRefresh m_refresh;
 };
 
 } // namespace qm

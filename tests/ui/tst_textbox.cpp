@@ -1,5 +1,8 @@
+#include "ui/LiveRefresh.h"
 #include "ui/TextBox.h"
+#include "ui/Twips.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
 
@@ -79,6 +82,36 @@ private slots:
         }
         QVERIFY(box.Text().size() >= 750);
         QVERIFY(all.endsWith(box.Text()));
+    }
+
+    void refreshFollowsChangesAtItsOwnPace()
+    {
+        int refreshes = 0;
+        LiveRefresh live([&] { ++refreshes; });
+        // After a quiet spell: once the changes of this pass are in, not on each of them.
+        live.Changed();
+        live.Changed();
+        QCOMPARE(refreshes, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(refreshes, 1);
+        // Right after a refresh, changes wait for their turn (unless a slow machine already
+        // made them due), and the last one is shown.
+        QElapsedTimer sinceRefresh;
+        sinceRefresh.start();
+        live.Changed();
+        const bool rightAfter = sinceRefresh.elapsed() < LiveRefreshMs / 2;
+        QCoreApplication::processEvents();
+        if (rightAfter) {
+            QCOMPARE(refreshes, 1);
+            QVERIFY(live.Pending());
+        }
+        QTRY_COMPARE(refreshes, 2);
+        QVERIFY(!live.Pending());
+        // At once, and nothing left pending.
+        live.Changed();
+        live.Now();
+        QCOMPARE(refreshes, 3);
+        QVERIFY(!live.Pending());
     }
 
     void operatorCannotTypeIntoIt()
