@@ -11,6 +11,9 @@ LiveRefresh::LiveRefresh(std::function<void()> refresh, QObject* parent)
     , m_refresh(std::move(refresh))
 {
     m_timer.setSingleShot(true);
+    // To the millisecond: a coarse timer may fire a few milliseconds early, before the batch
+    // the refresh was meant to fall with.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LiveRefresh::Refresh);
 }
 

@@ -27,9 +27,10 @@ public:
     bool Pending() const { return m_timer.isActive(); }
 
     // How much later than due the last change of a stream may show: a little more than the
-    // pause between two batches of received characters, so that while they keep coming the
-    // refresh falls with a batch.
-    static constexpr int LastChangeLateMs = 20;
+    // time between two changes while a stream comes (a batch of received characters every
+    // 16 ms, a record every 44 ms at 9600 baud), so that while they keep coming the refresh
+    // falls with one of them.
+    static constexpr int LastChangeLateMs = 50;
 
 private:
     void Refresh();
