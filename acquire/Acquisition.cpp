@@ -248,25 +248,29 @@ QString Acquisition::WhyNoAnswer(AnswerEnd end, const QString& reason) const
     return {};
 }
 
-void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
+bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QString& context)
 {
     switch (end) {
     case AnswerEnd::Complete:
-        break;
+        return false;
     case AnswerEnd::NoAnswer:
     case AnswerEnd::TimedOut:
     case AnswerEnd::CutShort:
         m_outcome.noAnswer = true;
-        m_problems << WhyNoAnswer(end, reason);
         break;
     case AnswerEnd::Lost:
         m_outcome.lost = true;
-        m_problems << WhyNoAnswer(end, reason);
         break;
     case AnswerEnd::Stopped:
-        m_problems << WhyNoAnswer(end, reason);
         break;
     }
+    m_problems << context + WhyNoAnswer(end, reason);
+    return true;
+}
+
+void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
+{
+    AnswerFailed(end, reason);
     if (m_errorReplies > 0) {
         m_outcome.refused = true;
         m_problems << QStringLiteral("the instrument on %1 answered with an error reply: it did "
@@ -331,23 +335,8 @@ void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
     const QString notCleared =
         QStringLiteral("The records were saved to %1, but nothing was cleared: ")
             .arg(Destination());
-    switch (end) {
-    case AnswerEnd::Complete:
-        break;
-    case AnswerEnd::NoAnswer:
-    case AnswerEnd::TimedOut:
-    case AnswerEnd::CutShort:
-        m_outcome.noAnswer = true;
-        m_problems << notCleared + WhyNoAnswer(end, reason);
+    if (AnswerFailed(end, reason, notCleared))
         return Finish();
-    case AnswerEnd::Lost:
-        m_outcome.lost = true;
-        m_problems << notCleared + WhyNoAnswer(end, reason);
-        return Finish();
-    case AnswerEnd::Stopped:
-        m_problems << notCleared + WhyNoAnswer(end, reason);
-        return Finish();
-    }
     const bool same = m_link.RxDropped == 0
                       && std::equal(m_saved.begin(), m_saved.end(), m_link.RxRecords.begin(),
                                     m_link.RxRecords.begin() + m_link.RxCount);

@@ -79,6 +79,9 @@ private:
     void WriteRecords();
     void Finish();
 
+    // An answer that did not come whole: counts it in the outcome and says why, after
+    // `context`. False for a whole answer.
+    bool AnswerFailed(AnswerEnd end, const QString& reason, const QString& context = {});
     QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
     QString SignalName() const;
     QString Destination() const;
