@@ -9,6 +9,7 @@
 //                                 1 record over the difference in characters: the start of
 //                                 the process, the port and the file cost the same in both
 
+#include "bench/Measure.h"
 #include "tests/support/Frames.h"
 
 #include <QByteArray>
@@ -91,10 +92,7 @@ Cost RunOnce(const QByteArray& answer, const std::string& file)
         Fail("qm6200-acquire did not succeed (status " + std::to_string(status) + ")");
     ::close(master);
     ::close(slave);
-    auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss};
+    return {qm::bench::CpuSeconds(usage), usage.ru_maxrss};
 }
 
 Cost Median(const QByteArray& answer, const std::string& file)
@@ -106,9 +104,7 @@ Cost Median(const QByteArray& answer, const std::string& file)
         cpu.push_back(cost.cpuSeconds);
         peak.push_back(cost.peakKiB);
     }
-    std::sort(cpu.begin(), cpu.end());
-    std::sort(peak.begin(), peak.end());
-    return {cpu[cpu.size() / 2], peak[peak.size() / 2]};
+    return {qm::bench::Median(cpu), qm::bench::Median(peak)};
 }
 
 } // namespace

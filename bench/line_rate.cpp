@@ -11,6 +11,7 @@
 // and the delay from the first character after a quiet spell to the program's receive
 // event and to the receive box.
 
+#include "bench/Measure.h"
 #include "link/SerialBackend.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Window.h"
@@ -33,21 +34,13 @@
 
 using namespace qm;
 using namespace qm::test;
+using qm::bench::CpuSeconds;
+using qm::bench::Median;
 
 namespace {
 
 // One character at 9600 baud, 8 data bits, no parity, 1 stop bit: 10 bits.
 constexpr std::chrono::nanoseconds CharacterTime{1'041'667};
-
-double Seconds(const timeval& t)
-{
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
-
-double CpuSeconds(const rusage& usage)
-{
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
 
 // Every time the process gave up the processor: a wakeup, and its cost, each.
 long Switches(const rusage& usage)
@@ -160,13 +153,6 @@ Shares Run(MainWindow& window, const QByteArray& stream)
     }
     return {cpu / seconds, CpuSeconds(floorUsage) / seconds, double(switches) / seconds,
             double(Switches(floorUsage)) / seconds};
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void Report(const char* what, const std::vector<Shares>& runs)

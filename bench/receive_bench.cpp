@@ -9,6 +9,7 @@
 //   N% CPU at line rate           the same answer arriving at 9600 baud: the program's CPU
 //                                 time over the wall time of the run
 
+#include "bench/Measure.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -25,6 +26,7 @@
 
 using namespace qm;
 using namespace qm::test;
+using qm::bench::Median;
 
 namespace {
 
@@ -71,12 +73,6 @@ double SecondsToReceive(Window& window, const QByteArray& stream)
         std::exit(1);
     }
     return seconds;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Plays the serial line in a child process: one byte every 1.04 ms into a pipe, which the
