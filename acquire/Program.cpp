@@ -1,9 +1,9 @@
 #include "acquire/Program.h"
 
 #include "acquire/Acquisition.h"
+#include "link/MakeSerialBackend.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
-#include "link/SerialBackend.h"
 #include "link/StopSignals.h"
 
 #include <QCoreApplication>
@@ -157,7 +157,7 @@ int Run(const QStringList& arguments)
         Tell(choice.problem);
         return exit_status::PortUnavailable;
     }
-    QmtTxRx port(std::make_unique<SerialBackend>());
+    QmtTxRx port(MakeSerialBackend());
     if (choice.kind == PortChoice::Entry)
         port.setCommPort(static_cast<std::int16_t>(choice.entry + 1));
     else

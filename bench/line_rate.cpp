@@ -12,7 +12,7 @@
 // event and to the receive box.
 
 #include "bench/Measure.h"
-#include "link/SerialBackend.h"
+#include "link/MakeSerialBackend.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Window.h"
 
@@ -224,7 +224,7 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qm6200.*=false");
     QApplication app(argc, argv);
-    MainWindow window(std::make_unique<SerialBackend>());
+    MainWindow window(MakeSerialBackend());
     window.form.show();
 
     const QByteArray answer = RecordAnswer(100);

@@ -5,7 +5,7 @@
 // Prints its figures; exits with 1 when a cycle was wrong, memory grew by more than 5 %,
 // or descriptors were left open.
 
-#include "link/SerialBackend.h"
+#include "link/MakeSerialBackend.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    MainWindow window(std::make_unique<SerialBackend>());
+    MainWindow window(MakeSerialBackend());
     const LinkState& link = window.link;
     const QStringList& messages = window.messages;
     window.form.show();

@@ -1,6 +1,7 @@
 #include "link/SerialBackend.h"
 
 #include "link/Log.h"
+#include "link/TerminalLine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,13 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 namespace qm {
 
@@ -44,37 +41,11 @@ QString LockFilePath(const QString& location)
     return {};
 }
 
-speed_t Speed(int baudRate)
-{
-    switch (baudRate) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
-
-// Raw bytes in both directions at the given settings, no flow control, reads that never
-// wait.
+// Raw bytes in both directions at the given settings (ones RefuseToOpen let through), no
+// flow control, reads that never wait. On failure errno says why.
 bool ApplySettings(int fd, const LineSettings& settings, termios& line)
 {
-    const speed_t speed = Speed(settings.baudRate);
-    if (speed == B0)
-        return false;
+    const speed_t speed = TerminalSpeed(settings.baudRate);
     ::cfmakeraw(&line);
     line.c_cflag |= CLOCAL | CREAD;
     line.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -98,7 +69,7 @@ bool ApplySettings(int fd, const LineSettings& settings, termios& line)
     case Parity::None:
         break;
     }
-    if (settings.stopBits != StopBits::One)
+    if (settings.stopBits == StopBits::Two)
         line.c_cflag |= CSTOPB;
     line.c_iflag &= ~(IXON | IXOFF | IXANY);
     line.c_cc[VMIN] = 0;
@@ -106,66 +77,6 @@ bool ApplySettings(int fd, const LineSettings& settings, termios& line)
     ::cfsetispeed(&line, speed);
     ::cfsetospeed(&line, speed);
     return ::tcsetattr(fd, TCSANOW, &line) == 0;
-}
-
-QString PortLabel(const QString& portName, const QString& location)
-{
-    return location == portName ? portName : QStringLiteral("%1 (%2)").arg(portName, location);
-}
-
-// Whether this running program holds the group: the groups a session has are fixed when it
-// begins, whatever the group database says since.
-bool ProcessHasGroup(gid_t gid)
-{
-    if (::getegid() == gid)
-        return true;
-    const int count = ::getgroups(0, nullptr);
-    if (count <= 0)
-        return false;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    const int got = ::getgroups(count, groups.data());
-    for (int i = 0; i < got; ++i) {
-        if (groups[std::size_t(i)] == gid)
-            return true;
-    }
-    return false;
-}
-
-// Whether the user database lists this user in the group, as its primary group or as a
-// member.
-bool UserListedInGroup(const group& owner)
-{
-    const passwd* user = ::getpwuid(::geteuid());
-    if (!user)
-        return false;
-    if (user->pw_gid == owner.gr_gid)
-        return true;
-    for (char** member = owner.gr_mem; member && *member; ++member) {
-        if (qstrcmp(*member, user->pw_name) == 0)
-            return true;
-    }
-    return false;
-}
-
-// A device this user may not open, or (with the rights) one that refused all the same.
-OpenFailure PermissionFailure(const QString& location)
-{
-    OpenFailure failure;
-    failure.reason = OpenFailure::InUse;
-    const QByteArray path = QFile::encodeName(location);
-    if (::access(path.constData(), R_OK | W_OK) != 0) {
-        failure.reason = OpenFailure::NoPermission;
-        struct stat info {};
-        if (::stat(path.constData(), &info) == 0) {
-            failure.deviceMode = info.st_mode & 07777;
-            failure.processHasGroup = ProcessHasGroup(info.st_gid);
-            if (const group* owner = ::getgrgid(info.st_gid)) {
-                failure.deviceGroup = QString::fromLocal8Bit(owner->gr_name);
-                failure.userListedInGroup = UserListedInGroup(*owner);
-            }
-        }
-    }
-    return failure;
 }
 
 } // namespace
@@ -191,23 +102,15 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
         close();
     const QString location = SystemLocation(portName);
     const QString label = PortLabel(portName, location);
-    // Checked here again, whatever the dialog found: a name reaches the port other ways too,
-    // and a device that is no serial line must never be opened at all.
-    switch (ClassifyDevice(location, m_sysfsRoot)) {
-    case DeviceKind::Missing:
-        return refuse(location, label, {OpenFailure::NoSuchDevice, {}, {}});
-    case DeviceKind::NotSerial:
-        return refuse(location, label, {OpenFailure::NotSerial, {}, {}});
-    case DeviceKind::SerialLine:
-        break;
-    }
+    if (const auto refusal = RefuseToOpen(portName, settings, m_sysfsRoot))
+        return refuse(location, *refusal);
 
     // Another program that has the port holds its lock.
     auto lock = std::make_unique<QLockFile>(LockFilePath(location));
     lock->setStaleLockTime(0);
     if (!lock->fileName().isEmpty() && !lock->tryLock()) {
         if (lock->error() == QLockFile::LockFailedError)
-            return refuse(location, label, {OpenFailure::InUse, {}, {}});
+            return refuse(location, DescribeOpenFailure(label, {OpenFailure::InUse, {}, {}}));
         qCDebug(lcLink) << "no lock for" << location << "error" << lock->error();
         lock.reset();
     }
@@ -225,23 +128,24 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
             failure.reason = OpenFailure::InUse;
         else
             failure.detail = QString::fromLocal8Bit(std::strerror(error));
-        return refuse(location, label, failure);
+        return refuse(location, DescribeOpenFailure(label, failure));
     }
     termios line{};
-    if (::tcgetattr(fd, &line) != 0) {
+    bool set = ::tcgetattr(fd, &line) == 0;
+    if (set) {
+        m_saved = line;
+        set = ApplySettings(fd, settings, line);
+    }
+    if (!set) {
         const int error = errno;
         ::close(fd);
-        return refuse(location, label,
-                      {OpenFailure::Other, {}, QString::fromLocal8Bit(std::strerror(error))});
+        return refuse(
+            location,
+            DescribeOpenFailure(
+                label, {OpenFailure::Other, {}, QString::fromLocal8Bit(std::strerror(error))}));
     }
-    m_saved = line;
-    if (!ApplySettings(fd, settings, line)) {
-        const int error = errno;
-        ::close(fd);
-        return refuse(location, label,
-                      {OpenFailure::Other, {}, QString::fromLocal8Bit(std::strerror(error))});
-    }
-    // Nobody else may open the line while it is ours (root still can).
+    // Nobody else may open the line while it is ours (root still can). The mark stays on the
+    // line, not on this descriptor: close() takes it off again.
     ::ioctl(fd, TIOCEXCL);
     // Whatever sat in the driver from before belongs to no command of ours.
     ::tcflush(fd, TCIFLUSH);
@@ -261,10 +165,9 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
     return true;
 }
 
-bool SerialBackend::refuse(const QString& location, const QString& label,
-                           const OpenFailure& failure)
+bool SerialBackend::refuse(const QString& location, const QString& message)
 {
-    m_error = DescribeOpenFailure(label, failure);
+    m_error = message;
     qCDebug(lcLink) << "not opened:" << location << m_error;
     return false;
 }
@@ -278,8 +181,11 @@ void SerialBackend::close()
     delete m_writer;
     m_reader = nullptr;
     m_writer = nullptr;
-    // The line is left as it was found.
+    // The line is left as it was found, and open to others: on a pseudo-terminal (and the
+    // virtual ports of serial-over-network servers) the exclusive mark outlives the close,
+    // and would keep every user but root out of it, this program's next open included.
     ::tcsetattr(m_fd, TCSANOW, &m_saved);
+    ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
     m_lock.reset();
@@ -300,16 +206,15 @@ void SerialBackend::setRequestToSend(bool raised)
 bool SerialBackend::write(const QByteArray& bytes)
 {
     if (m_fd < 0 || m_losing) {
-        m_error = tr("The serial port is not open.");
+        // A line being lost keeps the reason it was lost for.
+        if (!m_losing)
+            m_error = tr("The serial port is not open.");
         return false;
     }
     m_unwritten += bytes;
     onWritable();
-    if (m_losing) {
-        m_error = tr("the device stopped answering or was disconnected");
-        return false;
-    }
-    return true;
+    // m_error holds the reason the line was lost.
+    return !m_losing;
 }
 
 QByteArray SerialBackend::readAll()
@@ -329,38 +234,22 @@ void SerialBackend::onWritable()
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
-        lose(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
+        const int error = n < 0 ? errno : EIO;
+        lose(LineGone(m_fd).value_or(QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     m_writer->setEnabled(!m_unwritten.isEmpty());
 }
 
-SerialBackend::Reading SerialBackend::ReadWaiting()
-{
-    char buffer[4096];
-    Reading result = Reading::Nothing;
-    for (;;) {
-        // The line never waits: a read with nothing there returns 0 at once.
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-        if (n > 0) {
-            m_received.append(buffer, n);
-            result = Reading::Some;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return Reading::Gone;
-        return result;
-    }
-}
-
 void SerialBackend::onReadable()
 {
-    // Readable with nothing to read: the other end is gone (a pulled adapter, a hung-up
-    // line).
-    if (ReadWaiting() != Reading::Some)
-        return lose(tr("the device stopped answering or was disconnected"));
+    const LineRead read = ReadLine(m_fd, m_received);
+    if (read.loss)
+        return lose(*read.loss);
+    // Woken with nothing to read, and the line is fine: the notifier also wakes on events
+    // that are no data.
+    if (!read.gotBytes)
+        return;
     // Let the next characters gather instead of waking for each one.
     m_reader->setEnabled(false);
     m_gather.start();
@@ -371,19 +260,17 @@ void SerialBackend::onGathered()
 {
     if (m_fd < 0 || m_losing)
         return;
-    switch (ReadWaiting()) {
-    case Reading::Some:
+    const LineRead read = ReadLine(m_fd, m_received);
+    if (read.loss)
+        return lose(*read.loss);
+    if (read.gotBytes) {
         m_gather.start();
         emit readyRead();
         return;
-    case Reading::Nothing:
-        // A quiet spell: the first character after it is read as soon as it comes, and a
-        // line that goes away is noticed at once.
-        m_reader->setEnabled(true);
-        return;
-    case Reading::Gone:
-        return lose(tr("the device stopped answering or was disconnected"));
     }
+    // A quiet spell: the first character after it is read as soon as it comes, and a line
+    // that goes away is noticed at once.
+    m_reader->setEnabled(true);
 }
 
 void SerialBackend::lose(const QString& reason)
@@ -393,12 +280,13 @@ void SerialBackend::lose(const QString& reason)
     if (m_losing)
         return;
     m_losing = true;
+    m_error = reason;
     m_reader->setEnabled(false);
     m_writer->setEnabled(false);
+    m_gather.stop();
     qCWarning(lcLink) << "port lost:" << reason;
     QMetaObject::invokeMethod(
-        this, [this] { closeLostPort(tr("the device stopped answering or was disconnected")); },
-        Qt::QueuedConnection);
+        this, [this, reason] { closeLostPort(reason); }, Qt::QueuedConnection);
 }
 
 void SerialBackend::closeLostPort(const QString& reason)

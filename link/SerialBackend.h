@@ -1,7 +1,6 @@
 #pragma once
 
 #include "link/CommBackend.h"
-#include "link/PortNames.h"
 
 #include <QTimer>
 
@@ -42,15 +41,12 @@ public:
     QString errorText() const override { return m_error; }
 
 private:
-    enum class Reading { Some, Nothing, Gone };
-    // Takes in everything that waits on the line.
-    Reading ReadWaiting();
     void onReadable();
     void onGathered();
     void onWritable();
     void lose(const QString& reason);
     void closeLostPort(const QString& reason);
-    bool refuse(const QString& location, const QString& label, const OpenFailure& failure);
+    bool refuse(const QString& location, const QString& message);
 
     QString m_sysfsRoot;
     int m_fd = -1;

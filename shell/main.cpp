@@ -1,5 +1,5 @@
 #include "link/LinkState.h"
-#include "link/SerialBackend.h"
+#include "link/MakeSerialBackend.h"
 #include "link/StopSignals.h"
 #include "shell/AppIdentity.h"
 #include "shell/Appearance.h"
@@ -15,7 +15,7 @@ namespace qm {
 int SubMain(QApplication& app)
 {
     LinkState link;
-    frmMain window(link, std::make_unique<SerialBackend>());
+    frmMain window(link, MakeSerialBackend());
     StopSignals stop;
     QObject::connect(&stop, &StopSignals::Requested, &window, &frmMain::EndRun);
     window.Form_Load();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the tests of a device without permission (opening it, and marking it in the port
-# list), and of saving into a folder without permission, as an ordinary user (nobody): root
-# may open any device and write in any folder, so as root those cases can only be skipped.
+# Runs, as an ordinary user (nobody), what root would hide: the serial line (both backends,
+# opened, closed and opened again), qm6200-acquire against the simulator, and the cases of a
+# device without permission and of saving into a folder without permission. Root may open
+# any device, even one marked for one user alone, and write in any folder.
 # Uses the test command's build (preset debug, built here if it is not yet); the test
 # programs and the simulator are copied where that user can reach them.
 . "$(dirname "$0")/common.sh"
@@ -13,16 +14,22 @@ fi
 build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in tst_serialport tst_portlist tst_faults tst_csvexport qm6200-sim; do
+for name in tst_serialport tst_acquire tst_portlist tst_faults tst_csvexport qm6200-sim \
+    qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
 done
+mkdir "$work/home"
+chown 65534:65534 "$work/home"
 chmod 755 "$work"
 user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qm6200.*=false" HOME="$work"
-export QM6200_SIM="$work/qm6200-sim"
+export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qm6200.*=false"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/home/run"
+export QM6200_SIM="$work/qm6200-sim" QM6200_ACQUIRE="$work/qm6200-acquire"
 cd "$work"
-"${user[@]}" ./tst_serialport aDeviceWithoutRightsNamesItsGroup
+"${user[@]}" ./tst_serialport
+"${user[@]}" ./tst_acquire
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
 "${user[@]}" ./tst_csvexport savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners

@@ -96,7 +96,9 @@ Run RunAcquire(const QStringList& arguments, const QString& locale = {},
         environment.insert("LC_ALL", locale);
     process.setProcessEnvironment(environment);
     process.setChildProcessModifier(UnblockSignals);
-    process.start(QM6200_ACQUIRE, arguments);
+    // The build's own program, unless the environment names a copy of it.
+    process.start(qEnvironmentVariable("QM6200_ACQUIRE", QStringLiteral(QM6200_ACQUIRE)),
+                  arguments);
     Run run;
     if (!process.waitForStarted(Patience))
         return run;

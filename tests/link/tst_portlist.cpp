@@ -164,6 +164,39 @@ private slots:
         QCOMPARE(opens.opens(), 0);
         qInfo("%d serial lines watched, %d found", watched, int(found.size()));
     }
+
+    void permissionAdviceHelpsOnlyWhereItCan_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<int>("advice");
+        const int join = int(PermissionAdvice::JoinGroup),
+                  again = int(PermissionAdvice::LogInAgain),
+                  ask = int(PermissionAdvice::AskForAccess);
+        QTest::newRow("group may read and write") << 0660 << "dialout" << false << false << join;
+        QTest::newRow("only the group may") << 0060 << "uucp" << false << false << join;
+        QTest::newRow("group may only read") << 0640 << "dialout" << false << false << ask;
+        QTest::newRow("group may only write") << 0620 << "tty" << false << false << ask;
+        QTest::newRow("others may, the group not") << 0606 << "dialout" << false << false << ask;
+        QTest::newRow("group root") << 0660 << "root" << false << false << ask;
+        QTest::newRow("group unknown") << 0660 << "" << false << false << ask;
+        QTest::newRow("listed, not in this session") << 0660 << "dialout" << true << false << again;
+        QTest::newRow("listed and held, still refused") << 0660 << "dialout" << true << true << ask;
+        QTest::newRow("held though not listed") << 0660 << "dialout" << false << true << ask;
+        QTest::newRow("listed in root") << 0660 << "root" << true << false << ask;
+    }
+
+    void permissionAdviceHelpsOnlyWhereItCan()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, group);
+        QFETCH(bool, listed);
+        QFETCH(bool, held);
+        QFETCH(int, advice);
+        QCOMPARE(int(AdvisePermission(unsigned(mode), group, listed, held)), advice);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortList)

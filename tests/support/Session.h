@@ -3,7 +3,7 @@
 // A session of the real program with the instrument simulator: qm6200-sim on a
 // pseudo-terminal, and the main window on the real serial backend.
 
-#include "link/SerialBackend.h"
+#include "link/MakeSerialBackend.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 
@@ -82,7 +82,7 @@ private:
 // The main window on the real serial backend, its port chosen by typing into the dialog.
 struct Program : MainWindow {
     explicit Program(const QString& port)
-        : MainWindow(std::make_unique<SerialBackend>())
+        : MainWindow(MakeSerialBackend())
     {
         choosePort(port);
     }

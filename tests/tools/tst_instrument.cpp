@@ -2,6 +2,9 @@
 #include "records/RecordLayout.h"
 #include "tools/sim/Instrument.h"
 
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using qmsim::CommandReader;
@@ -118,6 +121,20 @@ private slots:
                              "CLR ALL\x03\r"),
                  std::vector<std::string>{ClearAll});
         QVERIFY(reader.Feed("\x02" + std::string(100, 'A') + "\r").empty());
+    }
+
+    // The simulator ends with whatever started it (a test that failed, a script killed),
+    // and cleans up as on a stop signal: its link goes.
+    void theSimulatorEndsWithWhatStartedIt()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("instrument");
+        QProcess starter;
+        starter.start("/bin/sh", {"-c", "\"$0\" --link \"$1\" & wait", QM6200_SIM, link});
+        QTRY_VERIFY(QFileInfo(link).isSymLink());
+        starter.kill();
+        QVERIFY(starter.waitForFinished());
+        QTRY_VERIFY(!QFileInfo(link).isSymLink());
     }
 };
 

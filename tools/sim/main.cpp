@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -224,6 +225,13 @@ int main(int argc, char** argv)
     const int stop = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (stop < 0)
         Fail(std::string("cannot watch for signals: ") + std::strerror(errno));
+    // Ends with the process that started it (a test that failed, a script killed), the same
+    // way: a simulator left behind would hold its pseudo-terminal and its link for ever.
+    const pid_t parent = ::getppid();
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
+        Fail(std::string("cannot follow the starting process: ") + std::strerror(errno));
+    if (::getppid() != parent)
+        return 0;
     std::signal(SIGPIPE, SIG_IGN);
 
     Say("device " + device);

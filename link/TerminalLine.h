@@ -1,0 +1,47 @@
+#pragma once
+
+#include "link/LineSettings.h"
+#include "link/PortNames.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <termios.h>
+
+namespace qm {
+
+// What every serial backend asks of a terminal line, whichever code drives it: whether a
+// name may be opened at all, why an open was refused, and whether a line that woke the
+// program with nothing to read is gone or only woke it for nothing.
+
+// "COM1 (/dev/ttyS0)" for an entry, the device itself otherwise.
+QString PortLabel(const QString& portName, const QString& location);
+
+// The terminal interface's speed for a baud rate; B0 for a rate it has no speed for.
+speed_t TerminalSpeed(int baudRate);
+
+// The operator's message when the port must not be opened: the name is no serial line (or
+// nothing at all), or the settings are ones no line here takes. Decided without opening
+// anything.
+std::optional<QString> RefuseToOpen(const QString& portName, const LineSettings& settings,
+                                    const QString& sysfsRoot);
+
+// Why a device that exists could not be opened for lack of rights, or, with the rights,
+// because another program holds it.
+OpenFailure PermissionFailure(const QString& location);
+
+// Whether the line itself says it is gone, and why: a hang-up or an error that poll reports,
+// the device removed from the system.
+std::optional<QString> LineGone(int fd);
+
+// What reading a line brought: the bytes are appended to `into`; `loss` says why the line
+// is gone, in the system's words, when it is. A wakeup with nothing to read is no loss by
+// itself: only the line decides (an error from the read, or LineGone).
+struct LineRead {
+    bool gotBytes = false;
+    std::optional<QString> loss;
+};
+LineRead ReadLine(int fd, QByteArray& into);
+
+} // namespace qm
