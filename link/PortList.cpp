@@ -11,18 +11,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <tuple>
-
-#ifdef Q_OS_LINUX
 #include <fcntl.h>
+#include <tuple>
 #include <unistd.h>
-#endif
 
 namespace qm {
 
 namespace {
 
-#ifdef Q_OS_LINUX
 // A sysfs attribute or a udev record: a few lines at most.
 QByteArray ReadSmallFile(const QString& path)
 {
@@ -161,7 +157,6 @@ bool ReadPort(const QString& entry, const QString& name, const SystemRoots& root
     port.permitted = MayReadAndWrite(port.device);
     return true;
 }
-#endif
 
 // Names in the order an operator counts them: ttyS4, ttyS10, ttyUSB0. Each name is taken as
 // the text before its trailing number, and that number.
@@ -182,7 +177,6 @@ bool ComesBefore(const FoundPort& a, const FoundPort& b)
 QList<FoundPort> FindSerialPorts(const SystemRoots& roots)
 {
     QList<FoundPort> ports;
-#ifdef Q_OS_LINUX
     const QDir classTty(roots.sysfs + QStringLiteral("/class/tty"));
     const QStringList names =
         classTty.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -196,9 +190,6 @@ QList<FoundPort> FindSerialPorts(const SystemRoots& roots)
         if (!known)
             ports << port;
     }
-#else
-    Q_UNUSED(roots);
-#endif
     std::sort(ports.begin(), ports.end(), ComesBefore);
     return ports;
 }

@@ -4,18 +4,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#endif
-#ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>
-#endif
 
 namespace qm {
 
 namespace {
 
-#ifdef Q_OS_LINUX
 // Pseudo-terminal slaves (/dev/pts/N) take majors 136 to 143 and have no entry in sysfs.
 bool IsPseudoTerminalSlave(unsigned devMajor)
 {
@@ -37,7 +32,6 @@ bool IsHardwareTerminal(const QString& sysfsRoot, unsigned devMajor, unsigned de
     const QFileInfo device(entry + QStringLiteral("/device"));
     return device.exists() || device.isSymLink();
 }
-#endif
 
 PortChoice Problem(const QString& text)
 {
@@ -63,40 +57,25 @@ QString PortEntryName(int entry)
 
 QString SystemLocation(const QString& portName)
 {
-#ifdef Q_OS_LINUX
     static const QRegularExpression comPort(QStringLiteral("^COM([1-4])$"));
     const auto match = comPort.match(portName);
     if (match.hasMatch())
         return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
-#endif
     return portName;
 }
 
 DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot)
 {
-#ifdef Q_OS_UNIX
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return DeviceKind::Missing;
     if (!S_ISCHR(info.st_mode))
         return DeviceKind::NotSerial;
-#ifdef Q_OS_LINUX
     const unsigned devMajor = major(info.st_rdev);
     const unsigned devMinor = minor(info.st_rdev);
     if (IsPseudoTerminalSlave(devMajor) || IsHardwareTerminal(sysfsRoot, devMajor, devMinor))
         return DeviceKind::SerialLine;
     return DeviceKind::NotSerial;
-#else
-    // Other systems keep no device tree to ask: a character device is taken as a line.
-    Q_UNUSED(sysfsRoot);
-    return DeviceKind::SerialLine;
-#endif
-#else
-    // Windows names are COMn, checked by their form; only communication ports open so.
-    Q_UNUSED(path);
-    Q_UNUSED(sysfsRoot);
-    return DeviceKind::SerialLine;
-#endif
 }
 
 PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
@@ -115,18 +94,11 @@ PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
             return Problem(NotASerialPort(QStringLiteral("%1 (%2)").arg(name, location)));
         return PortChoice{PortChoice::Entry, entry, {}, {}};
     }
-#ifdef Q_OS_WIN
-    static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]*)$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    if (comPort.match(text).hasMatch())
-        return PortChoice{PortChoice::Device, -1, text.toUpper(), {}};
-#else
     QString path = text;
     if (!path.startsWith(QLatin1Char('/')))
         path = QStringLiteral("/dev/") + path;
     if (ClassifyDevice(path, sysfsRoot) == DeviceKind::SerialLine)
         return PortChoice{PortChoice::Device, -1, path, {}};
-#endif
     return Problem(NotASerialPort(text));
 }
 

@@ -4,15 +4,12 @@
 
 #include <QSocketNotifier>
 
-#ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/signalfd.h>
 #include <unistd.h>
-#endif
 
 namespace qm {
 
-#ifdef Q_OS_LINUX
 namespace {
 
 sigset_t Signals()
@@ -62,14 +59,5 @@ void StopSignals::Read()
         emit Requested(static_cast<int>(info.ssi_signo));
     }
 }
-#else
-void StopSignals::Block() {}
-StopSignals::StopSignals(QObject* parent)
-    : QObject(parent)
-{
-}
-StopSignals::~StopSignals() = default;
-void StopSignals::Read() {}
-#endif
 
 } // namespace qm

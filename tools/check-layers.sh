@@ -28,7 +28,7 @@ check ui shell acquire tests tools bench
 check shell acquire tests tools bench
 check acquire ui shell tests tools bench
 
-# The core, and the command-line program on it, build with Qt Core and Serial Port alone.
+# The core, and the command-line program on it, build with Qt Core alone.
 if grep -nE 'Qt6?::(Gui|Widgets)|Qt6?(Gui|Widgets)' link/CMakeLists.txt records/CMakeLists.txt \
     acquire/CMakeLists.txt; then
     echo "check-layers: the core or qm6200-acquire links Qt Gui or Widgets (above)" >&2
@@ -37,6 +37,13 @@ fi
 if grep -rnE '#include <Qt(Gui|Widgets)|#include <Q(Widget|Application|Font|Color|Palette|Pixmap|Image|Painter)\b' \
     link records acquire --include='*.h' --include='*.cpp'; then
     echo "check-layers: the core or qm6200-acquire includes Qt Gui or Widgets headers (above)" >&2
+    failed=1
+fi
+
+# Qt Serial Port belongs to its backend alone: the programs link it only when built on it.
+if grep -rnE '#include <(QSerialPort|QtSerialPort)' link records ui shell acquire \
+    --include='*.h' --include='*.cpp' | grep -v '^link/qtserial/'; then
+    echo "check-layers: Qt Serial Port used outside link/qtserial/ (above)" >&2
     failed=1
 fi
 

@@ -3,6 +3,7 @@
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "link/SerialBackend.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Session.h"

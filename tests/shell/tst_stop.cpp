@@ -1,6 +1,7 @@
 // A stop signal (a logout or shutdown, Ctrl+C, a closed terminal) ends the program as
 // "Finish" does, whatever window is open.
 
+#include "link/SerialBackend.h"
 #include "link/StopSignals.h"
 #include "tests/support/Session.h"
 
