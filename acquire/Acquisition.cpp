@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 
 namespace qm::acquire {
 
@@ -432,16 +433,9 @@ void Acquisition::Finish()
 
 QString Acquisition::SignalName() const
 {
-    switch (m_outcome.signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    default:
-        return QStringLiteral("signal %1").arg(m_outcome.signal);
-    }
+    if (const char* name = ::sigabbrev_np(m_outcome.signal))
+        return QStringLiteral("SIG") + QLatin1String(name);
+    return QStringLiteral("signal %1").arg(m_outcome.signal);
 }
 
 QString Acquisition::Destination() const

@@ -187,8 +187,8 @@ Exit status:
        were saved when asked again before the clear
   74   the connection was lost in the middle; what arrived is written
   73   the file cannot be written; an old file is kept as it was
-  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP): the port closed and its
-       lock removed, what arrived written
+  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
+       SIGALRM): the port closed and its lock removed, what arrived written
   Where two apply, the first of 73, 128+N, 74, 65, 76, 75 is the status.
   Nothing is cleared unless the status would otherwise be 0.
 )");

@@ -16,9 +16,8 @@ sigset_t Signals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&set, stop);
     return set;
 }
 
@@ -28,6 +27,9 @@ void StopSignals::Block()
 {
     const sigset_t set = Signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A pipe with nobody reading (standard error into `| head`, a closed terminal's pipe) is
+    // a failed write, never the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 StopSignals::StopSignals(QObject* parent)

@@ -386,6 +386,8 @@ private slots:
                                 << "stopped by SIGINT" << 12 << all;
         QTest::newRow("SIGHUP") << fast << "sim" << waiting << false << SIGHUP << 128 + SIGHUP
                                 << "stopped by SIGHUP" << 12 << all;
+        QTest::newRow("SIGQUIT") << fast << "sim" << waiting << false << SIGQUIT << 128 + SIGQUIT
+                                 << "stopped by SIGQUIT" << 12 << all;
     }
 
     void outcomes()
