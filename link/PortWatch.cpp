@@ -45,11 +45,25 @@ void PortWatch::LookAgain()
 
 void PortWatch::WatchFolders()
 {
+    // Each folder is watched where it is. One that is not there (the by-id folder before the
+    // first adapter, udev's records while udev starts again) is watched through the nearest
+    // folder above it that is, so that its coming back is seen as well.
     const QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial"),
                               m_roots.dev + QStringLiteral("/serial/by-id"), m_roots.udevData};
+    QStringList wanted;
+    for (QString folder : folders) {
+        while (!QFileInfo(folder).isDir() && folder.size() > 1)
+            folder = QFileInfo(folder).path();
+        if (!wanted.contains(folder))
+            wanted << folder;
+    }
     const QStringList watched = m_watcher.directories();
-    for (const QString& folder : folders) {
-        if (!watched.contains(folder) && QFileInfo(folder).isDir())
+    for (const QString& folder : watched) {
+        if (!wanted.contains(folder))
+            m_watcher.removePath(folder);
+    }
+    for (const QString& folder : wanted) {
+        if (!watched.contains(folder))
             m_watcher.addPath(folder);
     }
 }

@@ -5,6 +5,7 @@
 #include "tests/support/OpenWatch.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <unistd.h>
@@ -135,6 +136,25 @@ private slots:
         QVERIFY(found[0].permitted);
         QVERIFY(!found[1].permitted);
         QVERIFY(FoundPortListText(found[1]).endsWith("not permitted for your user"));
+    }
+
+    // udev's records taken away and made again, as when udev starts again: the list follows
+    // them as before, without waiting for the device folder to change.
+    void theWatchFollowsTheRecordsFolderMadeAgain()
+    {
+        FakeSystem system;
+        FakePort port("ttyUSB0");
+        port.record = {"E:ID_MODEL=Serial_Bridge"};
+        system.plugIn(port);
+        PortWatch watch(system.roots);
+        QSignalSpy changed(&watch, &PortWatch::PortsChanged);
+        QVERIFY(QDir(system.roots.udevData).removeRecursively());
+        QTRY_COMPARE(changed.count(), 1);
+        QVERIFY(QDir().mkpath(system.roots.udevData));
+        system.record(port.number, {"E:ID_MODEL=Serial_Bridge_Again"});
+        QTRY_COMPARE(changed.count(), 2);
+        QVERIFY2(FoundPortListText(watch.Ports().first()).contains("Again"),
+                 qPrintable(FoundPortListText(watch.Ports().first())));
     }
 
     void theRealSystemIsListedWithoutOpeningAnyPort()
