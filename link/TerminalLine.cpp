@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -161,15 +162,16 @@ std::optional<QString> LineGone(int fd)
     return std::nullopt;
 }
 
-LineRead ReadLine(int fd, QByteArray& into)
+LineRead ReadLine(int fd, QByteArray& into, qsizetype most)
 {
     LineRead result;
-    char buffer[4096];
-    for (;;) {
+    char buffer[MostReadAtOnce];
+    for (qsizetype left = most; left > 0;) {
         // The line never waits: with nothing there a read returns at once, with 0 bytes.
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, std::size_t(std::min(left, qsizetype(sizeof buffer))));
         if (n > 0) {
             into.append(buffer, n);
+            left -= n;
             result.gotBytes = true;
             continue;
         }

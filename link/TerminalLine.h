@@ -35,6 +35,12 @@ OpenFailure PermissionFailure(const QString& location);
 // the device removed from the system.
 std::optional<QString> LineGone(int fd);
 
+// The most a line is read at once, in one pass of the event loop. A device that sends far
+// faster than the instrument's 9600 baud (a USB device that ignores the baud rate) is taken a
+// few kilobytes at a time, the rest waiting in the driver, so that the windows answer in
+// between and nothing piles up in memory.
+inline constexpr qsizetype MostReadAtOnce = 4096;
+
 // What reading a line brought: the bytes are appended to `into`; `loss` says why the line
 // is gone, in the system's words, when it is. A wakeup with nothing to read is no loss by
 // itself: only the line decides (an error from the read, or LineGone).
@@ -42,6 +48,6 @@ struct LineRead {
     bool gotBytes = false;
     std::optional<QString> loss;
 };
-LineRead ReadLine(int fd, QByteArray& into);
+LineRead ReadLine(int fd, QByteArray& into, qsizetype most = MostReadAtOnce);
 
 } // namespace qm

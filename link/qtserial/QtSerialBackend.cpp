@@ -33,6 +33,9 @@ QtSerialBackend::QtSerialBackend(QObject* parent, const QString& sysfsRoot)
     , m_port(this)
     , m_sysfsRoot(sysfsRoot)
 {
+    // Qt reads no more than this before it is read in turn: a flood is taken a few
+    // kilobytes at a time.
+    m_port.setReadBufferSize(MostReadAtOnce);
     connect(&m_port, &QSerialPort::readyRead, this, &CommBackend::readyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialBackend::onError);
 }

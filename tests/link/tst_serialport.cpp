@@ -1,6 +1,7 @@
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/SerialBackend.h"
+#include "link/TerminalLine.h"
 #include "link/qtserial/QtSerialBackend.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/OpenWatch.h"
@@ -24,6 +25,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace qm;
@@ -371,6 +373,37 @@ private slots:
         QVERIFY2(reason.contains("hung up"), qPrintable(reason));
         QTRY_COMPARE(port.lost.count(), 1);
         QCOMPARE(port.lost.first().first().toString(), reason);
+    }
+
+    // A device far faster than the instrument (a USB device that ignores the baud rate) is
+    // taken a few kilobytes at a time, in order, so that the windows answer in between.
+    void aFloodIsTakenAFewKilobytesAtATime()
+    {
+        Pty line;
+        Port port;
+        QVERIFY(port.open(line.device));
+        qsizetype largest = 0;
+        int counted = 0;
+        QObject::connect(&port.control.backend(), &CommBackend::readyRead, [&] {
+            largest = std::max(largest, qsizetype(port.events - counted));
+            counted = port.events;
+        });
+        QByteArray flood(256 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < flood.size(); ++i)
+            flood[i] = char(i % 251);
+        std::thread instrument([&] {
+            for (qsizetype at = 0; at < flood.size();) {
+                const ssize_t n =
+                    ::write(line.master, flood.constData() + at,
+                            std::size_t(std::min<qsizetype>(flood.size() - at, 65536)));
+                if (n > 0)
+                    at += n;
+            }
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(port.received.size(), flood.size(), 20000);
+        instrument.join();
+        QCOMPARE(port.received, flood);
+        QVERIFY2(largest <= MostReadAtOnce, qPrintable(QString::number(largest)));
     }
 
     void aMissingDeviceIsToldAsMissing()
