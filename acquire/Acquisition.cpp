@@ -58,6 +58,13 @@ Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObje
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Acquisition::Check);
     connect(&m_port, &QmtTxRx::OnComm, this, &Acquisition::OnComm);
+    connect(&m_port, &QmtTxRx::Sent, this, [this] {
+        if (!m_waiting || m_left)
+            return;
+        m_left = true;
+        m_sent = Clock::now();
+        Rearm(std::min(m_options.wait, m_options.timeout));
+    });
     connect(&m_port, &QmtTxRx::PortLost, this, [this](const QString& reason) {
         if (m_waiting)
             AnswerOver(AnswerEnd::Lost, reason);
@@ -128,10 +135,11 @@ void Acquisition::Ask(Step step, std::string_view verb, std::string_view argumen
         m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
     m_link.ResetReception();
     m_waiting = true;
+    m_left = false;
     m_sent = Clock::now();
     if (!sent)
         return AnswerOver(AnswerEnd::Lost, m_port.ErrorText());
-    Rearm(std::min(m_options.wait, m_options.timeout));
+    Rearm(LeaveTime);
 }
 
 void Acquisition::OnComm()
@@ -168,6 +176,8 @@ void Acquisition::OnComm()
 void Acquisition::FrameClosed()
 {
     ++m_closedFrames;
+    if (!m_left)
+        return;
     Rearm(std::min<Clock::duration>(m_options.idle, m_sent + m_options.timeout - Clock::now()));
 }
 
@@ -182,6 +192,11 @@ void Acquisition::Check()
 {
     if (!m_waiting)
         return;
+    if (!m_left) {
+        // Dropped, so that it never goes out behind a later command, or after this program.
+        m_port.setOutBufferCount(0);
+        return AnswerOver(AnswerEnd::NotSent);
+    }
     const auto now = Clock::now();
     const auto sinceCommand = now - m_sent;
     if (m_characters == 0) {
@@ -241,6 +256,12 @@ QString Acquisition::WhyNoAnswer(AnswerEnd end, const QString& reason) const
         return QStringLiteral("the connection to the instrument on %1 was lost in the middle of "
                               "the answer: %2.")
             .arg(port, reason);
+    case AnswerEnd::NotSent:
+        return QStringLiteral("the command was not sent to the instrument on %1: the port did "
+                              "not let it out within %2 s (its output is held, by the line's "
+                              "flow control or by another program). Nothing of it will be sent.")
+            .arg(port)
+            .arg(LeaveTime.count());
     case AnswerEnd::Stopped:
         return QStringLiteral("stopped by %1 while the instrument answered.").arg(SignalName());
     case AnswerEnd::Complete:
@@ -260,6 +281,7 @@ bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QStri
         m_outcome.noAnswer = true;
         break;
     case AnswerEnd::Lost:
+    case AnswerEnd::NotSent:
         m_outcome.lost = true;
         break;
     case AnswerEnd::Stopped:
@@ -403,6 +425,7 @@ void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
         m_outcome.noAnswer = true;
         break;
     case AnswerEnd::Lost:
+    case AnswerEnd::NotSent:
         m_outcome.lost = true;
         break;
     case AnswerEnd::Complete:

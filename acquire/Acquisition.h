@@ -30,15 +30,21 @@ std::string RecordsCsv(const std::vector<std::string>& records, const QString& d
 // reading again and the clear. Everything happens in the event loop; Finished comes once,
 // with the port closed.
 //
-// An answer is over when the line has been quiet for `idle` after at least one closed frame
-// (complete), when nothing at all arrived within `wait` (no answer), when it is not complete
-// after `timeout`, when the port is lost, or when a stop signal came.
+// An answer's clock starts when its command has left the port; a command the line holds for
+// longer than LeaveTime is dropped and the answer is over. An answer is over when the line
+// has been quiet for `idle` after at least one closed frame (complete), when nothing at all
+// arrived within `wait` (no answer), when it is not complete after `timeout`, when the port
+// is lost, or when a stop signal came.
 class Acquisition : public QObject {
     Q_OBJECT
 
 public:
     // Writes the CSV where the options say; a failure in the words of SaveResult.
     using Save = std::function<SaveResult(std::string_view csv)>;
+
+    // A command takes about 10 ms to leave at 9600 baud; one still held by the line after
+    // this (its output stopped by flow control or by another program) is dropped.
+    static constexpr std::chrono::seconds LeaveTime{2};
 
     Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent = nullptr);
 
@@ -64,7 +70,7 @@ signals:
 
 private:
     enum class Step { Reading, Checking, Clearing };
-    enum class AnswerEnd { Complete, NoAnswer, TimedOut, CutShort, Lost, Stopped };
+    enum class AnswerEnd { Complete, NoAnswer, TimedOut, CutShort, Lost, NotSent, Stopped };
     using Clock = std::chrono::steady_clock;
 
     void Ask(Step step, std::string_view verb, std::string_view argument);
@@ -94,6 +100,7 @@ private:
 
     Step m_step = Step::Reading;
     bool m_waiting = false;
+    bool m_left = false; // the command has left the port: its answer may come
     bool m_finished = false;
     Clock::time_point m_sent;
     Clock::time_point m_lastCharacter;

@@ -185,7 +185,8 @@ Exit status:
   76   the instrument answered with an error reply (the records received are
        still written), did not accept the clear, or holds other records than
        were saved when asked again before the clear
-  74   the connection was lost in the middle; what arrived is written
+  74   the connection was lost in the middle, or the port did not let the
+       command out; what arrived is written
   73   the file cannot be written; an old file is kept as it was
   128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
        SIGALRM): the port closed and its lock removed, what arrived written

@@ -14,10 +14,19 @@ AnswerWatch::AnswerWatch(QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &AnswerWatch::Check);
 }
 
-void AnswerWatch::CommandSent()
+void AnswerWatch::CommandWritten()
 {
     m_waiting = true;
+    m_left = false;
     m_begun = false;
+    m_timer.start(m_intervals.leave);
+}
+
+void AnswerWatch::CommandLeft()
+{
+    if (!m_waiting || m_left)
+        return;
+    m_left = true;
     m_sent = Clock::now();
     m_timer.start(std::min(m_intervals.noAnswer, m_intervals.longest));
 }
@@ -34,6 +43,12 @@ void AnswerWatch::Check()
 {
     if (!m_waiting)
         return;
+    if (!m_left) {
+        m_waiting = false;
+        emit NotSent();
+        emit Over();
+        return;
+    }
     const auto now = Clock::now();
     const auto sinceCommand = std::chrono::duration_cast<milliseconds>(now - m_sent);
     if (sinceCommand >= m_intervals.longest)

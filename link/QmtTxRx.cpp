@@ -3,6 +3,9 @@
 #include "link/Log.h"
 #include "link/PortNames.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace qm {
 
 QmtTxRx::QmtTxRx(std::unique_ptr<CommBackend> backend, QObject* parent)
@@ -12,6 +15,7 @@ QmtTxRx::QmtTxRx(std::unique_ptr<CommBackend> backend, QObject* parent)
     m_backend->setParent(nullptr);
     connect(m_backend.get(), &CommBackend::readyRead, this, &QmtTxRx::onReadyRead);
     connect(m_backend.get(), &CommBackend::lost, this, &QmtTxRx::onLost);
+    connect(m_backend.get(), &CommBackend::sent, this, &QmtTxRx::Sent);
 }
 
 QmtTxRx::~QmtTxRx() = default;
@@ -80,6 +84,17 @@ bool QmtTxRx::Output(const QString& text)
         return false;
     }
     return true;
+}
+
+int QmtTxRx::OutBufferCount() const
+{
+    return int(std::min<qsizetype>(m_backend->outputWaiting(), std::numeric_limits<int>::max()));
+}
+
+void QmtTxRx::setOutBufferCount(int count)
+{
+    if (count == 0)
+        m_backend->discardOutput();
 }
 
 QString QmtTxRx::Input()

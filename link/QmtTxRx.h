@@ -48,6 +48,10 @@ public:
     // Sends a text, one byte per character (codes 0 to 255; any other character is sent as
     // '?'). Returns false, sending nothing, when the port is not open or refuses the bytes.
     bool Output(const QString& text);
+    // Characters sent that have not left the port yet; setting it to 0 drops them, so that
+    // they never go out.
+    int OutBufferCount() const;
+    void setOutBufferCount(int count);
     // The chunk of the receive event being handled; reading it empties it.
     QString Input();
     std::int16_t CommEvent() const { return m_commEvent; }
@@ -60,6 +64,8 @@ public:
 
 signals:
     void OnComm();
+    // Everything Output sent has left the port.
+    void Sent();
     // The open port went away; it is closed now. Comes once for each loss.
     void PortLost(const QString& reason);
 

@@ -84,7 +84,9 @@ bool ApplySettings(int fd, const LineSettings& settings, termios& line)
 SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot)
     : CommBackend(parent)
     , m_sysfsRoot(sysfsRoot)
+    , m_drain([this] { return outputWaiting(); })
 {
+    connect(&m_drain, &OutputDrain::Drained, this, &CommBackend::sent);
     m_gather.setSingleShot(true);
     m_gather.setTimerType(Qt::PreciseTimer);
     m_gather.setInterval(GatherInterval);
@@ -177,6 +179,11 @@ void SerialBackend::close()
     if (m_fd < 0)
         return;
     m_gather.stop();
+    // A command that has not left while the line was ours must never go out later, when
+    // another program has it or its output is let go.
+    if (outputWaiting() > 0)
+        discardOutput();
+    m_drain.Stop();
     delete m_reader;
     delete m_writer;
     m_reader = nullptr;
@@ -213,8 +220,24 @@ bool SerialBackend::write(const QByteArray& bytes)
     }
     m_unwritten += bytes;
     onWritable();
+    m_drain.Written();
     // m_error holds the reason the line was lost.
     return !m_losing;
+}
+
+qsizetype SerialBackend::outputWaiting() const
+{
+    return m_fd < 0 ? 0 : m_unwritten.size() + OutputQueued(m_fd);
+}
+
+void SerialBackend::discardOutput()
+{
+    if (m_fd < 0)
+        return;
+    m_unwritten.clear();
+    m_writer->setEnabled(false);
+    ::tcflush(m_fd, TCOFLUSH);
+    m_drain.Stop();
 }
 
 QByteArray SerialBackend::readAll()

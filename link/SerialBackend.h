@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/CommBackend.h"
+#include "link/TerminalLine.h"
 
 #include <QTimer>
 
@@ -37,6 +38,8 @@ public:
     bool isOpen() const override { return m_fd >= 0; }
     void setRequestToSend(bool raised) override;
     bool write(const QByteArray& bytes) override;
+    qsizetype outputWaiting() const override;
+    void discardOutput() override;
     QByteArray readAll() override;
     QString errorText() const override { return m_error; }
 
@@ -55,6 +58,7 @@ private:
     QSocketNotifier* m_reader = nullptr;
     QSocketNotifier* m_writer = nullptr;
     QTimer m_gather;
+    OutputDrain m_drain;
     QByteArray m_received;
     QByteArray m_unwritten;
     QString m_error;

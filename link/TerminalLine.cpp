@@ -9,6 +9,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -160,6 +161,34 @@ std::optional<QString> LineGone(int fd)
     if (node.st_nlink == 0)
         return QObject::tr("the device was removed from the system");
     return std::nullopt;
+}
+
+OutputDrain::OutputDrain(std::function<qsizetype()> waiting, QObject* parent)
+    : QObject(parent)
+    , m_waiting(std::move(waiting))
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &OutputDrain::Look);
+}
+
+void OutputDrain::Written()
+{
+    m_timer.start(0);
+}
+
+void OutputDrain::Look()
+{
+    if (m_waiting() > 0)
+        return m_timer.start(LookEvery);
+    emit Drained();
+}
+
+qsizetype OutputQueued(int fd)
+{
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
 }
 
 LineRead ReadLine(int fd, QByteArray& into, qsizetype most)

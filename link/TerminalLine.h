@@ -4,8 +4,12 @@
 #include "link/PortNames.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <termios.h>
 
@@ -40,6 +44,38 @@ std::optional<QString> LineGone(int fd);
 // few kilobytes at a time, the rest waiting in the driver, so that the windows answer in
 // between and nothing piles up in memory.
 inline constexpr qsizetype MostReadAtOnce = 4096;
+
+// Bytes the driver holds that have not left the line yet.
+qsizetype OutputQueued(int fd);
+
+// Tells when what was written has left the line. Nothing says so by itself (a line is
+// writable again long before its last bytes went), so after each write the bytes still
+// waiting are looked at on the next turn of the event loop, and then every few milliseconds
+// while any remain: two or three looks for a command at 9600 baud, none while idle.
+class OutputDrain : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds LookEvery{5};
+
+    // `waiting` counts the bytes written that have not left.
+    explicit OutputDrain(std::function<qsizetype()> waiting, QObject* parent = nullptr);
+
+    // Bytes were written.
+    void Written();
+    // What waited was dropped, or the line closed: nothing is awaited any more.
+    void Stop() { m_timer.stop(); }
+
+signals:
+    // Everything written has left.
+    void Drained();
+
+private:
+    void Look();
+
+    std::function<qsizetype()> m_waiting;
+    QTimer m_timer;
+};
 
 // What reading a line brought: the bytes are appended to `into`; `loss` says why the line
 // is gone, in the system's words, when it is. A wakeup with nothing to read is no loss by

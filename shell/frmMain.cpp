@@ -170,6 +170,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
     connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
+    connect(m_answer, &AnswerWatch::NotSent, this, &frmMain::CommandNotSent);
 
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
@@ -178,6 +179,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     connect(CsvOut, &QPushButton::clicked, this, &frmMain::CsvOut_Click);
     connect(QmtTxRx, &qm::QmtTxRx::OnComm, this, &frmMain::QmtTxRx_OnComm);
     connect(QmtTxRx, &qm::QmtTxRx::PortLost, this, &frmMain::QmtTxRx_PortLost);
+    connect(QmtTxRx, &qm::QmtTxRx::Sent, m_answer, &AnswerWatch::CommandLeft);
     connect(menuPort, &QAction::triggered, this, &frmMain::menuPort_Click);
     connect(MenuAbout, &QAction::triggered, this, &frmMain::MenuAbout_Click);
     connect(menuFin, &QAction::triggered, this, &frmMain::menuFin_Click);
@@ -368,7 +370,22 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     m_link.ResetReception();
     m_noticeUpdate.Now();
     SetCommandsEnabled(false);
-    m_answer->CommandSent();
+    m_answer->CommandWritten();
+}
+
+void frmMain::CommandNotSent()
+{
+    // Dropped, so that it cannot go out later behind the next command and bring its answer
+    // into that command's table.
+    QmtTxRx->setOutBufferCount(0);
+    ShowMessage(
+        tr("The command was not sent: the serial port %1 did not let it out within "
+           "%2 seconds (its output is held, by the line's flow control or by another "
+           "program). Nothing of it will be sent.\n"
+           "Check the cable and the instrument, then try again.")
+            .arg(QmtTxRx->PortName())
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(m_answer->intervals().leave)
+                     .count()));
 }
 
 void frmMain::SetCommandsEnabled(bool enabled)

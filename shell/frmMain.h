@@ -70,6 +70,8 @@ public:
     void QmtTxRx_OnComm();
     // The port went away while open: the operator is told once; nothing received is lost.
     void QmtTxRx_PortLost(const QString& reason);
+    // The command just written did not leave the port in time.
+    void CommandNotSent();
 
     void InitGrid();
     void ShowRecord();

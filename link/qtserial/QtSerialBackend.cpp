@@ -32,7 +32,9 @@ QtSerialBackend::QtSerialBackend(QObject* parent, const QString& sysfsRoot)
     // program's own.
     , m_port(this)
     , m_sysfsRoot(sysfsRoot)
+    , m_drain([this] { return outputWaiting(); })
 {
+    connect(&m_drain, &OutputDrain::Drained, this, &CommBackend::sent);
     // Qt reads no more than this before it is read in turn: a flood is taken a few
     // kilobytes at a time.
     m_port.setReadBufferSize(MostReadAtOnce);
@@ -91,6 +93,10 @@ bool QtSerialBackend::open(const QString& portName, const LineSettings& settings
 
 void QtSerialBackend::close()
 {
+    // A command that has not left while the line was ours must never go out later.
+    if (outputWaiting() > 0)
+        discardOutput();
+    m_drain.Stop();
     if (m_port.isOpen())
         m_port.close();
     m_port.clearError();
@@ -125,7 +131,22 @@ bool QtSerialBackend::write(const QByteArray& bytes)
         m_error = m_port.errorString();
         return false;
     }
+    m_drain.Written();
     return true;
+}
+
+qsizetype QtSerialBackend::outputWaiting() const
+{
+    if (!m_port.isOpen())
+        return 0;
+    return qsizetype(m_port.bytesToWrite()) + OutputQueued(int(m_port.handle()));
+}
+
+void QtSerialBackend::discardOutput()
+{
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Output);
+    m_drain.Stop();
 }
 
 QByteArray QtSerialBackend::readAll()

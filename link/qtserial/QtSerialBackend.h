@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/CommBackend.h"
+#include "link/TerminalLine.h"
 
 #include <QSerialPort>
 
@@ -24,6 +25,8 @@ public:
     bool isOpen() const override { return m_port.isOpen(); }
     void setRequestToSend(bool raised) override;
     bool write(const QByteArray& bytes) override;
+    qsizetype outputWaiting() const override;
+    void discardOutput() override;
     QByteArray readAll() override;
     QString errorText() const override { return m_error; }
 
@@ -34,6 +37,7 @@ private:
 
     QSerialPort m_port;
     QString m_sysfsRoot;
+    OutputDrain m_drain;
     QString m_error;
     QByteArray m_received; // read past Qt while asking the line, not yet handed on
     bool m_opening = false;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 
 using namespace qm;
 using namespace qm::test;
@@ -270,7 +271,8 @@ private slots:
     void outcomes_data()
     {
         QTest::addColumn<QStringList>("simulator"); // its options; none: no simulator
-        QTest::addColumn<QString>("port");          // sim, busy (the test holds it), missing, node
+        QTest::addColumn<QString>("port"); // sim, busy (the test holds it), held (the line keeps
+                                           // what is written), missing, node
         QTest::addColumn<QStringList>("arguments"); // PORT and FILE stand for theirs
         QTest::addColumn<bool>("readOnly");         // FILE may not be written
         QTest::addColumn<int>("signal");            // sent once the first answer is out
@@ -371,6 +373,9 @@ private slots:
                                  << 4 << all;
         QTest::newRow("hang-up, then clear") << hangsUp << "sim" << thenClear << false << 0 << 74
                                              << "Nothing was cleared" << 4 << all;
+        // The line's output stopped: the command never leaves, and never goes out later.
+        QTest::newRow("command held by the line") << fast << "held" << thenClear << false << 0 << 74
+                                                  << "was not sent" << -1 << QStringList{};
 
         // The file.
         QTest::newRow("file not written, then clear")
@@ -413,7 +418,8 @@ private slots:
             sim.emplace(simulator);
         std::optional<SerialBackend> holder;
         QString device;
-        if (port == "sim" || port == "busy") {
+        int held = -1; // the line, opened by the test to stop its output
+        if (port == "sim" || port == "busy" || port == "held") {
             device = sim->device;
         } else if (port == "missing") {
             device = dir.filePath("ttyUSB9");
@@ -428,6 +434,11 @@ private slots:
             holder.emplace();
             QVERIFY(holder->open(device, {}));
         }
+        if (port == "held") {
+            held = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            QVERIFY(held >= 0);
+            QCOMPARE(::tcflow(held, TCOOFF), 0);
+        }
         for (QString& argument : arguments) {
             if (argument == "PORT")
                 argument = device;
@@ -441,6 +452,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(sim->replies >= 1, Patience);
             ::kill(pid_t(process.processId()), signal);
         });
+        if (held >= 0) {
+            ::tcflow(held, TCOON);
+            ::close(held);
+        }
         QVERIFY2(run.status == status,
                  qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
         QVERIFY2(run.err.contains(said), qPrintable(run.err));

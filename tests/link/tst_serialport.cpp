@@ -406,6 +406,38 @@ private slots:
         QVERIFY2(largest <= MostReadAtOnce, qPrintable(QString::number(largest)));
     }
 
+    // A command has been sent when it has left the port. A line whose output is stopped (by
+    // flow control, by another program) holds it; dropped, it never goes out.
+    void sentIsToldWhenTheBytesHaveLeft()
+    {
+        Pty line;
+        // Held by the test before the port is opened: the line is the port's alone then.
+        const int other =
+            ::open(QFile::encodeName(line.device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(other >= 0);
+        Port port;
+        QVERIFY(port.open(line.device));
+        QSignalSpy sent(&port.control, &QmtTxRx::Sent);
+        QVERIFY(port.control.Output("first"));
+        QTRY_COMPARE(sent.count(), 1);
+        QCOMPARE(port.control.OutBufferCount(), 0);
+        QCOMPARE(line.read(5), QByteArray("first"));
+
+        QCOMPARE(::tcflow(other, TCOOFF), 0);
+        QVERIFY(port.control.Output("held"));
+        ProcessQueued();
+        QVERIFY(port.control.OutBufferCount() > 0);
+        QCOMPARE(sent.count(), 1);
+        port.control.setOutBufferCount(0);
+        QCOMPARE(port.control.OutBufferCount(), 0);
+        QCOMPARE(::tcflow(other, TCOON), 0);
+        QVERIFY(port.control.Output("ok"));
+        QTRY_COMPARE(sent.count(), 2);
+        // What was dropped would have come first.
+        QCOMPARE(line.read(2), QByteArray("ok"));
+        ::close(other);
+    }
+
     void aMissingDeviceIsToldAsMissing()
     {
         Port port;

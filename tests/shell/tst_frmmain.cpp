@@ -352,6 +352,7 @@ private slots:
         QVERIFY(rig.commandsEnabled());
 
         rig.ui.Command1->click();
+        ProcessQueued(); // the command leaves the port
         QVERIFY(!rig.commandsEnabled());
         // CLR and the menu stay usable.
         QVERIFY(rig.ui.Command3->isEnabled() && rig.ui.CsvOut->isEnabled());
@@ -385,6 +386,40 @@ private slots:
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(rig.row(3).first(), answers ? QString("3") : QString());
         QVERIFY(rig.rowBlank(4));
+    }
+
+    // A line whose output is stopped (flow control, another program) holds the command: the
+    // answer is not awaited before the command has left. One that does not leave in time is
+    // dropped and said once, and never goes out later behind the next command.
+    void aCommandTheLineHoldsIsAwaitedThenDropped()
+    {
+        Rig rig;
+        rig.answerOver({20ms, 30ms, 1000ms, 500ms});
+        rig.backend->setOutputStopped(true);
+        rig.ui.Command1->click();
+        bool restedWhileHeld = false;
+        QTimer::singleShot(100ms, &rig.form, [&] {
+            restedWhileHeld = !rig.commandsEnabled();
+            rig.backend->setOutputStopped(false);
+        });
+        QTRY_COMPARE(rig.backend->written(), AcquireRecords);
+        QVERIFY(restedWhileHeld);
+        rig.arrive(RecordAnswer(3));
+        QTRY_VERIFY(rig.commandsEnabled());
+        QCOMPARE(rig.link.RxCount, 3);
+
+        rig.answerOver({20ms, 20ms, 1000ms, 30ms});
+        rig.backend->clearWritten();
+        rig.backend->setOutputStopped(true);
+        rig.ui.Command4->click();
+        QTRY_VERIFY(rig.commandsEnabled());
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY2(rig.messages.first().startsWith("The command was not sent"),
+                 qPrintable(rig.messages.first()));
+        QCOMPARE(rig.ui.QmtTxRx->OutBufferCount(), 0);
+        rig.backend->setOutputStopped(false);
+        rig.ui.Command1->click();
+        QCOMPARE(rig.backend->written(), AcquireRecords);
     }
 
     void copyAllReceivedTakesEveryByteSinceTheCommand()

@@ -20,6 +20,7 @@ bool MemoryBackend::open(const QString& portName, const LineSettings& settings)
 void MemoryBackend::close()
 {
     m_open = false;
+    m_held.clear();
     m_rts = false;
     m_received.clear();
 }
@@ -43,10 +44,22 @@ bool MemoryBackend::write(const QByteArray& bytes)
         m_error = m_writeFailure;
         return false;
     }
+    if (m_outputStopped) {
+        m_held += bytes;
+        return true;
+    }
     if (onWrite)
         onWrite(bytes);
     m_written += bytes;
+    QMetaObject::invokeMethod(this, &CommBackend::sent, Qt::QueuedConnection);
     return true;
+}
+
+void MemoryBackend::setOutputStopped(bool stopped)
+{
+    m_outputStopped = stopped;
+    if (!stopped && !m_held.isEmpty())
+        write(std::exchange(m_held, {}));
 }
 
 QByteArray MemoryBackend::readAll()

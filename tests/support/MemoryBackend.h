@@ -20,6 +20,8 @@ public:
     bool isOpen() const override { return m_open; }
     void setRequestToSend(bool raised) override { m_rts = raised; }
     bool write(const QByteArray& bytes) override;
+    qsizetype outputWaiting() const override { return m_held.size(); }
+    void discardOutput() override { m_held.clear(); }
     QByteArray readAll() override;
     QString errorText() const override { return m_error; }
 
@@ -42,6 +44,9 @@ public:
     void setOpenFailure(const QString& reason) { m_openFailure = reason; }
     // Makes every later write fail with this reason, the port staying open.
     void setWriteFailure(const QString& reason) { m_writeFailure = reason; }
+    // Holds what is written back, as a line whose output is stopped does; let go, it goes
+    // out (what was not discarded meanwhile).
+    void setOutputStopped(bool stopped);
     // Called with each write before it is kept: lets a test look at the program at the
     // very moment a frame goes out.
     std::function<void(const QByteArray&)> onWrite;
@@ -56,6 +61,8 @@ private:
     QString m_writeFailure;
     QString m_error;
     QByteArray m_written;
+    QByteArray m_held; // written while the output is stopped
+    bool m_outputStopped = false;
     QByteArray m_received;
 };
 
