@@ -152,10 +152,31 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
         return QObject::tr("You are not allowed to use the serial port %1. Ask your "
                            "administrator to give your user access to that device.")
             .arg(portLabel);
-    case OpenFailure::InUse:
-        return QObject::tr("The serial port %1 is in use by another program. Close that "
-                           "program, or choose another port.")
-            .arg(portLabel);
+    case OpenFailure::InUse: {
+        const QString text =
+            QObject::tr("The serial port %1 is in use by another program.").arg(portLabel)
+            + QLatin1Char(' ');
+        const QString close = QObject::tr("Close that program, or choose another port.");
+        // The line itself refused: no lock tells who has it.
+        if (failure.lockFile.isEmpty())
+            return text + close;
+        // A program writes its lock in a moment; one that names nobody for longer is left over
+        // and no longer counts.
+        if (failure.holderPid <= 0)
+            return text
+                   + QObject::tr("Its lock file %1 was made moments ago and does not say by "
+                                 "whom yet. Close the other program, or choose another port; "
+                                 "if no other program uses it, try again in a few seconds.")
+                         .arg(failure.lockFile);
+        const QString pid = QString::number(failure.holderPid);
+        const QString holder =
+            failure.holderProgram.isEmpty()
+                ? QObject::tr("process %1").arg(pid)
+                : QObject::tr("\"%1\" (process %2)").arg(failure.holderProgram, pid);
+        return text
+               + QObject::tr("Its lock file %1 says that %2 has it.").arg(failure.lockFile, holder)
+               + QLatin1Char(' ') + close;
+    }
     case OpenFailure::Other:
         break;
     }

@@ -70,6 +70,11 @@ struct OpenFailure {
     unsigned deviceMode = 0;
     bool userListedInGroup = false;
     bool processHasGroup = false;
+    // For InUse: the lock file that says so, and the process it names (0: none) and that
+    // process's name, as far as the system tells.
+    QString lockFile{};
+    qint64 holderPid = 0;
+    QString holderProgram{};
 };
 
 QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure);

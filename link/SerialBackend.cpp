@@ -1,11 +1,10 @@
 #include "link/SerialBackend.h"
 
 #include "link/Log.h"
+#include "link/PortLock.h"
 #include "link/TerminalLine.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -18,28 +17,6 @@
 namespace qm {
 
 namespace {
-
-// The lock file a serial port takes, where and as Qt's serial port takes it, so that this
-// program and any other that locks its ports that way see each other: LCK..<name> in the
-// first of the usual lock folders that can take it, '/' in the name written as '_'.
-QString LockFilePath(const QString& location)
-{
-    static const char* const folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
-                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
-                                          "/var/lock/lockdev", "/run/lock"};
-    QString name = location;
-    if (name.startsWith(QStringLiteral("/dev/")))
-        name.remove(0, 5);
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    name.prepend(QStringLiteral("/LCK.."));
-    for (const char* folder : folders) {
-        const QString path = QLatin1String(folder) + name;
-        const QFileInfo info{QLatin1String(folder)};
-        if (info.isReadable() && (QFile::exists(path) || info.isWritable()))
-            return path;
-    }
-    return {};
-}
 
 // Raw bytes in both directions at the given settings (ones RefuseToOpen let through), no
 // flow control, reads that never wait. On failure errno says why.
@@ -81,9 +58,11 @@ bool ApplySettings(int fd, const LineSettings& settings, termios& line)
 
 } // namespace
 
-SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot)
+SerialBackend::SerialBackend(QObject* parent, const QString& sysfsRoot,
+                             const QStringList& lockFolders)
     : CommBackend(parent)
     , m_sysfsRoot(sysfsRoot)
+    , m_lockFolders(lockFolders)
     , m_drain([this] { return outputWaiting(); })
 {
     connect(&m_drain, &OutputDrain::Drained, this, &CommBackend::sent);
@@ -107,15 +86,10 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
     if (const auto refusal = RefuseToOpen(portName, settings, m_sysfsRoot))
         return refuse(location, *refusal);
 
-    // Another program that has the port holds its lock.
-    auto lock = std::make_unique<QLockFile>(LockFilePath(location));
-    lock->setStaleLockTime(0);
-    if (!lock->fileName().isEmpty() && !lock->tryLock()) {
-        if (lock->error() == QLockFile::LockFailedError)
-            return refuse(location, DescribeOpenFailure(label, {OpenFailure::InUse, {}, {}}));
-        qCDebug(lcLink) << "no lock for" << location << "error" << lock->error();
-        lock.reset();
-    }
+    // Another program that has the port holds its lock, whatever name it reached it by.
+    auto lock = std::make_unique<PortLock>(location, m_lockFolders);
+    if (const auto held = lock->take())
+        return refuse(location, DescribeOpenFailure(label, *held));
 
     const int fd =
         ::open(QFile::encodeName(location).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/CommBackend.h"
+#include "link/PortLock.h"
 #include "link/TerminalLine.h"
 
 #include <QTimer>
@@ -9,7 +10,6 @@
 #include <memory>
 #include <termios.h>
 
-class QLockFile;
 class QSocketNotifier;
 
 namespace qm {
@@ -18,8 +18,8 @@ namespace qm {
 // such as a pseudo-terminal), straight over the terminal interface. After each read the
 // port's bytes are left to gather for a moment before the next: at 9600 baud a character
 // comes every millisecond, and waking for each costs far more than handling it. The first
-// character after a quiet spell is read at once. The port is locked as Qt's serial port
-// locks it, so that programs on either see each other.
+// character after a quiet spell is read at once. The port is locked with a lock file that
+// programs on Qt's serial port and others read too (see PortLock).
 class SerialBackend : public CommBackend {
     Q_OBJECT
 
@@ -28,9 +28,11 @@ public:
     static constexpr std::chrono::milliseconds GatherInterval{16};
 
     // `sysfsRoot` is where the kernel's device tree is read to tell a serial line from
-    // other devices (see ClassifyDevice); tests give a made-up tree.
+    // other devices (see ClassifyDevice); tests give a made-up tree. `lockFolders` are where
+    // the port's lock is looked for and taken (see PortLock); tests give folders of their own.
     explicit SerialBackend(QObject* parent = nullptr,
-                           const QString& sysfsRoot = QStringLiteral("/sys"));
+                           const QString& sysfsRoot = QStringLiteral("/sys"),
+                           const QStringList& lockFolders = UsualLockFolders());
     ~SerialBackend() override;
 
     bool open(const QString& portName, const LineSettings& settings) override;
@@ -52,9 +54,10 @@ private:
     bool refuse(const QString& location, const QString& message);
 
     QString m_sysfsRoot;
+    QStringList m_lockFolders;
     int m_fd = -1;
     termios m_saved{}; // the line's settings before it was opened, put back on close
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<PortLock> m_lock;
     QSocketNotifier* m_reader = nullptr;
     QSocketNotifier* m_writer = nullptr;
     QTimer m_gather;

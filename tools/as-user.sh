@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs, as an ordinary user (nobody), what root would hide: the serial line (both backends,
-# opened, closed and opened again), qm6200-acquire against the simulator, and the cases of a
-# device without permission and of saving into a folder without permission. Root may open
-# any device, even one marked for one user alone, and write in any folder.
+# opened, closed and opened again, port locks no user can read), qm6200-acquire against the
+# simulator, and the cases of a device without permission, of saving into a folder without
+# permission and of a left-over port lock the user may not remove. Root may open any device,
+# even one marked for one user alone, and read, write and remove in any folder.
 # Uses the test command's build (preset debug, built here if it is not yet); the test
 # programs and the simulator are copied where that user can reach them.
 . "$(dirname "$0")/common.sh"
@@ -14,8 +15,8 @@ fi
 build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in tst_serialport tst_acquire tst_portlist tst_faults tst_csvexport qm6200-sim \
-    qm6200-acquire; do
+for name in tst_serialport tst_portlock tst_acquire tst_portlist tst_faults tst_csvexport \
+    qm6200-sim qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
 done
@@ -29,6 +30,7 @@ export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/home/run"
 export QM6200_SIM="$work/qm6200-sim" QM6200_ACQUIRE="$work/qm6200-acquire"
 cd "$work"
 "${user[@]}" ./tst_serialport
+"${user[@]}" ./tst_portlock aLeftOverLockThatCannotBeRemovedIsNamed
 "${user[@]}" ./tst_acquire
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission

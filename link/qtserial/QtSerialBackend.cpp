@@ -3,6 +3,8 @@
 #include "link/Log.h"
 #include "link/TerminalLine.h"
 
+#include <QFileInfo>
+
 namespace qm {
 
 namespace {
@@ -26,13 +28,15 @@ QSerialPort::Parity ToQt(Parity parity)
 
 } // namespace
 
-QtSerialBackend::QtSerialBackend(QObject* parent, const QString& sysfsRoot)
+QtSerialBackend::QtSerialBackend(QObject* parent, const QString& sysfsRoot,
+                                 const QStringList& lockFolders)
     : CommBackend(parent)
     // A child, so that what the port is made of is found under the backend, as with the
     // program's own.
     , m_port(this)
     , m_sysfsRoot(sysfsRoot)
     , m_drain([this] { return outputWaiting(); })
+    , m_lockFolders(lockFolders)
 {
     connect(&m_drain, &OutputDrain::Drained, this, &CommBackend::sent);
     // Qt reads no more than this before it is read in turn: a flood is taken a few
@@ -51,7 +55,23 @@ bool QtSerialBackend::open(const QString& portName, const LineSettings& settings
         qCDebug(lcLink) << "not opened:" << location << m_error;
         return false;
     }
-    m_port.setPortName(location);
+    // Qt's serial port takes its own lock with Qt's lock file, which takes a lock over when
+    // its process runs under another name than the lock gives, or under one this user may
+    // not read (a lock that gives no name, as most programs write them; any lock of another
+    // user's program), and a lock that names no process only after half a minute. So the lock
+    // is judged here first, as the program's own backend judges it: a lock of a live process
+    // refuses the port, one that nobody holds is removed. Qt can still differ: it names its
+    // lock after the name it is given (so it is given the device itself, links followed); in
+    // the moment between this check and its own another program may take the port; and its
+    // lock folder is always the first usual one, whatever `lockFolders` say.
+    PortLock lock(location, m_lockFolders);
+    if (const auto held = lock.clearWay()) {
+        m_error = DescribeOpenFailure(PortLabel(portName, location), *held);
+        qCDebug(lcLink) << "not opened:" << location << m_error;
+        return false;
+    }
+    const QString device = QFileInfo(location).canonicalFilePath();
+    m_port.setPortName(device.isEmpty() ? location : device);
     m_port.setBaudRate(settings.baudRate);
     m_port.setParity(ToQt(settings.parity));
     m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
@@ -70,8 +90,13 @@ bool QtSerialBackend::open(const QString& portName, const LineSettings& settings
             break;
         case QSerialPort::PermissionError:
             // Qt says so of a device without rights, a device held exclusively and a lock
-            // file held by another program alike.
+            // file held by another program alike; a lock taken since the check names its
+            // holder.
             failure = PermissionFailure(location);
+            if (failure.reason == OpenFailure::InUse) {
+                if (const auto held = lock.clearWay())
+                    failure = *held;
+            }
             break;
         default:
             failure.detail = m_port.errorString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/CommBackend.h"
+#include "link/PortLock.h"
 #include "link/TerminalLine.h"
 
 #include <QSerialPort>
@@ -16,9 +17,12 @@ class QtSerialBackend : public CommBackend {
 
 public:
     // `sysfsRoot` is where the kernel's device tree is read to tell a serial line from
-    // other devices (see ClassifyDevice); tests give a made-up tree.
+    // other devices (see ClassifyDevice); tests give a made-up tree. `lockFolders` are where
+    // another program's lock is looked for before Qt takes the port (see open()); tests give
+    // folders of their own.
     explicit QtSerialBackend(QObject* parent = nullptr,
-                             const QString& sysfsRoot = QStringLiteral("/sys"));
+                             const QString& sysfsRoot = QStringLiteral("/sys"),
+                             const QStringList& lockFolders = UsualLockFolders());
 
     bool open(const QString& portName, const LineSettings& settings) override;
     void close() override;
@@ -38,6 +42,7 @@ private:
     QSerialPort m_port;
     QString m_sysfsRoot;
     OutputDrain m_drain;
+    QStringList m_lockFolders;
     QString m_error;
     QByteArray m_received; // read past Qt while asking the line, not yet handed on
     bool m_opening = false;

@@ -1,16 +1,19 @@
+#include "link/PortLock.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/SerialBackend.h"
 #include "link/TerminalLine.h"
 #include "link/qtserial/QtSerialBackend.h"
 #include "tests/support/Dialogs.h"
+#include "tests/support/Files.h"
+#include "tests/support/Locks.h"
 #include "tests/support/OpenWatch.h"
 #include "tests/support/Pty.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QSerialPort>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -33,16 +36,26 @@ using namespace qm::test;
 
 namespace {
 
+// The port locks of these tests: a folder of their own, never the system's.
+QString LockFolder()
+{
+    static const QTemporaryDir folder;
+    return folder.path();
+}
+
 // Both serial backends keep one contract, on real pseudo-terminals: the program's own over
 // the terminal interface, and the one over Qt's serial port, the reference. Where Qt's own
-// behaviour is not right (it takes a wakeup with nothing to read for an error), its backend
-// mends it, and the case below says what is right.
-std::unique_ptr<CommBackend> Backend(const QString& sysfsRoot = QStringLiteral("/sys"))
+// behaviour is not right (it takes a wakeup with nothing to read for an error, a lock of a
+// live process for none), its backend mends it, and the case below says what is right. Qt's
+// serial port takes its own lock in the system's lock folder; the backend over it looks for
+// other programs' locks in the tests' folder.
+std::unique_ptr<CommBackend> Backend(const QString& sysfsRoot = QStringLiteral("/sys"),
+                                     const QString& lockFolder = LockFolder())
 {
     QFETCH_GLOBAL(QString, backend);
     if (backend == "qt")
-        return std::make_unique<QtSerialBackend>(nullptr, sysfsRoot);
-    return std::make_unique<SerialBackend>(nullptr, sysfsRoot);
+        return std::make_unique<QtSerialBackend>(nullptr, sysfsRoot, QStringList{lockFolder});
+    return std::make_unique<SerialBackend>(nullptr, sysfsRoot, QStringList{lockFolder});
 }
 
 // The serial control on the backend under test.
@@ -248,18 +261,88 @@ private slots:
         // The first keeps working.
         line.send("ok");
         QTRY_COMPARE(first.received, QByteArray("ok"));
-        // Another program that locks its ports as Qt's serial port does sees it taken too,
-        // and gets it once it is free.
-        QSerialPort other(line.device);
-        QVERIFY(!other.open(QIODevice::ReadWrite));
-        first.control.setPortOpen(false);
-        QVERIFY(other.open(QIODevice::ReadWrite));
-        // And the other way round.
-        QVERIFY(!second.open(line.device));
+        // Nor does the second get it through a link, as /dev/serial/by-id names a port.
+        QTemporaryDir links;
+        QVERIFY(Symlink(line.device, links.filePath("port")));
+        QVERIFY(!second.open(links.filePath("port")));
         QVERIFY2(second.control.ErrorText().contains("in use by another program"),
                  qPrintable(second.control.ErrorText()));
-        other.close();
+        // Another program that locks its ports with Qt's lock file, as Qt's serial port does,
+        // sees it taken too (the lock of the backend over Qt's serial port is Qt's own, in the
+        // system's folder), and gets it once it is free.
+        QFETCH_GLOBAL(QString, backend);
+        QLockFile other(LockFolder() + '/' + LockFileName(line.device));
+        if (backend == "termios")
+            QVERIFY(!other.tryLock());
+        first.control.setPortOpen(false);
+        QVERIFY(other.tryLock());
+        // And the other way round, named.
+        QVERIFY(!second.open(line.device));
+        QVERIFY2(second.control.ErrorText().contains(
+                     QString("\"tst_serialport\" (process %1)").arg(::getpid())),
+                 qPrintable(second.control.ErrorText()));
+        other.unlock();
         QVERIFY2(second.open(line.device), qPrintable(second.control.ErrorText()));
+    }
+
+    void aLockCountsWhileItsProcessLives_data()
+    {
+        QTest::addColumn<QString>("content"); // as LockRig::content names it
+        QTest::addColumn<int>("age");         // seconds since it was written
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<bool>("throughLink"); // the port opened by a link to it
+        QTest::addColumn<bool>("held");
+        QTest::newRow("text, padded") << "padded" << 0 << true << false << true;
+        QTest::newRow("text") << "text" << 0 << true << false << true;
+        QTest::newRow("Qt's lines") << "Qt's lines" << 0 << true << false << true;
+        QTest::newRow("another program's name") << "another name" << 0 << true << false << true;
+        QTest::newRow("binary") << "binary" << 0 << true << false << true;
+        QTest::newRow("a process that ended") << "ended" << 0 << true << false << false;
+        QTest::newRow("empty, being written") << "empty" << 0 << true << false << true;
+        QTest::newRow("empty, an hour old") << "empty" << 3600 << true << false << false;
+        QTest::newRow("unreadable, an hour old") << "empty" << 3600 << false << false << false;
+        QTest::newRow("through a link to the device") << "padded" << 0 << true << true << true;
+    }
+
+    // A port is held while the process its lock names lives, whatever the program and however
+    // it wrote the lock, and by whatever name the port is reached; a lock that names no
+    // process only for the moment it takes to write one. The message names the lock and who
+    // holds it.
+    void aLockCountsWhileItsProcessLives()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, age);
+        QFETCH(bool, readable);
+        QFETCH(bool, throughLink);
+        QFETCH(bool, held);
+        QFETCH_GLOBAL(QString, backend);
+        if (backend == "qt" && !held)
+            QSKIP("Qt's serial port takes its own lock in the system's lock folder, which the "
+                  "tests leave alone; only a refusal is seen here");
+        Pty line;
+        LockRig rig;
+        const QString lock = rig.folder.filePath(LockFileName(line.device));
+        QVERIFY(rig.put(lock, rig.content(content), age, readable));
+        QTemporaryDir links;
+        const QString name = throughLink ? links.filePath("by-id") : line.device;
+        QVERIFY(!throughLink || Symlink(line.device, name));
+
+        const auto port = Backend(QStringLiteral("/sys"), rig.folder.path());
+        const bool opened = port->open(name, Instrument);
+        const QString text = port->errorText();
+        QVERIFY2(opened != held, qPrintable(text));
+        if (opened) {
+            // What nobody held any more is the program's own lock now.
+            QCOMPARE(LockFilePid(Read(lock)).value_or(0), ::getpid());
+            return;
+        }
+        QVERIFY2(text.startsWith(QString("The serial port %1 is in use by another program. Its "
+                                         "lock file %2 ")
+                                     .arg(name, lock)),
+                 qPrintable(text));
+        if (content != "empty")
+            QVERIFY2(text.contains(QString("\"sleep\" (process %1)").arg(rig.live)),
+                     qPrintable(text));
     }
 
     // The line is the program's alone while open, and everyone's again once closed. On a
