@@ -8,8 +8,9 @@
 // Prints, as median and range of interleaved runs (five of the 100-record answer, three of
 // ten times that):
 //   program N% of a core, floor N%: N× the floor at line rate
-// and the delay from the first character after a quiet spell to the program's receive
-// event and to the receive box.
+// the delay from the first character after a quiet spell to the program's receive event and
+// to the receive box, and how soon the window answers while a device floods the line at
+// full pseudo-terminal speed.
 
 #include "bench/Measure.h"
 #include "link/MakeSerialBackend.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -216,6 +218,60 @@ void MeasureFirstCharacter(MainWindow& window)
                 *std::max_element(shown.begin(), shown.end()));
 }
 
+// A device that ignores the baud rate floods the line for a few seconds; meanwhile a timer
+// asks the window for a turn every 20 ms. How late the turns come is how long the window
+// would keep an operator waiting.
+void MeasureFlood(MainWindow& window)
+{
+    constexpr auto Flood = std::chrono::seconds(3);
+    constexpr auto Tick = std::chrono::milliseconds(20);
+    Pty line;
+    window.choosePort(line.device);
+    window.form.Command1_Click();
+    line.read(10);
+    const long peakBefore = Own().ru_maxrss;
+    const QByteArray stream = RecordAnswer(100).repeated(50);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        const auto end = std::chrono::steady_clock::now() + Flood;
+        while (std::chrono::steady_clock::now() < end) {
+            if (::write(line.master, stream.constData(), std::size_t(stream.size())) < 0)
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    qsizetype received = 0;
+    const auto counting =
+        QObject::connect(window.ui.QmtTxRx, &QmtTxRx::OnComm, &window.form, [&] { ++received; });
+    std::vector<double> late;
+    QElapsedTimer sinceTick;
+    QElapsedTimer wall;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QEventLoop flooding;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        late.push_back(
+            std::max(0.0, double(sinceTick.nsecsElapsed()) / 1e6 - double(Tick.count())));
+        sinceTick.start();
+        if (wall.hasExpired(std::chrono::milliseconds(Flood).count()))
+            flooding.quit();
+    });
+    wall.start();
+    sinceTick.start();
+    tick.start(Tick);
+    flooding.exec();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    QObject::disconnect(counting);
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    std::printf("a flood at full speed for %.0f s: the window's turn every %d ms came %.1f ms "
+                "late at the median, %.1f ms at the longest; %.0f KiB/s read; peak memory "
+                "%+.1f MiB\n",
+                seconds, int(Tick.count()), Median(late),
+                *std::max_element(late.begin(), late.end()), double(received) / 1024 / seconds,
+                double(Own().ru_maxrss - peakBefore) / 1024);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -241,6 +297,7 @@ int main(int argc, char* argv[])
     Report("4200 characters (100 records)", once);
     Report("42000 characters (10 times)", ten);
     MeasureFirstCharacter(window);
+    MeasureFlood(window);
     for (const QString& text : window.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     return window.messages.isEmpty() ? 0 : 1;
