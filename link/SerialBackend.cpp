@@ -179,8 +179,10 @@ void SerialBackend::setRequestToSend(bool raised)
     if (m_fd < 0)
         return;
     int rts = TIOCM_RTS;
-    // A pseudo-terminal has no modem lines; that is no failure of the link.
-    if (::ioctl(m_fd, raised ? TIOCMBIS : TIOCMBIC, &rts) != 0)
+    // A pseudo-terminal has no modem lines; that is no failure of the link, and nothing to
+    // tell anyone about.
+    if (::ioctl(m_fd, raised ? TIOCMBIS : TIOCMBIC, &rts) != 0 && errno != ENOTTY
+        && errno != EINVAL)
         qCDebug(lcLink) << "RTS not set:" << std::strerror(errno);
 }
 

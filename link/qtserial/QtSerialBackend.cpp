@@ -133,7 +133,8 @@ void QtSerialBackend::setRequestToSend(bool raised)
     if (!m_port.isOpen())
         return;
     // A pseudo-terminal has no modem lines; that is no failure of the link.
-    if (!m_port.setRequestToSend(raised))
+    if (!m_port.setRequestToSend(raised)
+        && m_port.error() != QSerialPort::UnsupportedOperationError)
         qCDebug(lcLink) << "RTS not set:" << m_port.errorString();
     m_port.clearError();
 }
