@@ -1,51 +1,122 @@
 #!/usr/bin/env bash
-# Keeps the layers pointing down: each folder may include only from itself and the folders
-# below it, and the widget-free core links no Qt Gui or Widgets.
-#   link/, records/   the core: each other only
+# Keeps the layers pointing down, judged from the build itself rather than from the text of
+# the sources: what each library links (CMake's own graph of the targets), and the headers
+# each object file really includes (the compiler's dependency records, as Ninja keeps them).
+#   link/, records/   the core (qm6200_core): each other only; Qt Core, no Gui, no Widgets,
+#                     no Serial Port
+#   link/qtserial/    the backend over Qt Serial Port: the core and itself
 #   ui/               the core and itself
-#   shell/            the core, ui/ and itself
-#   acquire/          the core and itself (the command-line program: no widgets)
-# Fails, naming each include that reaches up, on the first wrong step.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+#   shell/            the core, the serial backends, ui/ and itself
+#   acquire/          the core, the serial backends and itself: no widgets
+# tests/, bench/ and tools/ may use anything. Fails, naming each step up.
+#   tools/check-layers.sh [PRESET]   the build to judge (default debug, built if it is not)
+. "$(dirname "$0")/common.sh"
 
+preset=${1:-debug}
+build="$root/build/$preset"
+build_preset "$preset" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 failed=0
-check() { # folder, the folders it may not include from
-    local folder=$1
-    shift
-    local pattern
-    pattern=$(printf '|%s/' "$@")
-    pattern="#include [\"<](${pattern:1})"
-    if grep -rnE "$pattern" "$folder" --include='*.h' --include='*.cpp'; then
-        echo "check-layers: $folder/ reaches up into $* (above)" >&2
-        failed=1
-    fi
+
+# What each target links, from CMake's graph: "a -> b" for each direct link, whatever its
+# kind (public, private, interface).
+(cd "$build" && cmake --graphviz="$work/targets.dot" . >/dev/null)
+sed -n 's|.*// \(.*\) -> \(.*\)$|\1 \2|p' "$work/targets.dot" >"$work/links"
+
+# Everything a target links, directly or through others.
+reaches() {
+    awk -v start="$1" '
+        { next_of[$1] = next_of[$1] " " $2 }
+        END {
+            queue[1] = start; seen[start] = 1; n = 1
+            for (i = 1; i <= n; i++) {
+                split(next_of[queue[i]], targets, " ")
+                for (t in targets) {
+                    if (!(targets[t] in seen)) { seen[targets[t]] = 1; queue[++n] = targets[t] }
+                }
+            }
+            for (t in seen) if (t != start) print t
+        }' "$work/links"
 }
-check link ui shell acquire tests tools bench
-check records ui shell acquire tests tools bench
-check ui shell acquire tests tools bench
-check shell acquire tests tools bench
-check acquire ui shell tests tools bench
 
-# The core, and the command-line program on it, build with Qt Core alone.
-if grep -nE 'Qt6?::(Gui|Widgets)|Qt6?(Gui|Widgets)' link/CMakeLists.txt records/CMakeLists.txt \
-    acquire/CMakeLists.txt; then
-    echo "check-layers: the core or qm6200-acquire links Qt Gui or Widgets (above)" >&2
-    failed=1
-fi
-if grep -rnE '#include <Qt(Gui|Widgets)|#include <Q(Widget|Application|Font|Color|Palette|Pixmap|Image|Painter)\b' \
-    link records acquire --include='*.h' --include='*.cpp'; then
-    echo "check-layers: the core or qm6200-acquire includes Qt Gui or Widgets headers (above)" >&2
-    failed=1
+# target, then what it may not reach
+forbid() {
+    local target=$1 reached bad
+    shift
+    reached=$(reaches "$target")
+    for bad in "$@"; do
+        if grep -qxF "$bad" <<<"$reached"; then
+            echo "check-layers: $target links $bad" >&2
+            failed=1
+        fi
+    done
+}
+above_core=(qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire
+    qm6200_test_support)
+widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
+forbid qm6200_core "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire "${widgets[@]}"
+forbid qm6200_gui qm6200_serial qm6200_qtserial qm6200_shell qm6200_acquire Qt6::SerialPort
+forbid qm6200_shell qm6200_acquire qm6200_test_support
+forbid qm6200_acquire "${widgets[@]}" qm6200_test_support
+forbid qm6200-acquire "${widgets[@]}" qm6200_test_support
+forbid qm6200-datalink qm6200_acquire qm6200_test_support
+# Qt Serial Port only in a build whose programs use it.
+if grep -q '^QM6200_SERIAL_BACKEND:STRING=termios$' "$build/CMakeCache.txt"; then
+    forbid qm6200-datalink Qt6::SerialPort
+    forbid qm6200-acquire Qt6::SerialPort
 fi
 
-# Qt Serial Port belongs to its backend alone: the programs link it only when built on it.
-if grep -rnE '#include <(QSerialPort|QtSerialPort)' link records ui shell acquire \
-    --include='*.h' --include='*.cpp' | grep -v '^link/qtserial/'; then
-    echo "check-layers: Qt Serial Port used outside link/qtserial/ (above)" >&2
-    failed=1
-fi
+# The headers each object includes. An object belongs to the folder whose CMakeLists.txt
+# made its target (the part of its path before /CMakeFiles/); a header to the folder it is
+# in. Objects of tests/, bench/ and tools/ are not judged.
+ninja -C "$build" -t deps >"$work/deps"
+awk -v root="$root/" -v build="$build/" '
+    function folder(path) {
+        if (index(path, root) == 1)
+            path = substr(path, length(root) + 1)
+        if (path ~ /^link\/qtserial\//) return "link/qtserial"
+        if (path ~ /^(link|records)\//) return "core"
+        split(path, parts, "/")
+        return parts[1]
+    }
+    BEGIN {
+        may["core"] = " core "
+        may["link/qtserial"] = " core link/qtserial "
+        may["ui"] = " core ui "
+        may["shell"] = " core link/qtserial ui shell "
+        may["acquire"] = " core link/qtserial acquire "
+        widgets["core"] = widgets["link/qtserial"] = widgets["acquire"] = 1
+        noSerialPort["core"] = noSerialPort["ui"] = 1
+    }
+    /^[^ ]/ {
+        object = $1
+        sub(/:$/, "", object)
+        layer = object
+        sub(/\/CMakeFiles\/.*/, "", layer)
+        layer = folder(root layer "/")
+        judged = (layer in may)
+        next
+    }
+    judged && NF == 1 {
+        header = $1
+        if (index(header, build) == 1) next
+        if (index(header, root) == 1) {
+            to = folder(header)
+            if (index(may[layer], " " to " ") == 0) {
+                print "check-layers: " object " (" layer ") includes " substr(header, length(root) + 1)
+                bad = 1
+            }
+        } else if ((layer in widgets) && header ~ /\/Qt(Gui|Widgets)\//) {
+            print "check-layers: " object " (" layer ") includes " header
+            bad = 1
+        } else if ((layer in noSerialPort) && header ~ /\/QtSerialPort\//) {
+            print "check-layers: " object " (" layer ") includes " header
+            bad = 1
+        }
+    }
+    END { exit bad }' "$work/deps" >&2 || failed=1
 
-[ "$failed" -eq 0 ] && echo "check-layers: every layer points down"
+[ "$failed" -eq 0 ] && echo "check-layers: every layer points down (build/$preset)"
 exit "$failed"
