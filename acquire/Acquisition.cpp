@@ -54,20 +54,24 @@ Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObje
     , m_options(options)
     , m_save(std::move(save))
 {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &Acquisition::Check);
-    connect(&m_port, &QmtTxRx::OnComm, this, &Acquisition::OnComm);
-    connect(&m_port, &QmtTxRx::Sent, this, [this] {
-        if (!m_waiting || m_left)
-            return;
-        m_left = true;
-        m_sent = Clock::now();
-        Rearm(std::min(m_options.wait, m_options.timeout));
+    AnswerWatch::Intervals intervals;
+    intervals.quiet = m_options.idle;
+    intervals.noAnswer = std::min(m_options.wait, m_options.timeout);
+    intervals.longest = m_options.timeout;
+    intervals.leave = LeaveTime;
+    intervals.quietOnlyAfterAFrame = true;
+    m_answer.setIntervals(intervals);
+    connect(&m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
+        // Dropped, so that it never goes out behind a later command, or after this program.
+        if (end == AnswerEnd::NotSent)
+            m_port.setOutBufferCount(0);
+        AnswerOver(end, end == AnswerEnd::Lost ? m_lostReason : QString());
     });
+    connect(&m_port, &QmtTxRx::OnComm, this, &Acquisition::OnComm);
+    connect(&m_port, &QmtTxRx::Sent, &m_answer, &AnswerWatch::CommandLeft);
     connect(&m_port, &QmtTxRx::PortLost, this, [this](const QString& reason) {
-        if (m_waiting)
-            AnswerOver(AnswerEnd::Lost, reason);
+        m_lostReason = reason;
+        m_answer.Stop(AnswerEnd::Lost);
     });
 }
 
@@ -108,38 +112,29 @@ void Acquisition::Stop(int signal)
     if (m_outcome.signal > 0 || m_finished)
         return;
     m_outcome.signal = signal;
-    if (!m_waiting)
+    if (!m_answer.Waiting())
         return; // Start() has not run yet, and will not send anything
     // Posted behind whatever the line has already brought, so that it is taken in.
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_waiting)
-                AnswerOver(AnswerEnd::Stopped);
-        },
-        Qt::QueuedConnection);
+        this, [this] { m_answer.Stop(AnswerEnd::Stopped); }, Qt::QueuedConnection);
 }
 
 void Acquisition::Ask(Step step, std::string_view verb, std::string_view argument)
 {
     m_step = step;
-    m_characters = 0;
-    m_closedFrames = 0;
     m_errorReplies = 0;
     m_accepted = 0;
-    m_frameAbandoned = false;
     // Written first, then the store emptied, as the desktop's buttons do: no character can
     // come in between, since both run before the event loop does again.
     const std::string frame = ComposeCommand(verb, argument);
     const bool sent =
         m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
     m_link.ResetReception();
-    m_waiting = true;
-    m_left = false;
-    m_sent = Clock::now();
-    if (!sent)
-        return AnswerOver(AnswerEnd::Lost, m_port.ErrorText());
-    Rearm(LeaveTime);
+    m_answer.CommandWritten();
+    if (!sent) {
+        m_lostReason = m_port.ErrorText();
+        m_answer.Stop(AnswerEnd::Lost);
+    }
 }
 
 void Acquisition::OnComm()
@@ -148,83 +143,19 @@ void Acquisition::OnComm()
         return;
     const QByteArray chunk = m_port.Input().toLatin1();
     // After the answer is over, nothing that comes is part of it.
-    if (!m_waiting)
+    if (!m_answer.Waiting())
         return;
-    ++m_characters;
-    m_lastCharacter = Clock::now();
-    switch (m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())))) {
-    case ChunkOutcome::Nothing:
-        break;
-    case ChunkOutcome::ErrorReply:
+    const ChunkOutcome outcome =
+        m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())));
+    if (outcome == ChunkOutcome::ErrorReply)
         ++m_errorReplies;
-        FrameClosed();
-        break;
-    case ChunkOutcome::CommandAccepted:
+    else if (outcome == ChunkOutcome::CommandAccepted)
         ++m_accepted;
-        FrameClosed();
-        break;
-    case ChunkOutcome::RecordStored:
-    case ChunkOutcome::RecordDropped:
-        FrameClosed();
-        break;
-    case ChunkOutcome::FrameAbandoned:
-        m_frameAbandoned = true;
-        break;
-    }
-}
-
-void Acquisition::FrameClosed()
-{
-    ++m_closedFrames;
-    if (!m_left)
-        return;
-    Rearm(std::min<Clock::duration>(m_options.idle, m_sent + m_options.timeout - Clock::now()));
-}
-
-void Acquisition::Rearm(Clock::duration due)
-{
-    // Rounded up, so that the check never comes before it is due and has to come again.
-    const auto ms = std::chrono::ceil<milliseconds>(std::max(due, Clock::duration::zero()));
-    m_timer.start(ms);
-}
-
-void Acquisition::Check()
-{
-    if (!m_waiting)
-        return;
-    if (!m_left) {
-        // Dropped, so that it never goes out behind a later command, or after this program.
-        m_port.setOutBufferCount(0);
-        return AnswerOver(AnswerEnd::NotSent);
-    }
-    const auto now = Clock::now();
-    const auto sinceCommand = now - m_sent;
-    if (m_characters == 0) {
-        const auto noAnswerAfter = std::min(m_options.wait, m_options.timeout);
-        if (sinceCommand >= noAnswerAfter)
-            return AnswerOver(AnswerEnd::NoAnswer);
-        return Rearm(noAnswerAfter - sinceCommand);
-    }
-    if (sinceCommand >= m_options.timeout)
-        return AnswerOver(AnswerEnd::TimedOut);
-    const auto left = m_options.timeout - sinceCommand;
-    if (m_closedFrames == 0)
-        return Rearm(left);
-    const auto quiet = now - m_lastCharacter;
-    if (quiet >= m_options.idle) {
-        // A frame left open, or given up, may have been a record: the answer is not whole.
-        const bool cut = m_link.RxFlag != 0 || m_frameAbandoned;
-        return AnswerOver(cut ? AnswerEnd::CutShort : AnswerEnd::Complete);
-    }
-    Rearm(std::min<Clock::duration>(m_options.idle - quiet, left));
+    m_answer.CharacterArrived(outcome, m_link.RxFlag != 0);
 }
 
 void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
 {
-    if (!m_waiting)
-        return;
-    m_waiting = false;
-    m_timer.stop();
     switch (m_step) {
     case Step::Reading:
         return ReadingOver(end, reason);
@@ -270,11 +201,11 @@ QString Acquisition::WhyNoAnswer(AnswerEnd end, const QString& reason) const
     return {};
 }
 
-bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QString& context)
+void Acquisition::Count(AnswerEnd end)
 {
     switch (end) {
     case AnswerEnd::Complete:
-        return false;
+        break;
     case AnswerEnd::NoAnswer:
     case AnswerEnd::TimedOut:
     case AnswerEnd::CutShort:
@@ -284,9 +215,16 @@ bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QStri
     case AnswerEnd::NotSent:
         m_outcome.lost = true;
         break;
-    case AnswerEnd::Stopped:
+    case AnswerEnd::Stopped: // the signal counts already
         break;
     }
+}
+
+bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QString& context)
+{
+    if (end == AnswerEnd::Complete)
+        return false;
+    Count(end);
     m_problems << context + WhyNoAnswer(end, reason);
     return true;
 }
@@ -418,23 +356,9 @@ void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
                           .arg(Destination(), why);
         return Finish();
     }
-    switch (end) {
-    case AnswerEnd::NoAnswer:
-    case AnswerEnd::TimedOut:
-    case AnswerEnd::CutShort:
-        m_outcome.noAnswer = true;
-        break;
-    case AnswerEnd::Lost:
-    case AnswerEnd::NotSent:
-        m_outcome.lost = true;
-        break;
-    case AnswerEnd::Complete:
-        m_outcome.refused = true;
-        break;
-    case AnswerEnd::Stopped:
-        break;
-    }
-    if (m_errorReplies > 0)
+    Count(end);
+    // A whole answer that was not the accepted reply is a refusal.
+    if (end == AnswerEnd::Complete || m_errorReplies > 0)
         m_outcome.refused = true;
     m_problems << why + QStringLiteral(" The instrument did not confirm the clear.");
     Finish();
@@ -445,8 +369,6 @@ void Acquisition::Finish()
     if (m_finished)
         return;
     m_finished = true;
-    m_waiting = false;
-    m_timer.stop();
     // RTS down and the port closed, which also removes its lock file, before anyone is told
     // that the run is over.
     m_port.setRTSEnable(false);

@@ -2,12 +2,12 @@
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "link/AnswerWatch.h"
 #include "link/LinkState.h"
 #include "records/CsvExport.h"
 
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -30,11 +30,11 @@ std::string RecordsCsv(const std::vector<std::string>& records, const QString& d
 // reading again and the clear. Everything happens in the event loop; Finished comes once,
 // with the port closed.
 //
-// An answer's clock starts when its command has left the port; a command the line holds for
-// longer than LeaveTime is dropped and the answer is over. An answer is over when the line
-// has been quiet for `idle` after at least one closed frame (complete), when nothing at all
-// arrived within `wait` (no answer), when it is not complete after `timeout`, when the port
-// is lost, or when a stop signal came.
+// An answer is over, as the desktop program's is, with this program's intervals: when the
+// line has been quiet for `idle` after at least one closed frame (complete, or cut short if
+// that left a frame open), when nothing at all arrived within `wait` (no answer), when it is
+// not complete after `timeout`, when its command did not leave the port within LeaveTime,
+// when the port is lost, or when a stop signal came.
 class Acquisition : public QObject {
     Q_OBJECT
 
@@ -62,7 +62,7 @@ public:
 
     // For the progress: whether an answer is awaited, and what for with the records it
     // brought so far ("reading the records: 42 records").
-    bool Waiting() const { return m_waiting; }
+    bool Waiting() const { return m_answer.Waiting(); }
     QString Activity() const;
 
 signals:
@@ -70,14 +70,9 @@ signals:
 
 private:
     enum class Step { Reading, Checking, Clearing };
-    enum class AnswerEnd { Complete, NoAnswer, TimedOut, CutShort, Lost, NotSent, Stopped };
-    using Clock = std::chrono::steady_clock;
 
     void Ask(Step step, std::string_view verb, std::string_view argument);
     void OnComm();
-    void FrameClosed();
-    void Check();
-    void Rearm(Clock::duration due);
     void AnswerOver(AnswerEnd end, const QString& reason = {});
     void ReadingOver(AnswerEnd end, const QString& reason);
     void CheckingOver(AnswerEnd end, const QString& reason);
@@ -88,6 +83,8 @@ private:
     // An answer that did not come whole: counts it in the outcome and says why, after
     // `context`. False for a whole answer.
     bool AnswerFailed(AnswerEnd end, const QString& reason, const QString& context = {});
+    // Counts an answer that did not come whole in the outcome.
+    void Count(AnswerEnd end);
     QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
     QString SignalName() const;
     QString Destination() const;
@@ -96,19 +93,13 @@ private:
     Options m_options;
     Save m_save;
     LinkState m_link;
-    QTimer m_timer;
+    AnswerWatch m_answer;
 
     Step m_step = Step::Reading;
-    bool m_waiting = false;
-    bool m_left = false; // the command has left the port: its answer may come
     bool m_finished = false;
-    Clock::time_point m_sent;
-    Clock::time_point m_lastCharacter;
-    std::int64_t m_characters = 0; // of this answer
-    int m_closedFrames = 0;        // of any class, in this answer
-    int m_errorReplies = 0;        // in this answer
-    int m_accepted = 0;            // accepted-command replies in this answer
-    bool m_frameAbandoned = false; // a frame outgrew the longest one and was given up
+    QString m_lostReason;
+    int m_errorReplies = 0; // in this answer
+    int m_accepted = 0;     // accepted-command replies in this answer
 
     std::vector<std::string> m_saved; // the records written, whole frames
     bool m_written = false;           // and the file holds them

@@ -169,8 +169,11 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
-    connect(m_answer, &AnswerWatch::Over, this, [this] { SetCommandsEnabled(true); });
-    connect(m_answer, &AnswerWatch::NotSent, this, &frmMain::CommandNotSent);
+    connect(m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
+        if (end == AnswerEnd::NotSent)
+            CommandNotSent();
+        SetCommandsEnabled(true);
+    });
 
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmMain::Command3_Click);
@@ -405,11 +408,12 @@ void frmMain::QmtTxRx_OnComm()
 {
     if (QmtTxRx->CommEvent() != qm::QmtTxRx::comEvReceive)
         return;
-    m_answer->CharacterArrived();
     const QString chunk = QmtTxRx->Input();
     txtRx->Append(chunk);
 
-    switch (m_link.Receive(ToBytes(chunk))) {
+    const ChunkOutcome outcome = m_link.Receive(ToBytes(chunk));
+    m_answer->CharacterArrived(outcome, m_link.RxFlag != 0);
+    switch (outcome) {
     case ChunkOutcome::Nothing:
         break;
     case ChunkOutcome::ErrorReply:
