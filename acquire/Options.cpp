@@ -1,6 +1,9 @@
 #include "acquire/Options.h"
 
+#include "records/CsvExport.h"
+
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <cmath>
 
@@ -140,6 +143,22 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     return {ParsedArguments::Run, options, {}};
 }
 
+ParsedArguments ParseCommandLine(const QList<QByteArray>& arguments)
+{
+    QStringList texts;
+    for (const QByteArray& argument : arguments) {
+        // The program's own name, first, names nothing the program uses.
+        if (!texts.isEmpty() && !NameIsText(argument))
+            return Problem(QStringLiteral("\"%1\" is not UTF-8, and this program reads every "
+                                          "name as UTF-8: it would name another file or port. "
+                                          "Give the name in UTF-8 (rename the file or link "
+                                          "first if it exists).")
+                               .arg(EscapedName(argument)));
+        texts << QFile::decodeName(argument);
+    }
+    return ParseArguments(texts);
+}
+
 QString HelpText()
 {
     return QStringLiteral(
@@ -175,7 +194,9 @@ a summary line ends the run ("100 records saved to day1.csv").
 Exit status:
   0    success: the file written (or the CSV on standard output)
   64   bad usage: unknown option, no command or port, "clear" without --yes,
-       --then-clear with "present", "clear" or standard output
+       --then-clear with "present", "clear" or standard output, an argument
+       that is not UTF-8 (names are used as given, and such a one would be
+       read as another file's or port's)
   69   the port cannot be opened, or is no serial line
   65   data frames dropped because the store (201 records) was full; the file
        is written, and the message gives the count

@@ -22,5 +22,10 @@ int main(int argc, char* argv[])
     // Standard error is the operator's: the maintainers' diagnostics stay off unless
     // QT_LOGGING_RULES asks for them.
     QLoggingCategory::setFilterRules(QStringLiteral("qm6200.*=false"));
-    return qm::acquire::Run(QCoreApplication::arguments());
+    // The bytes themselves: QCoreApplication::arguments() has already read them as UTF-8, a
+    // name that is not UTF-8 made into another.
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    return qm::acquire::Run(arguments);
 }

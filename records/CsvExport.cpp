@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -180,8 +181,58 @@ SaveResult WriteInPlace(const QString& path, std::string_view bytes)
 
 } // namespace
 
+bool NameIsText(const QByteArray& bytes)
+{
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+QByteArray NameReadAsAnother(const QString& path)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return {};
+    QByteArray folder("/");
+    for (const QString& part :
+         QFileInfo(path).absoluteFilePath().split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        DIR* listing =
+            part.contains(QChar::ReplacementCharacter) ? ::opendir(folder.constData()) : nullptr;
+        if (listing) {
+            auto closeListing = qScopeGuard([listing] { ::closedir(listing); });
+            while (const dirent* entry = ::readdir(listing)) {
+                const QByteArray name(entry->d_name);
+                if (!NameIsText(name) && QFile::decodeName(name) == part)
+                    return folder + name;
+            }
+        }
+        folder += QFile::encodeName(part) + '/';
+    }
+    return {};
+}
+
+QString EscapedName(const QByteArray& bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto code = uint(static_cast<unsigned char>(byte));
+        if (byte == '\\')
+            text += QStringLiteral("\\\\");
+        else if (code >= 0x20 && code < 0x7f)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
 SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
 {
+    // Saved to, such a name would make a new file beside the one the operator saw, or write
+    // over a third one.
+    if (const QByteArray other = NameReadAsAnother(path); !other.isEmpty())
+        return {QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it "
+                            "is not certain which file is meant. Give that one a name in "
+                            "UTF-8, or choose another name")
+                    .arg(EscapedName(other))};
+
     const QByteArray name = QFile::encodeName(path);
     struct stat node {};
     if (::stat(name.constData(), &node) != 0) {

@@ -27,12 +27,27 @@ struct SaveResult {
 
 // Writes the bytes to `path`, following symbolic links. Whatever is not a file (a device, a
 // named pipe, a socket, a folder) and a link that leads nowhere are refused and left as they
-// are. A new file, or a file of the saver's own with no other name in a folder they may
-// write, is written aside and then put in place, so that a failure leaves the old one
-// untouched. Any other file is written into itself, so that its other names, its owner and
-// its folder stay as they were: the room is reserved first, so a full disk still changes
-// nothing, but a failure while writing may leave the old content damaged.
+// are, and so is a name that may stand for another (see NameReadAsAnother). A new file, or a file
+// of the saver's own with no other name in a folder they may write, is written aside and then put
+// in place, so that a failure leaves the old one untouched. Any other file is written into itself,
+// so that its other names, its owner and its folder stay as they were: the room is reserved first,
+// so a full disk still changes nothing, but a failure while writing may leave the old content
+// damaged.
 SaveResult WriteWholeFile(const QString& path, std::string_view bytes);
+
+// True when the bytes are a name as Qt reads and writes names: UTF-8, whatever the locale.
+// Qt reads any other byte as U+FFFD and writes U+FFFD back as its own three bytes, so such
+// a name, read and given back, is another file's, or no file's.
+bool NameIsText(const QByteArray& bytes);
+
+// The bytes of a file or folder on the way to `path` whose name is not text but reads as the
+// same text as the name in `path`: what a save dialog lists that way, and hands back as
+// another name. Empty when there is none.
+QByteArray NameReadAsAnother(const QString& path);
+
+// A name's bytes for a message: printable ASCII as it is, a backslash doubled, every other
+// byte as \xNN, so that a name that is not text shows what is on the disk.
+QString EscapedName(const QByteArray& bytes);
 
 // A file-type filter of the form "description|patterns|description|patterns...", as the
 // save dialog is designed with, turned into the entries of its file-type list.

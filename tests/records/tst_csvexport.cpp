@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,6 +22,24 @@ using namespace qm::test;
 
 namespace {
 
+// A file named by its bytes, which a QString may not carry.
+QByteArray ReadNode(const QByteArray& node)
+{
+    QFile file;
+    const int fd = ::open(node.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle))
+        return "<missing>";
+    return file.readAll();
+}
+
+bool WriteNode(const QByteArray& node, const QByteArray& bytes)
+{
+    QFile file;
+    const int fd = ::open(node.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFile::AutoCloseHandle)
+           && file.write(bytes) == bytes.size();
+}
+
 enum Target {
     New,
     Regular,
@@ -29,6 +48,7 @@ enum Target {
     ReadOnlyFolder,
     ReadOnlyFile,
     MissingFolder,
+    NameNotUtf8, // a file named "records\xe9", saved to as Qt lists it
     Folder,
     Device,
     Fifo,
@@ -105,6 +125,8 @@ private slots:
             << int(ReadOnlyFile) << false << csv << qint64(0) << "read-only";
         QTest::newRow("missing folder")
             << int(MissingFolder) << false << csv << qint64(0) << "does not exist";
+        QTest::newRow("name not UTF-8")
+            << int(NameNotUtf8) << false << csv << qint64(0) << "records\\xe9";
     }
 
     void savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners()
@@ -120,9 +142,13 @@ private slots:
         const QString place = dir.filePath("place");
         QVERIFY(QDir().mkdir(place));
         auto reopen = qScopeGuard([&] { ::chmod(QFile::encodeName(place), 0755); });
-        const QString target = kind == MissingFolder ? dir.filePath("no such folder/records")
-                                                     : place + "/records"; // no extension added
-        const QByteArray node = QFile::encodeName(target);
+        const QByteArray node =
+            kind == MissingFolder
+                ? QFile::encodeName(dir.filePath("no such folder/records"))
+                : QFile::encodeName(place)
+                      + (kind == NameNotUtf8 ? "/records\xe9" : "/records"); // no extension added
+        // As Qt reads the bytes, so as a save dialog lists the file.
+        const QString target = QFile::decodeName(node);
         switch (kind) {
         case New:
         case MissingFolder:
@@ -147,7 +173,7 @@ private slots:
             break;
         }
         default:
-            QVERIFY(Write(target, old));
+            QVERIFY(WriteNode(node, old));
         }
         if (kind == HardLinked)
             QCOMPARE(::link(node, QFile::encodeName(place + "/other")), 0);
@@ -199,7 +225,7 @@ private slots:
             QCOMPARE(after.st_gid, before.st_gid);
         }
         if (S_ISREG(after.st_mode))
-            QCOMPARE(Read(target), saved ? content : old);
+            QCOMPARE(ReadNode(node), saved ? content : old);
         if (kind == HardLinked)
             QCOMPARE(Read(place + "/other"), Read(target));
         // Nothing left aside.
