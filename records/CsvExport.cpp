@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -103,11 +104,30 @@ int ReserveRoom(int fd, const struct stat& node, off_t size)
     return size > held && static_cast<unsigned long long>(size - held) > free ? ENOSPC : 0;
 }
 
-SaveResult WriteAside(const QString& path, std::string_view bytes)
+// Gives the file written aside the owner, group and mode of the one it is to replace. False
+// where the saver may not (a group they are not in) or the system leaves part of it out (a
+// set-group-ID bit): the file must then be written in place.
+bool TakeOwnerAndMode(int fd, const struct stat& old)
+{
+    const mode_t mode = old.st_mode & 07777;
+    struct stat now {};
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0 && ::fchmod(fd, mode) == 0
+           && ::fstat(fd, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid
+           && (now.st_mode & 07777) == mode;
+}
+
+// Writes a new file beside `path` and puts it in place. Nothing when it would not be what
+// `old`, the file it replaces, was to others.
+std::optional<SaveResult> WriteAside(const QString& path, std::string_view bytes,
+                                     const struct stat* old = nullptr)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return {file.errorString()};
+        return SaveResult{file.errorString()};
+    if (old && !TakeOwnerAndMode(file.handle(), *old)) {
+        file.cancelWriting();
+        return std::nullopt;
+    }
     // Reserved first, a full disk is reported in its own words: a short write is not.
     struct stat node {};
     const int error = ::fstat(file.handle(), &node) != 0
@@ -115,7 +135,7 @@ SaveResult WriteAside(const QString& path, std::string_view bytes)
                           : ReserveRoom(file.handle(), node, static_cast<off_t>(bytes.size()));
     if (error != 0) {
         file.cancelWriting();
-        return {qt_error_string(error)};
+        return SaveResult{qt_error_string(error)};
     }
     const auto size = static_cast<qint64>(bytes.size());
     // Everything must be on the disk before the file is put in place: commit() alone can
@@ -124,11 +144,11 @@ SaveResult WriteAside(const QString& path, std::string_view bytes)
     if (file.write(bytes.data(), size) != size || !file.flush() || file.size() != size) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        return {reason};
+        return SaveResult{reason};
     }
     if (!file.commit())
-        return {file.errorString()};
-    return {};
+        return SaveResult{file.errorString()};
+    return SaveResult{};
 }
 
 // Cuts off what a refused reservation may have added after the old end. True when the file
@@ -246,7 +266,7 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
         const QFileInfo target(path);
         if (!target.dir().exists())
             return {QObject::tr("the folder %1 does not exist").arg(target.dir().path())};
-        return WriteAside(path, bytes);
+        return *WriteAside(path, bytes);
     }
 
     // Everything below works on what the name leads to, so that a link stays a link.
@@ -259,12 +279,17 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
         return {QObject::tr("the file is read-only")};
 
     // Writing aside and renaming makes a new file: it would leave other names with the old
-    // content, give the file to the saver, and needs the right to create in the folder.
+    // content, needs the right to create in the folder, and must be given the old file's
+    // owner, group and mode, which only the owner may do, and only for a group of theirs.
     const QByteArray folder = QFile::encodeName(QFileInfo(real).absolutePath());
     const bool asideIsSafe =
         node.st_nlink == 1 && node.st_uid == ::geteuid()
         && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
-    return asideIsSafe ? WriteAside(real, bytes) : WriteInPlace(real, bytes);
+    if (asideIsSafe) {
+        if (std::optional<SaveResult> saved = WriteAside(real, bytes, &node))
+            return *saved;
+    }
+    return WriteInPlace(real, bytes);
 }
 
 std::vector<FileType> ParseFileTypes(const QString& filter)

@@ -27,12 +27,13 @@ struct SaveResult {
 
 // Writes the bytes to `path`, following symbolic links. Whatever is not a file (a device, a
 // named pipe, a socket, a folder) and a link that leads nowhere are refused and left as they
-// are, and so is a name that may stand for another (see NameReadAsAnother). A new file, or a file
-// of the saver's own with no other name in a folder they may write, is written aside and then put
-// in place, so that a failure leaves the old one untouched. Any other file is written into itself,
-// so that its other names, its owner and its folder stay as they were: the room is reserved first,
-// so a full disk still changes nothing, but a failure while writing may leave the old content
-// damaged.
+// are, and so is a name that may stand for another (see NameReadAsAnother). A new file, or a
+// file of the saver's own with no other name in a folder they may write, is written aside,
+// given the old file's owner, group and mode, and then put in place, so that a failure leaves
+// the old one untouched. Any other file, and one whose group the saver may not give (a group
+// they are not in), is written into itself, so that its other names, its owner, group and
+// mode and its folder stay as they were: the room is reserved first, so a full disk still
+// changes nothing, but a failure while writing may leave the old content damaged.
 SaveResult WriteWholeFile(const QString& path, std::string_view bytes);
 
 // True when the bytes are a name as Qt reads and writes names: UTF-8, whatever the locale.

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,11 +41,15 @@ bool WriteNode(const QByteArray& node, const QByteArray& bytes)
            && file.write(bytes) == bytes.size();
 }
 
+constexpr uid_t Nobody = 65534; // and the group nogroup
+
 enum Target {
     New,
     Regular,
     HardLinked,
     OtherOwner,
+    OtherGroup,        // the saver's own, of a group the saver is in
+    GroupNotTheSavers, // the saver's own, of a group the saver is not in
     ReadOnlyFolder,
     ReadOnlyFile,
     MissingFolder,
@@ -108,6 +113,7 @@ private slots:
             row("hard-linked file", HardLinked, "", csv);
             row("hard-linked file, emptied", HardLinked, "", "");
             row("another user's file", OtherOwner, "", csv);
+            row("file of another group", OtherGroup, "", csv);
             row("file in a read-only folder", ReadOnlyFolder, "", csv);
             row("folder", Folder, "a folder, not a file", csv);
             row("device", Device, "a device, not a file", csv);
@@ -121,6 +127,8 @@ private slots:
         noRoom("new file", New);
         noRoom("regular file", Regular);
         noRoom("hard-linked file", HardLinked);
+        QTest::newRow("file of a group the saver is not in")
+            << int(GroupNotTheSavers) << false << csv << qint64(0) << "";
         QTest::newRow("read-only file")
             << int(ReadOnlyFile) << false << csv << qint64(0) << "read-only";
         QTest::newRow("missing folder")
@@ -136,6 +144,13 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(qint64, fileSizeLimit);
         QFETCH(QString, failure);
+
+        // What only another user can do, root does as the user nobody (tools/as-user.sh runs
+        // the read-only folder as nobody too).
+        const bool asNobody = kind == ReadOnlyFolder || kind == GroupNotTheSavers;
+        if (asNobody && ::geteuid() != 0 && kind != ReadOnlyFolder)
+            QSKIP("making a file of another user or group needs root");
+        const bool switchUser = asNobody && ::geteuid() == 0;
 
         QTemporaryDir dir;
         const QByteArray old("an older and much longer content\r\n");
@@ -180,15 +195,26 @@ private slots:
         if (kind == ReadOnlyFile)
             QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
         if (kind == OtherOwner) {
-            if (::chown(node, 65534, 65534) != 0)
+            if (::chown(node, Nobody, Nobody) != 0)
                 QSKIP("giving a file to another user needs root");
             ::chmod(QFile::encodeName(place), 01777); // like /tmp
         }
-        if (kind == ReadOnlyFolder) {
-            if (::geteuid() == 0)
-                QSKIP("root may create files in any folder; tools/as-user.sh runs this case");
-            QCOMPARE(::chmod(QFile::encodeName(place), 0555), 0);
+        if (kind == OtherGroup || kind == GroupNotTheSavers) {
+            // Others of the group may write it, and go on after a save.
+            if (::chown(node, kind == OtherGroup ? -1 : Nobody, kind == OtherGroup ? Nobody : 0)
+                != 0)
+                QSKIP("giving a file to another group needs root");
+            QCOMPARE(::chmod(node, 0664), 0);
         }
+        if (switchUser) {
+            QCOMPARE(::chmod(QFile::encodeName(dir.path()), 0755), 0);
+            if (kind != ReadOnlyFolder)
+                QCOMPARE(::chown(QFile::encodeName(place), Nobody, Nobody), 0);
+            if (kind == ReadOnlyFolder)
+                QCOMPARE(::chown(node, Nobody, Nobody), 0);
+        }
+        if (kind == ReadOnlyFolder)
+            QCOMPARE(::chmod(QFile::encodeName(place), 0555), 0);
         const QString link = dir.filePath("link");
         QVERIFY(!viaLink || QFile::link(target, link));
         struct stat before {};
@@ -202,7 +228,22 @@ private slots:
             const rlimit limit{static_cast<rlim_t>(fileSizeLimit), unlimited.rlim_max};
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         }
-        const SaveResult result = WriteWholeFile(viaLink ? link : target, content.toStdString());
+        std::vector<gid_t> groups(std::size_t(std::max(0, ::getgroups(0, nullptr))));
+        QVERIFY(::getgroups(int(groups.size()), groups.data()) >= 0);
+        SaveResult result;
+        {
+            auto becomeRoot = qScopeGuard([&] {
+                if (switchUser
+                    && (::seteuid(0) != 0 || ::setegid(0) != 0
+                        || ::setgroups(groups.size(), groups.data()) != 0))
+                    qFatal("could not become root again");
+            });
+            // Nobody in nobody's groups alone: root's would let it do what nobody may not.
+            if (switchUser)
+                QVERIFY(::setgroups(0, nullptr) == 0 && ::setegid(Nobody) == 0
+                        && ::seteuid(Nobody) == 0);
+            result = WriteWholeFile(viaLink ? link : target, content.toStdString());
+        }
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
         const bool saved = failure.isEmpty();
@@ -218,7 +259,7 @@ private slots:
         struct stat after {};
         QCOMPARE(::lstat(node, &after) == 0, existed || saved);
         if (existed) {
-            QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+            QCOMPARE(after.st_mode, before.st_mode);
             QCOMPARE(after.st_rdev, before.st_rdev);
             QCOMPARE(after.st_nlink, before.st_nlink);
             QCOMPARE(after.st_uid, before.st_uid);
