@@ -5,10 +5,12 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 
+#include <array>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -42,6 +44,17 @@ std::string CsvContent(int rows, int columns, const std::function<std::string(in
 }
 
 namespace {
+
+// The user's name, or their number where the system knows no name.
+QString UserName(uid_t user)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::array<char, 4096> buffer{};
+    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QFile::decodeName(found->pw_name);
+    return QString::number(user);
+}
 
 // What a node that is not a file is, in the words of the messages.
 QString KindOf(mode_t mode)
@@ -275,7 +288,16 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
     if (!S_ISREG(node.st_mode))
         return NotAFile(node.st_mode, target.isSymLink() ? real : QString());
     // A file marked read-only is kept, also for a user whose rights would let it be replaced.
-    if (!(node.st_mode & S_IWUSR) || ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0)
+    // One that others may write is not read-only: this user may not, and is told so.
+    if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0) {
+        const int error = errno;
+        if (error != EACCES)
+            return {qt_error_string(error)};
+        if (node.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))
+            return {QObject::tr("it belongs to %1, and this user (%2) may not write to it")
+                        .arg(UserName(node.st_uid), UserName(::geteuid()))};
+    }
+    if (!(node.st_mode & S_IWUSR))
         return {QObject::tr("the file is read-only")};
 
     // Writing aside and renaming makes a new file: it would leave other names with the old

@@ -52,6 +52,7 @@ enum Target {
     GroupNotTheSavers, // the saver's own, of a group the saver is not in
     ReadOnlyFolder,
     ReadOnlyFile,
+    OwnersOnly, // root's, which only root may write
     MissingFolder,
     NameNotUtf8, // a file named "records\xe9", saved to as Qt lists it
     Folder,
@@ -131,6 +132,8 @@ private slots:
             << int(GroupNotTheSavers) << false << csv << qint64(0) << "";
         QTest::newRow("read-only file")
             << int(ReadOnlyFile) << false << csv << qint64(0) << "read-only";
+        QTest::newRow("file only its owner may write")
+            << int(OwnersOnly) << false << csv << qint64(0) << "this user (nobody) may not write";
         QTest::newRow("missing folder")
             << int(MissingFolder) << false << csv << qint64(0) << "does not exist";
         QTest::newRow("name not UTF-8")
@@ -147,7 +150,8 @@ private slots:
 
         // What only another user can do, root does as the user nobody (tools/as-user.sh runs
         // the read-only folder as nobody too).
-        const bool asNobody = kind == ReadOnlyFolder || kind == GroupNotTheSavers;
+        const bool asNobody =
+            kind == ReadOnlyFolder || kind == GroupNotTheSavers || kind == OwnersOnly;
         if (asNobody && ::geteuid() != 0 && kind != ReadOnlyFolder)
             QSKIP("making a file of another user or group needs root");
         const bool switchUser = asNobody && ::geteuid() == 0;
