@@ -173,8 +173,17 @@ of qm6200-datalink under the same locale. The line is 9600 baud, 8N1, RTS raised
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
                        /dev/serial/by-id name); the names the port dialog accepts
-  -o, --output FILE    write the CSV to FILE (atomic replace); "-" or no option:
-                       standard output
+  -o, --output FILE    write the CSV to FILE; "-" or no option: standard output.
+                       A new FILE, or one of your own with no other name in a
+                       folder you may write, is written aside and put in place
+                       whole, with the old one's group and mode. Any other
+                       (hard-linked, another user's, of a group you are not in,
+                       in a folder you may not write) is written in place, so
+                       that its names and owner stay: a copy of its old content
+                       waits beside it, FILE.old-XXXXXX, until the new content
+                       is on the disk. In a folder you may not write there is no
+                       copy, and a run killed while writing can leave FILE torn:
+                       to avoid that, give a new file in a folder you may write.
       --then-clear     after "records" wrote its file completely, send the clear
                        command: only if the instrument, asked once more, still holds
                        exactly the records saved, and only if all went well
@@ -207,7 +216,9 @@ Exit status:
        still written), did not accept the clear, or holds other records than
        were saved when asked again before the clear
   74   the connection was lost in the middle; what arrived is written
-  73   the file cannot be written; an old file is kept as it was
+  73   the file cannot be written; an old file is kept as it was, unless
+       the message says it may be damaged (and names the copy of its old
+       content, if there is one)
   128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP): the port closed and its
        lock removed, what arrived written
   Where two apply, the first of 73, 128+N, 74, 65, 76, 75 is the status.

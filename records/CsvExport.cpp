@@ -5,7 +5,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -50,7 +50,7 @@ QString UserName(uid_t user)
 {
     passwd entry{};
     passwd* found = nullptr;
-    std::array<char, 4096> buffer{};
+    std::vector<char> buffer(4096);
     if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
         return QFile::decodeName(found->pw_name);
     return QString::number(user);
@@ -164,8 +164,8 @@ std::optional<SaveResult> WriteAside(const QString& path, std::string_view bytes
     return SaveResult{};
 }
 
-// Cuts off what a refused reservation may have added after the old end. True when the file
-// is as it was.
+// Cuts off what a reservation or the new bytes added after the old end. True when the file
+// is as long as it was.
 bool RestoreSize(int fd, off_t oldSize)
 {
     struct stat now {};
@@ -174,12 +174,124 @@ bool RestoreSize(int fd, off_t oldSize)
     return now.st_size == oldSize || ::ftruncate(fd, oldSize) == 0;
 }
 
-// Writes into the file itself. Never creates the file, and never waits on whatever it
-// turns out to be.
-SaveResult WriteInPlace(const QString& path, std::string_view bytes)
+// Writes all of the bytes at `offset`; 0 or the error. `done` counts what went in.
+int WriteAt(int fd, std::string_view bytes, off_t offset, std::size_t& done)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                         offset + static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// Fills `data` from `offset` on; 0 or the error (EIO where the file ends sooner).
+int ReadAt(int fd, char* data, std::size_t size, off_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got < 0 ? errno : EIO;
+        done += static_cast<std::size_t>(got);
+    }
+    return 0;
+}
+
+// Puts a folder's names on the disk; 0 or the error. Some file systems cannot sync a folder,
+// and need not.
+int SyncFolder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error == EINVAL || error == EROFS ? 0 : error;
+}
+
+// A copy of a file's old content beside it, named after it ("day1.csv.old-Ab12Cd"), on the
+// disk before anything is written into the file and removed once the new content is: a save
+// cut short in between (the program killed, the power lost) leaves the old content there to
+// be copied back. Only the saver may read it, whoever may read the file.
+class OldContentCopy {
+public:
+    OldContentCopy() = default;
+    OldContentCopy(const OldContentCopy&) = delete;
+    OldContentCopy& operator=(const OldContentCopy&) = delete;
+
+    // Copies the first `size` bytes of `fd`, the file `path` in `folder`; 0 or the error,
+    // and then no copy.
+    int Make(int fd, off_t size, const QByteArray& path, const QByteArray& folder)
+    {
+        m_path = path + ".old-XXXXXX";
+        const int copy = ::mkostemp(m_path.data(), O_CLOEXEC);
+        if (copy < 0) {
+            m_path.clear();
+            return errno;
+        }
+        int error = 0;
+        std::vector<char> buffer(64 * 1024);
+        for (off_t at = 0; error == 0 && at < size;) {
+            const auto chunk = static_cast<std::size_t>(
+                std::min<off_t>(size - at, static_cast<off_t>(buffer.size())));
+            std::size_t done = 0;
+            error = ReadAt(fd, buffer.data(), chunk, at);
+            if (error == 0)
+                error = WriteAt(copy, std::string_view(buffer.data(), chunk), at, done);
+            at += static_cast<off_t>(chunk);
+        }
+        if (error == 0 && ::fsync(copy) != 0)
+            error = errno;
+        if (::close(copy) != 0 && error == 0)
+            error = errno;
+        if (error == 0)
+            error = SyncFolder(folder);
+        if (error != 0)
+            Drop();
+        return error;
+    }
+
+    // The new content is on the disk, or the old one back: the copy has served.
+    void Drop()
+    {
+        if (!m_path.isEmpty())
+            ::unlink(m_path.constData());
+        m_path.clear();
+    }
+
+    // Where the copy is; empty when there is none.
+    QString Path() const
+    {
+        return m_path.isEmpty() ? QString() : QDir::toNativeSeparators(QFile::decodeName(m_path));
+    }
+
+private:
+    QByteArray m_path;
+};
+
+// Writes into the file itself. Never creates the file, and never waits on whatever it
+// turns out to be. Where `folder` may be written, a copy of the old content is kept beside
+// the file while it is written; where the file may be read, what the new bytes cover is kept
+// in memory, to be put back when writing fails.
+SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool folderWritable,
+                        std::string_view bytes, const std::function<void()>& beforeCut)
+{
+    const QByteArray name = QFile::encodeName(path);
+    bool readable = true;
+    int fd = ::open(name.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        readable = false;
+        fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    }
     if (fd < 0)
         return {qt_error_string(errno)};
     auto closeFile = qScopeGuard([fd] { ::close(fd); });
@@ -189,26 +301,46 @@ SaveResult WriteInPlace(const QString& path, std::string_view bytes)
     if (!S_ISREG(node.st_mode)) // replaced since it was looked at
         return NotAFile(node.st_mode);
 
+    const off_t oldSize = node.st_size;
     const auto size = static_cast<off_t>(bytes.size());
-    if (const int error = ReserveRoom(fd, node, size); error != 0)
-        return {qt_error_string(error), RestoreSize(fd, node.st_size)};
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written =
-            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            const int error = written < 0 ? errno : EIO;
-            return {qt_error_string(error), done == 0 && RestoreSize(fd, node.st_size)};
-        }
-        done += static_cast<std::size_t>(written);
+    std::string covered(readable ? static_cast<std::size_t>(std::min(oldSize, size)) : 0, '\0');
+    if (const int error = ReadAt(fd, covered.data(), covered.size(), 0); error != 0)
+        return {qt_error_string(error)};
+    OldContentCopy copy;
+    if (readable && folderWritable) {
+        if (const int error = copy.Make(fd, oldSize, name, folder); error != 0)
+            return {QObject::tr("a copy of its old content could not be kept beside it: %1")
+                        .arg(qt_error_string(error))};
     }
-    if (::ftruncate(fd, size) != 0 || ::fsync(fd) != 0)
-        return {qt_error_string(errno), false};
+
+    // After a failure with the old end still there: the old bytes back over the `written`
+    // new ones, and the old size.
+    const auto undo = [&](int error, std::size_t written) -> SaveResult {
+        const auto over = std::min(written, static_cast<std::size_t>(oldSize));
+        std::size_t put = 0;
+        const bool back = over <= covered.size()
+                          && WriteAt(fd, std::string_view(covered.data(), over), 0, put) == 0
+                          && RestoreSize(fd, oldSize) && ::fsync(fd) == 0;
+        if (back)
+            copy.Drop();
+        return {qt_error_string(error), back, copy.Path()};
+    };
+    if (const int error = ReserveRoom(fd, node, size); error != 0)
+        return undo(error, 0);
+    std::size_t written = 0;
+    if (const int error = WriteAt(fd, bytes, 0, written); error != 0)
+        return undo(error, written);
+    if (beforeCut)
+        beforeCut();
+    if (::ftruncate(fd, size) != 0)
+        return undo(errno, written);
+    // The old end is cut off: only the copy has it now.
+    if (::fsync(fd) != 0)
+        return {qt_error_string(errno), false, copy.Path()};
     closeFile.dismiss();
     if (::close(fd) != 0)
-        return {qt_error_string(errno), false};
+        return {qt_error_string(errno), false, copy.Path()};
+    copy.Drop();
     return {};
 }
 
@@ -256,7 +388,8 @@ QString EscapedName(const QByteArray& bytes)
     return text;
 }
 
-SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
+SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
+                          const std::function<void()>& beforeCut)
 {
     // Saved to, such a name would make a new file beside the one the operator saw, or write
     // over a third one.
@@ -304,14 +437,13 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes)
     // content, needs the right to create in the folder, and must be given the old file's
     // owner, group and mode, which only the owner may do, and only for a group of theirs.
     const QByteArray folder = QFile::encodeName(QFileInfo(real).absolutePath());
-    const bool asideIsSafe =
-        node.st_nlink == 1 && node.st_uid == ::geteuid()
-        && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
-    if (asideIsSafe) {
+    const bool folderWritable =
+        ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+    if (node.st_nlink == 1 && node.st_uid == ::geteuid() && folderWritable) {
         if (std::optional<SaveResult> saved = WriteAside(real, bytes, &node))
             return *saved;
     }
-    return WriteInPlace(real, bytes);
+    return WriteInPlace(real, folder, folderWritable, bytes, beforeCut);
 }
 
 std::vector<FileType> ParseFileTypes(const QString& filter)

@@ -23,6 +23,9 @@ std::string CsvContent(int rows, int columns, const std::function<std::string(in
 struct SaveResult {
     QString failure;
     bool oldContentKept = true;
+    // When the old content may be damaged: the copy of it kept beside the file, if there is
+    // one.
+    QString oldContentCopy = {};
 };
 
 // Writes the bytes to `path`, following symbolic links. Whatever is not a file (a device, a
@@ -32,9 +35,18 @@ struct SaveResult {
 // given the old file's owner, group and mode, and then put in place, so that a failure leaves
 // the old one untouched. Any other file, and one whose group the saver may not give (a group
 // they are not in), is written into itself, so that its other names, its owner, group and
-// mode and its folder stay as they were: the room is reserved first, so a full disk still
-// changes nothing, but a failure while writing may leave the old content damaged.
-SaveResult WriteWholeFile(const QString& path, std::string_view bytes);
+// mode and its folder stay as they were. Then the room is reserved first, so a full disk
+// still changes nothing; where the folder may be written, a copy of the old content is kept
+// beside the file ("NAME.old-XXXXXX") until the new content is on the disk, so that a save cut
+// short (killed, the power lost) can be undone; a failure while writing puts the old bytes
+// back, or, where they could not be, names the copy. In a folder the saver may not write,
+// there is no copy, and a save cut short can leave the file torn.
+//
+// `beforeCut`, when given, is called in an in-place write once the new bytes are in and
+// before the old end is cut off: the moment at which an interruption leaves the file most
+// mixed, for a test to see what is on the disk then.
+SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
+                          const std::function<void()>& beforeCut = {});
 
 // True when the bytes are a name as Qt reads and writes names: UTF-8, whatever the locale.
 // Qt reads any other byte as U+FFFD and writes U+FFFD back as its own three bytes, so such

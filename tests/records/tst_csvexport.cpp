@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -121,13 +122,17 @@ private slots:
             row("FIFO", Fifo, "a named pipe (FIFO), not a file", csv);
             row("socket", Socket, "a socket, not a file", csv);
         }
-        const auto noRoom = [](const char* name, Target kind) {
+        const auto noRoom = [](const char* name, Target kind, int size = 100, qint64 limit = 50) {
             QTest::addRow("no room, %s", name)
-                << int(kind) << false << QByteArray(100, '1') << qint64(50) << "too large";
+                << int(kind) << false << QByteArray(size, '1') << limit << "too large";
         };
         noRoom("new file", New);
         noRoom("regular file", Regular);
         noRoom("hard-linked file", HardLinked);
+        // Room for the new content within the old, none past the 20th byte: the writing itself
+        // fails partway.
+        noRoom("hard-linked file, partway", HardLinked, 30, 20);
+        noRoom("file in a read-only folder, partway", ReadOnlyFolder, 30, 20);
         QTest::newRow("file of a group the saver is not in")
             << int(GroupNotTheSavers) << false << csv << qint64(0) << "";
         QTest::newRow("read-only file")
@@ -223,7 +228,21 @@ private slots:
         QVERIFY(!viaLink || QFile::link(target, link));
         struct stat before {};
         const bool existed = ::lstat(node, &before) == 0;
-        const QStringList listed = QDir(place).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const auto entries = [&] {
+            return QDir(place).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
+                                         | QDir::NoDotAndDotDot);
+        };
+        const QStringList listed = entries();
+        // What was beside the file at the moment its new content was in and its old end not
+        // yet cut off, when it was written in place.
+        std::optional<QByteArrayList> beside;
+        const auto look = [&] {
+            beside.emplace();
+            for (const QString& name : entries()) {
+                if (!listed.contains(name))
+                    *beside << Read(place + "/" + name);
+            }
+        };
 
         rlimit unlimited{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
@@ -246,7 +265,7 @@ private slots:
             if (switchUser)
                 QVERIFY(::setgroups(0, nullptr) == 0 && ::setegid(Nobody) == 0
                         && ::seteuid(Nobody) == 0);
-            result = WriteWholeFile(viaLink ? link : target, content.toStdString());
+            result = WriteWholeFile(viaLink ? link : target, content.toStdString(), look);
         }
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
@@ -273,11 +292,19 @@ private slots:
             QCOMPARE(ReadNode(node), saved ? content : old);
         if (kind == HardLinked)
             QCOMPARE(Read(place + "/other"), Read(target));
+        // A file written in place has a copy of its old content beside it until the new one is
+        // on the disk, so that a save cut short there can be undone, where the folder allows.
+        const bool inPlace = saved
+                             && (kind == HardLinked || kind == OtherOwner
+                                 || kind == GroupNotTheSavers || kind == ReadOnlyFolder);
+        QCOMPARE(beside.has_value(), inPlace);
+        if (inPlace)
+            QCOMPARE(*beside, kind == ReadOnlyFolder ? QByteArrayList() : QByteArrayList{old});
         // Nothing left aside.
         QStringList expected = listed;
         if (saved && !existed)
             expected << "records";
-        QCOMPARE(QDir(place).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), expected);
+        QCOMPARE(entries(), expected);
     }
 
     void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
