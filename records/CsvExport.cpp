@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -415,11 +417,21 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
         return *WriteAside(path, bytes);
     }
 
-    // Everything below works on what the name leads to, so that a link stays a link.
+    // Everything below works on what the name leads to, so that a link stays a link. The
+    // system gives that as bytes, which must read as text to name the same file again.
     const QFileInfo target(path);
-    const QString real = target.canonicalFilePath();
+    const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(name.constData(), nullptr),
+                                                            &::free);
+    if (!resolved)
+        return {qt_error_string(errno)};
+    const QString real = QFile::decodeName(resolved.get());
     if (!S_ISREG(node.st_mode))
         return NotAFile(node.st_mode, target.isSymLink() ? real : QString());
+    if (!NameIsText(resolved.get()))
+        return {QObject::tr("it leads to %1, whose name is not UTF-8, so the program cannot "
+                            "name it to write it. Give that file a name in UTF-8, or choose "
+                            "another name")
+                    .arg(EscapedName(resolved.get()))};
     // A file marked read-only is kept, also for a user whose rights would let it be replaced.
     // One that others may write is not read-only: this user may not, and is told so.
     if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0) {
