@@ -237,8 +237,9 @@ public:
         m_path = path + ".old-XXXXXX";
         const int copy = ::mkostemp(m_path.data(), O_CLOEXEC);
         if (copy < 0) {
+            const int error = errno;
             m_path.clear();
-            return errno;
+            return error;
         }
         int error = 0;
         std::vector<char> buffer(64 * 1024);
