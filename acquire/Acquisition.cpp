@@ -276,9 +276,14 @@ void Acquisition::WriteRecords()
         m_outcome.writeFailed = true;
         // In the desktop program's words, which say what became of an old file.
         QString what;
-        if (!m_options.toStandardOutput())
-            what = saved.oldContentKept ? QStringLiteral(" Nothing was changed on the disk.")
-                                        : QStringLiteral(" The file's old content may be damaged.");
+        if (!m_options.toStandardOutput() && saved.oldContentKept)
+            what = QStringLiteral(" Nothing was changed on the disk.");
+        else if (!m_options.toStandardOutput())
+            what = saved.oldContentCopy.isEmpty()
+                       ? QStringLiteral(" The file's old content may be damaged.")
+                       : QStringLiteral(" The file's old content may be damaged; a copy of it "
+                                        "is kept in %1.")
+                             .arg(saved.oldContentCopy);
         m_problems << QStringLiteral("The records could not be saved to %1: %2.%3")
                           .arg(Destination(), saved.failure, what);
         return;

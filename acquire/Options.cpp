@@ -1,6 +1,9 @@
 #include "acquire/Options.h"
 
+#include "records/CsvExport.h"
+
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <cmath>
 
@@ -140,6 +143,22 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     return {ParsedArguments::Run, options, {}};
 }
 
+ParsedArguments ParseCommandLine(const QList<QByteArray>& arguments)
+{
+    QStringList texts;
+    for (const QByteArray& argument : arguments) {
+        // The program's own name, first, names nothing the program uses.
+        if (!texts.isEmpty() && !NameIsText(argument))
+            return Problem(QStringLiteral("\"%1\" is not UTF-8, and this program reads every "
+                                          "name as UTF-8: it would name another file or port. "
+                                          "Give the name in UTF-8 (rename the file or link "
+                                          "first if it exists).")
+                               .arg(EscapedName(argument)));
+        texts << QFile::decodeName(argument);
+    }
+    return ParseArguments(texts);
+}
+
 QString HelpText()
 {
     return QStringLiteral(
@@ -154,8 +173,17 @@ of qm6200-datalink under the same locale. The line is 9600 baud, 8N1, RTS raised
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
                        /dev/serial/by-id name); the names the port dialog accepts
-  -o, --output FILE    write the CSV to FILE (atomic replace); "-" or no option:
-                       standard output
+  -o, --output FILE    write the CSV to FILE; "-" or no option: standard output.
+                       A new FILE, or one of your own with no other name in a
+                       folder you may write, is written aside and put in place
+                       whole, with the old one's group and mode. Any other
+                       (hard-linked, another user's, of a group you are not in,
+                       in a folder you may not write) is written in place, so
+                       that its names and owner stay: a copy of its old content
+                       waits beside it, FILE.old-XXXXXX, until the new content
+                       is on the disk. In a folder you may not write there is no
+                       copy, and a run killed while writing can leave FILE torn:
+                       to avoid that, give a new file in a folder you may write.
       --then-clear     after "records" wrote its file completely, send the clear
                        command: only if the instrument, asked once more, still holds
                        exactly the records saved, and only if all went well
@@ -175,7 +203,9 @@ a summary line ends the run ("100 records saved to day1.csv").
 Exit status:
   0    success: the file written (or the CSV on standard output)
   64   bad usage: unknown option, no command or port, "clear" without --yes,
-       --then-clear with "present", "clear" or standard output
+       --then-clear with "present", "clear" or standard output, an argument
+       that is not UTF-8 (names are used as given, and such a one would be
+       read as another file's or port's)
   69   the port cannot be opened, or is no serial line
   65   data frames dropped because the store (201 records) was full; the file
        is written, and the message gives the count
@@ -187,7 +217,9 @@ Exit status:
        were saved when asked again before the clear
   74   the connection was lost in the middle, or the port did not let the
        command out; what arrived is written
-  73   the file cannot be written; an old file is kept as it was
+  73   the file cannot be written; an old file is kept as it was, unless
+       the message says it may be damaged (and names the copy of its old
+       content, if there is one)
   128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
        SIGALRM): the port closed and its lock removed, what arrived written
   Where two apply, the first of 73, 128+N, 74, 65, 76, 75 is the status.

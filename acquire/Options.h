@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +43,11 @@ struct ParsedArguments {
 // Reads the command line; the first argument is the program's name, as
 // QCoreApplication::arguments() gives it.
 ParsedArguments ParseArguments(const QStringList& arguments);
+
+// Reads the command line as the system gave it, each argument's bytes. Qt reads names as
+// UTF-8 whatever the locale, and an argument that is not UTF-8 would come out as another name,
+// that of another file or port: it is refused, named with its bytes escaped.
+ParsedArguments ParseCommandLine(const QList<QByteArray>& arguments);
 
 // The text of --help: the options, the outcomes and their exit statuses.
 QString HelpText();

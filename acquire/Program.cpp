@@ -132,9 +132,9 @@ void KeepStandardDescriptors()
     }
 }
 
-int Run(const QStringList& arguments)
+int Run(const QList<QByteArray>& arguments)
 {
-    const ParsedArguments parsed = ParseArguments(arguments);
+    const ParsedArguments parsed = ParseCommandLine(arguments);
     switch (parsed.kind) {
     case ParsedArguments::Help:
         Print(STDOUT_FILENO, HelpText());

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 namespace qm::acquire {
 
 // The whole run of qm6200-acquire after the program's start: the options read, the port
 // opened, the run on it, its messages, and the exit status returned. Never ends the process
-// itself, so that the port is always closed on the way out.
-int Run(const QStringList& arguments);
+// itself, so that the port is always closed on the way out. The arguments are the bytes the
+// system gave.
+int Run(const QList<QByteArray>& arguments);
 
 // Fills standard input, output or error when the caller left them closed, before anything
 // is opened: the next file opened (the port, say) would otherwise take that number, and the

@@ -321,13 +321,20 @@ void frmMain::CsvOut_Click()
     const SaveResult saved = WriteWholeFile(path, content);
     if (!saved.failure.isEmpty()) {
         // Only a failure while writing into an existing file itself can have touched it.
-        const QString what =
-            saved.oldContentKept
-                ? tr("Nothing was changed on the disk; the table is still here. Choose another "
-                     "place or name and save again.")
-                : tr("The file's old content may be damaged; the table is still here. Save "
-                     "again, to another place or name, or to this file once the cause is "
-                     "mended.");
+        QString what;
+        if (saved.oldContentKept)
+            what = tr("Nothing was changed on the disk; the table is still here. Choose another "
+                      "place or name and save again.");
+        else if (!saved.oldContentCopy.isEmpty())
+            what = tr("The file's old content may be damaged; a copy of it is kept in %1. The "
+                      "table is still here. Save again, to another place or name, or to this "
+                      "file once the cause is mended; then delete the copy, or copy it back "
+                      "over the file if it is the old content you need.")
+                       .arg(saved.oldContentCopy);
+        else
+            what = tr("The file's old content may be damaged; the table is still here. Save "
+                      "again, to another place or name, or to this file once the cause is "
+                      "mended.");
         ShowMessage(tr("The table could not be saved to %1: %2.\n%3")
                         .arg(QDir::toNativeSeparators(path), saved.failure, what));
         return;

@@ -8,6 +8,7 @@
 #include "tests/support/Pty.h"
 #include "tests/support/Session.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace qm;
 using namespace qm::test;
@@ -99,8 +101,17 @@ Run RunAcquire(const QStringList& arguments, const QString& locale = {},
     process.setProcessEnvironment(environment);
     process.setChildProcessModifier(UnblockSignals);
     // The build's own program, unless the environment names a copy of it.
-    process.start(qEnvironmentVariable("QM6200_ACQUIRE", QStringLiteral(QM6200_ACQUIRE)),
-                  arguments);
+    QString program = qEnvironmentVariable("QM6200_ACQUIRE", QStringLiteral(QM6200_ACQUIRE));
+    QStringList given = arguments;
+    // A QString carries no bytes that are not UTF-8 to a process: the shell's printf makes
+    // them from octal escapes ("\0351"), then the shell becomes the program.
+    if (given.join(QString()).contains(u'\\')) {
+        const QString script =
+            R"sh(for a; do shift; set -- "$@" "$(printf %b "$a")"; done; exec "$@")sh";
+        given = QStringList{"-c", script, "sh", program} + given;
+        program = "/bin/sh";
+    }
+    process.start(program, given);
     Run run;
     if (!process.waitForStarted(Patience))
         return run;
@@ -266,6 +277,43 @@ private slots:
         QVERIFY(bytes.contains(contains));
         if (sim)
             QCOMPARE(bytes, RecordsCsv(*sim, 99));
+    }
+
+    // The names given are the bytes given: an argument that Qt would read as another name is
+    // refused before anything is sent, and no other file is written in its place.
+    void argumentsThatAreNotUtf8AreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // PORT and DIR stand for theirs
+        QTest::addColumn<QString>("said");
+        QTest::newRow("file") << QStringList{"records",           "-p",          "PORT", "-o",
+                                             "DIR/day\\0351.csv", "--then-clear"}
+                              << "day\\xe9.csv";
+        QTest::newRow("port") << QStringList{"records", "-p", "DIR/tty\\0351", "-o", "DIR/day.csv"}
+                              << "tty\\xe9";
+    }
+
+    void argumentsThatAreNotUtf8AreRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        Simulator sim({"--no-pace"});
+        QTemporaryDir dir;
+        // What a name that is not UTF-8 reads as in Qt: U+FFFD for the bad byte.
+        const QString other = dir.filePath(QString::fromUtf8("day\uFFFD.csv"));
+        QVERIFY(Write(other, OldContent));
+        QVERIFY(::symlink(QFile::encodeName(sim.device),
+                          QFile::encodeName(dir.filePath(QString::fromUtf8("tty\uFFFD"))))
+                == 0);
+        const QStringList listed = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System);
+        for (QString& argument : arguments)
+            argument = argument == "PORT" ? sim.device : argument.replace("DIR", dir.path());
+
+        const Run run = RunAcquire(arguments, "C");
+        QVERIFY2(run.status == 64,
+                 qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        QCOMPARE(Read(other), OldContent);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System), listed);
     }
 
     void outcomes_data()
