@@ -61,6 +61,7 @@ Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObje
     intervals.leave = LeaveTime;
     intervals.quietOnlyAfterAFrame = true;
     m_answer.setIntervals(intervals);
+    m_answer.setStillSending([this] { return m_port.OutBufferCount() > 0; });
     connect(&m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
         // Dropped, so that it never goes out behind a later command, or after this program.
         if (end == AnswerEnd::NotSent)

@@ -34,6 +34,14 @@ void AnswerWatch::CommandLeft()
     m_timer.start(std::min(m_intervals.noAnswer, m_intervals.longest));
 }
 
+bool AnswerWatch::LeftBeforeTold()
+{
+    if (!m_stillSending || m_stillSending())
+        return false;
+    CommandLeft();
+    return true;
+}
+
 void AnswerWatch::AnswerBegan()
 {
     // The one restart of the timer most answers cost: from here on it is due when the line

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace qm {
 
@@ -55,6 +56,13 @@ public:
 
     void setIntervals(const Intervals& intervals) { m_intervals = intervals; }
     const Intervals& intervals() const { return m_intervals; }
+    // Asked when a character comes before the command is known to have left: whether any of
+    // it is still waiting to go. The port tells that it has left on a later turn of the event
+    // loop, and a quick instrument's whole answer may come before that.
+    void setStillSending(std::function<bool()> stillSending)
+    {
+        m_stillSending = std::move(stillSending);
+    }
 
     bool Waiting() const { return m_waiting; }
 
@@ -66,7 +74,9 @@ public:
     // it. Cheap: it is called for every character.
     void CharacterArrived(ChunkOutcome outcome, bool frameOpen)
     {
-        if (!m_waiting || !m_left)
+        if (!m_waiting)
+            return;
+        if (!m_left && !LeftBeforeTold())
             return;
         m_lastCharacter = Clock::now();
         m_frameOpen = frameOpen;
@@ -88,6 +98,7 @@ signals:
 private:
     using Clock = std::chrono::steady_clock;
 
+    bool LeftBeforeTold();
     void AnswerBegan();
     void FirstFrameClosed();
     void Check();
@@ -95,6 +106,7 @@ private:
     void Finish(AnswerEnd end);
 
     Intervals m_intervals;
+    std::function<bool()> m_stillSending;
     QTimer m_timer;
     bool m_waiting = false;
     bool m_left = false;

@@ -169,6 +169,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
+    m_answer->setStillSending([this] { return QmtTxRx->OutBufferCount() > 0; });
     connect(m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
         if (end == AnswerEnd::NotSent)
             CommandNotSent();
