@@ -1,10 +1,12 @@
 #include "acquire/Options.h"
 
+#include "acquire/Outcome.h"
 #include "records/CsvExport.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace qm::acquire {
@@ -162,7 +164,7 @@ ParsedArguments ParseCommandLine(const QList<QByteArray>& arguments)
 QString HelpText()
 {
     return QStringLiteral(
-        R"(Usage: qm6200-acquire [OPTIONS] records|present|clear
+               R"(Usage: qm6200-acquire [OPTIONS] records|present|clear
 
 Fetches the records stored in a QM-6200 counting instrument ("records") or its present
 counter values ("present") over a serial line and writes them as CSV, or erases the
@@ -201,30 +203,40 @@ Progress (records received, time) goes to standard error while it is a terminal;
 a summary line ends the run ("100 records saved to day1.csv").
 
 Exit status:
-  0    success: the file written (or the CSV on standard output)
-  64   bad usage: unknown option, no command or port, "clear" without --yes,
-       --then-clear with "present", "clear" or standard output, an argument
-       that is not UTF-8 (names are used as given, and such a one would be
-       read as another file's or port's)
-  69   the port cannot be opened, or is no serial line
-  65   data frames dropped because the store (201 records) was full; the file
-       is written, and the message gives the count
-  75   no answer within --wait (an instrument that holds no records may also
-       stay silent), or none complete within --timeout; nothing is written
-       unless something arrived
-  76   the instrument answered with an error reply (the records received are
-       still written), did not accept the clear, or holds other records than
-       were saved when asked again before the clear
-  74   the connection was lost in the middle, or the port did not let the
-       command out; what arrived is written
-  73   the file cannot be written; an old file is kept as it was, unless
-       the message says it may be damaged (and names the copy of its old
-       content, if there is one)
-  128+N  ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
-       SIGALRM): the port closed and its lock removed, what arrived written
-  Where two apply, the first of 73, 128+N, 74, 65, 76, 75 is the status.
-  Nothing is cleared unless the status would otherwise be 0.
-)");
+)") + ExitStatusText();
+}
+
+QString ExitStatusText()
+{
+    // Each status with its meaning, the meaning wrapped at 78 columns under its first line.
+    constexpr qsizetype Width = 78;
+    const QString hanging(7, QLatin1Char(' '));
+    QString text;
+    for (const StatusMeaning& entry : StatusMeanings) {
+        const QString status = QLatin1String(entry.status);
+        QString line = QStringLiteral("  ") + status
+                       + QString(std::max<qsizetype>(2, 5 - status.size()), QLatin1Char(' '));
+        const QStringList words = QString::fromUtf8(entry.meaning).split(QLatin1Char(' '));
+        bool first = true;
+        for (const QString& word : words) {
+            if (!first && line.size() + 1 + word.size() > Width) {
+                text += line + QLatin1Char('\n');
+                line = hanging;
+                first = true;
+            }
+            line += (first ? QString() : QStringLiteral(" ")) + word;
+            first = false;
+        }
+        text += line + QLatin1Char('\n');
+    }
+    QStringList order;
+    for (const int status : StatusPrecedence())
+        order << (status == exit_status::Signal ? QStringLiteral("128+N")
+                                                : QString::number(status));
+    return text
+           + QStringLiteral("  Where two apply, the first of %1 is the status.\n"
+                            "  Nothing is cleared unless the status would otherwise be 0.\n")
+                 .arg(order.join(QStringLiteral(", ")));
 }
 
 } // namespace qm::acquire

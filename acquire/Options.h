@@ -51,5 +51,7 @@ ParsedArguments ParseCommandLine(const QList<QByteArray>& arguments);
 
 // The text of --help: the options, the outcomes and their exit statuses.
 QString HelpText();
+// The exit statuses, what each means and which counts where two apply, as --help ends.
+QString ExitStatusText();
 
 } // namespace qm::acquire

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace qm::acquire {
@@ -46,5 +47,60 @@ constexpr int ExitStatus(const Outcome& outcome)
         return exit_status::NoAnswer;
     return exit_status::Success;
 }
+
+// The order in which ExitStatus weighs what went wrong, read off it: where two apply, the
+// first of these is the status (Signal stands for 128 + N).
+constexpr std::array<int, 6> StatusPrecedence()
+{
+    std::array<int, 6> order{};
+    // Everything went wrong; each time the status says which counts most, it is taken away.
+    Outcome all{true, 15, true, 1, true, true};
+    for (int& status : order) {
+        status = ExitStatus(all);
+        if (status == exit_status::CannotWrite)
+            all.writeFailed = false;
+        else if (status > exit_status::Signal) {
+            all.signal = 0;
+            status = exit_status::Signal;
+        } else if (status == exit_status::ConnectionLost)
+            all.lost = false;
+        else if (status == exit_status::RecordsDropped)
+            all.dropped = 0;
+        else if (status == exit_status::Refused)
+            all.refused = false;
+        else if (status == exit_status::NoAnswer)
+            all.noAnswer = false;
+    }
+    return order;
+}
+
+// Each status with what it means, in the order --help lists them. The README and the manual
+// page list the same statuses in the same order (tests/acquire holds them to it).
+struct StatusMeaning {
+    const char* status;
+    const char* meaning;
+};
+inline constexpr StatusMeaning StatusMeanings[] = {
+    {"0", "success: the file written (or the CSV on standard output)"},
+    {"64", "bad usage: unknown option, no command or port, \"clear\" without --yes, "
+           "--then-clear with \"present\", \"clear\" or standard output, an argument that is "
+           "not UTF-8 (names are used as given, and such a one would be read as another file's "
+           "or port's)"},
+    {"69", "the port cannot be opened, or is no serial line"},
+    {"65", "data frames dropped because the store (201 records) was full; the file is written, "
+           "and the message gives the count"},
+    {"75", "no answer within --wait (an instrument that holds no records may also stay "
+           "silent), or none complete within --timeout; nothing is written unless something "
+           "arrived"},
+    {"76", "the instrument answered with an error reply (the records received are still "
+           "written), did not accept the clear, or holds other records than were saved when "
+           "asked again before the clear"},
+    {"74", "the connection was lost in the middle, or the port did not let the command out; "
+           "what arrived is written"},
+    {"73", "the file cannot be written; an old file is kept as it was, unless the message says "
+           "it may be damaged (and names the copy of its old content, if there is one)"},
+    {"128+N", "ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM): "
+              "the port closed and its lock removed, what arrived written"},
+};
 
 } // namespace qm::acquire

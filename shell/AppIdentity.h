@@ -12,6 +12,8 @@ struct AppVersion {
     int revision;
 };
 
-inline constexpr AppVersion Version{0, 9, 6};
+// The project's version (CMakeLists.txt). The texts that show it add an "E" after the numbers.
+inline constexpr AppVersion Version{QM6200_VERSION_MAJOR, QM6200_VERSION_MINOR,
+                                    QM6200_VERSION_PATCH};
 
 } // namespace qm

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 
@@ -227,6 +228,47 @@ private slots:
         outcome.refused = from <= 4;
         outcome.noAnswer = from <= 5;
         QCOMPARE(acquire::ExitStatus(outcome), status);
+    }
+
+    // The README and the manual page list the statuses --help lists, in its order; the
+    // manual page says which counts where two apply, as the program weighs them.
+    void exitStatusesAreDocumentedAlike()
+    {
+        QStringList statuses;
+        for (const acquire::StatusMeaning& entry : acquire::StatusMeanings)
+            statuses << entry.status;
+        QStringList precedence;
+        for (const int status : acquire::StatusPrecedence())
+            precedence << (status == acquire::exit_status::Signal ? "128+N"
+                                                                  : QString::number(status));
+        // "128 + N" as the documents write it.
+        const QRegularExpression status(R"(\b(\d+)( \+ N)?\b)");
+        auto statusesIn = [&](const QString& text) {
+            QStringList found;
+            for (const auto& match : status.globalMatch(text))
+                found << match.captured(1) + (match.hasCaptured(2) ? "+N" : "");
+            return found;
+        };
+        const QString readme = QString::fromUtf8(Read(QM6200_SOURCE_DIR "/README.md"));
+        // What stands in brackets there is an aside ("more than the 201 the store holds").
+        const QString sentence = readme.section("The exit status tells scripts what happened:", 1)
+                                     .section("(`qm6200-acquire --help`", 0, 0)
+                                     .remove(QRegularExpression(R"(\([^)]*\))"));
+        QCOMPARE(statusesIn(sentence), statuses);
+
+        const QString manual =
+            QString::fromUtf8(Read(QM6200_SOURCE_DIR "/packaging/qm6200-acquire.1"));
+        const QString section = manual.section(".SH EXIT STATUS", 1).section("\n.SH ", 0, 0);
+        QStringList listed;
+        for (const QString& line : section.split('\n')) {
+            if (line.startsWith(".B "))
+                listed << statusesIn(line.mid(3));
+        }
+        QCOMPARE(listed, statuses);
+        QCOMPARE(
+            statusesIn(
+                section.section("Where two apply, the first of", 1).section("is the status", 0, 0)),
+            precedence);
     }
 
     // Both programs' files for the same answer, under the same locale.
