@@ -1,6 +1,8 @@
 #include "shell/frmSplash.h"
 
 #include "link/Log.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 
 #include <QFrame>

@@ -1,5 +1,7 @@
 #include "ui/CLR_ALL.h"
 
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 
 #include <QLabel>

@@ -2,6 +2,8 @@
 
 #include "link/Log.h"
 #include "link/PortNames.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 
 #include <QAbstractItemView>
