@@ -6,6 +6,8 @@
 #include "shell/AppIdentity.h"
 #include "shell/frmSplash.h"
 #include "ui/CLR_ALL.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/RecordTable.h"
 #include "ui/Twips.h"
 #include "ui/frmPORT.h"

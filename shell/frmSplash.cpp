@@ -1,7 +1,10 @@
 #include "shell/frmSplash.h"
 
 #include "link/Log.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
+#include "ui/WindowCentring.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -33,6 +36,7 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     colours.setColor(QPalette::Window, SplashColour);
     setPalette(colours);
     setAutoFillBackground(true);
+    OpenCentred(*this);
 
     Frame1 = Place(new QFrame(this), 120, 120, 6960, 4650);
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);

@@ -1,6 +1,9 @@
 #include "ui/CLR_ALL.h"
 
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
+#include "ui/WindowCentring.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +16,7 @@ CLR_ALL::CLR_ALL(std::function<void()> clearAll, QWidget* parent)
 {
     DesignWindow(*this, QStringLiteral("Clear Data"), 5010, 1740, QColor(250, 248, 165),
                  DesignFont("Lucida Sans Unicode", 9));
+    OpenCentred(*this);
 
     Label1 = Place(new QLabel(QStringLiteral("Clear all record data?"), this), 240, 480, 4575, 255);
     Label1->setFont(DesignFont("Tahoma", 12, true));

@@ -1,7 +1,5 @@
 #include "ui/LiveRefresh.h"
 
-#include "ui/Twips.h"
-
 #include <utility>
 
 namespace qm {

@@ -8,6 +8,10 @@
 
 namespace qm {
 
+// How often what changes with each received character is redrawn: about ten times a
+// second, which the eye still reads as live, not once per character.
+inline constexpr int LiveRefreshMs = 100;
+
 // Brings to the screen what changes with each received character, about ten times a second
 // (LiveRefreshMs) instead of on every change. A change after a quiet spell shows at once,
 // once the changes that came with it are in. While changes keep coming, the refresh that

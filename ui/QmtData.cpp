@@ -1,6 +1,7 @@
 #include "ui/QmtData.h"
 
 #include "link/Log.h"
+#include "ui/Twips.h"
 
 #include <QAbstractTableModel>
 #include <QHeaderView>
@@ -127,12 +128,6 @@ private:
     std::vector<int> m_alignments;
 };
 
-namespace {
-
-constexpr int TwipsPerPixel = 15;
-
-} // namespace
-
 QmtData::QmtData(QWidget* parent)
     : QTableView(parent)
     , m_model(new GridModel(this))
@@ -187,7 +182,7 @@ void QmtData::setColWidth(int col, int twips)
         return;
     }
     m_colWidths[static_cast<std::size_t>(col)] = twips;
-    setColumnWidth(col, (twips + TwipsPerPixel / 2) / TwipsPerPixel);
+    setColumnWidth(col, Px(twips));
 }
 
 int QmtData::ColAlignment(int col) const

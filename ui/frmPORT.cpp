@@ -2,7 +2,10 @@
 
 #include "link/Log.h"
 #include "link/PortNames.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
 #include "ui/Twips.h"
+#include "ui/WindowCentring.h"
 
 #include <QAbstractItemView>
 #include <QLineEdit>
@@ -43,6 +46,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
 {
     DesignWindow(*this, QStringLiteral("COM PORT"), 4980, 2490, QColor(192, 192, 192),
                  DesignFont("Lucida Sans Unicode", 9));
+    OpenCentred(*this);
 
     Label1 =
         Place(new QLabel(QStringLiteral("Please choose the communication port to be used"), this),

@@ -1,6 +1,5 @@
 #include "ui/LiveRefresh.h"
 #include "ui/TextBox.h"
-#include "ui/Twips.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
