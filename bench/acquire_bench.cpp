@@ -9,6 +9,7 @@
 
 #include "bench/Measure.h"
 #include "tests/support/Frames.h"
+#include "tests/support/TemporaryHome.h"
 
 #include <QByteArray>
 
@@ -115,6 +116,8 @@ Costs Measure(const QByteArray& answer, const std::string& file)
 
 int main()
 {
+    // Nothing of the user's is read or written (the journal, the remembered port).
+    const qm::test::TemporaryHome home;
     char folder[] = "/tmp/acquire_bench.XXXXXX";
     if (!::mkdtemp(folder))
         Fail(std::string("no temporary folder: ") + std::strerror(errno));

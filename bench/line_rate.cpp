@@ -15,6 +15,7 @@
 #include "bench/Measure.h"
 #include "link/MakeSerialBackend.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -276,6 +277,8 @@ void MeasureFlood(MainWindow& window)
 
 int main(int argc, char* argv[])
 {
+    // Nothing of the user's is read or written (the journal, the remembered port).
+    const qm::test::TemporaryHome home;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qm6200.*=false");

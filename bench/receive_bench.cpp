@@ -10,6 +10,7 @@
 //                                 time over the wall time of the run
 
 #include "bench/Measure.h"
+#include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -140,6 +141,8 @@ double CpuShareAtLineRate(Window& window, const QByteArray& stream)
 
 int main(int argc, char* argv[])
 {
+    // Nothing of the user's is read or written (the journal, the remembered port).
+    const qm::test::TemporaryHome home;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

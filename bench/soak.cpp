@@ -6,6 +6,7 @@
 // or descriptors were left open.
 
 #include "link/MakeSerialBackend.h"
+#include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -55,6 +56,8 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000)
 
 int main(int argc, char* argv[])
 {
+    // Nothing of the user's is read or written (the journal, the remembered port).
+    const qm::test::TemporaryHome home;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qm6200.*=false");
     QApplication app(argc, argv);

@@ -7,6 +7,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Session.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
@@ -591,5 +592,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAcquire)
+QM6200_TEST_MAIN(TestAcquire)
 #include "tst_acquire.moc"

@@ -1,6 +1,7 @@
 #include "link/CommandFrame.h"
 #include "link/LinkState.h"
 #include "tests/support/Frames.h"
+#include "tests/support/TestMain.h"
 
 #include <QTest>
 
@@ -231,5 +232,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestLinkState)
+QM6200_TEST_APPLESS_MAIN(TestLinkState)
 #include "tst_linkstate.moc"

@@ -3,6 +3,7 @@
 #include "link/PortWatch.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/OpenWatch.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -219,5 +220,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPortList)
+QM6200_TEST_GUILESS_MAIN(TestPortList)
 #include "tst_portlist.moc"

@@ -1,6 +1,7 @@
 #include "link/PortLock.h"
 #include "tests/support/Files.h"
 #include "tests/support/Locks.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QTest>
@@ -103,5 +104,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestPortLock)
+QM6200_TEST_MAIN(TestPortLock)
 #include "tst_portlock.moc"

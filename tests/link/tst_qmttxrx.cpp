@@ -1,6 +1,7 @@
 #include "link/LineSettings.h"
 #include "link/QmtTxRx.h"
 #include "tests/support/MemoryBackend.h"
+#include "tests/support/TestMain.h"
 
 #include <QEventLoop>
 #include <QTest>
@@ -190,5 +191,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestQmtTxRx)
+QM6200_TEST_GUILESS_MAIN(TestQmtTxRx)
 #include "tst_qmttxrx.moc"

@@ -9,6 +9,7 @@
 #include "tests/support/Locks.h"
 #include "tests/support/OpenWatch.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TestMain.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -661,5 +662,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSerialPort)
+QM6200_TEST_MAIN(TestSerialPort)
 #include "tst_serialport.moc"

@@ -1,6 +1,8 @@
 // What the package carries says the project's version (from CMakeLists.txt): what is made
 // from it at build time, and the files that keep a history of their own and so cannot be.
 
+#include "tests/support/TestMain.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -42,5 +44,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPackaging)
+QM6200_TEST_GUILESS_MAIN(TestPackaging)
 #include "tst_packaging.moc"

@@ -1,5 +1,6 @@
 #include "records/CsvExport.h"
 #include "tests/support/Files.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFile>
@@ -319,5 +320,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCsvExport)
+QM6200_TEST_MAIN(TestCsvExport)
 #include "tst_csvexport.moc"

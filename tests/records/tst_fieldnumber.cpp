@@ -1,4 +1,5 @@
 #include "records/FieldNumber.h"
+#include "tests/support/TestMain.h"
 
 #include <QTest>
 
@@ -101,5 +102,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestFieldNumber)
+QM6200_TEST_APPLESS_MAIN(TestFieldNumber)
 #include "tst_fieldnumber.moc"

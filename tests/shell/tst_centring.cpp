@@ -5,6 +5,7 @@
 #include "shell/Appearance.h"
 #include "shell/frmSplash.h"
 #include "tests/support/Dialogs.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 
 #include <QScreen>
@@ -97,5 +98,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCentring)
+QM6200_TEST_MAIN(TestCentring)
 #include "tst_centring.moc"

@@ -3,6 +3,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/Session.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -187,5 +188,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFaults)
+QM6200_TEST_MAIN(TestFaults)
 #include "tst_faults.moc"

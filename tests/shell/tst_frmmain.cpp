@@ -3,6 +3,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/Files.h"
 #include "tests/support/Frames.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 #include "ui/CLR_ALL.h"
 #include "ui/frmPORT.h"
@@ -647,5 +648,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmMain)
+QM6200_TEST_MAIN(TestFrmMain)
 #include "tst_frmmain.moc"

@@ -1,5 +1,6 @@
 #include "shell/Appearance.h"
 #include "shell/frmSplash.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 
 #include <QFrame>
@@ -116,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmSplash)
+QM6200_TEST_MAIN(TestFrmSplash)
 #include "tst_frmsplash.moc"

@@ -2,6 +2,7 @@
 // pseudo-terminal.
 
 #include "tests/support/Session.h"
+#include "tests/support/TestMain.h"
 #include "ui/CLR_ALL.h"
 
 #include <QFile>
@@ -137,5 +138,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSession)
+QM6200_TEST_MAIN(TestSession)
 #include "tst_session.moc"

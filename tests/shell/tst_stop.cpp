@@ -5,6 +5,7 @@
 #include "link/SerialBackend.h"
 #include "link/StopSignals.h"
 #include "tests/support/Session.h"
+#include "tests/support/TemporaryHome.h"
 
 #include <QApplication>
 
@@ -110,6 +111,7 @@ int main(int argc, char* argv[])
 {
     // As the program does: the signals are read by the event loop.
     StopSignals::Block();
+    TemporaryHome home;
     QApplication app(argc, argv);
     TestStop test;
     return QTest::qExec(&test, argc, argv);

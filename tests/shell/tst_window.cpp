@@ -2,6 +2,7 @@
 
 #include "shell/Appearance.h"
 #include "shell/frmMain.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 
 #include <QAbstractButton>
@@ -176,5 +177,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWindow)
+QM6200_TEST_MAIN(TestWindow)
 #include "tst_window.moc"

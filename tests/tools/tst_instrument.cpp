@@ -1,5 +1,6 @@
 #include "records/FieldNumber.h"
 #include "records/RecordLayout.h"
+#include "tests/support/TestMain.h"
 #include "tools/sim/Instrument.h"
 
 #include <QFileInfo>
@@ -138,5 +139,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestInstrument)
+QM6200_TEST_MAIN(TestInstrument)
 #include "tst_instrument.moc"

@@ -1,6 +1,7 @@
 // The export's save dialog itself, as the operator meets it.
 
 #include "tests/support/Dialogs.h"
+#include "tests/support/TestMain.h"
 #include "ui/CommonDialog.h"
 
 #include <QFileDialog>
@@ -45,5 +46,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCommonDialog)
+QM6200_TEST_MAIN(TestCommonDialog)
 #include "tst_commondialog.moc"

@@ -3,6 +3,7 @@
 #include "tests/support/FakeSystem.h"
 #include "tests/support/MemoryBackend.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 
@@ -424,5 +425,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmPort)
+QM6200_TEST_MAIN(TestFrmPort)
 #include "tst_frmport.moc"

@@ -1,5 +1,6 @@
 #include "link/LinkState.h"
 #include "records/RecordLayout.h"
+#include "tests/support/TestMain.h"
 #include "ui/QmtData.h"
 #include "ui/RecordTable.h"
 
@@ -176,5 +177,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestRecordTable)
+QM6200_TEST_MAIN(TestRecordTable)
 #include "tst_recordtable.moc"

@@ -1,3 +1,4 @@
+#include "tests/support/TestMain.h"
 #include "ui/LiveRefresh.h"
 #include "ui/TextBox.h"
 
@@ -123,5 +124,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestTextBox)
+QM6200_TEST_MAIN(TestTextBox)
 #include "tst_textbox.moc"
