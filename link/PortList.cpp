@@ -174,6 +174,18 @@ bool ComesBefore(const FoundPort& a, const FoundPort& b)
 
 } // namespace
 
+QString StableName(const QString& device, const SystemRoots& roots)
+{
+    const QString byId = roots.dev + QStringLiteral("/serial/by-id/");
+    if (device.startsWith(byId) && QFileInfo(device).isSymLink())
+        return device;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QStringList names = ReadById(roots.dev).value(target);
+    return names.isEmpty() ? QString() : byId + names.first();
+}
+
 QList<FoundPort> FindSerialPorts(const SystemRoots& roots)
 {
     QList<FoundPort> ports;

@@ -43,6 +43,12 @@ QList<FoundPort> FindSerialPorts(const SystemRoots& roots = {});
 // /dev/ttyS3 on Linux): the ones the port list adds after the entries.
 QList<FoundPort> BeyondPortEntries(const QList<FoundPort>& ports, const SystemRoots& roots = {});
 
+// The name the system gives a device under /dev/serial/by-id, which stays the same when an
+// adapter comes back under another /dev/ttyUSBn: the full path of the first such link to it,
+// or of `device` itself when that is one; empty when it has none (a built-in port, a
+// pseudo-terminal).
+QString StableName(const QString& device, const SystemRoots& roots = {});
+
 // What a port is, in the system's words: "FT232R USB UART (FTDI), serial number A9X1".
 QString DescribeFoundPort(const FoundPort& port);
 // Its line in the port list: the device, what it is, and whether this user may not use it.

@@ -95,6 +95,12 @@ private slots:
         }
         QCOMPARE(found.size(), 1);
         QCOMPARE(found.first().byId, byId);
+        // The name that stays when the adapter comes back under another node.
+        const QString stable =
+            byId.isEmpty() ? QString() : system.roots.dev + "/serial/by-id/" + byId.first();
+        QCOMPARE(StableName(system.device("ttyX3"), system.roots), stable);
+        if (!stable.isEmpty())
+            QCOMPARE(StableName(stable, system.roots), stable);
         QCOMPARE(FoundPortListText(found.first()),
                  system.device("ttyX3") + QString::fromUtf8(" \u2014 ") + listed);
     }
