@@ -32,18 +32,10 @@ QString Seconds(milliseconds time)
 
 std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator)
 {
-    const std::string separator = decimalSeparator.toStdString();
     std::string csv;
-    std::vector<std::string> cells(RecordColumns);
     for (const std::string& record : records) {
-        const auto texts = RecordCells(record, separator);
-        // The desktop's cells hold these texts as the grid's text, and its export reads that
-        // back one byte per character: the same way here gives the same bytes.
-        for (std::size_t column = 0; column < cells.size(); ++column) {
-            const QByteArray bytes = QString::fromStdString(texts[column]).toLatin1();
-            cells[column].assign(bytes.constData(), std::size_t(bytes.size()));
-        }
-        csv += CsvLine(cells);
+        const auto cells = CsvCells(record, decimalSeparator);
+        csv += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
     }
     return csv;
 }

@@ -19,6 +19,19 @@
 
 namespace qm {
 
+std::array<std::string, RecordColumns> CsvCells(std::string_view record,
+                                                const QString& decimalSeparator)
+{
+    auto cells = RecordCells(record, decimalSeparator.toStdString());
+    // The table holds these texts as its cells' text, and the export reads that back one
+    // byte per character: the same way here gives the same bytes.
+    for (std::string& cell : cells) {
+        const QByteArray bytes = QString::fromStdString(cell).toLatin1();
+        cell.assign(bytes.constData(), std::size_t(bytes.size()));
+    }
+    return cells;
+}
+
 std::string CsvLine(const std::vector<std::string>& cells)
 {
     std::string line;
