@@ -3,19 +3,23 @@
 #include "journal/JournalDatabase.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
 #include <sqlite3.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <variant>
 
 namespace qm {
@@ -320,6 +324,13 @@ private:
 
     QString Path() const { return Native(m_path); }
 
+    // SQLite's own words, for maintainers.
+    void LogError(const char* doing, const Error& error) const
+    {
+        qCWarning(lcJournal).noquote() << doing << Path() << "failed:" << error.detail << "(code"
+                                       << error.code << "errno" << error.systemError << ")";
+    }
+
     QString NewerMessage(int found) const
     {
         return QObject::tr("The journal %1 was written by a newer version of this program "
@@ -335,6 +346,8 @@ private:
     // journal moved aside before.
     bool Open(QString movedAside = {})
     {
+        QElapsedTimer busy;
+        busy.start();
         for (;;) {
             Error error;
             int found = 0;
@@ -344,12 +357,22 @@ private:
                     Tell(movedAside + QLatin1Char(' ') + QObject::tr("A new journal was started."));
                 return true;
             }
+            // Two programs making the journal at once: changing to WAL mode is refused at
+            // once rather than waited for while the other holds the file.
+            if ((error.code & 0xff) == SQLITE_BUSY && busy.elapsed() < BusyTimeoutMs) {
+                Close();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            if (error.IsDamage())
+                CloseDamaged();
             Close();
             if (opened == Opened::Newer) {
                 GiveUp(NewerMessage(found));
                 return false;
             }
             if (!error.IsDamage() || m_replacements >= MaxReplacements) {
+                LogError("opening", error);
                 const QString failure =
                     QObject::tr("The journal %1 could not be opened (%2), and this run keeps no "
                                 "journal.")
@@ -369,8 +392,21 @@ private:
         m_db =
             journal::Open(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                           BusyTimeoutMs, error);
-        if (*error)
+        if (*error) {
+            // SQLite tries again to read a file it may not write; for a journal not there yet
+            // that leaves "no such file" as the reason, when the folder is what refused.
+            const QByteArray folder = QFile::encodeName(QFileInfo(m_path).absolutePath());
+            if ((error->code & 0xff) == SQLITE_CANTOPEN && !QFileInfo::exists(m_path)
+                && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+                error->systemError = errno;
             return Opened::Failed;
+        }
+        // A journal that may only be read is told before anything is read from it, so that
+        // it gets no files beside it.
+        if (sqlite3_db_readonly(m_db.get(), "main") == 1) {
+            *error = Error{SQLITE_READONLY, 0, {}};
+            return Opened::Failed;
+        }
         struct stat opened {};
         m_identity = ::stat(QFile::encodeName(m_path).constData(), &opened) == 0
                          ? std::make_pair(opened.st_dev, opened.st_ino)
@@ -383,18 +419,8 @@ private:
         if (*found > SchemaVersion() || *found < 0)
             return Opened::Newer;
         // Readers go on while a writer commits; a commit is on the disk when it returns.
-        const Statement wal = Prepare(db, "PRAGMA journal_mode = WAL", error);
-        if (*error)
+        if (!SetWal(db, error))
             return Opened::Failed;
-        const int stepped = sqlite3_step(wal.get());
-        *error = LastError(db, stepped);
-        if (*error)
-            return Opened::Failed;
-        if (std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(wal.get(), 0)))
-            != "wal") {
-            *error = Error{SQLITE_CANTOPEN, 0, QObject::tr("it cannot be put in WAL mode")};
-            return Opened::Failed;
-        }
         *error = Exec(db, "PRAGMA synchronous = FULL");
         if (*error)
             return Opened::Failed;
@@ -431,6 +457,22 @@ private:
         return *error ? Opened::Failed : Opened::Ready;
     }
 
+    // WAL mode, which the journal keeps once set; false, with the error, when it cannot be.
+    static bool SetWal(sqlite3* db, Error* error)
+    {
+        const Statement wal = Prepare(db, "PRAGMA journal_mode = WAL", error);
+        if (*error)
+            return false;
+        const int code = sqlite3_step(wal.get());
+        *error = LastError(db, code);
+        if (*error)
+            return false;
+        const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(wal.get(), 0));
+        if (mode == nullptr || std::string_view(mode) != "wal")
+            *error = Error{SQLITE_CANTOPEN, 0, QObject::tr("it cannot be put in WAL mode")};
+        return !*error;
+    }
+
     void Close()
     {
         m_insertAcquisition.reset();
@@ -439,6 +481,15 @@ private:
         m_countRecords.reset();
         m_setOutcome.reset();
         m_db.reset();
+    }
+
+    // Closes a damaged journal as it is: a connection's close would otherwise fold the log
+    // into it and delete the log, the very files to be moved aside.
+    void CloseDamaged()
+    {
+        if (m_db)
+            sqlite3_db_config(m_db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        Close();
     }
 
     // Moves the damaged journal aside with the files SQLite keeps beside it, under a name
@@ -492,7 +543,7 @@ private:
     {
         Error error = Commit(batch);
         if (error.IsDamage() && m_replacements < MaxReplacements) {
-            Close();
+            CloseDamaged();
             QString movedAside;
             if (!MoveAside(&movedAside) || !Open(movedAside))
                 return false;
@@ -501,6 +552,7 @@ private:
         }
         if (!error)
             return true;
+        LogError("writing", error);
         GiveUp(QObject::tr("The journal %1 could not be written (%2), and this run keeps no "
                            "more journal.")
                    .arg(Path(), error.Reason()));

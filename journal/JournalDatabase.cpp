@@ -88,17 +88,24 @@ QString Error::Reason() const
     case SQLITE_NOMEM:
         return QObject::tr("the memory ran out");
     case SQLITE_READONLY:
-        if (systemError == 0)
-            return QObject::tr("it may only be read");
-        break;
+        // The journal needs files beside it while it is written.
+        if (code == SQLITE_READONLY_DIRECTORY)
+            return QObject::tr("its folder may only be read");
+        return QObject::tr("it may only be read");
     case SQLITE_IOERR:
+        // SQLite keeps the system's error for the database file, not for its log, where
+        // most writing goes.
+        if (systemError != 0)
+            return qt_error_string(systemError);
+        if (code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ)
+            return QObject::tr("reading from the disk failed");
+        return QObject::tr("writing to the disk failed");
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-        break;
+        return systemError != 0 ? qt_error_string(systemError) : detail;
     default:
         return detail;
     }
-    return systemError != 0 ? qt_error_string(systemError) : detail;
 }
 
 Error LastError(sqlite3* db, int code)
