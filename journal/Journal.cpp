@@ -589,7 +589,15 @@ private:
         return error;
     }
 
-    Error Apply(const Event& event, std::vector<qint64>* counted)
+    // What a batch brings to an acquisition: its bytes, kept as one part of the reply, and
+    // whether records came, so that the count in its row is made again.
+    struct Reached {
+        qint64 number = 0;
+        QByteArray bytes;
+        bool records = false;
+    };
+
+    Error Apply(const Event& event, std::vector<Reached>* reached)
     {
         if (const auto* command = std::get_if<JournalCommand>(&event)) {
             m_current.command = *command;
@@ -604,11 +612,11 @@ private:
                 return error;
         }
         const qint64 number = m_current.number;
+        if (reached->empty() || reached->back().number != number)
+            reached->push_back(Reached{number, {}, false});
         if (const auto* bytes = std::get_if<QByteArray>(&event)) {
-            sqlite3_stmt* statement = m_insertReply.get();
-            sqlite3_bind_int64(statement, 1, number);
-            BindBytes(statement, 2, *bytes);
-            return Step(statement);
+            reached->back().bytes += *bytes;
+            return {};
         }
         if (const auto* record = std::get_if<RecordEvent>(&event)) {
             sqlite3_stmt* statement = m_insertRecord.get();
@@ -616,8 +624,7 @@ private:
             sqlite3_bind_int(statement, 2, record->place);
             for (std::size_t i = 0; i < record->cells.size(); ++i)
                 BindBytes(statement, int(i) + 3, record->cells[i].data(), record->cells[i].size());
-            if (counted->empty() || counted->back() != number)
-                counted->push_back(number);
+            reached->back().records = true;
             return Step(statement);
         }
         const auto& end = std::get<EndEvent>(event);
@@ -636,13 +643,20 @@ private:
         // The write lock first: a transaction that reads first and then finds another writer
         // has been meanwhile could not wait for it.
         Error error = Exec(db, "BEGIN IMMEDIATE");
-        std::vector<qint64> counted;
+        std::vector<Reached> reached;
         for (auto event = batch.begin(); !error && event != batch.end(); ++event)
-            error = Apply(*event, &counted);
-        // The count kept in the acquisition's row, so that listing needs no counting.
-        for (auto number = counted.begin(); !error && number != counted.end(); ++number) {
-            sqlite3_bind_int64(m_countRecords.get(), 1, *number);
-            error = Step(m_countRecords.get());
+            error = Apply(*event, &reached);
+        for (auto at = reached.begin(); !error && at != reached.end(); ++at) {
+            if (!at->bytes.isEmpty()) {
+                sqlite3_bind_int64(m_insertReply.get(), 1, at->number);
+                BindBytes(m_insertReply.get(), 2, at->bytes);
+                error = Step(m_insertReply.get());
+            }
+            // The count kept in the acquisition's row, so that listing needs no counting.
+            if (!error && at->records) {
+                sqlite3_bind_int64(m_countRecords.get(), 1, at->number);
+                error = Step(m_countRecords.get());
+            }
         }
         if (!error)
             error = Exec(db, "COMMIT");
