@@ -387,6 +387,11 @@ private:
 
     Opened TryOpen(Error* error, int* found)
     {
+        // SQLite would take an empty name for a temporary database of its own.
+        if (m_path.isEmpty()) {
+            *error = Error{SQLITE_CANTOPEN, 0, QObject::tr("this user has no folder for data")};
+            return Opened::Failed;
+        }
         // The folder on first use; where it cannot be made, opening says why.
         QDir().mkpath(QFileInfo(m_path).absolutePath());
         m_db =
@@ -717,7 +722,10 @@ JournalWriter::~JournalWriter()
 void JournalWriter::CommandSent(const JournalCommand& command)
 {
     m_worker->CloseReceived();
-    m_worker->gathered.emplace_back(command);
+    JournalCommand& sent = std::get<JournalCommand>(m_worker->gathered.emplace_back(command));
+    // An acquisition is listed by when it was: a caller that gave no time gets the present.
+    if (!sent.sent.isValid())
+        sent.sent = QDateTime::currentDateTimeUtc();
     m_worker->Gather();
 }
 

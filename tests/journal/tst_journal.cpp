@@ -70,6 +70,7 @@ enum Fault {
     ReadOnlyFolderWithJournal,
     ReadOnlyJournal,
     FolderIsAFile,
+    NoPath,
 };
 
 enum Damage { Garbage, Truncated, Newer };
@@ -250,6 +251,8 @@ private slots:
             << int(ReadOnlyJournal) << QStringLiteral("it may only be read");
         QTest::newRow("a file where its folder should be")
             << int(FolderIsAFile) << qt_error_string(ENOTDIR);
+        QTest::newRow("no folder for the user's data")
+            << int(NoPath) << QStringLiteral("no folder for data");
     }
 
     void aFaultCostsTheJournalAlone()
@@ -289,6 +292,8 @@ private slots:
             QVERIFY(Write(folder + QStringLiteral("/data"), "not a folder"));
             path = folder + QStringLiteral("/data/qm6200/journal.sqlite3");
         }
+        if (fault == NoPath)
+            path.clear();
         const QStringList listed = Listed(folder);
 
         rlimit unlimited{};
