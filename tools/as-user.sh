@@ -2,8 +2,9 @@
 # Runs, as an ordinary user (nobody), what root would hide: the serial line (both backends,
 # opened, closed and opened again, port locks no user can read), qm6200-acquire against the
 # simulator, and the cases of a device without permission, of saving into a folder without
-# permission and of a left-over port lock the user may not remove. Root may open any device,
-# even one marked for one user alone, and read, write and remove in any folder.
+# permission, of a journal in a folder or file without permission and of a left-over port lock
+# the user may not remove. Root may open any device, even one marked for one user alone, and
+# read, write and remove in any folder.
 # Uses the test command's build (preset debug, built here if it is not yet); the test
 # programs and the simulator are copied where that user can reach them.
 . "$(dirname "$0")/common.sh"
@@ -16,7 +17,7 @@ build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for name in tst_serialport tst_portlock tst_acquire tst_portlist tst_faults tst_csvexport \
-    qm6200-sim qm6200-acquire; do
+    tst_journal qm6200-sim qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
 done
@@ -35,3 +36,4 @@ cd "$work"
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
 "${user[@]}" ./tst_csvexport savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners
+"${user[@]}" ./tst_journal aFaultCostsTheJournalAlone

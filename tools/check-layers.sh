@@ -5,9 +5,11 @@
 #   link/, records/   the core (qm6200_core): each other only; Qt Core, no Gui, no Widgets,
 #                     no Serial Port
 #   link/qtserial/    the backend over Qt Serial Port: the core and itself
-#   ui/               the core and itself
-#   shell/            the core, the serial backends, ui/ and itself
-#   acquire/          the core, the serial backends and itself: no widgets
+#   journal/          the journal (qm6200_journal), on the core's level: the core and itself;
+#                     Qt Core and SQLite, no Gui, no Widgets, no Serial Port
+#   ui/               the core, the journal and itself
+#   shell/            the core, the serial backends, the journal, ui/ and itself
+#   acquire/          the core, the serial backends, the journal and itself: no widgets
 # tests/, bench/ and tools/ may use anything. Fails, naming each step up.
 #   tools/check-layers.sh [PRESET]   the build to judge (default debug, built if it is not)
 . "$(dirname "$0")/common.sh"
@@ -55,7 +57,8 @@ forbid() {
 above_core=(qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire
     qm6200_test_support)
 widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
-forbid qm6200_core "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_journal "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
 forbid qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire "${widgets[@]}"
 forbid qm6200_gui qm6200_serial qm6200_qtserial qm6200_shell qm6200_acquire Qt6::SerialPort
 forbid qm6200_shell qm6200_acquire qm6200_test_support
@@ -84,11 +87,12 @@ awk -v root="$root/" -v build="$build/" '
     BEGIN {
         may["core"] = " core "
         may["link/qtserial"] = " core link/qtserial "
-        may["ui"] = " core ui "
-        may["shell"] = " core link/qtserial ui shell "
-        may["acquire"] = " core link/qtserial acquire "
-        widgets["core"] = widgets["link/qtserial"] = widgets["acquire"] = 1
-        noSerialPort["core"] = noSerialPort["ui"] = 1
+        may["journal"] = " core journal "
+        may["ui"] = " core journal ui "
+        may["shell"] = " core link/qtserial journal ui shell "
+        may["acquire"] = " core link/qtserial journal acquire "
+        widgets["core"] = widgets["link/qtserial"] = widgets["journal"] = widgets["acquire"] = 1
+        noSerialPort["core"] = noSerialPort["journal"] = noSerialPort["ui"] = 1
     }
     /^[^ ]/ {
         object = $1

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "records/RecordLayout.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// The journal: every command the programs send, every byte the instrument answers and every
+// record, kept on disk as they come, so that no acquisition is lost to a crash, a power cut
+// or a window closed without saving. One SQLite database per user, shared by both programs.
+
+// ${XDG_DATA_HOME:-~/.local/share}/qm6200/journal.sqlite3
+QString DefaultJournalPath();
+
+// How the answer to a journaled command ended.
+enum class JournalOutcome {
+    Pending,    // not over yet (or the program ended first)
+    Records,    // data records came
+    Accepted,   // the command was accepted (an accepted-command reply)
+    Cleared,    // the instrument's records were cleared (the clear accepted)
+    ErrorReply, // the instrument answered with an error reply
+    NoAnswer,   // nothing, or nothing whole, in time
+    CutShort,   // the answer broke off inside a frame
+    NotSent,    // the command never left the port
+    LostLine,   // the port went away
+    Stopped,    // the port was closed or changed, or the program was asked to end
+};
+// As the history lists it: "records", "accepted", "cleared", "error reply", ...
+QString JournalOutcomeText(JournalOutcome outcome);
+
+// A record as the table and the CSV show it: its seven cell texts, as the bytes the CSV line
+// holds (the locale's decimal separator of the moment included). The same as RecordCells
+// gives.
+using JournalCells = std::array<std::string, RecordColumns>;
+
+// A command as it is sent.
+struct JournalCommand {
+    QDateTime sent;     // UTC
+    QString port;       // the device opened
+    QString stableName; // the adapter's /dev/serial/by-id name; empty when it has none
+    QString program;    // "qm6200-datalink", "qm6200-acquire"
+    QString version;
+    QByteArray frame; // the command's bytes on the wire
+};
+
+// Writes the journal from a thread of its own, with its own connection: a durable commit
+// waits for the disk, which the window must never do. Every call but WaitUntilWritten returns
+// at once. The calls come from the thread the writer lives in, and that thread runs an event
+// loop: what is handed over is gathered there and passed to the journal's thread a few times
+// a second, and at once when an answer is over, so that each record is on the disk within a
+// second of its arrival. Each batch is one transaction; other programs may write the same
+// journal meanwhile.
+//
+// A journal that cannot be opened or written costs nothing else: Failed comes, and the run
+// goes on without the journal. A damaged journal is moved aside and a new one started (Failed
+// says so, naming both files); a journal of a newer version of the program is left as it is.
+class JournalWriter : public QObject {
+    Q_OBJECT
+
+public:
+    explicit JournalWriter(const QString& path = DefaultJournalPath(), QObject* parent = nullptr);
+    // Commits what is still pending, then ends the thread.
+    ~JournalWriter() override;
+
+    // A command was sent: a new acquisition, to which what follows belongs until the next.
+    // Bytes, records and an end that come before the first command are not journaled.
+    void CommandSent(const JournalCommand& command);
+    // Bytes of the answer, as received. Cheap enough for each byte on its own.
+    void Received(const QByteArray& bytes);
+    // A data record of the answer, at its place in it (1 for the first).
+    void Record(int place, const JournalCells& cells);
+    // The answer is over. The acquisition's count of records is the journal's own: the
+    // records it holds.
+    void AnswerOver(JournalOutcome outcome);
+
+    // Blocks until everything handed over so far is committed, or could not be: for a
+    // program about to end, and for tests. A failure that happened meanwhile is signalled
+    // before it returns.
+    void WaitUntilWritten();
+
+signals:
+    // What happened to the journal and where, in an operator's words: it could not be opened
+    // or written (the run goes on without it), or it was damaged and a new one was started.
+    // Comes at most once per writer.
+    void Failed(const QString& message);
+
+private:
+    void HandOver();
+    void ReportFailure();
+
+    class Worker;
+    std::unique_ptr<Worker> m_worker;
+};
+
+// One journaled command and how it ended, as the history lists it.
+struct JournalEntry {
+    qint64 number = 0; // the acquisition's number, counted up from 1
+    QDateTime sent;    // UTC
+    QString port;
+    QString stableName;
+    QString program;
+    QString version;
+    QByteArray frame;
+    int records = 0;
+    JournalOutcome outcome = JournalOutcome::Pending;
+};
+
+// Reads the journal, read-only; the writers may go on meanwhile. Each call sees what was
+// committed when it began.
+class JournalReader {
+public:
+    explicit JournalReader(const QString& path = DefaultJournalPath());
+    ~JournalReader();
+    JournalReader(const JournalReader&) = delete;
+    JournalReader& operator=(const JournalReader&) = delete;
+
+    // False, with `error` in an operator's words, when there is no journal or it cannot be
+    // read.
+    bool open(QString* error);
+    // Newest first.
+    std::vector<JournalEntry> Entries() const;
+    std::optional<JournalEntry> Entry(qint64 number) const;
+    // The records of an acquisition, in the order they came; none for an unknown number.
+    std::vector<JournalCells> Records(qint64 number) const;
+    // Every byte the instrument answered to it, as received.
+    QByteArray Reply(qint64 number) const;
+
+private:
+    class Connection;
+    QString m_path;
+    std::unique_ptr<Connection> m_connection;
+};
+
+} // namespace qm

@@ -1,0 +1,206 @@
+#include "journal/JournalDatabase.h"
+
+#include <QFile>
+#include <QObject>
+
+#include <array>
+#include <sqlite3.h>
+#include <string>
+
+namespace qm::journal {
+
+namespace {
+
+// Version 1: an acquisition is a row of its own (the command, when and where it went, how
+// its answer ended and how many records it has, kept there so that the history lists the
+// acquisitions without counting); its reply is kept in the parts that came one batch each,
+// and its records with their seven cell texts as the bytes the CSV holds. Both are keyed by
+// the acquisition first, so that what belongs to one is read in one stretch.
+constexpr const char* Version1 = R"sql(
+CREATE TABLE acquisitions (
+    number INTEGER PRIMARY KEY,
+    sent TEXT NOT NULL,
+    port TEXT NOT NULL,
+    stable_name TEXT,
+    program TEXT NOT NULL,
+    version TEXT NOT NULL,
+    command BLOB NOT NULL,
+    records INTEGER NOT NULL DEFAULT 0,
+    outcome TEXT NOT NULL DEFAULT 'pending'
+);
+CREATE TABLE replies (
+    acquisition INTEGER NOT NULL REFERENCES acquisitions (number),
+    part INTEGER NOT NULL,
+    bytes BLOB NOT NULL,
+    PRIMARY KEY (acquisition, part)
+) WITHOUT ROWID;
+CREATE TABLE records (
+    acquisition INTEGER NOT NULL REFERENCES acquisitions (number),
+    place INTEGER NOT NULL,
+    record_no BLOB NOT NULL,
+    cntr1 BLOB NOT NULL,
+    cntr2 BLOB NOT NULL,
+    cntr3 BLOB NOT NULL,
+    cntr4 BLOB NOT NULL,
+    cntr5 BLOB NOT NULL,
+    total BLOB NOT NULL,
+    PRIMARY KEY (acquisition, place)
+) WITHOUT ROWID;
+)sql";
+
+constexpr std::array<const char*, 1> Steps{Version1};
+
+void RollBack(sqlite3* db)
+{
+    if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+} // namespace
+
+void CloseDatabase::operator()(sqlite3* db) const
+{
+    sqlite3_close_v2(db);
+}
+
+void FinalizeStatement::operator()(sqlite3_stmt* statement) const
+{
+    sqlite3_finalize(statement);
+}
+
+bool Error::IsDamage() const
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+QString Error::Reason() const
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return QObject::tr("the disk is full");
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QObject::tr("it is damaged");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QObject::tr("another program kept it busy for too long");
+    case SQLITE_NOMEM:
+        return QObject::tr("the memory ran out");
+    case SQLITE_READONLY:
+        // The journal needs files beside it while it is written.
+        if (code == SQLITE_READONLY_DIRECTORY)
+            return QObject::tr("its folder may only be read");
+        return QObject::tr("it may only be read");
+    case SQLITE_IOERR:
+        // SQLite keeps the system's error for the database file, not for its log, where
+        // most writing goes.
+        if (systemError != 0)
+            return qt_error_string(systemError);
+        if (code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ)
+            return QObject::tr("reading from the disk failed");
+        return QObject::tr("writing to the disk failed");
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return systemError != 0 ? qt_error_string(systemError) : detail;
+    default:
+        return detail;
+    }
+}
+
+Error LastError(sqlite3* db, int code)
+{
+    Error error;
+    error.code = code;
+    if (code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE) {
+        error.code = 0;
+        return error;
+    }
+    if (db == nullptr) {
+        error.detail = QString::fromUtf8(sqlite3_errstr(code));
+        return error;
+    }
+    const int extended = sqlite3_extended_errcode(db);
+    if ((extended & 0xff) == (code & 0xff))
+        error.code = extended;
+    error.systemError = sqlite3_system_errno(db);
+    error.detail = QString::fromUtf8(sqlite3_errmsg(db));
+    return error;
+}
+
+Database Open(const QString& path, int flags, int busyTimeoutMs, Error* error)
+{
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
+    Database db(raw);
+    *error = LastError(raw, code);
+    if (*error)
+        return {};
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, busyTimeoutMs);
+    return db;
+}
+
+Error Exec(sqlite3* db, const char* sql)
+{
+    return LastError(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
+
+Statement Prepare(sqlite3* db, std::string_view sql, Error* error)
+{
+    sqlite3_stmt* raw = nullptr;
+    const int code = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                                        SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    *error = LastError(db, code);
+    return Statement(raw);
+}
+
+int UserVersion(sqlite3* db, Error* error)
+{
+    const Statement statement = Prepare(db, "PRAGMA user_version", error);
+    if (*error)
+        return 0;
+    const int code = sqlite3_step(statement.get());
+    *error = LastError(db, code);
+    return code == SQLITE_ROW ? sqlite3_column_int(statement.get(), 0) : 0;
+}
+
+std::span<const char* const> SchemaSteps()
+{
+    return Steps;
+}
+
+int SchemaVersion()
+{
+    return static_cast<int>(Steps.size());
+}
+
+Upgrade UpgradeSchema(sqlite3* db, std::span<const char* const> steps)
+{
+    Upgrade upgrade;
+    upgrade.error = Exec(db, "BEGIN IMMEDIATE");
+    if (upgrade.error)
+        return upgrade;
+    upgrade.found = UserVersion(db, &upgrade.error);
+    const int target = static_cast<int>(steps.size());
+    // A version below 0 is none this program ever wrote: left alone as a newer one is.
+    if (!upgrade.error && (upgrade.found >= target || upgrade.found < 0)) {
+        RollBack(db);
+        upgrade.state = upgrade.found == target ? Upgrade::Current : Upgrade::Newer;
+        return upgrade;
+    }
+    for (int version = upgrade.found; !upgrade.error && version < target; ++version)
+        upgrade.error = Exec(db, steps[static_cast<std::size_t>(version)]);
+    if (!upgrade.error)
+        upgrade.error = Exec(db, ("PRAGMA user_version = " + std::to_string(target)).c_str());
+    if (!upgrade.error)
+        upgrade.error = Exec(db, "COMMIT");
+    if (upgrade.error) {
+        RollBack(db);
+        return upgrade;
+    }
+    upgrade.state = Upgrade::Current;
+    return upgrade;
+}
+
+} // namespace qm::journal

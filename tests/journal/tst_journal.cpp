@@ -1,0 +1,516 @@
+#include "journal/Journal.h"
+#include "journal/JournalDatabase.h"
+#include "records/CsvExport.h"
+#include "tests/journal/Samples.h"
+#include "tests/support/Files.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sched.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+constexpr int Patience = 30000; // ms
+
+QString WriterProgram()
+{
+    return qEnvironmentVariable("QM6200_JOURNAL_WRITER", QStringLiteral(QM6200_JOURNAL_WRITER));
+}
+
+// The bytes a CSV file of these records holds.
+std::string Csv(const std::vector<JournalCells>& records)
+{
+    std::string csv;
+    for (const JournalCells& cells : records)
+        csv += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
+    return csv;
+}
+
+// Acquisition `number` of the journal is the sample, byte for byte.
+void CompareJournaled(const JournalReader& reader, qint64 number, const SampleAcquisition& sample)
+{
+    const std::optional<JournalEntry> entry = reader.Entry(number);
+    QVERIFY(entry);
+    QCOMPARE(entry->number, number);
+    QCOMPARE(entry->sent, sample.command.sent);
+    QCOMPARE(entry->sent.timeSpec(), Qt::UTC);
+    QCOMPARE(entry->port, sample.command.port);
+    QCOMPARE(entry->stableName, sample.command.stableName);
+    QCOMPARE(entry->program, sample.command.program);
+    QCOMPARE(entry->version, sample.command.version);
+    QCOMPARE(entry->frame, sample.command.frame);
+    QCOMPARE(entry->records, int(sample.cells.size()));
+    QCOMPARE(entry->outcome, sample.outcome);
+    QCOMPARE(reader.Reply(number), sample.Reply());
+    QCOMPARE(Csv(reader.Records(number)), Csv(sample.cells));
+}
+
+QStringList Listed(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+enum Fault {
+    DiskFull,
+    FileSizeLimit,
+    ReadOnlyFolder,
+    ReadOnlyFolderWithJournal,
+    ReadOnlyJournal,
+    FolderIsAFile,
+    NoPath,
+};
+
+enum Damage { Garbage, Truncated, Newer };
+
+} // namespace
+
+class TestJournal : public QObject {
+    Q_OBJECT
+
+private slots:
+    // What the table shows goes to the journal and comes back as the same CSV, byte for byte,
+    // with the command, every byte received and how the answer ended.
+    void whatIsJournaledReadsBackAsItWas_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QByteArray>("separator");
+        QTest::addColumn<QByteArray>("trailer");
+        QTest::addColumn<JournalOutcome>("outcome");
+
+        const QByteArray end("\x02\x30\x30\x03\r"); // an end frame
+        QTest::newRow("one record") << 1 << QByteArray(".") << end << JournalOutcome::Records;
+        QTest::newRow("100 records, decimal comma")
+            << 100 << QByteArray(",") << end << JournalOutcome::Records;
+        QTest::newRow("201 records, Arabic decimal separator")
+            << 201 << QByteArray("\xd9\xab") << end << JournalOutcome::Records;
+        QTest::newRow("150 records, middle dot, then the port closed")
+            << 150 << QByteArray("\xc2\xb7") << QByteArray() << JournalOutcome::Stopped;
+        QTest::newRow("an error reply")
+            << 0 << QByteArray(".") << QByteArray("\x15\r") << JournalOutcome::ErrorReply;
+        QTest::newRow("no answer")
+            << 0 << QByteArray(".") << QByteArray() << JournalOutcome::NoAnswer;
+        QTest::newRow("the answer still coming")
+            << 12 << QByteArray(".") << QByteArray() << JournalOutcome::Pending;
+    }
+
+    void whatIsJournaledReadsBackAsItWas()
+    {
+        QFETCH(int, records);
+        QFETCH(QByteArray, separator);
+        QFETCH(QByteArray, trailer);
+        QFETCH(JournalOutcome, outcome);
+
+        QTemporaryDir dir;
+        // The folder is made on first use.
+        const QString path = dir.filePath(QStringLiteral("data/qm6200/journal.sqlite3"));
+        const SampleAcquisition before = Sample(1, "/dev/ttyUSB0", 3, ".", JournalOutcome::Records);
+        SampleAcquisition sample =
+            Sample(2, "/dev/ttyS1", records, separator.toStdString(), outcome);
+        sample.trailer = trailer;
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            Journal(writer, before);
+            Journal(writer, sample);
+            writer.WaitUntilWritten();
+            QCOMPARE(failed.count(), 0);
+        }
+
+        JournalReader reader(path);
+        QString error;
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        const std::vector<JournalEntry> entries = reader.Entries();
+        QCOMPARE(entries.size(), std::size_t(2));
+        QCOMPARE(entries[0].number, 2); // newest first
+        QCOMPARE(entries[1].number, 1);
+        CompareJournaled(reader, 1, before);
+        CompareJournaled(reader, 2, sample);
+        QVERIFY(!reader.Entry(3));
+        QVERIFY(reader.Records(3).empty());
+    }
+
+    // A record is on the disk within a second of its arrival: a program killed a second
+    // after the last one lost none, whether its answer was over or still coming.
+    void aRecordSurvivesAKillASecondLater_data()
+    {
+        QTest::addColumn<bool>("answerOver");
+        QTest::newRow("answer over") << true;
+        QTest::newRow("answer still coming") << false;
+    }
+
+    void aRecordSurvivesAKillASecondLater()
+    {
+        QFETCH(bool, answerOver);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        QProcess child;
+        QStringList arguments{path, QStringLiteral("/dev/ttyUSB0"), QStringLiteral("2"),
+                              QStringLiteral("150"), QStringLiteral("--hold")};
+        if (!answerOver)
+            arguments << QStringLiteral("--unfinished");
+        child.start(WriterProgram(), arguments);
+        QVERIFY2(child.waitForReadyRead(Patience), qPrintable(child.errorString()));
+        QCOMPARE(child.readLine(), QByteArray("handed over\n"));
+        QTest::qSleep(1000);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(Patience));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(child.readAllStandardError(), QByteArray());
+
+        JournalReader reader(path);
+        QString error;
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        QCOMPARE(reader.Entries().size(), std::size_t(2));
+        CompareJournaled(reader, 1, Sample(1, "/dev/ttyUSB0", 150, ".", JournalOutcome::Records));
+        CompareJournaled(reader, 2,
+                         Sample(2, "/dev/ttyUSB0", 150, ".",
+                                answerOver ? JournalOutcome::Records : JournalOutcome::Pending));
+    }
+
+    // Two programs writing the journal at once, while a third reads it, both land every
+    // record: SQLite's locks and a writer that waits for the other.
+    void twoWritersAtOnceLoseNothing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        const QStringList ports{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")};
+        constexpr int Acquisitions = 20;
+        constexpr int Records = 120;
+        std::vector<std::unique_ptr<QProcess>> children;
+        for (const QString& port : ports) {
+            children.push_back(std::make_unique<QProcess>());
+            children.back()->start(WriterProgram(), {path, port, QString::number(Acquisitions),
+                                                     QString::number(Records)});
+        }
+        // A reader meanwhile sees each commit whole, never fewer acquisitions than before.
+        JournalReader reader(path);
+        bool opened = false;
+        std::size_t seen = 0;
+        bool shrank = false;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                opened = opened || reader.open(nullptr);
+                const std::size_t now = reader.Entries().size();
+                shrank = shrank || now < seen;
+                seen = now;
+                return children[0]->state() == QProcess::NotRunning
+                       && children[1]->state() == QProcess::NotRunning;
+            }(),
+            Patience * 2);
+        QVERIFY(!shrank);
+        for (const auto& child : children) {
+            QCOMPARE(child->readAllStandardError(), QByteArray());
+            QCOMPARE(child->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child->exitCode(), 0);
+        }
+
+        QVERIFY(opened || reader.open(nullptr));
+        const std::vector<JournalEntry> entries = reader.Entries();
+        QCOMPARE(entries.size(), std::size_t(2 * Acquisitions));
+        for (const QString& port : ports) {
+            int sample = Acquisitions;
+            for (const JournalEntry& entry : entries) {
+                if (entry.port != port)
+                    continue;
+                CompareJournaled(reader, entry.number,
+                                 Sample(sample--, port, Records, ".", JournalOutcome::Records));
+                if (QTest::currentTestFailed())
+                    return;
+            }
+            QCOMPARE(sample, 0);
+        }
+    }
+
+    // A journal that cannot be written costs the journal alone: one message naming the file
+    // and why, then the calls go on as before and nothing is taken for damage.
+    void aFaultCostsTheJournalAlone_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("disk full") << int(DiskFull) << QStringLiteral("the disk is full");
+        QTest::newRow("file size limit")
+            << int(FileSizeLimit) << QStringLiteral("writing to the disk failed");
+        QTest::newRow("read-only folder") << int(ReadOnlyFolder) << qt_error_string(EACCES);
+        QTest::newRow("read-only folder, journal in it")
+            << int(ReadOnlyFolderWithJournal) << QStringLiteral("its folder may only be read");
+        QTest::newRow("read-only journal")
+            << int(ReadOnlyJournal) << QStringLiteral("it may only be read");
+        QTest::newRow("a file where its folder should be")
+            << int(FolderIsAFile) << qt_error_string(ENOTDIR);
+        QTest::newRow("no folder for the user's data")
+            << int(NoPath) << QStringLiteral("no folder for data");
+    }
+
+    void aFaultCostsTheJournalAlone()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, reason);
+
+        const bool readOnly = fault == ReadOnlyFolder || fault == ReadOnlyFolderWithJournal
+                              || fault == ReadOnlyJournal;
+        if (readOnly && ::geteuid() == 0)
+            QSKIP("root may write anywhere; tools/as-user.sh runs this as an ordinary user");
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("qm6200"));
+        QVERIFY(QDir().mkdir(folder));
+        QString path = folder + QStringLiteral("/journal.sqlite3");
+        const QByteArray encodedFolder = QFile::encodeName(folder);
+        auto restore = qScopeGuard([&] {
+            ::chmod(encodedFolder.constData(), 0755);
+            ::umount2(encodedFolder.constData(), MNT_DETACH);
+        });
+        const SampleAcquisition first = Sample(1, "/dev/ttyS0", 201, ".", JournalOutcome::Records);
+        // A small tmpfs, in a mount namespace of this process's own: it goes with the process
+        // however the process ends.
+        if (fault == DiskFull
+            && (::unshare(CLONE_NEWNS) != 0
+                || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("tmpfs", encodedFolder.constData(), "tmpfs", 0, "size=256k") != 0))
+            QSKIP(qPrintable(QStringLiteral("mounting a small tmpfs needs root: %1")
+                                 .arg(qt_error_string(errno))));
+        if (fault == ReadOnlyFolderWithJournal || fault == ReadOnlyJournal) {
+            {
+                JournalWriter writer(path);
+                Journal(writer, first);
+            }
+            if (fault == ReadOnlyJournal)
+                QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        }
+        if (fault == ReadOnlyFolder || fault == ReadOnlyFolderWithJournal)
+            QCOMPARE(::chmod(encodedFolder.constData(), 0555), 0);
+        if (fault == FolderIsAFile) {
+            QVERIFY(Write(folder + QStringLiteral("/data"), "not a folder"));
+            path = folder + QStringLiteral("/data/qm6200/journal.sqlite3");
+        }
+        if (fault == NoPath)
+            path.clear();
+        const QStringList listed = Listed(folder);
+
+        rlimit unlimited{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        auto unlimit = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+        if (fault == FileSizeLimit) {
+            std::signal(SIGXFSZ, SIG_IGN); // going past fails with EFBIG
+            const rlimit limit{64 * 1024, unlimited.rlim_max};
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        }
+        int written = 0; // acquisitions handed over before the message came
+        QList<QList<QVariant>> messages;
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            // Until the disk is full, then as much again: the message comes once.
+            for (int number = 1; number <= 60 && failed.isEmpty(); ++number, ++written) {
+                Journal(writer, Sample(number, "/dev/ttyS0", 201, ".", JournalOutcome::Records));
+                writer.WaitUntilWritten();
+            }
+            for (int number = 61; number <= 61 + written; ++number)
+                Journal(writer, Sample(number, "/dev/ttyS0", 201, ".", JournalOutcome::Records));
+            writer.WaitUntilWritten();
+            messages = failed;
+        }
+        unlimit.dismiss();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+
+        QCOMPARE(messages.size(), 1);
+        const QString message = messages[0][0].toString();
+        QVERIFY2(message.contains(QDir::toNativeSeparators(path)), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        QVERIFY2(!message.contains(QStringLiteral("damaged")), qPrintable(message));
+        // Nothing moved aside, and what was committed before stays.
+        const QStringList now = Listed(folder);
+        QVERIFY2(now.filter(QStringLiteral("damaged")).isEmpty(), qPrintable(now.join(u' ')));
+        if (fault == DiskFull || fault == FileSizeLimit) {
+            QVERIFY(written > 1);
+            JournalReader reader(path);
+            QString error;
+            QVERIFY2(reader.open(&error), qPrintable(error));
+            QVERIFY(!reader.Entries().empty());
+            CompareJournaled(reader, 1, first);
+        } else {
+            QCOMPARE(now, listed);
+        }
+    }
+
+    // Only SQLite's verdict of damage moves a journal aside, with the files beside it, under
+    // a name that says so and when; a new one takes the acquisition. A newer program's journal
+    // is left as it is, unwritten.
+    void aDamagedJournalIsMovedAsideANewerOneLeftAlone_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::newRow("garbage") << int(Garbage);
+        QTest::newRow("truncated") << int(Truncated);
+        QTest::newRow("newer schema") << int(Newer);
+    }
+
+    void aDamagedJournalIsMovedAsideANewerOneLeftAlone()
+    {
+        QFETCH(int, damage);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        const QStringList beside{QString(), QStringLiteral("-wal"), QStringLiteral("-shm")};
+        if (damage == Truncated) {
+            {
+                JournalWriter writer(path);
+                for (int number = 1; number <= 5; ++number)
+                    Journal(writer,
+                            Sample(number, "/dev/ttyS0", 201, ".", JournalOutcome::Records));
+            }
+            QVERIFY(QFile::resize(path, 4096)); // the first page alone
+        }
+        if (damage == Garbage) {
+            QByteArray garbage;
+            for (int i = 0; i < 5000; ++i)
+                garbage += char(i * 7919 % 251);
+            QVERIFY(Write(path, garbage));
+        }
+        if (damage == Newer) {
+            journal::Error error;
+            const journal::Database db =
+                journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
+            QVERIFY(db);
+            const QByteArray newer = "CREATE TABLE acquisitions (what TEXT); PRAGMA user_version = "
+                                     + QByteArray::number(journal::SchemaVersion() + 1);
+            QVERIFY(!journal::Exec(db.get(), newer.constData()));
+        } else {
+            QVERIFY(Write(path + beside[1], "an old log"));
+            QVERIFY(Write(path + beside[2], "an old index"));
+        }
+        std::vector<QByteArray> contents;
+        for (const QString& name : beside)
+            contents.push_back(Read(path + name));
+        const QStringList listed = Listed(dir.path());
+        const QDateTime start = QDateTime::currentDateTimeUtc();
+
+        const SampleAcquisition sample = Sample(1, "/dev/ttyS0", 7, ".", JournalOutcome::Records);
+        QList<QList<QVariant>> messages;
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            Journal(writer, sample);
+            writer.WaitUntilWritten();
+            Journal(writer, Sample(2, "/dev/ttyS0", 7, ".", JournalOutcome::Records));
+            writer.WaitUntilWritten();
+            messages = failed;
+        }
+        QCOMPARE(messages.size(), 1);
+        const QString message = messages[0][0].toString();
+        QVERIFY2(message.contains(QDir::toNativeSeparators(path)), qPrintable(message));
+        JournalReader reader(path);
+        QString error;
+
+        if (damage == Newer) {
+            QVERIFY2(message.contains(QStringLiteral("newer")), qPrintable(message));
+            QCOMPARE(Listed(dir.path()), listed);
+            QCOMPARE(Read(path), contents[0]);
+            QVERIFY(!reader.open(&error));
+            QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+            return;
+        }
+        const QStringList aside = Listed(dir.path()).filter(QStringLiteral(".damaged-"));
+        QCOMPARE(aside.size(), 3);
+        // journal.damaged-2026-12-08T07-30-12Z.sqlite3, -wal, -shm
+        const QString stem = aside[0];
+        QVERIFY2(stem.startsWith(QStringLiteral("journal.damaged-")) && stem.endsWith(".sqlite3"),
+                 qPrintable(stem));
+        const QDateTime stamp =
+            QDateTime::fromString(stem.mid(16, 20), QStringLiteral("yyyy-MM-dd'T'HH-mm-ss'Z'"));
+        QVERIFY2(stamp.isValid(), qPrintable(stem));
+        QVERIFY(qAbs(QDateTime(stamp.date(), stamp.time(), QTimeZone::utc()).secsTo(start)) < 60);
+        // The file and its log as they were; the index of the log is SQLite's to rebuild.
+        QCOMPARE(Read(dir.filePath(stem)), contents[0]);
+        QCOMPARE(Read(dir.filePath(stem + beside[1])), contents[1]);
+        QVERIFY(QFileInfo::exists(dir.filePath(stem + beside[2])));
+        QVERIFY2(message.contains(QDir::toNativeSeparators(dir.filePath(stem))),
+                 qPrintable(message));
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        QCOMPARE(reader.Entries().size(), std::size_t(2));
+        CompareJournaled(reader, 1, sample);
+    }
+
+    // The schema is brought up to date step by step, all in one transaction: a journal at
+    // any older version takes the steps after its own, keeps what it holds, and a step that
+    // fails leaves it as it was. (Every new journal is an empty database at version 0 that
+    // takes the program's own steps; the other tests write through those.)
+    void anOlderSchemaIsUpgradedInOneStep_data()
+    {
+        QTest::addColumn<QByteArray>("initial");
+        QTest::addColumn<QByteArrayList>("steps");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("content"); // of table a: rows by ';', columns by '|'
+
+        const QByteArrayList steps{"CREATE TABLE a (x)",
+                                   "ALTER TABLE a ADD COLUMN y; INSERT INTO a VALUES (1, 2)"};
+        const QByteArray version1("CREATE TABLE a (x); INSERT INTO a VALUES (5); "
+                                  "PRAGMA user_version = 1");
+        QTest::newRow("from 0, every step")
+            << QByteArray() << steps << int(journal::Upgrade::Current) << 2 << "1|2";
+        QTest::newRow("from 1, the step after, keeping what it holds")
+            << version1 << steps << int(journal::Upgrade::Current) << 2 << "5|;1|2";
+        QTest::newRow("a step that fails changes nothing")
+            << version1 << (steps + QByteArrayList{"INSERT INTO missing VALUES (1)"})
+            << int(journal::Upgrade::Failed) << 1 << "5";
+        QTest::newRow("up to date")
+            << QByteArray("CREATE TABLE a (x, y); INSERT INTO a VALUES (5, 6); "
+                          "PRAGMA user_version = 2")
+            << steps << int(journal::Upgrade::Current) << 2 << "5|6";
+        QTest::newRow("newer, left alone")
+            << QByteArray("CREATE TABLE a (x); INSERT INTO a VALUES (5); PRAGMA user_version = 3")
+            << steps << int(journal::Upgrade::Newer) << 3 << "5";
+    }
+
+    void anOlderSchemaIsUpgradedInOneStep()
+    {
+        QFETCH(QByteArray, initial);
+        QFETCH(QByteArrayList, steps);
+        QFETCH(int, state);
+        QFETCH(int, version);
+        QFETCH(QString, content);
+
+        QTemporaryDir dir;
+        journal::Error error;
+        const journal::Database db =
+            journal::Open(dir.filePath(QStringLiteral("old.sqlite3")),
+                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
+        QVERIFY(db);
+        QVERIFY(!journal::Exec(db.get(), initial.constData()));
+        std::vector<const char*> sql;
+        for (const QByteArray& step : steps)
+            sql.push_back(step.constData());
+
+        const journal::Upgrade upgrade = journal::UpgradeSchema(db.get(), sql);
+        QCOMPARE(int(upgrade.state), state);
+        QCOMPARE(bool(upgrade.error), state == journal::Upgrade::Failed);
+        QCOMPARE(journal::UserVersion(db.get(), &error), version);
+        QStringList rows;
+        const journal::Statement select = journal::Prepare(db.get(), "SELECT * FROM a", &error);
+        while (sqlite3_step(select.get()) == SQLITE_ROW) {
+            QStringList columns;
+            for (int i = 0; i < sqlite3_column_count(select.get()); ++i)
+                columns << reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
+            rows << columns.join(u'|');
+        }
+        QCOMPARE(rows.join(u';'), content);
+        QCOMPARE(sqlite3_get_autocommit(db.get()), 1); // no transaction left open
+    }
+};
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"
