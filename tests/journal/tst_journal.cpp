@@ -3,6 +3,7 @@
 #include "records/CsvExport.h"
 #include "tests/journal/Samples.h"
 #include "tests/support/Files.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QProcess>
@@ -512,5 +513,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestJournal)
+QM6200_TEST_MAIN(TestJournal)
 #include "tst_journal.moc"
