@@ -147,6 +147,33 @@ QString DefaultJournalPath()
     return data.isEmpty() ? QString() : data + QStringLiteral("/qm6200/journal.sqlite3");
 }
 
+JournalOutcome JournalOutcomeOf(AnswerEnd end, const AnswerTally& tally, bool clearCommand)
+{
+    switch (end) {
+    case AnswerEnd::NotSent:
+        return JournalOutcome::NotSent;
+    case AnswerEnd::Lost:
+        return JournalOutcome::LostLine;
+    case AnswerEnd::Stopped:
+        return JournalOutcome::Stopped;
+    case AnswerEnd::NoAnswer:
+    case AnswerEnd::TimedOut:
+        return JournalOutcome::NoAnswer;
+    case AnswerEnd::CutShort:
+        return JournalOutcome::CutShort;
+    case AnswerEnd::Complete:
+        break;
+    }
+    if (tally.errorReplies > 0)
+        return JournalOutcome::ErrorReply;
+    if (tally.records > 0)
+        return JournalOutcome::Records;
+    if (tally.accepted > 0)
+        return clearCommand ? JournalOutcome::Cleared : JournalOutcome::Accepted;
+    // Only what belongs to no frame came.
+    return JournalOutcome::NoAnswer;
+}
+
 QString JournalOutcomeText(JournalOutcome outcome)
 {
     switch (outcome) {

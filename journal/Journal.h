@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/AnswerWatch.h"
 #include "records/RecordLayout.h"
 
 #include <QByteArray>
@@ -37,6 +38,16 @@ enum class JournalOutcome {
 };
 // As the history lists it: "records", "accepted", "cleared", "error reply", ...
 QString JournalOutcomeText(JournalOutcome outcome);
+
+// What the frames of an answer were, as both programs count them.
+struct AnswerTally {
+    int records = 0;      // data records, kept or not
+    int errorReplies = 0; // error replies
+    int accepted = 0;     // accepted-command replies
+};
+// How a journaled answer ended: from how it came to an end and what it held. An answer to the
+// clear that was accepted is the clear done.
+JournalOutcome JournalOutcomeOf(AnswerEnd end, const AnswerTally& tally, bool clearCommand);
 
 // A record as the table and the CSV show it: its seven cell texts, as the bytes the CSV line
 // holds (the locale's decimal separator of the moment included). The same as RecordCells
