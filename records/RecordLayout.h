@@ -25,6 +25,10 @@ inline constexpr std::array<FieldSpan, RecordColumns> RecordFieldLayout{{
     {35, 6},
 }};
 
+// The table's column headers, in the order of the fields.
+inline constexpr std::array<const char*, RecordColumns> RecordHeaders{
+    "No.", "CNTR1", "CNTR2", "CNTR3", "CNTR4", "CNTR5", "TOTAL"};
+
 // The field of a table column; only the part that exists when the frame ends early.
 std::string_view RecordField(std::string_view record, int column);
 

@@ -2,8 +2,12 @@
 
 #include "link/CommandFrame.h"
 #include "link/Log.h"
+#include "link/PortList.h"
+#include "link/PortNames.h"
 #include "records/CsvExport.h"
 #include "shell/AppIdentity.h"
+#include "shell/SaveMessages.h"
+#include "shell/frmHistory.h"
 #include "shell/frmSplash.h"
 #include "ui/CLR_ALL.h"
 #include "ui/ControlNames.h"
@@ -136,6 +140,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     menuPort = menuBar()->addAction(QStringLiteral("CommPort Select(&P)"));
     MenuAbout = menuBar()->addAction(QStringLiteral("About(&A)"));
     menuFin = menuBar()->addAction(QStringLiteral("Finish(&Z)"));
+    menuHistory = menuBar()->addAction(tr("History(&H)"));
 
     if (!m_dialogs.message) {
         m_dialogs.message = [this](const QString& text) {
@@ -167,12 +172,18 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
                   {QmtTxRx, "QmtTxRx"},
                   {menuPort, "menuPort"},
                   {MenuAbout, "MenuAbout"},
-                  {menuFin, "menuFin"}});
+                  {menuFin, "menuFin"},
+                  {menuHistory, "menuHistory"}});
 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
     m_answer->setStillSending([this] { return QmtTxRx->OutBufferCount() > 0; });
+    m_journal = new JournalWriter(DefaultJournalPath(), this);
+    // The acquisition goes on without it; the operator is told once.
+    connect(m_journal, &JournalWriter::Failed, this,
+            [this](const QString& text) { ShowMessage(text); });
     connect(m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
+        m_journal->AnswerOver(JournalOutcomeOf(end, m_tally, m_clearing));
         if (end == AnswerEnd::NotSent)
             CommandNotSent();
         SetCommandsEnabled(true);
@@ -189,6 +200,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     connect(menuPort, &QAction::triggered, this, &frmMain::menuPort_Click);
     connect(MenuAbout, &QAction::triggered, this, &frmMain::MenuAbout_Click);
     connect(menuFin, &QAction::triggered, this, &frmMain::menuFin_Click);
+    connect(menuHistory, &QAction::triggered, this, &frmMain::menuHistory_Click);
 }
 
 frmMain::~frmMain() = default;
@@ -217,6 +229,8 @@ void frmMain::Form_Unload()
 {
     m_answer->Stop();
     m_port.Unload();
+    if (m_history)
+        m_history->close();
 }
 
 void frmMain::ShowMessage(const QString& text)
@@ -271,6 +285,22 @@ void frmMain::MenuAbout_Click()
     about.exec();
 }
 
+void frmMain::menuHistory_Click()
+{
+    // One window: asked again, it reads the journal again and comes to the front.
+    if (!m_history) {
+        m_history = new frmHistory(
+            DefaultJournalPath(), *CommonDialog1,
+            [this](const QString& text) { ShowMessage(text); }, this);
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        m_history->Reload();
+    }
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
+}
+
 void frmMain::menuPort_Click()
 {
     if (m_ending)
@@ -286,7 +316,7 @@ void frmMain::menuPort_Click()
 
 void frmMain::QmtTxRx_PortLost(const QString& reason)
 {
-    m_answer->Stop();
+    m_answer->Stop(AnswerEnd::Lost);
     ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
                    "Everything received so far is kept. When the instrument is back, choose "
                    "its port again with \"CommPort Select\" in the menu.")
@@ -323,23 +353,7 @@ void frmMain::CsvOut_Click()
     });
     const SaveResult saved = WriteWholeFile(path, content);
     if (!saved.failure.isEmpty()) {
-        // Only a failure while writing into an existing file itself can have touched it.
-        QString what;
-        if (saved.oldContentKept)
-            what = tr("Nothing was changed on the disk; the table is still here. Choose another "
-                      "place or name and save again.");
-        else if (!saved.oldContentCopy.isEmpty())
-            what = tr("The file's old content may be damaged; a copy of it is kept in %1. The "
-                      "table is still here. Save again, to another place or name, or to this "
-                      "file once the cause is mended; then delete the copy, or copy it back "
-                      "over the file if it is the old content you need.")
-                       .arg(saved.oldContentCopy);
-        else
-            what = tr("The file's old content may be damaged; the table is still here. Save "
-                      "again, to another place or name, or to this file once the cause is "
-                      "mended.");
-        ShowMessage(tr("The table could not be saved to %1: %2.\n%3")
-                        .arg(QDir::toNativeSeparators(path), saved.failure, what));
+        ShowMessage(SaveFailureText(tr("the table"), path, saved));
         return;
     }
     if (const std::int64_t notSaved = RecordsNotInTable(*QmtData, m_link); notSaved > 0) {
@@ -384,6 +398,12 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     m_noticeUpdate.Now();
     SetCommandsEnabled(false);
     m_answer->CommandWritten();
+    m_tally = {};
+    m_clearing = verb == VerbClear;
+    const QString device = SystemLocation(QmtTxRx->PortName());
+    m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, StableName(device),
+                            QStringLiteral("qm6200-datalink"), QStringLiteral(QM6200_VERSION),
+                            QByteArray(m_TxCommand.data(), qsizetype(m_TxCommand.size()))});
 }
 
 void frmMain::CommandNotSent()
@@ -421,22 +441,32 @@ void frmMain::QmtTxRx_OnComm()
     const QString chunk = QmtTxRx->Input();
     txtRx->Append(chunk);
 
-    const ChunkOutcome outcome = m_link.Receive(ToBytes(chunk));
+    const std::string bytes = ToBytes(chunk);
+    m_journal->Received(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    const ChunkOutcome outcome = m_link.Receive(bytes);
     m_answer->CharacterArrived(outcome, m_link.RxFlag != 0);
     switch (outcome) {
     case ChunkOutcome::Nothing:
         break;
     case ChunkOutcome::ErrorReply:
+        ++m_tally.errorReplies;
         Label5->setText(QStringLiteral("ERROR..."));
         break;
     case ChunkOutcome::CommandAccepted:
+        ++m_tally.accepted;
         Label5->setText(QStringLiteral("COMMAND OK!"));
         break;
     case ChunkOutcome::RecordStored:
+        ++m_tally.records;
         Label5->setText(QStringLiteral("COMMAND OK !"));
         ShowRecord();
+        // Every stored record, those beyond the table's 100 too, as the table shows them.
+        m_journal->Record(
+            m_link.RxCount,
+            CsvCells(m_link.RxRecords[std::size_t(m_link.RxCount - 1)], QLocale().decimalPoint()));
         break;
     case ChunkOutcome::RecordDropped:
+        ++m_tally.records;
         Label5->setText(QStringLiteral("COMMAND OK !"));
         ScheduleNoticeUpdate();
         break;

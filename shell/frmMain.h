@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/Journal.h"
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"
 #include "link/PortOwner.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QPushButton>
 
 #include <functional>
@@ -21,6 +23,8 @@
 class QGroupBox;
 
 namespace qm {
+
+class frmHistory;
 
 // The main window: the operator's buttons, the transmit and receive boxes, the status text
 // and the record table, and the event handlers that tie them to the device link. Its
@@ -56,10 +60,12 @@ public:
     void EndRun();
     bool Ending() const { return m_ending; }
 
-    // The menu: the port selection dialog, the program's name and version, the end.
+    // The menu: the port selection dialog, the program's name and version, the end; and the
+    // journal's history.
     void menuPort_Click();
     void MenuAbout_Click();
     void menuFin_Click();
+    void menuHistory_Click();
     static QString AboutText();
 
     void Command1_Click();
@@ -118,6 +124,7 @@ private:
     QAction* menuPort;
     QAction* MenuAbout;
     QAction* menuFin;
+    QAction* menuHistory;
 
     LinkState& m_link;
     Dialogs m_dialogs;
@@ -129,6 +136,11 @@ private:
         ShowRecordsNotInTable();
     }};
     AnswerWatch* m_answer;
+    // Every command, reply and record, kept on disk as they come.
+    JournalWriter* m_journal;
+    AnswerTally m_tally;     // of the answer to the last command
+    bool m_clearing = false; // the last command was the clear
+    QPointer<frmHistory> m_history;
     bool m_ending = false;
 };
 

@@ -11,8 +11,6 @@ namespace qm {
 void InitGrid(QmtData& grid)
 {
     static constexpr int widths[RecordColumns] = {660, 800, 800, 800, 800, 800, 1050};
-    static constexpr const char* headers[RecordColumns] = {"No.",   "CNTR1", "CNTR2", "CNTR3",
-                                                           "CNTR4", "CNTR5", "TOTAL"};
     grid.setCols(RecordColumns);
     grid.setRows(TableRows);
     for (int col = 0; col < RecordColumns; ++col)
@@ -20,7 +18,7 @@ void InitGrid(QmtData& grid)
     for (int col = 0; col < RecordColumns; ++col)
         grid.setColAlignment(col, QmtData::flexAlignCenterCenter);
     for (int col = 0; col < RecordColumns; ++col)
-        grid.setTextMatrix(0, col, QString::fromLatin1(headers[col]));
+        grid.setTextMatrix(0, col, QString::fromLatin1(RecordHeaders[std::size_t(col)]));
 }
 
 bool ShowRecord(QmtData& grid, const LinkState& link)

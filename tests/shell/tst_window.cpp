@@ -115,7 +115,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), w.ui.txtRx->editor());
     }
 
-    void menuHasItsThreeEntries()
+    // The design's three entries, then the journal's history.
+    void menuHasItsEntries()
     {
         Window w;
         QStringList captions;
@@ -123,7 +124,8 @@ private slots:
             captions << action->text();
             QVERIFY(!action->menu());
         }
-        QCOMPARE(captions, (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)"}));
+        QCOMPARE(captions,
+                 (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)", "History(&H)"}));
     }
 
     void aboutShowsTheVersionAndChangesNothing()

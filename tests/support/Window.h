@@ -62,6 +62,7 @@ struct MainControls {
         , menuPort(Find<QAction>(form, "menuPort"))
         , MenuAbout(Find<QAction>(form, "MenuAbout"))
         , menuFin(Find<QAction>(form, "menuFin"))
+        , menuHistory(Find<QAction>(form, "menuHistory"))
         , answerWatch(Find<AnswerWatch>(form, "answerWatch"))
     {
     }
@@ -84,6 +85,7 @@ struct MainControls {
     QAction* menuPort;
     QAction* MenuAbout;
     QAction* menuFin;
+    QAction* menuHistory;
     AnswerWatch* answerWatch;
 };
 

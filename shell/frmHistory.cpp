@@ -1,0 +1,276 @@
+#include "shell/frmHistory.h"
+
+#include "records/CsvExport.h"
+#include "records/RecordLayout.h"
+#include "shell/SaveMessages.h"
+#include "ui/ControlNames.h"
+#include "ui/DesignWindow.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace qm {
+
+namespace {
+
+// A command's frame as text: the verb and its argument, without the frame's control
+// characters.
+QString CommandText(const QByteArray& frame)
+{
+    QString text;
+    for (const char byte : frame) {
+        if (byte >= 0x20 && byte < 0x7f)
+            text += QLatin1Char(byte);
+    }
+    return text;
+}
+
+} // namespace
+
+// The acquisitions, newest first: when, where, what, how many records and how it ended.
+class HistoryModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setEntries(std::vector<JournalEntry> entries)
+    {
+        beginResetModel();
+        m_entries = std::move(entries);
+        endResetModel();
+    }
+    const std::vector<JournalEntry>& entries() const { return m_entries; }
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_entries.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : Columns;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        const JournalEntry& entry = m_entries[std::size_t(index.row())];
+        if (role == Qt::TextAlignmentRole) {
+            const bool number = index.column() == 0 || index.column() == 4;
+            return QVariant::fromValue(number ? Qt::Alignment(Qt::AlignCenter)
+                                              : Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        if (role == Qt::ToolTipRole && index.column() == 2 && !entry.stableName.isEmpty())
+            return entry.stableName;
+        if (role != Qt::DisplayRole)
+            return {};
+        switch (index.column()) {
+        case 0:
+            return entry.number;
+        case 1:
+            return entry.sent.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        case 2:
+            return entry.port;
+        case 3:
+            return CommandText(entry.frame);
+        case 4:
+            return entry.records;
+        case 5:
+            return JournalOutcomeText(entry.outcome);
+        default:
+            return {};
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        static const char* const names[Columns] = {"No.",     "Time",    "Port",
+                                                   "Command", "Records", "Outcome"};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < Columns)
+            return QString::fromLatin1(names[section]);
+        return {};
+    }
+
+private:
+    static constexpr int Columns = 6;
+    std::vector<JournalEntry> m_entries;
+};
+
+// An acquisition's records, as the table showed them.
+class JournalRecordsModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setRecords(std::vector<JournalCells> records)
+    {
+        beginResetModel();
+        m_records = std::move(records);
+        endResetModel();
+    }
+    const std::vector<JournalCells>& records() const { return m_records; }
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_records.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : RecordColumns;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+        if (role != Qt::DisplayRole)
+            return {};
+        // The cells hold the bytes the table's text was written as, one per character.
+        const std::string& cell = m_records[std::size_t(index.row())][std::size_t(index.column())];
+        return QString::fromLatin1(cell.data(), qsizetype(cell.size()));
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role != Qt::DisplayRole)
+            return {};
+        if (orientation == Qt::Vertical)
+            return section + 1;
+        return section < RecordColumns ? QString::fromLatin1(RecordHeaders[std::size_t(section)])
+                                       : QVariant();
+    }
+
+private:
+    std::vector<JournalCells> m_records;
+};
+
+namespace {
+
+QTableView* ReadOnlyTable(QAbstractTableModel* model, QWidget* parent)
+{
+    auto* table = new QTableView(parent);
+    table->setModel(model);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setWordWrap(false);
+    // Every row as high as the first: a long journal lays out at once.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
+
+} // namespace
+
+frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFunction message,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_journalPath(journalPath)
+    , m_save(save)
+    , m_message(std::move(message))
+    , m_acquisitions(new HistoryModel(this))
+    , m_records(new JournalRecordsModel(this))
+{
+    setWindowTitle(tr("History"));
+    setFont(DesignFont("Arial", 9));
+    lblAcquisitions = new QLabel(tr("Acquisitions, newest first"), this);
+    lstAcquisitions = ReadOnlyTable(m_acquisitions, this);
+    lblRecords = new QLabel(this);
+    grdRecords = ReadOnlyTable(m_records, this);
+    cmdSave = new QPushButton(tr("Save as CSV"), this);
+    cmdSave->setEnabled(false);
+    lblAcquisitions->setBuddy(lstAcquisitions);
+    lblRecords->setBuddy(grdRecords);
+    NameControls({{lblAcquisitions, "lblAcquisitions"},
+                  {lstAcquisitions, "lstAcquisitions"},
+                  {lblRecords, "lblRecords"},
+                  {grdRecords, "grdRecords"},
+                  {cmdSave, "cmdSave"}});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblAcquisitions);
+    layout->addWidget(lstAcquisitions, 1);
+    layout->addWidget(lblRecords);
+    layout->addWidget(grdRecords, 2);
+    layout->addWidget(cmdSave, 0, Qt::AlignRight);
+    resize(720, 560);
+
+    connect(lstAcquisitions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &frmHistory::ShowChosen);
+    connect(cmdSave, &QPushButton::clicked, this, &frmHistory::cmdSave_Click);
+    Reload();
+}
+
+frmHistory::~frmHistory() = default;
+
+qint64 frmHistory::Chosen() const
+{
+    const QModelIndex current = lstAcquisitions->currentIndex();
+    if (!current.isValid())
+        return 0;
+    return m_acquisitions->entries()[std::size_t(current.row())].number;
+}
+
+void frmHistory::Reload()
+{
+    const qint64 chosen = Chosen();
+    JournalReader reader(m_journalPath);
+    QString problem;
+    std::vector<JournalEntry> entries;
+    if (reader.open(&problem))
+        entries = reader.Entries();
+    m_acquisitions->setEntries(std::move(entries));
+    lblAcquisitions->setText(problem.isEmpty() ? tr("Acquisitions, newest first") : problem);
+    const auto& listed = m_acquisitions->entries();
+    int row = 0;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (listed[i].number == chosen)
+            row = int(i);
+    }
+    if (listed.empty())
+        ShowChosen();
+    else
+        lstAcquisitions->setCurrentIndex(m_acquisitions->index(row, 0));
+}
+
+void frmHistory::ShowChosen()
+{
+    const qint64 number = Chosen();
+    std::vector<JournalCells> records;
+    if (number > 0) {
+        JournalReader reader(m_journalPath);
+        QString problem;
+        if (reader.open(&problem))
+            records = reader.Records(number);
+    }
+    m_records->setRecords(std::move(records));
+    lblRecords->setText(
+        number > 0
+            ? tr("Records of acquisition %1: %2").arg(number).arg(m_records->records().size())
+            : tr("Records"));
+    cmdSave->setEnabled(!m_records->records().empty());
+}
+
+void frmHistory::cmdSave_Click()
+{
+    const qint64 number = Chosen();
+    if (number <= 0 || !m_save.ShowSave())
+        return;
+    const QString path = m_save.FileName();
+    if (path.isEmpty())
+        return;
+    std::string content;
+    for (const JournalCells& cells : m_records->records())
+        content += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
+    const SaveResult saved = WriteWholeFile(path, content);
+    if (!saved.failure.isEmpty())
+        m_message(SaveFailureText(tr("the records of acquisition %1").arg(number), path, saved));
+}
+
+} // namespace qm

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "journal/Journal.h"
+#include "ui/CommonDialog.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace qm {
+
+class HistoryModel;
+class JournalRecordsModel;
+
+// The journal's acquisitions, newest first, and the records of the one chosen, all of them,
+// which "Save as CSV" writes as "Save Data" wrote them at the time. A window of its own beside
+// the main window; it reads the journal, never writes it.
+class frmHistory : public QWidget {
+    Q_OBJECT
+
+public:
+    using MessageFunction = std::function<void(const QString& text)>;
+
+    // `save` is the main window's save dialog, so that both remember the last name.
+    frmHistory(const QString& journalPath, CommonDialog& save, MessageFunction message,
+               QWidget* parent = nullptr);
+    ~frmHistory() override;
+
+    // Reads the journal again: what was journaled since shows, the acquisition chosen stays.
+    void Reload();
+
+    void cmdSave_Click();
+
+private:
+    void ShowChosen();
+    qint64 Chosen() const;
+
+    QLabel* lblAcquisitions;
+    QTableView* lstAcquisitions;
+    QLabel* lblRecords;
+    QTableView* grdRecords;
+    QPushButton* cmdSave;
+
+    QString m_journalPath;
+    CommonDialog& m_save;
+    MessageFunction m_message;
+    HistoryModel* m_acquisitions;
+    JournalRecordsModel* m_records;
+};
+
+} // namespace qm

@@ -1,0 +1,204 @@
+// The desktop program's journal: every command, reply and record kept as it comes, whatever
+// became of the answer; read back in the History window and saved from there as "Save Data"
+// saved them.
+
+#include "journal/Journal.h"
+#include "records/CsvExport.h"
+#include "shell/frmHistory.h"
+#include "tests/support/Files.h"
+#include "tests/support/Frames.h"
+#include "tests/support/TestMain.h"
+#include "tests/support/Window.h"
+
+#include <QLocale>
+#include <QTableView>
+#include <QTemporaryDir>
+
+using namespace qm;
+using namespace qm::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A journal of its own for each window: the user's data folder somewhere new (or where
+// `folder` says), before the window makes its writer.
+struct OwnJournal {
+    QTemporaryDir data;
+    explicit OwnJournal(const QString& folder)
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(folder.isEmpty() ? data.path() : folder));
+    }
+};
+
+// The main window on an in-memory port, open; an answer is over after 20 ms of quiet.
+struct Rig : OwnJournal, MainWindow {
+    explicit Rig(const QString& dataFolder = {})
+        : OwnJournal(dataFolder)
+    {
+        openPort();
+        ui.answerWatch->setIntervals({20ms, 20ms, 1000ms});
+    }
+
+    JournalWriter& journal() { return *form.findChild<JournalWriter*>(); }
+
+    // Everything journaled so far, newest first, once it is on the disk.
+    std::vector<JournalEntry> entries()
+    {
+        if (!QTest::qWaitFor([this] { return commandsEnabled(); }, 5000))
+            qWarning("the answer did not end");
+        journal().WaitUntilWritten();
+        JournalReader reader;
+        QString problem;
+        if (!reader.open(&problem))
+            qWarning("the journal: %s", qPrintable(problem));
+        return reader.Entries();
+    }
+};
+
+// The CSV of records 1 to `count` of RecordAnswer, as "Save Data" writes a table of them.
+std::string RecordsCsv(int from, int count)
+{
+    std::string csv;
+    for (int i = from; i < from + count; ++i) {
+        const QByteArray frame = DataFrame(i, {i, 2 * i, 3 * i, 4 * i, 5 * i});
+        const auto cells = CsvCells(frame.toStdString(), QLocale().decimalPoint());
+        csv += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
+    }
+    return csv;
+}
+
+} // namespace
+
+class TestJournaling : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyAnswerIsKeptWithHowItEnded_data()
+    {
+        QTest::addColumn<QString>("command"); // records, present, clear
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("lost"); // the port goes away after the answer
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("records beyond the table")
+            << "records" << RecordAnswer(150) << false << 150 << int(JournalOutcome::Records);
+        QTest::newRow("present values") << "present" << DataFrame(0, {1, 2, 3, 4, 5}) << false << 1
+                                        << int(JournalOutcome::Records);
+        QTest::newRow("cleared") << "clear" << ACK + CR << false << 0
+                                 << int(JournalOutcome::Cleared);
+        QTest::newRow("error reply")
+            << "records" << STX + NAK + CR << false << 0 << int(JournalOutcome::ErrorReply);
+        QTest::newRow("no answer")
+            << "records" << QByteArray() << false << 0 << int(JournalOutcome::NoAnswer);
+        QTest::newRow("broken off") << "records" << RecordAnswer(3) + STX + "R04,0" << false << 3
+                                    << int(JournalOutcome::CutShort);
+        QTest::newRow("lost line")
+            << "records" << RecordAnswer(2) << true << 2 << int(JournalOutcome::LostLine);
+    }
+
+    void everyAnswerIsKeptWithHowItEnded()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, lost);
+        QFETCH(int, records);
+        QFETCH(int, outcome);
+        Rig rig;
+        if (lost)
+            rig.ui.answerWatch->setIntervals({60s, 60s, 60s});
+        if (command == "clear") {
+            OnNextModal([](QWidget* modal) { Find<QPushButton>(*modal, "OKButton")->click(); });
+            rig.ui.Command2->click();
+        } else {
+            (command == "records" ? rig.ui.Command1 : rig.ui.Command4)->click();
+        }
+        rig.arrive(answer);
+        if (lost)
+            rig.backend->loseDevice("unplugged");
+
+        const auto entries = rig.entries();
+        QCOMPARE(entries.size(), std::size_t(1));
+        const JournalEntry& entry = entries.front();
+        QCOMPARE(int(entry.outcome), outcome);
+        QCOMPARE(entry.records, records);
+        QCOMPARE(entry.frame, rig.backend->written());
+        QCOMPARE(entry.port, QString("/dev/ttyS0"));
+        QCOMPARE(entry.program, QString("qm6200-datalink"));
+        QVERIFY(qAbs(entry.sent.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        JournalReader reader;
+        QVERIFY(reader.open(nullptr));
+        QCOMPARE(reader.Reply(entry.number), answer);
+        std::string csv;
+        for (const JournalCells& cells : reader.Records(entry.number))
+            csv += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
+        if (command == "records")
+            QCOMPARE(csv, RecordsCsv(1, records));
+    }
+
+    // Newest first; the one chosen shows all its records and saves them all, as "Save Data"
+    // saved the first 100 of them.
+    void theHistoryShowsAndSavesEveryRecord()
+    {
+        Rig rig;
+        rig.ui.Command4->click();
+        rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
+        QTRY_VERIFY(rig.commandsEnabled());
+        rig.ui.Command1->click();
+        rig.arrive(RecordAnswer(120));
+        QCOMPARE(rig.entries().size(), std::size_t(2));
+        QTemporaryDir dir;
+        rig.saveDialog->answer = dir.filePath("table.csv");
+        rig.ui.CsvOut->click();
+
+        rig.ui.menuHistory->trigger();
+        auto* history = rig.form.findChild<frmHistory*>();
+        QVERIFY(history && history->isVisible());
+        auto* list = Find<QTableView>(*history, "lstAcquisitions");
+        auto* records = Find<QTableView>(*history, "grdRecords");
+        QCOMPARE(list->model()->rowCount(), 2);
+        QCOMPARE(list->model()->index(0, 3).data().toString(), QString("RDD ALL"));
+        QCOMPARE(list->model()->index(1, 3).data().toString(), QString("RDD NOW"));
+        QCOMPARE(list->currentIndex().row(), 0);
+        QCOMPARE(records->model()->rowCount(), 120);
+        QCOMPARE(records->model()->index(119, 0).data().toString(), QString("20"));
+
+        rig.saveDialog->answer = dir.filePath("history.csv");
+        history->cmdSave_Click();
+        const QByteArray saved = Read(dir.filePath("history.csv"));
+        QCOMPARE(saved.toStdString(), RecordsCsv(1, 120));
+        QVERIFY(saved.startsWith(Read(dir.filePath("table.csv"))));
+
+        // Asked again: the same window, the present values chosen stay chosen.
+        list->setCurrentIndex(list->model()->index(1, 0));
+        QCOMPARE(records->model()->rowCount(), 1);
+        rig.ui.menuHistory->trigger();
+        QCOMPARE(rig.form.findChildren<frmHistory*>().size(), 1);
+        QCOMPARE(list->currentIndex().row(), 1);
+        // It goes with the window.
+        rig.form.Form_Unload();
+        QTRY_VERIFY(!rig.form.findChild<frmHistory*>());
+    }
+
+    // A journal that cannot be written costs the acquisition nothing; the operator is told
+    // once where and why.
+    void aJournalThatCannotBeWrittenIsToldOnce()
+    {
+        QTemporaryDir dir;
+        const QString blocked = dir.filePath("not-a-folder");
+        QVERIFY(Write(blocked, "a file where the journal's folder would be"));
+        Rig rig(blocked);
+        for (int round = 0; round < 2; ++round) {
+            rig.ui.Command1->click();
+            rig.arrive(RecordAnswer(3));
+            QTRY_VERIFY(rig.commandsEnabled());
+        }
+        rig.journal().WaitUntilWritten();
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY2(rig.messages.first().contains(blocked), qPrintable(rig.messages.first()));
+        QCOMPARE(rig.link.RxCount, 3);
+        QCOMPARE(rig.row(3).first(), QString("3"));
+    }
+};
+
+QM6200_TEST_MAIN(TestJournaling)
+#include "tst_journaling.moc"
