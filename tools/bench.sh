@@ -16,7 +16,7 @@ case "${1:-}" in
     target=receive_bench
     arguments=()
     "$root/tools/deps.sh" build bench
-    build_preset release line_rate acquire_bench
+    build_preset release line_rate acquire_bench history_bench
     ;;
 --soak)
     [ $# -le 2 ] || { echo "bench.sh: --soak takes at most a number of cycles" >&2; exit 2; }
@@ -34,4 +34,5 @@ if [ "$target" = receive_bench ]; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
         "$(built release line_rate)"
     "$(built release acquire_bench)"
+    "$(built release history_bench)"
 fi
