@@ -3,6 +3,7 @@
 // with the commands that reset reception. After every event the link's invariants are
 // checked; a broken one aborts, which the fuzzer reports with the input that did it.
 
+#include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qm6200.*=false");
+    // The window journals what it receives: into a home of the fuzzer's own.
+    static const qm::test::TemporaryHome home;
     static QApplication app(*argc, *argv);
     TheProgram();
     return 0;
