@@ -110,6 +110,28 @@ bool MayReadAndWrite(const QString& path)
     return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) == 0;
 }
 
+// The USB device a line's `device` belongs to: the first folder above it that has a vendor
+// number. Its serial number, where it has one, is the adapter's own.
+void ReadUsbIdentity(const QString& device, const QString& sysfsRoot, FoundPort& port)
+{
+    const QString root = QFileInfo(sysfsRoot).canonicalFilePath();
+    for (QDir folder(device); folder.absolutePath().startsWith(root + QLatin1Char('/'));) {
+        if (QFileInfo::exists(folder.filePath(QStringLiteral("idVendor")))) {
+            const auto read = [&](const char* name) {
+                return QString::fromLatin1(
+                    ReadSmallFile(folder.filePath(QLatin1String(name))).trimmed());
+            };
+            port.vendorId = read("idVendor");
+            port.productId = read("idProduct");
+            if (const QString serial = read("serial"); !serial.isEmpty())
+                port.serialNumber = serial;
+            return;
+        }
+        if (!folder.cdUp())
+            return;
+    }
+}
+
 // Whether the class entry `entry` is a line to list, and which node it has.
 bool ReadPort(const QString& entry, const QString& name, const SystemRoots& roots,
               const QHash<QString, QStringList>& byId, FoundPort& port)
@@ -153,6 +175,8 @@ bool ReadPort(const QString& entry, const QString& name, const SystemRoots& root
         if (port.serialNumber.isEmpty())
             port.serialNumber = DecodeUdevWord(properties.value("ID_USB_SERIAL_SHORT"));
     }
+    if (port.kind == FoundPort::Usb)
+        ReadUsbIdentity(device.canonicalFilePath(), roots.sysfs, port);
     port.byId = byId.value(node.canonicalFilePath());
     port.permitted = MayReadAndWrite(port.device);
     return true;

@@ -23,9 +23,13 @@ struct FoundPort {
     };
     QString device; // its node, such as /dev/ttyUSB0
     Kind kind = Other;
-    QString model;         // in udev's words; empty when the system does not know
-    QString maker;         // likewise
-    QString serialNumber;  // likewise
+    QString model;        // in udev's words; empty when the system does not know
+    QString maker;        // likewise
+    QString serialNumber; // the adapter's own (sysfs), or udev's words
+    // A USB adapter's vendor and product numbers (hexadecimal, as sysfs gives them); empty for
+    // any other port. With the serial number, who the adapter is, whatever node it has now.
+    QString vendorId;
+    QString productId;
     QStringList byId;      // its names in /dev/serial/by-id
     bool permitted = true; // this user may read and write it
 

@@ -34,6 +34,10 @@ public:
     // At the main window's load: COM1 with the instrument's settings, RTS to be raised when
     // the port opens; the port stays closed.
     void Prepare();
+    // The port offered first when the operator chooses at start-up, and opened again by the
+    // dialog's close box: the one remembered from the last run, where it is now. Nothing
+    // opens here.
+    void Prefer(const PortSelection& selection) { m_inUse = selection; }
     // While the operator chooses: the port closed, RTS dropped.
     void CloseForChoosing();
     // Opens the selection with RTS raised; once open, it is the port in use. Returns the

@@ -3,6 +3,7 @@
 #include "link/CommandFrame.h"
 #include "link/Log.h"
 #include "link/PortList.h"
+#include "link/PortMemory.h"
 #include "link/PortNames.h"
 #include "records/CsvExport.h"
 #include "shell/AppIdentity.h"
@@ -217,7 +218,10 @@ void frmMain::Form_Load()
         txtRx->editor()->setFocusPolicy(Qt::ClickFocus);
     });
     LoadStep("show the splash screen", [this] { m_dialogs.splash(); });
-    LoadStep("prepare the port", [this] { m_port.Prepare(); });
+    LoadStep("prepare the port", [this] {
+        m_port.Prepare();
+        PreferRememberedPort();
+    });
     // Centred on the screen once the menu bar has its height.
     adjustSize();
     setFixedSize(size());
@@ -309,9 +313,53 @@ void frmMain::menuPort_Click()
     m_answer->Stop();
     m_port.CloseForChoosing();
     frmPORT dialog(
-        m_port.InUse(), [this](const PortSelection& choice) { return m_port.TryOpen(choice); },
+        m_port.InUse(),
+        [this](const PortSelection& choice) {
+            const QString failure = m_port.TryOpen(choice);
+            if (failure.isEmpty())
+                RememberOpenedPort(choice);
+            return failure;
+        },
         [this](const QString& text) { ShowMessage(text); }, this);
     dialog.exec();
+}
+
+void frmMain::PreferRememberedPort()
+{
+    QString problem;
+    const auto remembered = ReadRememberedPort(DefaultConfigPath(), &problem);
+    if (!problem.isEmpty())
+        TellMemoryProblem(problem);
+    if (!remembered)
+        return;
+    const auto located = LocateRememberedPort(*remembered, FindSerialPorts());
+    if (!located)
+        return;
+    PortSelection selection;
+    selection.PortDevice = *located;
+    for (int entry = 0; entry < PortEntries; ++entry) {
+        if (*located == PortEntryName(entry))
+            selection = {std::int16_t(entry + 1), {}};
+    }
+    m_port.Prefer(selection);
+}
+
+void frmMain::RememberOpenedPort(const PortSelection& selection)
+{
+    const QString choice = selection.PortDevice.isEmpty() ? PortEntryName(selection.PortNumber - 1)
+                                                          : selection.PortDevice;
+    QString problem;
+    if (!WriteRememberedPort(RememberPort(choice, SystemLocation(choice), FindSerialPorts()),
+                             DefaultConfigPath(), &problem))
+        TellMemoryProblem(problem);
+}
+
+void frmMain::TellMemoryProblem(const QString& problem)
+{
+    // Only the preselection at the next start depends on it: not worth a message box.
+    if (std::exchange(m_memoryTold, true))
+        return;
+    qCWarning(lcShell) << "the remembered port:" << problem;
 }
 
 void frmMain::QmtTxRx_PortLost(const QString& reason)

@@ -104,6 +104,11 @@ private:
     // fit would otherwise re-lay out the label for every frame.
     void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();
+    // The port remembered from the last run, where it is now, is offered first; a port that
+    // opens is remembered for the next.
+    void PreferRememberedPort();
+    void RememberOpenedPort(const PortSelection& selection);
+    void TellMemoryProblem(const QString& problem);
 
     QLabel* Title1;
     QPushButton* Command1;
@@ -141,6 +146,8 @@ private:
     AnswerTally m_tally;     // of the answer to the last command
     bool m_clearing = false; // the last command was the clear
     QPointer<frmHistory> m_history;
+    // The configuration file could not be read or written: said once, in the log.
+    bool m_memoryTold = false;
     bool m_ending = false;
 };
 

@@ -3,6 +3,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/Files.h"
 #include "tests/support/Frames.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 #include "ui/CLR_ALL.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -422,6 +424,38 @@ private slots:
         rig.backend->setOutputStopped(false);
         rig.ui.Command1->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
+    }
+
+    // The port that opened is remembered, and offered first at the next start, where the
+    // close box opens it as it opens COM1 at a first start; once gone, COM1 is offered.
+    void theOpenedPortIsOfferedAtTheNextStart_data()
+    {
+        QTest::addColumn<bool>("stillThere");
+        QTest::newRow("still there") << true;
+        QTest::newRow("gone since") << false;
+    }
+
+    void theOpenedPortIsOfferedAtTheNextStart()
+    {
+        QFETCH(bool, stillThere);
+        auto line = std::make_unique<Pty>();
+        const QString device = line->device;
+        {
+            MainWindow first;
+            QVERIFY(first.choosePort(device));
+        }
+        if (!stillThere)
+            line.reset();
+        MainWindow next;
+        QString offered;
+        OnNextModal([&](QWidget* modal) {
+            offered = Find<QComboBox>(*modal, "Combo1")->currentText();
+            qobject_cast<QDialog*>(modal)->reject();
+        });
+        next.form.menuPort_Click();
+        const QString expected = stillThere ? device : QString("COM1");
+        QCOMPARE(offered, expected);
+        QCOMPARE(next.backend->portName(), expected);
     }
 
     void copyAllReceivedTakesEveryByteSinceTheCommand()

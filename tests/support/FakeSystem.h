@@ -32,7 +32,11 @@ struct FakePort {
     QStringList record; // udev's record: "E:ID_MODEL=..." lines
     QStringList byId;   // its names in dev/serial/by-id
     QString linkTo;     // the node is a link to this; empty: a plain file
-    bool node = true;   // false: the node is not (yet) there
+    // A USB adapter's identity, kept by the device above the line's hardware; no vendor: none.
+    QString vendorId;
+    QString productId;
+    QString serial;
+    bool node = true; // false: the node is not (yet) there
 };
 
 class FakeSystem {
@@ -65,6 +69,13 @@ public:
             write(entry + "/type", port.uartType + "\n");
         if (!port.hardware.isEmpty())
             link("../..", entry + "/device");
+        if (!port.vendorId.isEmpty()) {
+            const QString usbDevice = roots.sysfs + "/devices/" + port.hardware + "/..";
+            write(usbDevice + "/idVendor", port.vendorId + "\n");
+            write(usbDevice + "/idProduct", port.productId + "\n");
+            if (!port.serial.isEmpty())
+                write(usbDevice + "/serial", port.serial + "\n");
+        }
         link(entry, roots.sysfs + "/class/tty/" + port.name);
         if (port.node) {
             if (port.linkTo.isEmpty())

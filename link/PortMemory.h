@@ -1,0 +1,55 @@
+#pragma once
+
+#include "link/PortList.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace qm {
+
+// The port the desktop program last opened, kept between runs so that the next start offers
+// it again and a pulled adapter is found when it comes back. Only the desktop program writes
+// it, when a port opens; qm6200-acquire reads it (-p last).
+struct RememberedPort {
+    // What the operator chose: "COM3", or a device as typed or picked from the list.
+    QString choice;
+    // For a USB adapter, who it is: its vendor and product numbers and its own serial number
+    // (sysfs), and its name under /dev/serial/by-id. Empty for any other port.
+    QString vendorId;
+    QString productId;
+    QString serialNumber;
+    QString byId;
+
+    bool IsAdapter() const { return !vendorId.isEmpty(); }
+    friend bool operator==(const RememberedPort&, const RememberedPort&) = default;
+};
+
+// ${XDG_CONFIG_HOME:-~/.config}/qm6200/qm6200.conf
+QString DefaultConfigPath();
+
+// The port remembered in the configuration file; nothing when none is, or when the file
+// cannot be read or is damaged (`problem` then says why, for the log).
+std::optional<RememberedPort> ReadRememberedPort(const QString& path = DefaultConfigPath(),
+                                                 QString* problem = nullptr);
+// Keeps the port; false, with `problem`, when the file cannot be written.
+bool WriteRememberedPort(const RememberedPort& port, const QString& path = DefaultConfigPath(),
+                         QString* problem = nullptr);
+
+// What to remember of a port that just opened: the operator's choice, and who it is when the
+// device it reached is a USB adapter among `present`.
+RememberedPort RememberPort(const QString& choice, const QString& device,
+                            const QList<FoundPort>& present);
+
+// Where the remembered port is now, when the program may choose it by itself: an adapter with
+// a serial number of its own, found among `present` by its identity alone and under whatever
+// node it has now; an entry (COM1 to COM4) as it is; any other port (a typed link, a
+// pseudo-terminal, a line with no identity of its own) by its path, when that is a serial line
+// now. Nothing for an adapter without a serial number, or whose identity more than one
+// present adapter shares: the operator chooses, so that the program never reaches another
+// instrument.
+std::optional<QString> LocateRememberedPort(const RememberedPort& port,
+                                            const QList<FoundPort>& present,
+                                            const QString& sysfsRoot = QStringLiteral("/sys"));
+
+} // namespace qm
