@@ -74,7 +74,7 @@ QLabel* Caption(const QString& text, QWidget* parent)
 } // namespace
 
 frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs dialogs,
-                 QWidget* parent)
+                 QWidget* parent, const SystemRoots& system)
     : QMainWindow(parent, MainWindowFlags)
     , QmtTxRx(new qm::QmtTxRx(std::move(backend), this))
     , m_link(link)
@@ -82,6 +82,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     , CommonDialog1(m_dialogs.save ? std::move(m_dialogs.save)
                                    : std::make_unique<CommonDialog>(this))
     , m_port(*QmtTxRx)
+    , m_system(system)
 {
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(DesignFont("Arial", 9));
@@ -231,6 +232,7 @@ void frmMain::Form_Load()
 
 void frmMain::Form_Unload()
 {
+    StopWaitingForReturn();
     m_answer->Stop();
     m_port.Unload();
     if (m_history)
@@ -309,6 +311,8 @@ void frmMain::menuPort_Click()
 {
     if (m_ending)
         return;
+    // The operator chooses: a lost port is no longer waited for.
+    StopWaitingForReturn();
     // The dialog closes the port at once: no answer is coming any more.
     m_answer->Stop();
     m_port.CloseForChoosing();
@@ -320,7 +324,7 @@ void frmMain::menuPort_Click()
                 RememberOpenedPort(choice);
             return failure;
         },
-        [this](const QString& text) { ShowMessage(text); }, this);
+        [this](const QString& text) { ShowMessage(text); }, this, m_system);
     dialog.exec();
 }
 
@@ -332,7 +336,8 @@ void frmMain::PreferRememberedPort()
         TellMemoryProblem(problem);
     if (!remembered)
         return;
-    const auto located = LocateRememberedPort(*remembered, FindSerialPorts());
+    const auto located =
+        LocateRememberedPort(*remembered, FindSerialPorts(m_system), m_system.sysfs);
     if (!located)
         return;
     PortSelection selection;
@@ -348,9 +353,9 @@ void frmMain::RememberOpenedPort(const PortSelection& selection)
 {
     const QString choice = selection.PortDevice.isEmpty() ? PortEntryName(selection.PortNumber - 1)
                                                           : selection.PortDevice;
+    m_opened = RememberPort(choice, SystemLocation(choice), FindSerialPorts(m_system));
     QString problem;
-    if (!WriteRememberedPort(RememberPort(choice, SystemLocation(choice), FindSerialPorts()),
-                             DefaultConfigPath(), &problem))
+    if (!WriteRememberedPort(m_opened, DefaultConfigPath(), &problem))
         TellMemoryProblem(problem);
 }
 
@@ -365,10 +370,69 @@ void frmMain::TellMemoryProblem(const QString& problem)
 void frmMain::QmtTxRx_PortLost(const QString& reason)
 {
     m_answer->Stop(AnswerEnd::Lost);
+    if (m_ending || m_opened.choice.isEmpty()) {
+        ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
+                       "Everything received so far is kept. When the instrument is back, choose "
+                       "its port again with \"CommPort Select\" in the menu.")
+                        .arg(QmtTxRx->PortName(), reason));
+        return;
+    }
+    // Not from here: the message below waits for the operator, the port's return must not.
+    QTimer::singleShot(0, this, &frmMain::WaitForReturn);
     ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
-                   "Everything received so far is kept. When the instrument is back, choose "
-                   "its port again with \"CommPort Select\" in the menu.")
+                   "Everything received so far is kept. The port will be opened again as soon "
+                   "as it is back; nothing is sent again by itself. To use another port, choose "
+                   "it with \"CommPort Select\" in the menu.")
                     .arg(QmtTxRx->PortName(), reason));
+}
+
+void frmMain::WaitForReturn()
+{
+    if (m_ending || QmtTxRx->PortOpen() || m_return)
+        return;
+    m_return = new ReturnWatch(m_opened, m_system, this);
+    m_return->setObjectName(QStringLiteral("returnWatch"));
+    connect(m_return, &ReturnWatch::Returned, this, &frmMain::Reconnect);
+    connect(m_return, &ReturnWatch::WouldNotOpen, this, [this](const QString& reason) {
+        ShowNotice(tr("The port came back but would not open: %1").arg(reason));
+    });
+}
+
+void frmMain::Reconnect(const QString& device)
+{
+    PortSelection selection;
+    selection.PortDevice = device;
+    for (int entry = 0; entry < PortEntries; ++entry) {
+        if (device == PortEntryName(entry))
+            selection = {std::int16_t(entry + 1), {}};
+    }
+    const QString failure = m_port.TryOpen(selection);
+    if (!failure.isEmpty()) {
+        m_return->OpenFailed(failure);
+        return;
+    }
+    StopWaitingForReturn();
+    qCInfo(lcShell) << "reconnected to" << device;
+    ShowNotice(tr("Reconnected to %1").arg(QDir::toNativeSeparators(device)));
+}
+
+void frmMain::StopWaitingForReturn()
+{
+    if (!m_return)
+        return;
+    // Maybe inside the watch's own signal: it goes once that has returned, and tells this
+    // window nothing more meanwhile (a dialog's loop may run before it goes).
+    disconnect(m_return, nullptr, this, nullptr);
+    m_return->setParent(nullptr);
+    m_return->deleteLater();
+    m_return = nullptr;
+}
+
+void frmMain::ShowNotice(const QString& text)
+{
+    // The line under the table, not the status text, whose three texts are the replies'.
+    lblNotInTable->setText(text);
+    lblNotInTable->show();
 }
 
 void frmMain::Command1_Click()

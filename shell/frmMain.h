@@ -3,8 +3,10 @@
 #include "journal/Journal.h"
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"
+#include "link/PortMemory.h"
 #include "link/PortOwner.h"
 #include "link/QmtTxRx.h"
+#include "link/ReturnWatch.h"
 #include "ui/CommonDialog.h"
 #include "ui/LiveRefresh.h"
 #include "ui/QmtData.h"
@@ -47,8 +49,9 @@ public:
         std::unique_ptr<CommonDialog> save;
     };
 
+    // The serial ports are looked for in `system` (tests give a made-up tree).
     frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs dialogs = {},
-            QWidget* parent = nullptr);
+            QWidget* parent = nullptr, const SystemRoots& system = {});
     ~frmMain() override;
 
     void Form_Load();
@@ -109,6 +112,11 @@ private:
     void PreferRememberedPort();
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
+    // After a loss: the same port is opened again when it comes back, until the operator
+    // chooses a port or the program ends. Nothing is sent again.
+    void WaitForReturn();
+    void Reconnect(const QString& device);
+    void ShowNotice(const QString& text);
 
     QLabel* Title1;
     QPushButton* Command1;
@@ -148,6 +156,10 @@ private:
     QPointer<frmHistory> m_history;
     // The configuration file could not be read or written: said once, in the log.
     bool m_memoryTold = false;
+    SystemRoots m_system;
+    RememberedPort m_opened; // the port that opened last, and who it is
+    QPointer<ReturnWatch> m_return;
+    void StopWaitingForReturn();
     bool m_ending = false;
 };
 

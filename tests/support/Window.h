@@ -92,11 +92,12 @@ struct MainControls {
 // The main window, loaded, on the port given (an in-memory one unless another is), with
 // the port closed as the load leaves it. Messages are collected, not shown.
 struct MainWindow {
+    // The serial ports are looked for in `system` (a made-up tree, say).
     explicit MainWindow(
         std::unique_ptr<CommBackend> port = std::make_unique<MemoryBackend>(),
-        std::function<void()> splash = [] {})
+        std::function<void()> splash = [] {}, const SystemRoots& system = {})
         : backend(dynamic_cast<MemoryBackend*>(port.get()))
-        , form(link, std::move(port), MakeDialogs(std::move(splash)))
+        , form(link, std::move(port), MakeDialogs(std::move(splash)), nullptr, system)
     {
         form.Form_Load();
     }

@@ -1,0 +1,89 @@
+#include "link/ReturnWatch.h"
+
+#include "link/Log.h"
+
+#include <QFileInfo>
+
+namespace qm {
+
+namespace {
+// Changes come in bursts (the node, its rights, udev's record, the by-id link): taken
+// together, this long after the first.
+constexpr std::chrono::milliseconds Settle{100};
+// An open that failed is tried again this often while RetryFor lasts.
+constexpr std::chrono::milliseconds Retry{250};
+} // namespace
+
+ReturnWatch::ReturnWatch(const RememberedPort& port, const SystemRoots& roots, QObject* parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_roots(roots)
+{
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(Settle);
+    connect(&m_settle, &QTimer::timeout, this, &ReturnWatch::Look);
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(Retry);
+    connect(&m_retry, &QTimer::timeout, this, &ReturnWatch::Look);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &ReturnWatch::Changed);
+    WatchFolders();
+    qCInfo(lcLink) << "waiting for" << m_port.choice << "to come back";
+    // It may be back already, or never have gone from the device folder.
+    m_settle.start();
+}
+
+void ReturnWatch::Changed()
+{
+    if (!m_settle.isActive())
+        m_settle.start();
+}
+
+void ReturnWatch::WatchFolders()
+{
+    // Each folder where it is; one that is not there, through the nearest folder above it.
+    QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial/by-id"),
+                        m_roots.udevData};
+    if (!m_port.IsAdapter())
+        folders << QFileInfo(m_port.choice).absolutePath();
+    QStringList wanted;
+    for (QString folder : folders) {
+        while (!QFileInfo(folder).isDir() && folder.size() > 1)
+            folder = QFileInfo(folder).path();
+        if (!wanted.contains(folder))
+            wanted << folder;
+    }
+    const QStringList watched = m_watcher.directories();
+    for (const QString& folder : watched) {
+        if (!wanted.contains(folder))
+            m_watcher.removePath(folder);
+    }
+    for (const QString& folder : wanted) {
+        if (!watched.contains(folder))
+            m_watcher.addPath(folder);
+    }
+}
+
+void ReturnWatch::Look()
+{
+    WatchFolders();
+    const auto device = LocateRememberedPort(m_port, FindSerialPorts(m_roots), m_roots.sysfs);
+    if (!device) {
+        m_back.invalidate();
+        return;
+    }
+    emit Returned(*device);
+}
+
+void ReturnWatch::OpenFailed(const QString& reason)
+{
+    if (!m_back.isValid())
+        m_back.start();
+    if (m_back.elapsed() < RetryFor.count()) {
+        m_retry.start();
+        return;
+    }
+    if (!std::exchange(m_told, true))
+        emit WouldNotOpen(reason);
+}
+
+} // namespace qm

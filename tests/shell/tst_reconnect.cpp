@@ -1,0 +1,122 @@
+// A lost port is opened again when it comes back, by itself: the same port, a link repointed to
+// a new line or an adapter under a new name, and nothing sent again. Never while the operator
+// chooses, nor after.
+
+#include "link/MakeSerialBackend.h"
+#include "link/ReturnWatch.h"
+#include "tests/support/FakeSystem.h"
+#include "tests/support/Frames.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestMain.h"
+#include "tests/support/Window.h"
+
+#include <QLabel>
+#include <QTemporaryDir>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+const QByteArray AcquireRecords = QByteArray::fromHex("02524444204 14C4C030D");
+
+bool Point(const QString& link, const QString& target)
+{
+    // Repointed at once, as a tool that makes virtual ports does it.
+    const QString next = link + ".next";
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(next).constData())
+               == 0
+           && ::rename(QFile::encodeName(next).constData(), QFile::encodeName(link).constData())
+                  == 0;
+}
+
+FakePort Adapter(const QString& name, const QString& number, const QString& pty)
+{
+    FakePort port(name, number);
+    port.vendorId = "0403";
+    port.productId = "6001";
+    port.serial = "A1";
+    port.linkTo = pty;
+    return port;
+}
+
+} // namespace
+
+class TestReconnect : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theSamePortIsOpenedAgainWhenItIsBack_data()
+    {
+        QTest::addColumn<bool>("adapter"); // or a link typed into the port box
+        QTest::newRow("a link repointed to a new line") << false;
+        QTest::newRow("the adapter under a new name") << true;
+    }
+
+    void theSamePortIsOpenedAgainWhenItIsBack()
+    {
+        QFETCH(bool, adapter);
+        FakeSystem system;
+        QTemporaryDir dir;
+        auto first = std::make_unique<Pty>();
+        QString port = dir.filePath("instrument");
+        if (adapter) {
+            system.plugIn(Adapter("ttyUSB0", "188:0", first->device));
+            port = system.device("ttyUSB0");
+        } else {
+            QVERIFY(Point(port, first->device));
+        }
+        MainWindow program(
+            MakeSerialBackend(), [] {}, system.roots);
+        QVERIFY(program.choosePort(port));
+
+        first->hangUp();
+        if (adapter)
+            system.pullOut("ttyUSB0");
+        QTRY_VERIFY(!program.ui.QmtTxRx->PortOpen());
+        QTRY_COMPARE(program.messages.size(), 1);
+        QVERIFY(program.messages.first().contains("opened again as soon as it is back"));
+
+        Pty second;
+        QString back = port;
+        if (adapter) {
+            system.plugIn(Adapter("ttyUSB1", "188:1", second.device));
+            back = system.device("ttyUSB1");
+        } else {
+            QVERIFY(Point(port, second.device));
+        }
+        QTRY_VERIFY(program.ui.QmtTxRx->PortOpen());
+        QCOMPARE(program.ui.lblNotInTable->text(), "Reconnected to " + back);
+        QCOMPARE(program.messages.size(), 1);
+        // Nothing was sent again: the next command is the first thing on the new line.
+        program.ui.Command1->click();
+        QCOMPARE(second.read(int(AcquireRecords.size())), AcquireRecords);
+    }
+
+    // Choosing a port ends the wait: nothing is opened behind the operator's back.
+    void choosingAPortEndsTheWait()
+    {
+        QTemporaryDir dir;
+        const QString port = dir.filePath("instrument");
+        auto first = std::make_unique<Pty>();
+        QVERIFY(Point(port, first->device));
+        MainWindow program(MakeSerialBackend());
+        QVERIFY(program.choosePort(port));
+        first->hangUp();
+        QTRY_VERIFY(program.form.findChild<ReturnWatch*>());
+        bool waitingWhileChoosing = true;
+        OnNextModal([&](QWidget* modal) {
+            waitingWhileChoosing = program.form.findChild<ReturnWatch*>() != nullptr;
+            qobject_cast<QDialog*>(modal)->done(QDialog::Rejected);
+        });
+        program.form.menuPort_Click();
+        QVERIFY(!waitingWhileChoosing);
+        Pty second;
+        QVERIFY(Point(port, second.device));
+        ProcessQueued();
+        QVERIFY(!program.form.findChild<ReturnWatch*>());
+    }
+};
+
+QM6200_TEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"
