@@ -40,6 +40,27 @@ std::string RecordsCsv(const std::vector<std::string>& records, const QString& d
     return csv;
 }
 
+QString Destination(const Options& options)
+{
+    return options.toStandardOutput() ? QStringLiteral("standard output")
+                                      : QDir::toNativeSeparators(options.output);
+}
+
+QString SaveProblem(const Options& options, const SaveResult& saved)
+{
+    QString what;
+    if (!options.toStandardOutput() && saved.oldContentKept)
+        what = QStringLiteral(" Nothing was changed on the disk.");
+    else if (!options.toStandardOutput())
+        what = saved.oldContentCopy.isEmpty()
+                   ? QStringLiteral(" The file's old content may be damaged.")
+                   : QStringLiteral(" The file's old content may be damaged; a copy of it is "
+                                    "kept in %1.")
+                         .arg(saved.oldContentCopy);
+    return QStringLiteral("The records could not be saved to %1: %2.%3")
+        .arg(Destination(options), saved.failure, what);
+}
+
 Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent)
     : QObject(parent)
     , m_port(port)
@@ -267,18 +288,7 @@ void Acquisition::WriteRecords()
     const SaveResult saved = m_save(RecordsCsv(m_saved, QLocale().decimalPoint()));
     if (!saved.failure.isEmpty()) {
         m_outcome.writeFailed = true;
-        // In the desktop program's words, which say what became of an old file.
-        QString what;
-        if (!m_options.toStandardOutput() && saved.oldContentKept)
-            what = QStringLiteral(" Nothing was changed on the disk.");
-        else if (!m_options.toStandardOutput())
-            what = saved.oldContentCopy.isEmpty()
-                       ? QStringLiteral(" The file's old content may be damaged.")
-                       : QStringLiteral(" The file's old content may be damaged; a copy of it "
-                                        "is kept in %1.")
-                             .arg(saved.oldContentCopy);
-        m_problems << QStringLiteral("The records could not be saved to %1: %2.%3")
-                          .arg(Destination(), saved.failure, what);
+        m_problems << SaveProblem(m_options, saved);
         return;
     }
     m_written = true;
@@ -286,14 +296,14 @@ void Acquisition::WriteRecords()
                     .arg(Records(qsizetype(m_saved.size())),
                          m_options.toStandardOutput() ? QStringLiteral("written to")
                                                       : QStringLiteral("saved to"),
-                         Destination());
+                         Destination(m_options));
 }
 
 void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
 {
     const QString notCleared =
         QStringLiteral("The records were saved to %1, but nothing was cleared: ")
-            .arg(Destination());
+            .arg(Destination(m_options));
     if (AnswerFailed(end, reason, notCleared))
         return Finish();
     const bool same = m_link.RxDropped == 0
@@ -351,7 +361,7 @@ void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
         m_outcome.refused = true;
         m_problems << QStringLiteral("The records were saved to %1, but the instrument did not "
                                      "confirm the clear, so they may still be in it: %2")
-                          .arg(Destination(), why);
+                          .arg(Destination(m_options), why);
         return Finish();
     }
     Count(end);
@@ -379,12 +389,6 @@ QString Acquisition::SignalName() const
     if (const char* name = ::sigabbrev_np(m_outcome.signal))
         return QStringLiteral("SIG") + QLatin1String(name);
     return QStringLiteral("signal %1").arg(m_outcome.signal);
-}
-
-QString Acquisition::Destination() const
-{
-    return m_options.toStandardOutput() ? QStringLiteral("standard output")
-                                        : QDir::toNativeSeparators(m_options.output);
 }
 
 } // namespace qm::acquire

@@ -26,6 +26,11 @@ namespace qm::acquire {
 // export), one line each; here for every record, not only the table's first 100.
 std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator);
 
+// Where the options send the CSV, as messages name it: the file, or standard output.
+QString Destination(const Options& options);
+// A save that failed, in the desktop program's words, which say what became of an old file.
+QString SaveProblem(const Options& options, const SaveResult& saved);
+
 // The run on an open port: one command, its answer, and for "records --then-clear" the
 // reading again and the clear. Everything happens in the event loop; Finished comes once,
 // with the port closed.
@@ -87,7 +92,6 @@ private:
     void Count(AnswerEnd end);
     QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
     QString SignalName() const;
-    QString Destination() const;
 
     QmtTxRx& m_port;
     Options m_options;
