@@ -66,6 +66,7 @@ Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObje
     , m_port(port)
     , m_options(options)
     , m_save(std::move(save))
+    , m_decimalSeparator(QLocale().decimalPoint())
 {
     AnswerWatch::Intervals intervals;
     intervals.quiet = m_options.idle;
@@ -105,6 +106,12 @@ QString Acquisition::Activity() const
     return {};
 }
 
+void Acquisition::JournalTo(JournalWriter* writer, const JournalCommand& command)
+{
+    m_journal = writer;
+    m_journaled = command;
+}
+
 void Acquisition::Start()
 {
     if (m_outcome.signal > 0) {
@@ -141,6 +148,12 @@ void Acquisition::Ask(Step step, std::string_view verb, std::string_view argumen
     // Written first, then the store emptied, as the desktop's buttons do: no character can
     // come in between, since both run before the event loop does again.
     const std::string frame = ComposeCommand(verb, argument);
+    if (m_journal != nullptr) {
+        JournalCommand command = m_journaled;
+        command.sent = QDateTime::currentDateTimeUtc();
+        command.frame = QByteArray(frame.data(), static_cast<qsizetype>(frame.size()));
+        m_journal->CommandSent(command);
+    }
     const bool sent =
         m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
     m_link.ResetReception();
@@ -159,8 +172,16 @@ void Acquisition::OnComm()
     // After the answer is over, nothing that comes is part of it.
     if (!m_answer.Waiting())
         return;
+    if (m_journal != nullptr)
+        m_journal->Received(chunk);
     const ChunkOutcome outcome =
         m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())));
+    // Each record as it comes, so that one the file never gets (the run killed, the disk
+    // full) is kept all the same.
+    if (outcome == ChunkOutcome::RecordStored && m_journal != nullptr) {
+        const std::string& record = m_link.RxRecords[std::size_t(m_link.RxCount - 1)];
+        m_journal->Record(m_link.RxCount, CsvCells(record, m_decimalSeparator));
+    }
     if (outcome == ChunkOutcome::ErrorReply)
         ++m_errorReplies;
     else if (outcome == ChunkOutcome::CommandAccepted)
@@ -170,6 +191,10 @@ void Acquisition::OnComm()
 
 void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
 {
+    if (m_journal != nullptr) {
+        const AnswerTally tally{int(m_link.RxCount + m_link.RxDropped), m_errorReplies, m_accepted};
+        m_journal->AnswerOver(JournalOutcomeOf(end, tally, m_step == Step::Clearing));
+    }
     switch (m_step) {
     case Step::Reading:
         return ReadingOver(end, reason);
@@ -285,7 +310,7 @@ void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
 void Acquisition::WriteRecords()
 {
     m_saved.assign(m_link.RxRecords.begin(), m_link.RxRecords.begin() + m_link.RxCount);
-    const SaveResult saved = m_save(RecordsCsv(m_saved, QLocale().decimalPoint()));
+    const SaveResult saved = m_save(RecordsCsv(m_saved, m_decimalSeparator));
     if (!saved.failure.isEmpty()) {
         m_outcome.writeFailed = true;
         m_problems << SaveProblem(m_options, saved);

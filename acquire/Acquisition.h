@@ -2,6 +2,7 @@
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "journal/Journal.h"
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"
 #include "records/CsvExport.h"
@@ -53,6 +54,12 @@ public:
 
     Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent = nullptr);
 
+    // Journals each command sent, with the particulars `command` gives (the port, its stable
+    // name, the program and its version), the bytes of its answer, the records kept, each
+    // with the cells the file gets, and how the answer ended. Call before Start; without it,
+    // or with no writer, nothing is journaled.
+    void JournalTo(JournalWriter* writer, const JournalCommand& command);
+
     // Sends the first command. Call once, from the event loop.
     void Start();
     // A stop signal: no further command is sent, what arrived is written. What already waits
@@ -96,6 +103,10 @@ private:
     QmtTxRx& m_port;
     Options m_options;
     Save m_save;
+    // The locale's, once: the journal's cells and the file's are the same bytes.
+    const QString m_decimalSeparator;
+    JournalWriter* m_journal = nullptr;
+    JournalCommand m_journaled; // what every command journaled shares
     LinkState m_link;
     AnswerWatch m_answer;
 

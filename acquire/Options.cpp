@@ -63,9 +63,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QCommandLineOption timeout(QStringLiteral("timeout"), QString(),
                                      QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption noJournal(QStringLiteral("no-journal"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, output, thenClear, yes, wait, idle, timeout, quiet, help, version});
+    parser.addOptions(
+        {port, output, thenClear, yes, wait, idle, timeout, quiet, noJournal, help, version});
 
     // parse(), not process(): process() ends the program itself, with a status of its own.
     if (!parser.parse(arguments))
@@ -108,6 +110,7 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     options.thenClear = parser.isSet(thenClear);
     options.yes = parser.isSet(yes);
     options.quiet = parser.isSet(quiet);
+    options.journal = !parser.isSet(noJournal);
 
     if (parser.isSet(wait) && !ReadSeconds(parser.value(wait), options.wait))
         return Problem(
@@ -196,6 +199,7 @@ Options:
                        once a frame has closed (default 1000)
       --timeout SECONDS  the longest a whole answer may take (default 60)
   -q, --quiet          no progress and no summary on standard error, only problems
+      --no-journal     keep no journal of this run
   -h, --help           show this text
       --version        show the version
 

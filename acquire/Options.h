@@ -23,6 +23,8 @@ struct Options {
     bool thenClear = false;
     bool yes = false;
     bool quiet = false;
+    // Every command, the bytes answered, the records and how each answer ended are journaled.
+    bool journal = true;
     // Nothing at all within this after the command: no answer.
     std::chrono::milliseconds wait{5000};
     // The line quiet this long after a frame closed: the answer is complete.

@@ -1,7 +1,9 @@
 #include "acquire/Program.h"
 
 #include "acquire/Acquisition.h"
+#include "journal/Journal.h"
 #include "link/MakeSerialBackend.h"
+#include "link/PortList.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/StopSignals.h"
@@ -15,6 +17,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace qm::acquire {
@@ -170,11 +173,30 @@ int Run(const QList<QByteArray>& arguments)
 
     StopSignals stop;
     ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    // Opened beside the run: a journal that cannot be kept is told at once, even with -q,
+    // and costs nothing else, not the status, not the clear.
+    std::unique_ptr<JournalWriter> journal;
+    if (options.journal) {
+        journal = std::make_unique<JournalWriter>();
+        QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
+                         [&progress](const QString& message) {
+                             progress.Clear();
+                             Tell(message);
+                         });
+    }
     Acquisition run(port, options, [&](std::string_view csv) {
         progress.Clear();
         return options.toStandardOutput() ? SaveToStandardOutput(csv)
                                           : SaveToFile(options.output, csv);
     });
+    if (journal) {
+        JournalCommand particulars;
+        particulars.port = SystemLocation(port.PortName());
+        particulars.stableName = StableName(particulars.port);
+        particulars.program = QStringLiteral("qm6200-acquire");
+        particulars.version = QStringLiteral(QM6200_VERSION);
+        run.JournalTo(journal.get(), particulars);
+    }
     QObject::connect(&stop, &StopSignals::Requested, &run, &Acquisition::Stop);
     QObject::connect(&run, &Acquisition::Finished, QCoreApplication::instance(),
                      &QCoreApplication::quit);
@@ -197,6 +219,9 @@ int Run(const QList<QByteArray>& arguments)
     QCoreApplication::exec(); // until Finished: the port is closed by then
     ticker.stop();
     progress.Clear();
+    // A run that ended has its journal on the disk, the last answer's end included.
+    if (journal)
+        journal->WaitUntilWritten();
 
     for (const QString& problem : run.problems())
         Tell(problem);
