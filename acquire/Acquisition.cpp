@@ -125,6 +125,8 @@ void Acquisition::Start()
         return Ask(Step::Reading, VerbRead, ArgumentNow);
     case Command::Clear:
         return Ask(Step::Clearing, VerbClear, ArgumentAll);
+    case Command::History: // reads the journal: nothing to send
+        return Finish();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "acquire/Program.h"
 
 #include "acquire/Acquisition.h"
+#include "acquire/History.h"
 #include "journal/Journal.h"
 #include "link/MakeSerialBackend.h"
 #include "link/PortList.h"
@@ -113,6 +114,55 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     return {};
 }
 
+// "history": the journal's acquisitions listed, or one's records written as CSV. Reads the
+// journal alone; the writers may go on meanwhile.
+int ShowHistory(const Options& options)
+{
+    const QString path = DefaultJournalPath();
+    JournalReader reader(path);
+    QString problem;
+    if (!reader.open(&problem)) {
+        Tell(problem);
+        return exit_status::NoInput;
+    }
+    if (options.acquisition == 0) {
+        const QByteArray listing = HistoryListing(reader.Entries()).toLocal8Bit();
+        if (const int error = WriteAll(
+                STDOUT_FILENO, std::string_view(listing.constData(), std::size_t(listing.size())));
+            error != 0) {
+            Tell(QStringLiteral("The list could not be written to standard output: %1.")
+                     .arg(qt_error_string(error)));
+            return exit_status::CannotWrite;
+        }
+        return exit_status::Success;
+    }
+    if (!reader.Entry(options.acquisition)) {
+        Tell(QStringLiteral("there is no acquisition %1 in the journal %2; \"qm6200-acquire "
+                            "history\" lists those there are.")
+                 .arg(options.acquisition)
+                 .arg(QDir::toNativeSeparators(path)));
+        return exit_status::NoInput;
+    }
+    const std::vector<JournalCells> records = reader.Records(options.acquisition);
+    const std::string csv = JournalCsv(records);
+    const SaveResult saved =
+        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
+    if (!saved.failure.isEmpty()) {
+        Tell(SaveProblem(options, saved));
+        return exit_status::CannotWrite;
+    }
+    if (!options.quiet)
+        Print(STDERR_FILENO,
+              QStringLiteral("acquisition %1: %2 %3 %4\n")
+                  .arg(options.acquisition)
+                  .arg(records.size() == 1 ? QStringLiteral("1 record")
+                                           : QStringLiteral("%1 records").arg(records.size()),
+                       options.toStandardOutput() ? QStringLiteral("written to")
+                                                  : QStringLiteral("saved to"),
+                       Destination(options)));
+    return exit_status::Success;
+}
+
 } // namespace
 
 void KeepStandardDescriptors()
@@ -153,6 +203,8 @@ int Run(const QList<QByteArray>& arguments)
         break;
     }
     const Options& options = parsed.options;
+    if (options.command == Command::History)
+        return ShowHistory(options);
 
     // The names the desktop's port dialog takes, refused with its words.
     const PortChoice choice = InterpretPortText(options.port);
