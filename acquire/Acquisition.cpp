@@ -40,11 +40,33 @@ std::string RecordsCsv(const std::vector<std::string>& records, const QString& d
     return csv;
 }
 
+QString Destination(const Options& options)
+{
+    return options.toStandardOutput() ? QStringLiteral("standard output")
+                                      : QDir::toNativeSeparators(options.output);
+}
+
+QString SaveProblem(const Options& options, const SaveResult& saved)
+{
+    QString what;
+    if (!options.toStandardOutput() && saved.oldContentKept)
+        what = QStringLiteral(" Nothing was changed on the disk.");
+    else if (!options.toStandardOutput())
+        what = saved.oldContentCopy.isEmpty()
+                   ? QStringLiteral(" The file's old content may be damaged.")
+                   : QStringLiteral(" The file's old content may be damaged; a copy of it is "
+                                    "kept in %1.")
+                         .arg(saved.oldContentCopy);
+    return QStringLiteral("The records could not be saved to %1: %2.%3")
+        .arg(Destination(options), saved.failure, what);
+}
+
 Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent)
     : QObject(parent)
     , m_port(port)
     , m_options(options)
     , m_save(std::move(save))
+    , m_decimalSeparator(QLocale().decimalPoint())
 {
     AnswerWatch::Intervals intervals;
     intervals.quiet = m_options.idle;
@@ -84,6 +106,12 @@ QString Acquisition::Activity() const
     return {};
 }
 
+void Acquisition::JournalTo(JournalWriter* writer, const JournalCommand& command)
+{
+    m_journal = writer;
+    m_journaled = command;
+}
+
 void Acquisition::Start()
 {
     if (m_outcome.signal > 0) {
@@ -97,6 +125,8 @@ void Acquisition::Start()
         return Ask(Step::Reading, VerbRead, ArgumentNow);
     case Command::Clear:
         return Ask(Step::Clearing, VerbClear, ArgumentAll);
+    case Command::History: // reads the journal: nothing to send
+        return Finish();
     }
 }
 
@@ -120,6 +150,12 @@ void Acquisition::Ask(Step step, std::string_view verb, std::string_view argumen
     // Written first, then the store emptied, as the desktop's buttons do: no character can
     // come in between, since both run before the event loop does again.
     const std::string frame = ComposeCommand(verb, argument);
+    if (m_journal != nullptr) {
+        JournalCommand command = m_journaled;
+        command.sent = QDateTime::currentDateTimeUtc();
+        command.frame = QByteArray(frame.data(), static_cast<qsizetype>(frame.size()));
+        m_journal->CommandSent(command);
+    }
     const bool sent =
         m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
     m_link.ResetReception();
@@ -138,8 +174,16 @@ void Acquisition::OnComm()
     // After the answer is over, nothing that comes is part of it.
     if (!m_answer.Waiting())
         return;
+    if (m_journal != nullptr)
+        m_journal->Received(chunk);
     const ChunkOutcome outcome =
         m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())));
+    // Each record as it comes, so that one the file never gets (the run killed, the disk
+    // full) is kept all the same.
+    if (outcome == ChunkOutcome::RecordStored && m_journal != nullptr) {
+        const std::string& record = m_link.RxRecords[std::size_t(m_link.RxCount - 1)];
+        m_journal->Record(m_link.RxCount, CsvCells(record, m_decimalSeparator));
+    }
     if (outcome == ChunkOutcome::ErrorReply)
         ++m_errorReplies;
     else if (outcome == ChunkOutcome::CommandAccepted)
@@ -149,6 +193,10 @@ void Acquisition::OnComm()
 
 void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
 {
+    if (m_journal != nullptr) {
+        const AnswerTally tally{int(m_link.RxCount + m_link.RxDropped), m_errorReplies, m_accepted};
+        m_journal->AnswerOver(JournalOutcomeOf(end, tally, m_step == Step::Clearing));
+    }
     switch (m_step) {
     case Step::Reading:
         return ReadingOver(end, reason);
@@ -264,21 +312,10 @@ void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
 void Acquisition::WriteRecords()
 {
     m_saved.assign(m_link.RxRecords.begin(), m_link.RxRecords.begin() + m_link.RxCount);
-    const SaveResult saved = m_save(RecordsCsv(m_saved, QLocale().decimalPoint()));
+    const SaveResult saved = m_save(RecordsCsv(m_saved, m_decimalSeparator));
     if (!saved.failure.isEmpty()) {
         m_outcome.writeFailed = true;
-        // In the desktop program's words, which say what became of an old file.
-        QString what;
-        if (!m_options.toStandardOutput() && saved.oldContentKept)
-            what = QStringLiteral(" Nothing was changed on the disk.");
-        else if (!m_options.toStandardOutput())
-            what = saved.oldContentCopy.isEmpty()
-                       ? QStringLiteral(" The file's old content may be damaged.")
-                       : QStringLiteral(" The file's old content may be damaged; a copy of it "
-                                        "is kept in %1.")
-                             .arg(saved.oldContentCopy);
-        m_problems << QStringLiteral("The records could not be saved to %1: %2.%3")
-                          .arg(Destination(), saved.failure, what);
+        m_problems << SaveProblem(m_options, saved);
         return;
     }
     m_written = true;
@@ -286,14 +323,14 @@ void Acquisition::WriteRecords()
                     .arg(Records(qsizetype(m_saved.size())),
                          m_options.toStandardOutput() ? QStringLiteral("written to")
                                                       : QStringLiteral("saved to"),
-                         Destination());
+                         Destination(m_options));
 }
 
 void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
 {
     const QString notCleared =
         QStringLiteral("The records were saved to %1, but nothing was cleared: ")
-            .arg(Destination());
+            .arg(Destination(m_options));
     if (AnswerFailed(end, reason, notCleared))
         return Finish();
     const bool same = m_link.RxDropped == 0
@@ -351,7 +388,7 @@ void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
         m_outcome.refused = true;
         m_problems << QStringLiteral("The records were saved to %1, but the instrument did not "
                                      "confirm the clear, so they may still be in it: %2")
-                          .arg(Destination(), why);
+                          .arg(Destination(m_options), why);
         return Finish();
     }
     Count(end);
@@ -379,12 +416,6 @@ QString Acquisition::SignalName() const
     if (const char* name = ::sigabbrev_np(m_outcome.signal))
         return QStringLiteral("SIG") + QLatin1String(name);
     return QStringLiteral("signal %1").arg(m_outcome.signal);
-}
-
-QString Acquisition::Destination() const
-{
-    return m_options.toStandardOutput() ? QStringLiteral("standard output")
-                                        : QDir::toNativeSeparators(m_options.output);
 }
 
 } // namespace qm::acquire

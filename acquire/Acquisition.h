@@ -2,6 +2,7 @@
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "journal/Journal.h"
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"
 #include "records/CsvExport.h"
@@ -26,6 +27,11 @@ namespace qm::acquire {
 // export), one line each; here for every record, not only the table's first 100.
 std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator);
 
+// Where the options send the CSV, as messages name it: the file, or standard output.
+QString Destination(const Options& options);
+// A save that failed, in the desktop program's words, which say what became of an old file.
+QString SaveProblem(const Options& options, const SaveResult& saved);
+
 // The run on an open port: one command, its answer, and for "records --then-clear" the
 // reading again and the clear. Everything happens in the event loop; Finished comes once,
 // with the port closed.
@@ -47,6 +53,12 @@ public:
     static constexpr std::chrono::seconds LeaveTime{2};
 
     Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent = nullptr);
+
+    // Journals each command sent, with the particulars `command` gives (the port, its stable
+    // name, the program and its version), the bytes of its answer, the records kept, each
+    // with the cells the file gets, and how the answer ended. Call before Start; without it,
+    // or with no writer, nothing is journaled.
+    void JournalTo(JournalWriter* writer, const JournalCommand& command);
 
     // Sends the first command. Call once, from the event loop.
     void Start();
@@ -87,11 +99,14 @@ private:
     void Count(AnswerEnd end);
     QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
     QString SignalName() const;
-    QString Destination() const;
 
     QmtTxRx& m_port;
     Options m_options;
     Save m_save;
+    // The locale's, once: the journal's cells and the file's are the same bytes.
+    const QString m_decimalSeparator;
+    JournalWriter* m_journal = nullptr;
+    JournalCommand m_journaled; // what every command journaled shares
     LinkState m_link;
     AnswerWatch m_answer;
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace qm::acquire {
 
@@ -63,9 +64,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QCommandLineOption timeout(QStringLiteral("timeout"), QString(),
                                      QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption noJournal(QStringLiteral("no-journal"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, output, thenClear, yes, wait, idle, timeout, quiet, help, version});
+    parser.addOptions(
+        {port, output, thenClear, yes, wait, idle, timeout, quiet, noJournal, help, version});
 
     // parse(), not process(): process() ends the program itself, with a status of its own.
     if (!parser.parse(arguments))
@@ -78,24 +81,27 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     Options options;
     const QStringList commands = parser.positionalArguments();
     if (commands.isEmpty())
-        return Problem(QStringLiteral("no command: give records, present or clear."));
-    if (commands.size() > 1)
-        return Problem(QStringLiteral("one command only, not \"%1\".").arg(commands.join(u' ')));
+        return Problem(QStringLiteral("no command: give records, present, clear or history."));
     const QString& command = commands.front();
+    const bool history = command == QLatin1String("history");
+    if (commands.size() > (history ? 2 : 1))
+        return Problem(
+            history ? QStringLiteral("\"history\" takes one acquisition's number at "
+                                     "most, not \"%1\".")
+                          .arg(commands.mid(1).join(u' '))
+                    : QStringLiteral("one command only, not \"%1\".").arg(commands.join(u' ')));
     if (command == QLatin1String("records"))
         options.command = Command::Records;
     else if (command == QLatin1String("present"))
         options.command = Command::Present;
     else if (command == QLatin1String("clear"))
         options.command = Command::Clear;
+    else if (history)
+        options.command = Command::History;
     else
         return Problem(
-            QStringLiteral("unknown command \"%1\": give records, present or clear.").arg(command));
-
-    options.port = parser.value(port).trimmed();
-    if (options.port.isEmpty())
-        return Problem(
-            QStringLiteral("no port: give -p PORT, such as -p COM1 or -p /dev/ttyUSB0."));
+            QStringLiteral("unknown command \"%1\": give records, present, clear or history.")
+                .arg(command));
 
     if (parser.isSet(output)) {
         options.output = parser.value(output);
@@ -105,9 +111,47 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         if (options.output == QLatin1String("-"))
             options.output.clear();
     }
+    options.quiet = parser.isSet(quiet);
+    options.journal = !parser.isSet(noJournal);
+
+    if (history) {
+        // A run's options would mean nothing here: a script that gives them expects something
+        // else, and is told so rather than half obeyed.
+        const std::pair<const QCommandLineOption*, const char*> runOnly[] = {
+            {&port, "-p"},
+            {&thenClear, "--then-clear"},
+            {&yes, "--yes"},
+            {&wait, "--wait"},
+            {&idle, "--idle"},
+            {&timeout, "--timeout"},
+            {&noJournal, "--no-journal"}};
+        for (const auto& [option, name] : runOnly) {
+            if (parser.isSet(*option))
+                return Problem(QStringLiteral("%1 does not go with \"history\", which reads the "
+                                              "journal and sends nothing.")
+                                   .arg(QLatin1String(name)));
+        }
+        if (commands.size() == 2) {
+            bool ok = false;
+            options.acquisition = commands[1].toLongLong(&ok);
+            if (!ok || options.acquisition < 1)
+                return Problem(QStringLiteral("\"history\" takes the number of an acquisition "
+                                              "as \"qm6200-acquire history\" lists it, not "
+                                              "\"%1\".")
+                                   .arg(commands[1]));
+        } else if (parser.isSet(output)) {
+            return Problem(QStringLiteral("--output goes with \"history N\", which writes "
+                                          "records; the list goes to standard output."));
+        }
+        return {ParsedArguments::Run, options, {}};
+    }
+
+    options.port = parser.value(port).trimmed();
+    if (options.port.isEmpty())
+        return Problem(
+            QStringLiteral("no port: give -p PORT, such as -p COM1 or -p /dev/ttyUSB0."));
     options.thenClear = parser.isSet(thenClear);
     options.yes = parser.isSet(yes);
-    options.quiet = parser.isSet(quiet);
 
     if (parser.isSet(wait) && !ReadSeconds(parser.value(wait), options.wait))
         return Problem(
@@ -165,12 +209,22 @@ QString HelpText()
 {
     return QStringLiteral(
                R"(Usage: qm6200-acquire [OPTIONS] records|present|clear
+       qm6200-acquire [-o FILE] [-q] history [N]
 
 Fetches the records stored in a QM-6200 counting instrument ("records") or its present
 counter values ("present") over a serial line and writes them as CSV, or erases the
 instrument's records ("clear"). The CSV has one line per record: seven quoted fields
 (No., CNTR1 to CNTR5, TOTAL), CR LF, no header line; the same bytes as "Save Data"
 of qm6200-datalink under the same locale. The line is 9600 baud, 8N1, RTS raised.
+
+Every command sent, every character answered, every record and how each answer
+ended go to the journal that qm6200-datalink keeps too (unless --no-journal):
+${XDG_DATA_HOME:-~/.local/share}/qm6200/journal.sqlite3. A journal that cannot be
+written is reported, even with -q, and costs nothing else.
+"history" lists the acquisitions journaled, newest first, one a line: the number,
+the time (UTC), the port, the command, the records, how the answer ended and the
+program. "history N" writes acquisition N's records as CSV (to -o FILE or standard
+output), the bytes that were written or shown at the time.
 
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
@@ -196,6 +250,7 @@ Options:
                        once a frame has closed (default 1000)
       --timeout SECONDS  the longest a whole answer may take (default 60)
   -q, --quiet          no progress and no summary on standard error, only problems
+      --no-journal     keep no journal of this run
   -h, --help           show this text
       --version        show the version
 

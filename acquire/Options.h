@@ -14,6 +14,7 @@ enum class Command {
     Records, // "Acquire Record Data": every stored record
     Present, // "Acquire Present Value": the present counter values
     Clear,   // the clear-all command: the stored records are erased
+    History, // no command: what the journal holds, listed or one acquisition's records
 };
 
 struct Options {
@@ -23,6 +24,10 @@ struct Options {
     bool thenClear = false;
     bool yes = false;
     bool quiet = false;
+    // Every command, the bytes answered, the records and how each answer ended are journaled.
+    bool journal = true;
+    // For History: the acquisition whose records are written; 0 lists them all.
+    qint64 acquisition = 0;
     // Nothing at all within this after the command: no answer.
     std::chrono::milliseconds wait{5000};
     // The line quiet this long after a frame closed: the answer is complete.

@@ -10,6 +10,7 @@ namespace exit_status {
 inline constexpr int Success = 0;
 inline constexpr int Usage = 64;           // EX_USAGE
 inline constexpr int RecordsDropped = 65;  // EX_DATAERR
+inline constexpr int NoInput = 66;         // EX_NOINPUT: for "history", no journal or no entry
 inline constexpr int PortUnavailable = 69; // EX_UNAVAILABLE
 inline constexpr int CannotWrite = 73;     // EX_CANTCREAT
 inline constexpr int ConnectionLost = 74;  // EX_IOERR
@@ -83,9 +84,11 @@ struct StatusMeaning {
 inline constexpr StatusMeaning StatusMeanings[] = {
     {"0", "success: the file written (or the CSV on standard output)"},
     {"64", "bad usage: unknown option, no command or port, \"clear\" without --yes, "
-           "--then-clear with \"present\", \"clear\" or standard output, an argument that is "
-           "not UTF-8 (names are used as given, and such a one would be read as another file's "
-           "or port's)"},
+           "--then-clear with \"present\", \"clear\" or standard output, an option of a run "
+           "on the port with \"history\", an argument that is not UTF-8 (names are used as "
+           "given, and such a one would be read as another file's or port's)"},
+    {"66", "\"history\": there is no journal, or it cannot be read (the message says where "
+           "it was looked for and why), or there is no acquisition N in it"},
     {"69", "the port cannot be opened, or is no serial line"},
     {"65", "data frames dropped because the store (201 records) was full; the file is written, "
            "and the message gives the count"},

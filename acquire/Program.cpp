@@ -1,7 +1,10 @@
 #include "acquire/Program.h"
 
 #include "acquire/Acquisition.h"
+#include "acquire/History.h"
+#include "journal/Journal.h"
 #include "link/MakeSerialBackend.h"
+#include "link/PortList.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/StopSignals.h"
@@ -15,6 +18,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace qm::acquire {
@@ -110,6 +114,55 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     return {};
 }
 
+// "history": the journal's acquisitions listed, or one's records written as CSV. Reads the
+// journal alone; the writers may go on meanwhile.
+int ShowHistory(const Options& options)
+{
+    const QString path = DefaultJournalPath();
+    JournalReader reader(path);
+    QString problem;
+    if (!reader.open(&problem)) {
+        Tell(problem);
+        return exit_status::NoInput;
+    }
+    if (options.acquisition == 0) {
+        const QByteArray listing = HistoryListing(reader.Entries()).toLocal8Bit();
+        if (const int error = WriteAll(
+                STDOUT_FILENO, std::string_view(listing.constData(), std::size_t(listing.size())));
+            error != 0) {
+            Tell(QStringLiteral("The list could not be written to standard output: %1.")
+                     .arg(qt_error_string(error)));
+            return exit_status::CannotWrite;
+        }
+        return exit_status::Success;
+    }
+    if (!reader.Entry(options.acquisition)) {
+        Tell(QStringLiteral("there is no acquisition %1 in the journal %2; \"qm6200-acquire "
+                            "history\" lists those there are.")
+                 .arg(options.acquisition)
+                 .arg(QDir::toNativeSeparators(path)));
+        return exit_status::NoInput;
+    }
+    const std::vector<JournalCells> records = reader.Records(options.acquisition);
+    const std::string csv = JournalCsv(records);
+    const SaveResult saved =
+        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
+    if (!saved.failure.isEmpty()) {
+        Tell(SaveProblem(options, saved));
+        return exit_status::CannotWrite;
+    }
+    if (!options.quiet)
+        Print(STDERR_FILENO,
+              QStringLiteral("acquisition %1: %2 %3 %4\n")
+                  .arg(options.acquisition)
+                  .arg(records.size() == 1 ? QStringLiteral("1 record")
+                                           : QStringLiteral("%1 records").arg(records.size()),
+                       options.toStandardOutput() ? QStringLiteral("written to")
+                                                  : QStringLiteral("saved to"),
+                       Destination(options)));
+    return exit_status::Success;
+}
+
 } // namespace
 
 void KeepStandardDescriptors()
@@ -150,6 +203,8 @@ int Run(const QList<QByteArray>& arguments)
         break;
     }
     const Options& options = parsed.options;
+    if (options.command == Command::History)
+        return ShowHistory(options);
 
     // The names the desktop's port dialog takes, refused with its words.
     const PortChoice choice = InterpretPortText(options.port);
@@ -170,11 +225,30 @@ int Run(const QList<QByteArray>& arguments)
 
     StopSignals stop;
     ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    // Opened beside the run: a journal that cannot be kept is told at once, even with -q,
+    // and costs nothing else, not the status, not the clear.
+    std::unique_ptr<JournalWriter> journal;
+    if (options.journal) {
+        journal = std::make_unique<JournalWriter>();
+        QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
+                         [&progress](const QString& message) {
+                             progress.Clear();
+                             Tell(message);
+                         });
+    }
     Acquisition run(port, options, [&](std::string_view csv) {
         progress.Clear();
         return options.toStandardOutput() ? SaveToStandardOutput(csv)
                                           : SaveToFile(options.output, csv);
     });
+    if (journal) {
+        JournalCommand particulars;
+        particulars.port = SystemLocation(port.PortName());
+        particulars.stableName = StableName(particulars.port);
+        particulars.program = QStringLiteral("qm6200-acquire");
+        particulars.version = QStringLiteral(QM6200_VERSION);
+        run.JournalTo(journal.get(), particulars);
+    }
     QObject::connect(&stop, &StopSignals::Requested, &run, &Acquisition::Stop);
     QObject::connect(&run, &Acquisition::Finished, QCoreApplication::instance(),
                      &QCoreApplication::quit);
@@ -197,6 +271,9 @@ int Run(const QList<QByteArray>& arguments)
     QCoreApplication::exec(); // until Finished: the port is closed by then
     ticker.stop();
     progress.Clear();
+    // A run that ended has its journal on the disk, the last answer's end included.
+    if (journal)
+        journal->WaitUntilWritten();
 
     for (const QString& problem : run.problems())
         Tell(problem);

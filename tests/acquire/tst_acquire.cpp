@@ -1,8 +1,10 @@
 // qm6200-acquire: its options, its exit status rule, and the real program against the
-// instrument simulator on a pseudo-terminal, beside the desktop program.
+// instrument simulator on a pseudo-terminal, beside the desktop program; what it journals and
+// gives back from the journal.
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "journal/Journal.h"
 #include "link/SerialBackend.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 
@@ -56,6 +59,33 @@ QByteArray RecordsCsv(const Simulator& sim, int count)
         rows << sim.records[i % sim.records.size()];
     return CsvOf(rows);
 }
+
+// `count` data frames with fractions, numbered on past 99 as the instrument's two digits are.
+QByteArray FractionFrames(int count)
+{
+    QByteArray frames;
+    for (int i = 1; i <= count; ++i)
+        frames += QString::asprintf("\x02R%02d,%03d.5,0.250,1.5E2,-0004,00000,162.75\r", i % 100,
+                                    i % 1000)
+                      .toLatin1();
+    return frames;
+}
+
+// The user's data folder, for one test's runs of the program: a journal of their own.
+class DataHome {
+public:
+    DataHome()
+        : m_before(qgetenv("XDG_DATA_HOME"))
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path()));
+    }
+    ~DataHome() { qputenv("XDG_DATA_HOME", m_before); }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_before;
+};
 
 // An instrument the test plays itself: every command frame gets the same answer.
 class ScriptedInstrument {
@@ -182,6 +212,19 @@ private slots:
         QTest::newRow("clear names an output")
             << QStringList{"clear", "--yes", "-p", "COM1", "-o", "x.csv"} << false << "" << 0 << 0
             << 0;
+        QTest::newRow("history") << QStringList{"history"} << true << "" << 5000 << 1000 << 60000;
+        QTest::newRow("history N to a file") << QStringList{"history", "12", "-o", "day.csv", "-q"}
+                                             << true << "day.csv" << 5000 << 1000 << 60000;
+        QTest::newRow("history N, not a number")
+            << QStringList{"history", "twelve"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("history's list to a file")
+            << QStringList{"history", "-o", "list.txt"} << false << "" << 0 << 0 << 0;
+        for (const QStringList& option :
+             {QStringList{"-p", "COM1"}, QStringList{"--then-clear"}, QStringList{"--yes"},
+              QStringList{"--wait", "1"}, QStringList{"--idle", "300"},
+              QStringList{"--timeout", "9"}, QStringList{"--no-journal"}})
+            QTest::addRow("history %s", qPrintable(option.first()))
+                << QStringList{"history", "3"} + option << false << "" << 0 << 0 << 0;
     }
 
     void options()
@@ -270,6 +313,149 @@ private slots:
             statusesIn(
                 section.section("Where two apply, the first of", 1).section("is the status", 0, 0)),
             precedence);
+    }
+
+    // What a run journals, read back as soon as the program has ended: each command sent with
+    // its particulars, the bytes answered, the records as the file holds them, and how each
+    // answer ended; "history" lists it newest first and gives the file back byte for byte,
+    // whatever the locale now. A journal that cannot be written is told, even with -q, and
+    // costs nothing else.
+    void runsAreJournaled_data()
+    {
+        QTest::addColumn<QByteArray>("answer");     // empty: the simulator
+        QTest::addColumn<QStringList>("simulator"); // its options
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("arguments"); // PORT and FILE stand for theirs
+        QTest::addColumn<QString>("journal");       // ok, file (in its folder's place), read-only
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // on standard error; empty: nothing
+        // "ALL 12 records records": the command, the records kept and how the answer ended,
+        // oldest first; none: no journal at all.
+        QTest::addColumn<QStringList>("acquisitions");
+
+        const QStringList fast{"--no-pace"};
+        const QStringList quietly{"records", "-p", "PORT", "-o", "FILE", "--idle", "300", "-q"};
+        const QStringList thenClear = quietly + QStringList{"--then-clear"};
+        QTest::newRow("fractions past the 100th, German")
+            << FractionFrames(120) << QStringList() << "de_DE.UTF-8" << quietly << "ok" << 0 << ""
+            << QStringList{"ALL 120 records records"};
+        QTest::newRow("records, then clear")
+            << QByteArray() << fast << "C" << thenClear << "ok" << 0 << ""
+            << QStringList{"ALL 12 records records", "ALL 12 records records",
+                           "CLR 0 records cleared"};
+        QTest::newRow("error reply")
+            << QByteArray() << (fast + QStringList{"--refuse"}) << "C" << thenClear << "ok" << 76
+            << "error reply" << QStringList{"ALL 0 records error reply"};
+        QTest::newRow("--no-journal")
+            << QByteArray() << fast << "C" << (thenClear + QStringList{"--no-journal"}) << "ok" << 0
+            << "" << QStringList();
+        QTest::newRow("a file in its folder's place, then clear")
+            << QByteArray() << fast << "C" << thenClear << "file" << 0 << "could not be opened"
+            << QStringList();
+        QTest::newRow("a read-only folder, then clear")
+            << QByteArray() << fast << "C" << thenClear << "read-only" << 0 << "could not be opened"
+            << QStringList();
+    }
+
+    void runsAreJournaled()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, simulator);
+        QFETCH(QString, locale);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, journal);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(QStringList, acquisitions);
+        if (journal == "read-only" && ::geteuid() == 0)
+            QSKIP("root may write anywhere; tools/as-user.sh runs this as an ordinary user");
+
+        const DataHome data;
+        if (journal == "file")
+            QVERIFY(Write(data.path() + "/qm6200", "not a folder"));
+        const QByteArray encodedData = QFile::encodeName(data.path());
+        auto restore = qScopeGuard([&] { ::chmod(encodedData.constData(), 0700); });
+        if (journal == "read-only")
+            QCOMPARE(::chmod(encodedData.constData(), 0500), 0);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("day1.csv");
+        std::optional<Simulator> sim;
+        std::optional<ScriptedInstrument> scripted;
+        if (answer.isEmpty())
+            sim.emplace(simulator);
+        else
+            scripted.emplace(answer);
+        const QString port = sim ? sim->device : scripted->device();
+        for (QString& argument : arguments)
+            argument = argument == "PORT" ? port : argument == "FILE" ? file : argument;
+
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        const Run run = RunAcquire(arguments, locale);
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        QVERIFY2(run.status == status,
+                 qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(said.isEmpty() ? run.err.isEmpty() : run.err.contains(said), qPrintable(run.err));
+        if (status == 0 && sim)
+            QCOMPARE(Read(file), RecordsCsv(*sim, 12));
+
+        // Read at once: what the program journaled is on the disk when it has ended.
+        Run history = RunAcquire({"history"}, "C");
+        if (acquisitions.isEmpty()) {
+            QCOMPARE(history.status, 66);
+            QVERIFY2(history.err.contains(DefaultJournalPath()), qPrintable(history.err));
+            return;
+        }
+        JournalReader reader;
+        QString error;
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        const std::vector<JournalEntry> entries = reader.Entries(); // newest first
+        QCOMPARE(int(entries.size()), acquisitions.size());
+        QCOMPARE(history.status, 0);
+        const QStringList lines = QString::fromUtf8(history.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), acquisitions.size());
+        for (int i = 0; i < acquisitions.size(); ++i) {
+            const JournalEntry& entry = entries[std::size_t(acquisitions.size() - 1 - i)];
+            const QString expected = acquisitions[i];
+            QCOMPARE(entry.number, qint64(i) + 1);
+            QVERIFY(entry.sent >= before && entry.sent <= after);
+            QCOMPARE(entry.port, port);
+            QCOMPARE(entry.stableName, QString()); // a pseudo-terminal has none
+            QCOMPARE(entry.program, QString("qm6200-acquire"));
+            QCOMPARE(entry.version, QString(QM6200_VERSION));
+            QCOMPARE(entry.frame,
+                     QByteArray::fromHex(Frame[expected.section(' ', 0, 0)].toLatin1()));
+            QCOMPARE(entry.records, expected.section(' ', 1, 1).toInt());
+            QCOMPARE(JournalOutcomeText(entry.outcome), expected.section(' ', 3));
+            if (scripted)
+                QCOMPARE(reader.Reply(entry.number), answer);
+
+            // Its line: the number, the time in UTC, the port, the command, the records, how
+            // the answer ended, the program.
+            const QString line = lines[acquisitions.size() - 1 - i];
+            const QRegularExpression listed(
+                QString(R"(^%1 +\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ +%2 +%3 +%4 +%5 +qm6200-acquire$)")
+                    .arg(i + 1)
+                    .arg(QRegularExpression::escape(port), entry.frame.mid(1, 7),
+                         expected.section(' ', 1, 2), expected.section(' ', 3)));
+            QVERIFY2(line.contains(listed), qPrintable(line));
+        }
+
+        // The file the run wrote, given back under another locale, to standard output and to
+        // a file in the place of another; an acquisition not there is no input.
+        if (status == 0) {
+            history = RunAcquire({"history", "1"}, "C");
+            QVERIFY2(history.status == 0, qPrintable(history.err));
+            QCOMPARE(history.out, Read(file));
+            const QString again = dir.filePath("again.csv");
+            QVERIFY(Write(again, OldContent));
+            history = RunAcquire({"history", "1", "-o", again, "-q"}, "C");
+            QVERIFY2(history.status == 0 && history.err.isEmpty(), qPrintable(history.err));
+            QCOMPARE(Read(again), Read(file));
+        }
+        const QString unknown = QString::number(acquisitions.size() + 1);
+        history = RunAcquire({"history", unknown}, "C");
+        QCOMPARE(history.status, 66);
+        QVERIFY2(history.err.contains("acquisition " + unknown), qPrintable(history.err));
     }
 
     // Both programs' files for the same answer, under the same locale.
