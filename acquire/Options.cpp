@@ -60,6 +60,8 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QCommandLineOption thenClear(QStringLiteral("then-clear"));
     const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption waitPort(QStringLiteral("wait-port"), QString(),
+                                      QStringLiteral("SECONDS"));
     const QCommandLineOption idle(QStringLiteral("idle"), QString(), QStringLiteral("MS"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QString(),
                                      QStringLiteral("SECONDS"));
@@ -67,8 +69,8 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QCommandLineOption noJournal(QStringLiteral("no-journal"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions(
-        {port, output, thenClear, yes, wait, idle, timeout, quiet, noJournal, help, version});
+    parser.addOptions({port, output, thenClear, yes, wait, waitPort, idle, timeout, quiet,
+                       noJournal, help, version});
 
     // parse(), not process(): process() ends the program itself, with a status of its own.
     if (!parser.parse(arguments))
@@ -118,13 +120,9 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         // A run's options would mean nothing here: a script that gives them expects something
         // else, and is told so rather than half obeyed.
         const std::pair<const QCommandLineOption*, const char*> runOnly[] = {
-            {&port, "-p"},
-            {&thenClear, "--then-clear"},
-            {&yes, "--yes"},
-            {&wait, "--wait"},
-            {&idle, "--idle"},
-            {&timeout, "--timeout"},
-            {&noJournal, "--no-journal"}};
+            {&port, "-p"},           {&thenClear, "--then-clear"}, {&yes, "--yes"},
+            {&wait, "--wait"},       {&waitPort, "--wait-port"},   {&idle, "--idle"},
+            {&timeout, "--timeout"}, {&noJournal, "--no-journal"}};
         for (const auto& [option, name] : runOnly) {
             if (parser.isSet(*option))
                 return Problem(QStringLiteral("%1 does not go with \"history\", which reads the "
@@ -158,6 +156,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             QStringLiteral("--wait takes seconds, more than 0 and at most %1, not \"%2\".")
                 .arg(qlonglong(LongestSeconds))
                 .arg(parser.value(wait)));
+    if (parser.isSet(waitPort) && !ReadSeconds(parser.value(waitPort), options.waitPort))
+        return Problem(
+            QStringLiteral("--wait-port takes seconds, more than 0 and at most %1, not \"%2\".")
+                .arg(qlonglong(LongestSeconds))
+                .arg(parser.value(waitPort)));
     if (parser.isSet(idle) && !ReadMilliseconds(parser.value(idle), options.idle))
         return Problem(QStringLiteral("--idle takes whole milliseconds, from 1 to %1, not \"%2\".")
                            .arg(qlonglong(LongestSeconds) * 1000)
@@ -228,7 +231,9 @@ output), the bytes that were written or shown at the time.
 
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
-                       /dev/serial/by-id name); the names the port dialog accepts
+                       /dev/serial/by-id name); the names the port dialog accepts.
+                       "last": the port qm6200-datalink last opened (an adapter
+                       found by its serial number under whatever name it has)
   -o, --output FILE    write the CSV to FILE; "-" or no option: standard output.
                        A new FILE, or one of your own with no other name in a
                        folder you may write, is written aside and put in place
@@ -246,6 +251,9 @@ Options:
       --yes            needed for "clear" alone, which erases the instrument's records
       --wait SECONDS   how long to wait for the first character of the answer
                        (default 5)
+      --wait-port SECONDS  wait up to this long for the port to appear before
+                       starting (an adapter plugged in, a machine starting); a
+                       port lost during the run is not waited for
       --idle MS        the answer is complete after this much silence on the line,
                        once a frame has closed (default 1000)
       --timeout SECONDS  the longest a whole answer may take (default 60)

@@ -19,7 +19,7 @@ enum class Command {
 
 struct Options {
     Command command = Command::Records;
-    QString port;   // as given: COM1 to COM4 or a device
+    QString port;   // as given: COM1 to COM4, a device, or "last" (the desktop's last port)
     QString output; // the CSV file; empty for standard output
     bool thenClear = false;
     bool yes = false;
@@ -30,6 +30,8 @@ struct Options {
     qint64 acquisition = 0;
     // Nothing at all within this after the command: no answer.
     std::chrono::milliseconds wait{5000};
+    // How long the port may take to appear before the run starts (0: not at all).
+    std::chrono::milliseconds waitPort{0};
     // The line quiet this long after a frame closed: the answer is complete.
     std::chrono::milliseconds idle{1000};
     // The longest a whole answer may take.

@@ -5,13 +5,16 @@
 #include "journal/Journal.h"
 #include "link/MakeSerialBackend.h"
 #include "link/PortList.h"
+#include "link/PortMemory.h"
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
+#include "link/ReturnWatch.h"
 #include "link/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -163,6 +166,63 @@ int ShowHistory(const Options& options)
     return exit_status::Success;
 }
 
+// The port to open, in `chosen`: as given, or for "last" the one the desktop program last
+// opened, where it is now; waited for as long as --wait-port allows. Returns the exit status
+// when there is none to open: "last" with nothing remembered, or an adapter that is not here
+// or cannot be told from another like it, which is never opened in its place.
+int ChoosePort(const Options& options, QString* chosen)
+{
+    QString port = options.port;
+    // What is waited for: an adapter by who it is, any other port by its path.
+    RememberedPort awaited{SystemLocation(port), {}, {}, {}, {}};
+    if (port == QLatin1String("last")) {
+        QString problem;
+        const auto remembered = ReadRememberedPort(DefaultConfigPath(), &problem);
+        if (!remembered) {
+            Tell(QStringLiteral("no port is remembered%1: \"-p last\" uses the port "
+                                "qm6200-datalink opened last, and it has opened none here. Give "
+                                "the port, such as -p /dev/ttyUSB0, or open it once in "
+                                "qm6200-datalink.")
+                     .arg(problem.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(problem)));
+            return exit_status::Usage;
+        }
+        port = remembered->choice;
+        awaited = *remembered;
+        if (!remembered->IsAdapter())
+            awaited.choice = SystemLocation(port);
+    }
+    auto located = LocateRememberedPort(awaited, FindSerialPorts());
+    if (!located && options.waitPort.count() > 0) {
+        // Told by the kernel when the device folder, udev's records or the port's own folder
+        // change; looked for again after each.
+        QEventLoop waiting;
+        ReturnWatch watch(awaited);
+        QObject::connect(&watch, &ReturnWatch::Returned, &waiting, [&](const QString& device) {
+            located = device;
+            waiting.quit();
+        });
+        QTimer::singleShot(options.waitPort, &waiting, &QEventLoop::quit);
+        waiting.exec();
+    }
+    // An adapter found under another name is opened by the name it has now; any other port
+    // that is not there is tried all the same, and its open says why it fails.
+    if (awaited.IsAdapter()) {
+        if (!located) {
+            Tell(QStringLiteral("the port qm6200-datalink opened last, the adapter %1, is not "
+                                "here%2. Give the port, such as -p /dev/ttyUSB0.")
+                     .arg(awaited.byId.isEmpty() ? awaited.choice : awaited.byId,
+                          awaited.serialNumber.isEmpty()
+                              ? QStringLiteral(", or cannot be told from another adapter like "
+                                               "it (it has no serial number of its own)")
+                              : QString()));
+            return exit_status::PortUnavailable;
+        }
+        port = *located;
+    }
+    *chosen = port;
+    return exit_status::Success;
+}
+
 } // namespace
 
 void KeepStandardDescriptors()
@@ -206,8 +266,11 @@ int Run(const QList<QByteArray>& arguments)
     if (options.command == Command::History)
         return ShowHistory(options);
 
+    QString portName;
+    if (const int status = ChoosePort(options, &portName); status != exit_status::Success)
+        return status;
     // The names the desktop's port dialog takes, refused with its words.
-    const PortChoice choice = InterpretPortText(options.port);
+    const PortChoice choice = InterpretPortText(portName);
     if (choice.kind == PortChoice::Invalid) {
         Tell(choice.problem);
         return exit_status::PortUnavailable;

@@ -5,6 +5,7 @@
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
 #include "journal/Journal.h"
+#include "link/PortMemory.h"
 #include "link/SerialBackend.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
@@ -200,6 +201,9 @@ private slots:
             << QStringList{"records", "-p", "COM1", "--wait", "0"} << false << "" << 0 << 0 << 0;
         QTest::newRow("wait not a number")
             << QStringList{"records", "-p", "COM1", "--wait", "nan"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("port waited for no time")
+            << QStringList{"records", "-p", "COM1", "--wait-port", "0"} << false << "" << 0 << 0
+            << 0;
         QTest::newRow("idle in fractions")
             << QStringList{"records", "-p", "COM1", "--idle", "1.5"} << false << "" << 0 << 0 << 0;
         QTest::newRow("timeout over a day")
@@ -611,6 +615,20 @@ private slots:
             << none << "node" << toFile << false << 0 << 69 << "is not a serial port" << -1 << none;
         QTest::newRow("in use") << fast << "busy" << toFile << false << 0 << 69
                                 << "is in use by another program" << -1 << none;
+        // The port the desktop program opened last; one that appears while it is waited for.
+        const QStringList present{"present", "-p", "PORT", "--idle", "300"};
+        QTest::newRow("-p last") << fast << "last"
+                                 << QStringList{"present", "-p", "last", "--idle", "300"} << false
+                                 << 0 << 0 << "1 record written" << 1 << QStringList{"NOW"};
+        QTest::newRow("-p last, nothing remembered")
+            << fast << "unremembered" << QStringList{"present", "-p", "last"} << false << 0 << 64
+            << "no port is remembered" << -1 << none;
+        QTest::newRow("--wait-port, the port appears")
+            << fast << "appears" << (present + QStringList{"--wait-port", "20"}) << false << 0 << 0
+            << "1 record written" << 1 << QStringList{"NOW"};
+        QTest::newRow("--wait-port, the port never appears")
+            << none << "missing" << QStringList{"present", "-p", "PORT", "--wait-port", "1"}
+            << false << 0 << 69 << "is not a serial port" << -1 << none;
 
         // The store full: written, counted.
         const QStringList overfull = fast + QStringList{"--records", "99", "--repeat", "3"};
@@ -696,8 +714,13 @@ private slots:
         std::optional<SerialBackend> holder;
         QString device;
         int held = -1; // the line, opened by the test to stop its output
-        if (port == "sim" || port == "busy" || port == "held") {
+        const QString config = DefaultConfigPath();
+        QFile::remove(config);
+        if (port == "sim" || port == "busy" || port == "held" || port == "unremembered"
+            || port == "last") {
             device = sim->device;
+        } else if (port == "appears") {
+            device = dir.filePath("instrument");
         } else if (port == "missing") {
             device = dir.filePath("ttyUSB9");
         } else if (port == "node") {
@@ -711,6 +734,9 @@ private slots:
             holder.emplace();
             QVERIFY(holder->open(device, {}));
         }
+        if (port == "last")
+            QVERIFY(WriteRememberedPort({device, {}, {}, {}, {}}, config));
+        const QByteArray remembered = Read(config);
         if (port == "held") {
             held = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             QVERIFY(held >= 0);
@@ -724,6 +750,10 @@ private slots:
         }
 
         const Run run = RunAcquire(arguments, {}, [&](QProcess& process) {
+            if (port == "appears")
+                QVERIFY(::symlink(QFile::encodeName(sim->device).constData(),
+                                  QFile::encodeName(device).constData())
+                        == 0);
             if (signal == 0)
                 return;
             QTRY_VERIFY_WITH_TIMEOUT(sim->replies >= 1, Patience);
@@ -736,6 +766,8 @@ private slots:
         QVERIFY2(run.status == status,
                  qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        // It reads what the desktop program remembers, never writes it.
+        QCOMPARE(Read(config), remembered);
 
         // What was written, where it was to go.
         const bool toFile = arguments.contains(file);
