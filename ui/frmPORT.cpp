@@ -2,6 +2,7 @@
 
 #include "link/Log.h"
 #include "link/PortNames.h"
+#include "link/SimulatorPorts.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/Twips.h"
@@ -12,6 +13,8 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+
+#include <utility>
 
 namespace qm {
 
@@ -114,21 +117,28 @@ void frmPORT::ListFoundPorts()
     const int chosen = Combo1->currentIndex();
     const QString chosenText = Combo1->itemText(chosen);
 
+    // Each row: the device, and its line in the drop-down.
+    QList<std::pair<QString, QString>> rows;
+    for (const FoundPort& port : BeyondPortEntries(m_watch->Ports(), m_system))
+        rows.append({port.device, FoundPortListText(port)});
+    // The simulators running now come last: their pseudo-terminals are no ports of this
+    // computer, but they open as any typed device does.
+    for (const QString& device : m_watch->Simulators())
+        rows.append({device, SimulatorListText(device)});
+
     // Entries that stay are left in place, so that an open drop-down keeps its highlight.
     const QSignalBlocker quiet(Combo1);
-    const QList<FoundPort> ports = BeyondPortEntries(m_watch->Ports(), m_system);
-    for (int i = 0; i < int(ports.size()); ++i) {
+    for (int i = 0; i < int(rows.size()); ++i) {
         const int row = PortEntries + i;
-        const int listed = Combo1->findText(ports[i].device);
+        const int listed = Combo1->findText(rows[i].first);
         if (listed < row)
-            Combo1->insertItem(row, ports[i].device);
+            Combo1->insertItem(row, rows[i].first);
         for (int gone = listed - row; gone > 0; --gone)
             Combo1->removeItem(row);
-        const QString line = FoundPortListText(ports[i]);
-        Combo1->setItemData(row, line, ListTextRole);
-        Combo1->setItemData(row, line, Qt::ToolTipRole);
+        Combo1->setItemData(row, rows[i].second, ListTextRole);
+        Combo1->setItemData(row, rows[i].second, Qt::ToolTipRole);
     }
-    while (Combo1->count() > PortEntries + int(ports.size()))
+    while (Combo1->count() > PortEntries + int(rows.size()))
         Combo1->removeItem(Combo1->count() - 1);
 
     if (chosen >= PortEntries)

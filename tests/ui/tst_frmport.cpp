@@ -3,6 +3,7 @@
 #include "tests/support/FakeSystem.h"
 #include "tests/support/MemoryBackend.h"
 #include "tests/support/Pty.h"
+#include "tests/support/Session.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
@@ -11,6 +12,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+
+#include <csignal>
 
 using namespace qm;
 using namespace qm::test;
@@ -408,6 +411,49 @@ private slots:
         QVERIFY(!failing->isVisible());
         QVERIFY(!rig.control.PortOpen());
         QCOMPARE(rig.owner.PortNumber(), 4);
+    }
+
+    // The simulators running now come after the found ports, with what they are; the list
+    // follows simulators started and ended while the dialog is open (also one killed outright,
+    // which leaves its announcement behind); and one opens as its typed device does.
+    void runningSimulatorsComeLastAndOpenAsTypedDevices_data()
+    {
+        QTest::addColumn<int>("ending"); // the signal that ends the second simulator
+        QTest::newRow("ended by a stop signal") << int(SIGTERM);
+        QTest::newRow("killed outright") << int(SIGKILL);
+    }
+
+    void runningSimulatorsComeLastAndOpenAsTypedDevices()
+    {
+        QFETCH(int, ending);
+        Rig rig;
+        rig.system.plugIn(FakePort("ttyUSB0"));
+        Simulator first({});
+        const QStringList listed =
+            FourEntries + QStringList{rig.system.device("ttyUSB0"), first.device};
+        auto dialog = rig.dialog();
+        dialog->show();
+        QComboBox* combo = Combo1(*dialog);
+        QCOMPARE(Entries(*combo), listed);
+        QCOMPARE(combo->itemData(PortEntries + 1, frmPORT::ListTextRole).toString(),
+                 first.device + QString::fromUtf8(" \u2014 simulated instrument (qm6200-sim)"));
+
+        {
+            Simulator second({});
+            QTRY_VERIFY_WITH_TIMEOUT(Entries(*combo).contains(second.device), 2000);
+            QCOMPARE(combo->count(), PortEntries + 3);
+            second.end(ending);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(*combo), listed, 2000);
+
+        combo->setCurrentIndex(PortEntries + 1);
+        QCOMPARE(combo->currentText(), first.device);
+        dialog->Command1_Click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.owner.InUse(), (PortSelection{1, first.device}));
+        QCOMPARE(rig.backend->portName(), first.device);
+        QVERIFY(rig.control.PortOpen());
+        QVERIFY(rig.messages.isEmpty());
     }
 
     void determineHasTheFocusAndComesFirst()
