@@ -9,6 +9,7 @@
 #include "ui/WindowCentring.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -33,6 +34,53 @@ protected:
         if (!line.isEmpty())
             option->text = line;
     }
+};
+
+// The box's text is taken whole when the operator comes to it by a click or by Tab, so that
+// typing a device replaces "COM1" instead of going into its middle. A click into a box that
+// has the focus already places the cursor, as in any text.
+class WholeTextOnEntry : public QObject {
+public:
+    explicit WholeTextOnEntry(QComboBox* box)
+        : QObject(box)
+        , m_edit(box->lineEdit())
+    {
+        box->installEventFilter(this);
+        m_edit->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::FocusIn: {
+            // The box has the focus; its text has it through the box.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            m_clickPending = reason == Qt::MouseFocusReason;
+            if (m_clickPending || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+                m_edit->selectAll();
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            // The focus comes before the press that gave it, which would put the cursor where
+            // it fell. A press on the arrow opens the list as ever.
+            if (std::exchange(m_clickPending, false) && watched == m_edit)
+                return true;
+            break;
+        case QEvent::FocusOut:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+            m_clickPending = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QLineEdit* m_edit;
+    bool m_clickPending = false;
 };
 
 } // namespace
@@ -64,6 +112,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->setEditText(QStringLiteral("Port Select..."));
     Combo1->setItemDelegate(new PortListDelegate(Combo1));
+    new WholeTextOnEntry(Combo1);
 
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
     Command1->setFont(DesignFont("Tahoma", 9));

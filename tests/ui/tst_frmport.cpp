@@ -456,17 +456,51 @@ private slots:
         QVERIFY(rig.messages.isEmpty());
     }
 
-    void determineHasTheFocusAndComesFirst()
+    // Determine has the focus when the dialog opens, and comes first. The port box, come to by
+    // Tab or a click, has its text taken whole, so that typing replaces "COM1"; a second click
+    // puts the cursor where it falls.
+    void determineHasTheFocusAndTheBoxIsTakenWhole_data()
     {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("Tab") << "Tab" << true;
+        QTest::newRow("Shift+Tab") << "Backtab" << true;
+        QTest::newRow("a click") << "click" << true;
+        QTest::newRow("a second click") << "two clicks" << false;
+    }
+
+    void determineHasTheFocusAndTheBoxIsTakenWhole()
+    {
+        QFETCH(QString, way);
+        QFETCH(bool, whole);
         Rig rig;
         auto dialog = rig.dialog();
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
         QCOMPARE(QApplication::focusWidget(), Command1(*dialog));
-        QTest::keyClick(Command1(*dialog), Qt::Key_Tab);
-        QVERIFY(Combo1(*dialog)->hasFocus());
         QCOMPARE(dialog->windowTitle(), QString("COM PORT"));
         QCOMPARE(dialog->size(), QSize(332, 166));
+        QComboBox* combo = Combo1(*dialog);
+        QLineEdit* edit = combo->lineEdit();
+        QVERIFY(!edit->hasSelectedText());
+
+        const QPoint middle = edit->rect().center();
+        if (way == "Tab" || way == "Backtab")
+            QTest::keyClick(Command1(*dialog), way == "Tab" ? Qt::Key_Tab : Qt::Key_Backtab);
+        else
+            QTest::mouseClick(edit, Qt::LeftButton, {}, middle);
+        if (way == "two clicks")
+            QTest::mouseClick(edit, Qt::LeftButton, {}, middle);
+        QVERIFY(combo->hasFocus());
+        QCOMPARE(edit->selectedText(), whole ? QString("COM1") : QString());
+        const int cursor = edit->cursorPosition();
+        QTest::keyClicks(combo, "/dev/pts/1");
+        if (whole) {
+            QCOMPARE(edit->text(), QString("/dev/pts/1"));
+        } else {
+            QVERIFY2(cursor > 0 && cursor < 4, qPrintable(QString::number(cursor)));
+            QCOMPARE(edit->text(), QString("COM1").insert(cursor, "/dev/pts/1"));
+        }
         dialog->reject();
     }
 };
