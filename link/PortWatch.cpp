@@ -1,6 +1,7 @@
 #include "link/PortWatch.h"
 
 #include "link/Log.h"
+#include "link/SimulatorPorts.h"
 
 #include <QFileInfo>
 
@@ -10,11 +11,16 @@ namespace {
 // A plug-in is a burst of changes (the node, its rights, udev's record, the by-id link):
 // they are taken together, once this long after the first.
 constexpr int SettleMs = 150;
+
+// Where the pseudo-terminals' devices are. A simulator killed outright leaves its announcement
+// behind, and only its device's going away tells.
+const char* const PseudoTerminals = "/dev/pts";
 } // namespace
 
 PortWatch::PortWatch(const SystemRoots& roots, QObject* parent)
     : QObject(parent)
     , m_roots(roots)
+    , m_simulatorFolder(SimulatorFolder())
 {
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleMs);
@@ -22,6 +28,7 @@ PortWatch::PortWatch(const SystemRoots& roots, QObject* parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortWatch::Changed);
     WatchFolders();
     m_ports = FindSerialPorts(m_roots);
+    m_simulators = RunningSimulators(m_simulatorFolder);
 }
 
 void PortWatch::Changed()
@@ -36,10 +43,13 @@ void PortWatch::LookAgain()
     // Folders come and go with the adapters (/dev/serial with the first one).
     WatchFolders();
     QList<FoundPort> ports = FindSerialPorts(m_roots);
-    if (ports == m_ports)
+    QStringList simulators = RunningSimulators(m_simulatorFolder);
+    if (ports == m_ports && simulators == m_simulators)
         return;
     m_ports = std::move(ports);
-    qCInfo(lcLink) << "serial ports found:" << m_ports.size();
+    m_simulators = std::move(simulators);
+    qCInfo(lcLink) << "serial ports found:" << m_ports.size()
+                   << "simulators running:" << m_simulators.size();
     emit PortsChanged();
 }
 
@@ -48,8 +58,17 @@ void PortWatch::WatchFolders()
     // Each folder is watched where it is. One that is not there (the by-id folder before the
     // first adapter, udev's records while udev starts again) is watched through the nearest
     // folder above it that is, so that its coming back is seen as well.
-    const QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial"),
-                              m_roots.dev + QStringLiteral("/serial/by-id"), m_roots.udevData};
+    QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial"),
+                        m_roots.dev + QStringLiteral("/serial/by-id"), m_roots.udevData};
+    // The simulators' folder is made by the first simulator and stays for the session; once
+    // it is there, the pseudo-terminals are watched too (before the list is read, so that a
+    // simulator listed is never missed going). A session without simulators is not woken by
+    // every terminal opened.
+    if (!m_simulatorFolder.isEmpty()) {
+        folders << m_simulatorFolder;
+        if (QFileInfo(m_simulatorFolder).isDir())
+            folders << QString::fromLatin1(PseudoTerminals);
+    }
     QStringList wanted;
     for (QString folder : folders) {
         while (!QFileInfo(folder).isDir() && folder.size() > 1)

@@ -11,7 +11,7 @@ namespace qm {
 // The serial ports this computer has, kept up to date while it lives: an adapter plugged in
 // or pulled out changes the device folder, and udev's records and /dev/serial/by-id follow.
 // The watch is told of those changes by the kernel (inotify); it never polls, and looking
-// again opens no device.
+// again opens no device. It follows the instrument simulators started and ended as well.
 class PortWatch : public QObject {
     Q_OBJECT
 
@@ -19,9 +19,11 @@ public:
     explicit PortWatch(const SystemRoots& roots = {}, QObject* parent = nullptr);
 
     const QList<FoundPort>& Ports() const { return m_ports; }
+    // The devices of the simulators running now (RunningSimulators).
+    const QStringList& Simulators() const { return m_simulators; }
 
 signals:
-    // Ports() is different from before.
+    // Ports() or Simulators() is different from before.
     void PortsChanged();
 
 private:
@@ -33,6 +35,8 @@ private:
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QList<FoundPort> m_ports;
+    QString m_simulatorFolder;
+    QStringList m_simulators;
 };
 
 } // namespace qm

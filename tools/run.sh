@@ -39,5 +39,10 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 [ -n "$device" ] || { echo "run.sh: the simulator did not start" >&2; exit 1; }
-echo "Instrument simulator ready: type $device into the port box, then press Determine."
+# The port list shows the simulator where the session has a runtime folder for it to announce
+# itself in (qm6200-sim --help); elsewhere its device is typed.
+case "${XDG_RUNTIME_DIR:-}" in
+/*) echo "Instrument simulator ready: choose $device — simulated instrument in the port list, then press Determine." ;;
+*) echo "Instrument simulator ready: type $device into the port box, then press Determine." ;;
+esac
 "$program"

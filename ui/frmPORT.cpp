@@ -2,16 +2,20 @@
 
 #include "link/Log.h"
 #include "link/PortNames.h"
+#include "link/SimulatorPorts.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 #include "ui/WindowCentring.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+
+#include <utility>
 
 namespace qm {
 
@@ -30,6 +34,53 @@ protected:
         if (!line.isEmpty())
             option->text = line;
     }
+};
+
+// The box's text is taken whole when the operator comes to it by a click or by Tab, so that
+// typing a device replaces "COM1" instead of going into its middle. A click into a box that
+// has the focus already places the cursor, as in any text.
+class WholeTextOnEntry : public QObject {
+public:
+    explicit WholeTextOnEntry(QComboBox* box)
+        : QObject(box)
+        , m_edit(box->lineEdit())
+    {
+        box->installEventFilter(this);
+        m_edit->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::FocusIn: {
+            // The box has the focus; its text has it through the box.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            m_clickPending = reason == Qt::MouseFocusReason;
+            if (m_clickPending || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+                m_edit->selectAll();
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            // The focus comes before the press that gave it, which would put the cursor where
+            // it fell. A press on the arrow opens the list as ever.
+            if (std::exchange(m_clickPending, false) && watched == m_edit)
+                return true;
+            break;
+        case QEvent::FocusOut:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+            m_clickPending = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QLineEdit* m_edit;
+    bool m_clickPending = false;
 };
 
 } // namespace
@@ -61,6 +112,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->setEditText(QStringLiteral("Port Select..."));
     Combo1->setItemDelegate(new PortListDelegate(Combo1));
+    new WholeTextOnEntry(Combo1);
 
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
     Command1->setFont(DesignFont("Tahoma", 9));
@@ -114,21 +166,28 @@ void frmPORT::ListFoundPorts()
     const int chosen = Combo1->currentIndex();
     const QString chosenText = Combo1->itemText(chosen);
 
+    // Each row: the device, and its line in the drop-down.
+    QList<std::pair<QString, QString>> rows;
+    for (const FoundPort& port : BeyondPortEntries(m_watch->Ports(), m_system))
+        rows.append({port.device, FoundPortListText(port)});
+    // The simulators running now come last: their pseudo-terminals are no ports of this
+    // computer, but they open as any typed device does.
+    for (const QString& device : m_watch->Simulators())
+        rows.append({device, SimulatorListText(device)});
+
     // Entries that stay are left in place, so that an open drop-down keeps its highlight.
     const QSignalBlocker quiet(Combo1);
-    const QList<FoundPort> ports = BeyondPortEntries(m_watch->Ports(), m_system);
-    for (int i = 0; i < int(ports.size()); ++i) {
+    for (int i = 0; i < int(rows.size()); ++i) {
         const int row = PortEntries + i;
-        const int listed = Combo1->findText(ports[i].device);
+        const int listed = Combo1->findText(rows[i].first);
         if (listed < row)
-            Combo1->insertItem(row, ports[i].device);
+            Combo1->insertItem(row, rows[i].first);
         for (int gone = listed - row; gone > 0; --gone)
             Combo1->removeItem(row);
-        const QString line = FoundPortListText(ports[i]);
-        Combo1->setItemData(row, line, ListTextRole);
-        Combo1->setItemData(row, line, Qt::ToolTipRole);
+        Combo1->setItemData(row, rows[i].second, ListTextRole);
+        Combo1->setItemData(row, rows[i].second, Qt::ToolTipRole);
     }
-    while (Combo1->count() > PortEntries + int(ports.size()))
+    while (Combo1->count() > PortEntries + int(rows.size()))
         Combo1->removeItem(Combo1->count() - 1);
 
     if (chosen >= PortEntries)

@@ -53,7 +53,8 @@ protected:
 private:
     // Tries the selection; tells the operator why when it fails.
     bool Open(const PortSelection& selection);
-    // Puts the found ports after the four entries, keeping what the box holds.
+    // Puts the found ports after the four entries, and the running simulators after them,
+    // keeping what the box holds.
     void ListFoundPorts();
 
     QLabel* Label1;

@@ -1,14 +1,17 @@
 #include "link/PortList.h"
 #include "link/PortNames.h"
 #include "link/PortWatch.h"
+#include "link/SimulatorPorts.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/OpenWatch.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/file.h>
 #include <unistd.h>
 
 using namespace qm;
@@ -190,6 +193,48 @@ private slots:
         }
         QCOMPARE(opens.opens(), 0);
         qInfo("%d serial lines watched, %d found", watched, int(found.size()));
+    }
+
+    // A simulator's announcement names a running simulator only while its lock is held and its
+    // device is a pseudo-terminal: the system gives a pseudo-terminal's number again at once.
+    // Held here by a descriptor of the test's own, which flock tells from the list's.
+    void onlyAHeldAnnouncementNamesASimulator_data()
+    {
+        QTest::addColumn<QString>("names"); // "pty": one that is there, "gone", "file"
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("held, its pseudo-terminal there") << "pty" << true << true;
+        QTest::newRow("left over, its pseudo-terminal there") << "pty" << false << false;
+        QTest::newRow("left over, its pseudo-terminal gone") << "gone" << false << false;
+        QTest::newRow("held, its pseudo-terminal gone") << "gone" << true << false;
+        QTest::newRow("held, naming a plain file") << "file" << true << false;
+    }
+
+    void onlyAHeldAnnouncementNamesASimulator()
+    {
+        QFETCH(QString, names);
+        QFETCH(bool, held);
+        QFETCH(bool, listed);
+        Pty pty;
+        const QString folder = SimulatorFolder();
+        QVERIFY(folder.startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString device = names == "pty"    ? pty.device
+                               : names == "gone" ? QString("/dev/pts/4194304")
+                                                 : folder + "/not-a-device";
+        QFile announcement(folder + "/sim-1");
+        QVERIFY(announcement.open(QIODevice::WriteOnly));
+        announcement.write(QFile::encodeName(device) + "\n");
+        announcement.flush();
+        if (held)
+            QCOMPARE(::flock(announcement.handle(), LOCK_EX | LOCK_NB), 0);
+        QCOMPARE(RunningSimulators(), listed ? QStringList(device) : QStringList());
+        // Looked at, not removed: it may be a new simulator's by the time it would go.
+        QVERIFY(announcement.exists());
+        QVERIFY(announcement.remove());
+        if (listed)
+            QCOMPARE(SimulatorListText(device),
+                     device + QString::fromUtf8(" \u2014 simulated instrument (qm6200-sim)"));
     }
 
     void permissionAdviceHelpsOnlyWhereItCan_data()

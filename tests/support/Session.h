@@ -47,6 +47,13 @@ public:
         m_process.waitForFinished(3000);
     }
 
+    // Ends it by `signal` (SIGKILL: with no chance to clean up) and waits until it has.
+    void end(int signal)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        QVERIFY(m_process.waitForFinished(Patience));
+    }
+
     QString device;
     QList<QStringList> records; // each as the table shows it: number, counters, total
     QStringList present;        // the present values as the table shows them (number 0)

@@ -1,12 +1,16 @@
+#include "link/SimulatorPorts.h"
 #include "records/FieldNumber.h"
 #include "records/RecordLayout.h"
 #include "tests/support/TestMain.h"
 #include "tools/sim/Instrument.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using qmsim::CommandReader;
 using qmsim::Instrument;
@@ -124,18 +128,62 @@ private slots:
         QVERIFY(reader.Feed("\x02" + std::string(100, 'A') + "\r").empty());
     }
 
-    // The simulator ends with whatever started it (a test that failed, a script killed),
-    // and cleans up as on a stop signal: its link goes.
-    void theSimulatorEndsWithWhatStartedIt()
+    // While it runs, the simulator is in the port list's list of simulators; however it ends
+    // it cleans up as on a stop signal (its announcement and its link go), also with whatever
+    // started it (a test that failed, a script killed). Killed outright, it leaves its
+    // announcement, which is no longer taken for a simulator.
+    void theSimulatorIsListedWhileItRuns_data()
     {
+        QTest::addColumn<QString>("end"); // "TERM", "KILL", or "starter": its starter dies
+        QTest::addColumn<bool>("runtimeFolder");
+        QTest::newRow("a stop signal") << "TERM" << true;
+        QTest::newRow("its starter ends") << "starter" << true;
+        QTest::newRow("killed outright") << "KILL" << true;
+        QTest::newRow("no runtime folder: nothing announced, nothing said") << "TERM" << false;
+    }
+
+    void theSimulatorIsListedWhileItRuns()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, runtimeFolder);
+        const QString folder = qm::SimulatorFolder();
+        QVERIFY(QDir(folder).removeRecursively());
+        const auto files = [&] {
+            return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        };
         QTemporaryDir dir;
         const QString link = dir.filePath("instrument");
         QProcess starter;
-        starter.start("/bin/sh", {"-c", "\"$0\" --link \"$1\" & wait", QM6200_SIM, link});
-        QTRY_VERIFY(QFileInfo(link).isSymLink());
-        starter.kill();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!runtimeFolder)
+            environment.remove("XDG_RUNTIME_DIR");
+        starter.setProcessEnvironment(environment);
+        starter.start("/bin/sh",
+                      {"-c", "\"$0\" --link \"$1\" & echo \"pid $!\"; wait", QM6200_SIM, link});
+        QString out = "\n"; // each line after a line break
+        const auto said = [&](const QString& word) {
+            out += QString::fromLocal8Bit(starter.readAllStandardOutput());
+            return out.section("\n" + word + " ", 1).section('\n', 0, 0);
+        };
+        QTRY_VERIFY(!said("device").isEmpty() && !said("pid").isEmpty());
+        const QString device = said("device");
+        const pid_t pid = said("pid").toInt();
+
+        // Once the device is told, it is listed; nothing else is left in the folder.
+        QCOMPARE(qm::RunningSimulators(), runtimeFolder ? QStringList(device) : QStringList());
+        QCOMPARE(files().size(), runtimeFolder ? 1 : 0);
+        QVERIFY(QFileInfo(link).isSymLink());
+
+        if (end == "starter")
+            starter.kill();
+        else
+            QCOMPARE(::kill(pid, end == "KILL" ? SIGKILL : SIGTERM), 0);
         QVERIFY(starter.waitForFinished());
-        QTRY_VERIFY(!QFileInfo(link).isSymLink());
+        if (end != "KILL")
+            QTRY_VERIFY(!QFileInfo(link).isSymLink());
+        QCOMPARE(qm::RunningSimulators(), QStringList());
+        QCOMPARE(files().size(), end == "KILL" && runtimeFolder ? 1 : 0);
+        QCOMPARE(starter.readAllStandardError(), QByteArray());
     }
 };
 

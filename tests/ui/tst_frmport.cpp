@@ -3,6 +3,7 @@
 #include "tests/support/FakeSystem.h"
 #include "tests/support/MemoryBackend.h"
 #include "tests/support/Pty.h"
+#include "tests/support/Session.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
@@ -11,6 +12,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+
+#include <csignal>
 
 using namespace qm;
 using namespace qm::test;
@@ -410,17 +413,94 @@ private slots:
         QCOMPARE(rig.owner.PortNumber(), 4);
     }
 
-    void determineHasTheFocusAndComesFirst()
+    // The simulators running now come after the found ports, with what they are; the list
+    // follows simulators started and ended while the dialog is open (also one killed outright,
+    // which leaves its announcement behind); and one opens as its typed device does.
+    void runningSimulatorsComeLastAndOpenAsTypedDevices_data()
     {
+        QTest::addColumn<int>("ending"); // the signal that ends the second simulator
+        QTest::newRow("ended by a stop signal") << int(SIGTERM);
+        QTest::newRow("killed outright") << int(SIGKILL);
+    }
+
+    void runningSimulatorsComeLastAndOpenAsTypedDevices()
+    {
+        QFETCH(int, ending);
+        Rig rig;
+        rig.system.plugIn(FakePort("ttyUSB0"));
+        Simulator first({});
+        const QStringList listed =
+            FourEntries + QStringList{rig.system.device("ttyUSB0"), first.device};
+        auto dialog = rig.dialog();
+        dialog->show();
+        QComboBox* combo = Combo1(*dialog);
+        QCOMPARE(Entries(*combo), listed);
+        QCOMPARE(combo->itemData(PortEntries + 1, frmPORT::ListTextRole).toString(),
+                 first.device + QString::fromUtf8(" \u2014 simulated instrument (qm6200-sim)"));
+
+        {
+            Simulator second({});
+            QTRY_VERIFY_WITH_TIMEOUT(Entries(*combo).contains(second.device), 2000);
+            QCOMPARE(combo->count(), PortEntries + 3);
+            second.end(ending);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(*combo), listed, 2000);
+
+        combo->setCurrentIndex(PortEntries + 1);
+        QCOMPARE(combo->currentText(), first.device);
+        dialog->Command1_Click();
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(rig.owner.InUse(), (PortSelection{1, first.device}));
+        QCOMPARE(rig.backend->portName(), first.device);
+        QVERIFY(rig.control.PortOpen());
+        QVERIFY(rig.messages.isEmpty());
+    }
+
+    // Determine has the focus when the dialog opens, and comes first. The port box, come to by
+    // Tab or a click, has its text taken whole, so that typing replaces "COM1"; a second click
+    // puts the cursor where it falls.
+    void determineHasTheFocusAndTheBoxIsTakenWhole_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("Tab") << "Tab" << true;
+        QTest::newRow("Shift+Tab") << "Backtab" << true;
+        QTest::newRow("a click") << "click" << true;
+        QTest::newRow("a second click") << "two clicks" << false;
+    }
+
+    void determineHasTheFocusAndTheBoxIsTakenWhole()
+    {
+        QFETCH(QString, way);
+        QFETCH(bool, whole);
         Rig rig;
         auto dialog = rig.dialog();
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
         QCOMPARE(QApplication::focusWidget(), Command1(*dialog));
-        QTest::keyClick(Command1(*dialog), Qt::Key_Tab);
-        QVERIFY(Combo1(*dialog)->hasFocus());
         QCOMPARE(dialog->windowTitle(), QString("COM PORT"));
         QCOMPARE(dialog->size(), QSize(332, 166));
+        QComboBox* combo = Combo1(*dialog);
+        QLineEdit* edit = combo->lineEdit();
+        QVERIFY(!edit->hasSelectedText());
+
+        const QPoint middle = edit->rect().center();
+        if (way == "Tab" || way == "Backtab")
+            QTest::keyClick(Command1(*dialog), way == "Tab" ? Qt::Key_Tab : Qt::Key_Backtab);
+        else
+            QTest::mouseClick(edit, Qt::LeftButton, {}, middle);
+        if (way == "two clicks")
+            QTest::mouseClick(edit, Qt::LeftButton, {}, middle);
+        QVERIFY(combo->hasFocus());
+        QCOMPARE(edit->selectedText(), whole ? QString("COM1") : QString());
+        const int cursor = edit->cursorPosition();
+        QTest::keyClicks(combo, "/dev/pts/1");
+        if (whole) {
+            QCOMPARE(edit->text(), QString("/dev/pts/1"));
+        } else {
+            QVERIFY2(cursor > 0 && cursor < 4, qPrintable(QString::number(cursor)));
+            QCOMPARE(edit->text(), QString("COM1").insert(cursor, "/dev/pts/1"));
+        }
         dialog->reject();
     }
 };

@@ -16,8 +16,10 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,8 +27,9 @@ namespace {
 
 const char* const Usage = R"(Usage: qm6200-sim [options]
 
-Plays the QM-6200 counting instrument on a pseudo-terminal. It prints the device to type
-into the data link program's port box, then answers the program's commands:
+Plays the QM-6200 counting instrument on a pseudo-terminal. It prints the device, which the
+data link program's port list shows while it runs as a simulated instrument (or type it into
+the port box), then answers the program's commands:
 
   RDD ALL   one data frame for each stored record
   RDD NOW   one data frame with the present counter values (they move on a little each time)
@@ -56,13 +59,16 @@ Options:
   --help             show this text
 
 Standard output, one line each, flushed at once:
-  device PATH                 first: the device to type into the port box
+  device PATH                 first: the device (the port list shows it from then on)
   link PATH                   with --link
   record N C1 C2 C3 C4 C5 T   with --list, for each stored record, then
   present C1 C2 C3 C4 C5 T
   received HH HH ...          each command frame received, as hexadecimal bytes
   replied N                   each answer written out whole, N characters (0: no answer)
   hangup                      when it hangs up
+
+While it runs, a file of its own in $XDG_RUNTIME_DIR/qm6200/ names the device, for the port
+list; without XDG_RUNTIME_DIR there is none.
 )";
 
 struct Options {
@@ -196,6 +202,74 @@ std::string Disturb(const std::string& answer, const Options& options, std::mt19
     return out;
 }
 
+// The port list of the data link finds the simulators running now by a file of each in
+// $XDG_RUNTIME_DIR/qm6200/ that names its device, locked (flock) for as long as it runs. The
+// lock is what tells a running simulator's file from one left by a simulator killed outright:
+// the system gives a pseudo-terminal's number to the next one at once, so such a file names
+// a device that may be anyone's now, and the list leaves it out (link/SimulatorPorts.cpp).
+struct Announcement {
+    int fd = -1;
+    std::string path;
+};
+
+Announcement Announce(const std::string& device)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    // Without a runtime folder of the session's own there is no safe place for it; the device
+    // is typed in as before.
+    if (runtime == nullptr || runtime[0] != '/')
+        return {};
+    const std::string folder = std::string(runtime) + "/qm6200";
+    const std::string pid = std::to_string(::getpid());
+    const std::string path = folder + "/sim-" + pid;
+    // Written whole under a name the list does not read, locked before it takes its name: the
+    // list never sees a file half written or not yet locked. A file of a dead simulator that
+    // had the same process number is replaced.
+    const std::string draft = folder + "/.sim-" + pid + ".new";
+    const std::string text = device + "\n";
+    Announcement announcement;
+    std::string failure;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        failure = folder + ": " + std::strerror(errno);
+    else if ((announcement.fd =
+                  ::open(draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600))
+             < 0)
+        failure = draft + ": " + std::strerror(errno);
+    else if (::flock(announcement.fd, LOCK_EX | LOCK_NB) != 0
+             || ::write(announcement.fd, text.data(), text.size()) != ssize_t(text.size())
+             || ::rename(draft.c_str(), path.c_str()) != 0)
+        failure = draft + ": " + std::strerror(errno);
+    if (failure.empty()) {
+        announcement.path = path;
+        return announcement;
+    }
+    // The simulator is as useful without it: the operator types the device.
+    std::fprintf(stderr,
+                 "qm6200-sim: the port list will not show this simulator (%s); type its "
+                 "device into the port box\n",
+                 failure.c_str());
+    if (announcement.fd >= 0) {
+        ::unlink(draft.c_str());
+        ::close(announcement.fd);
+    }
+    return {};
+}
+
+// Removed before the lock goes with the descriptor, so that the file is never there unlocked;
+// and only while the name is still this file's (a simulator of the same number in another
+// process namespace of the session may have taken it).
+void Withdraw(const Announcement& announcement)
+{
+    if (announcement.fd < 0)
+        return;
+    struct stat own {};
+    struct stat named {};
+    if (::fstat(announcement.fd, &own) == 0 && ::stat(announcement.path.c_str(), &named) == 0
+        && own.st_dev == named.st_dev && own.st_ino == named.st_ino)
+        ::unlink(announcement.path.c_str());
+    ::close(announcement.fd);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -234,13 +308,16 @@ int main(int argc, char** argv)
         return 0;
     std::signal(SIGPIPE, SIG_IGN);
 
-    Say("device " + device);
     if (!options.link.empty()) {
         ::unlink(options.link.c_str());
         if (::symlink(device.c_str(), options.link.c_str()) != 0)
             Fail("cannot make the link " + options.link + ": " + std::strerror(errno));
-        Say("link " + options.link);
     }
+    // Before the device is told: whoever waits for that line finds it in the port list too.
+    const Announcement announcement = Announce(device);
+    Say("device " + device);
+    if (!options.link.empty())
+        Say("link " + options.link);
 
     qmsim::Instrument instrument(options.records, options.seed);
     instrument.setRefuseAll(options.refuse);
@@ -337,6 +414,7 @@ int main(int argc, char** argv)
     ::close(master);
     ::close(slave);
     ::close(stop);
+    Withdraw(announcement);
     if (!options.link.empty())
         ::unlink(options.link.c_str());
     return 0;
