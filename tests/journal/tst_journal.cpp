@@ -280,7 +280,7 @@ private slots:
         // however the process ends.
         if (fault == DiskFull
             && (::unshare(CLONE_NEWNS) != 0
-                || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0
                 || ::mount("tmpfs", encodedFolder.constData(), "tmpfs", 0, "size=256k") != 0))
             QSKIP(qPrintable(QStringLiteral("mounting a small tmpfs needs root: %1")
                                  .arg(qt_error_string(errno))));
