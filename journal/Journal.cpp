@@ -34,8 +34,9 @@ Q_LOGGING_CATEGORY(lcJournal, "qm6200.journal", QtCriticalMsg)
 
 // How long what the caller hands over gathers before it goes to the journal's thread: short
 // enough that, with the commit, a record is on the disk within a second; long enough that an
-// answer arriving at 9600 baud is a few transactions, not hundreds.
-constexpr int GatherMs = 250;
+// answer arriving at 9600 baud costs a durable commit less than twice a second, each a
+// wakeup of the journal's thread and a wait for the disk.
+constexpr int GatherMs = 600;
 // How long a writer waits while another program writes the journal. A commit of a batch
 // takes milliseconds; a program holding the journal longer than this is stuck.
 constexpr int BusyTimeoutMs = 10000;
@@ -733,6 +734,8 @@ JournalWriter::JournalWriter(const QString& path, QObject* parent)
 {
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
+    // Due with whatever else wakes the caller's thread about then, not on its own.
+    timer->setTimerType(Qt::CoarseTimer);
     timer->setInterval(GatherMs);
     connect(timer, &QTimer::timeout, this, &JournalWriter::HandOver);
     m_worker = std::make_unique<Worker>(this, path);
