@@ -1,0 +1,158 @@
+#include "records/ChartData.h"
+
+#include "records/FieldNumber.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qm {
+
+namespace {
+
+// A number the chart can draw: digits were read (&H alone has none), and a double holds it.
+bool HoldsNumber(const FieldReading& reading)
+{
+    const bool radixPrefixOnly = reading.text.size() == 2 && reading.text[0] == '&';
+    return !reading.text.empty() && !radixPrefixOnly && reading.inRange
+           && std::isfinite(reading.value);
+}
+
+} // namespace
+
+ChartData::ChartData(int capacity)
+    : m_places(std::size_t(std::max(capacity, 0)))
+{
+}
+
+bool ChartData::SetRecord(int place, std::string_view record, std::string_view decimalSeparator)
+{
+    if (place < 1 || place > Capacity())
+        return false;
+    auto& slot = m_places[std::size_t(place - 1)];
+    if (slot || place <= m_last)
+        ++m_generation;
+    if (slot) {
+        for (const auto& value : slot->values)
+            m_gaps -= value ? 0 : 1;
+    }
+    ChartRecord kept;
+    kept.cells = RecordCells(record, decimalSeparator);
+    for (int series = 0; series < ChartSeriesCount; ++series) {
+        const FieldReading reading = ReadField(RecordField(record, series + 1));
+        if (HoldsNumber(reading))
+            kept.values[std::size_t(series)] = reading.value;
+        else
+            ++m_gaps;
+    }
+    slot = std::move(kept);
+    m_last = std::max(m_last, place);
+    return true;
+}
+
+void ChartData::Clear()
+{
+    std::fill(m_places.begin(), m_places.end(), std::nullopt);
+    m_last = 0;
+    m_gaps = 0;
+    ++m_generation;
+}
+
+const ChartRecord* ChartData::At(int place) const
+{
+    if (place < 1 || place > Capacity())
+        return nullptr;
+    const auto& slot = m_places[std::size_t(place - 1)];
+    return slot ? &*slot : nullptr;
+}
+
+std::optional<ValueSpan> SpanOf(const ChartData& data,
+                                const std::array<bool, ChartSeriesCount>& series)
+{
+    std::optional<ValueSpan> span;
+    for (int place = 1; place <= data.LastPlace(); ++place) {
+        const ChartRecord* record = data.At(place);
+        if (!record)
+            continue;
+        for (int s = 0; s < ChartSeriesCount; ++s) {
+            const auto& value = record->values[std::size_t(s)];
+            if (!series[std::size_t(s)] || !value)
+                continue;
+            if (!span)
+                span = ValueSpan{*value, *value};
+            span->low = std::min(span->low, *value);
+            span->high = std::max(span->high, *value);
+        }
+    }
+    return span;
+}
+
+std::vector<double> ChartAxis::Ticks() const
+{
+    std::vector<double> ticks;
+    const double count = std::round((high - low) / step);
+    for (double i = 0; i <= count; ++i) {
+        // From the index, not by adding steps, so no rounding error piles up; a tick that
+        // should be 0 is 0, not 1e-17.
+        const double tick = low + i * step;
+        ticks.push_back(std::abs(tick) < step * 1e-9 ? 0.0 : tick);
+    }
+    return ticks;
+}
+
+namespace {
+
+// The round step (1, 2 or 5 times a power of ten) at least `rough`.
+double RoundStep(double rough)
+{
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+        if (factor * power >= rough * (1 - 1e-12))
+            return factor * power;
+    }
+    return 10.0 * power;
+}
+
+} // namespace
+
+ChartAxis RoundAxis(ValueSpan span, bool fromZero, int mostTicks)
+{
+    mostTicks = std::max(mostTicks, 2);
+    double low = span.low;
+    double high = span.high;
+    if (fromZero) {
+        low = std::min(low, 0.0);
+        high = std::max(high, 0.0);
+    }
+    if (!(high > low)) {
+        // One value: 0 alone stands at the foot of 0 to 1; any other has a round step to
+        // either side, a tenth of its own size.
+        if (low == 0)
+            return {0.0, 1.0, 1.0};
+        const double step = RoundStep(std::abs(low) / 10);
+        const double middle = std::floor(low / step) * step;
+        return {middle - step, middle + step, step};
+    }
+    // The smallest round step that covers the span with ends on ticks within the limit.
+    double step = RoundStep((high - low) / double(mostTicks - 1));
+    for (;;) {
+        const double first = std::floor(low / step) * step;
+        const double last = std::ceil(high / step) * step;
+        if (std::round((last - first) / step) + 1 <= mostTicks)
+            return {first, last, step};
+        step = RoundStep(step * 1.5);
+    }
+}
+
+ChartAxis PlaceAxis(int lastPlace, int mostTicks)
+{
+    ChartAxis axis = RoundAxis({0.0, double(std::max(lastPlace, 1))}, true, mostTicks);
+    if (axis.step < 1) {
+        // Places are whole: no ticks between them.
+        axis.step = 1;
+        axis.high = std::max(std::ceil(axis.high), 1.0);
+    }
+    axis.low = 0;
+    return axis;
+}
+
+} // namespace qm
