@@ -57,6 +57,13 @@ void ChartData::Clear()
     ++m_generation;
 }
 
+void ChartData::Restore(const ChartData& earlier)
+{
+    const std::uint64_t generation = std::max(m_generation, earlier.m_generation) + 1;
+    *this = earlier;
+    m_generation = generation;
+}
+
 const ChartRecord* ChartData::At(int place) const
 {
     if (place < 1 || place > Capacity())

@@ -39,6 +39,8 @@ public:
     bool SetRecord(int place, std::string_view record, std::string_view decimalSeparator);
     // Every place empty.
     void Clear();
+    // Holds again what `earlier` holds (a copy taken before a change that is undone).
+    void Restore(const ChartData& earlier);
 
     const ChartRecord* At(int place) const;
     // The highest place that holds a record; 0 when none does.

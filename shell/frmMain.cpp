@@ -8,6 +8,7 @@
 #include "records/CsvExport.h"
 #include "shell/AppIdentity.h"
 #include "shell/SaveMessages.h"
+#include "shell/frmChart.h"
 #include "shell/frmHistory.h"
 #include "shell/frmSplash.h"
 #include "ui/CLR_ALL.h"
@@ -86,6 +87,10 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
 {
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(DesignFont("Arial", 9));
+    if (!m_dialogs.saveImage) {
+        m_dialogs.saveImage = std::make_unique<CommonDialog>(this, frmChart::ImageFilter);
+        m_dialogs.saveImage->setEndingFromType(true);
+    }
     QPalette colours = palette();
     colours.setColor(QPalette::Window, WindowColour);
     auto* client = new QWidget(this);
@@ -143,6 +148,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     MenuAbout = menuBar()->addAction(QStringLiteral("About(&A)"));
     menuFin = menuBar()->addAction(QStringLiteral("Finish(&Z)"));
     menuHistory = menuBar()->addAction(tr("History(&H)"));
+    menuChart = menuBar()->addAction(tr("Chart(&C)"));
 
     if (!m_dialogs.message) {
         m_dialogs.message = [this](const QString& text) {
@@ -157,25 +163,16 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
             splash.exec();
         };
     }
-    NameControls({{Title1, "Title1"},
-                  {Command1, "Command1"},
-                  {Command4, "Command4"},
-                  {Command2, "Command2"},
-                  {Label1, "Label1"},
-                  {cmdFormat, "cmdFormat"},
-                  {Label2, "Label2"},
-                  {txtRx, "txtRx"},
-                  {Label5, "Label5"},
-                  {Frame3, "Frame3"},
-                  {QmtData, "QmtData"},
-                  {Command3, "Command3"},
-                  {CsvOut, "CsvOut"},
-                  {lblNotInTable, "lblNotInTable"},
-                  {QmtTxRx, "QmtTxRx"},
-                  {menuPort, "menuPort"},
-                  {MenuAbout, "MenuAbout"},
-                  {menuFin, "menuFin"},
-                  {menuHistory, "menuHistory"}});
+    NameControls({{Title1, "Title1"},           {Command1, "Command1"},
+                  {Command4, "Command4"},       {Command2, "Command2"},
+                  {Label1, "Label1"},           {cmdFormat, "cmdFormat"},
+                  {Label2, "Label2"},           {txtRx, "txtRx"},
+                  {Label5, "Label5"},           {Frame3, "Frame3"},
+                  {QmtData, "QmtData"},         {Command3, "Command3"},
+                  {CsvOut, "CsvOut"},           {lblNotInTable, "lblNotInTable"},
+                  {QmtTxRx, "QmtTxRx"},         {menuPort, "menuPort"},
+                  {MenuAbout, "MenuAbout"},     {menuFin, "menuFin"},
+                  {menuHistory, "menuHistory"}, {menuChart, "menuChart"}});
 
     m_answer = new AnswerWatch(this);
     m_answer->setObjectName(QStringLiteral("answerWatch"));
@@ -203,6 +200,9 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     connect(MenuAbout, &QAction::triggered, this, &frmMain::MenuAbout_Click);
     connect(menuFin, &QAction::triggered, this, &frmMain::menuFin_Click);
     connect(menuHistory, &QAction::triggered, this, &frmMain::menuHistory_Click);
+    connect(menuChart, &QAction::triggered, this, &frmMain::menuChart_Click);
+    connect(QmtData->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &frmMain::MarkSelectedRows);
 }
 
 frmMain::~frmMain() = default;
@@ -237,6 +237,8 @@ void frmMain::Form_Unload()
     m_port.Unload();
     if (m_history)
         m_history->close();
+    if (m_chartWindow)
+        m_chartWindow->close();
 }
 
 void frmMain::ShowMessage(const QString& text)
@@ -491,6 +493,7 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     const QString lastFormat = cmdFormat->Text();
     const QString lastStatus = Label5->text();
     const std::vector<QString> lastRows = DataRowTexts(*QmtData);
+    const ChartData lastChart = m_chart;
 
     m_TxCommand = ComposeCommand(verb, argument);
     cmdFormat->SetText(FromBytes(m_TxCommand));
@@ -500,6 +503,8 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
         cmdFormat->SetText(lastFormat);
         Label5->setText(lastStatus);
         RestoreDataRows(*QmtData, lastRows);
+        m_chart.Restore(lastChart);
+        ChartChanged();
         ShowMessage(tr("The command was not sent: %1\n"
                        "The table and everything received are as they were.")
                         .arg(QmtTxRx->ErrorText()));
@@ -543,6 +548,8 @@ void frmMain::SetCommandsEnabled(bool enabled)
 void frmMain::Command3_Click()
 {
     BlankDataRows(*QmtData);
+    m_chart.Clear();
+    ChartChanged();
     Label5->setText(QString());
 }
 
@@ -597,7 +604,61 @@ void frmMain::InitGrid()
 void frmMain::ShowRecord()
 {
     if (!qm::ShowRecord(*QmtData, m_link))
-        ScheduleNoticeUpdate();
+        return ScheduleNoticeUpdate();
+    // The row just written is the place of the record just stored.
+    const int place = m_link.RxCount;
+    m_chart.SetRecord(place, m_link.RxRecords[std::size_t(place - 1)],
+                      QLocale().decimalPoint().toStdString());
+    ChartChanged();
+}
+
+void frmMain::ChartChanged()
+{
+    if (m_chartWindow)
+        m_chartWindow->Chart()->DataChanged();
+}
+
+void frmMain::menuChart_Click()
+{
+    // One window: asked again, it comes to the front.
+    if (!m_chartWindow) {
+        m_chartWindow = new frmChart(
+            m_chart, *m_dialogs.saveImage, [this](const QString& text) { ShowMessage(text); },
+            this);
+        m_chartWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_chartWindow->Chart(), &RecordChart::RecordClicked, this,
+                &frmMain::SelectTableRow);
+        MarkSelectedRows();
+    }
+    m_chartWindow->show();
+    m_chartWindow->raise();
+    m_chartWindow->activateWindow();
+}
+
+void frmMain::SelectTableRow(int place)
+{
+    // Data row `place` is the view's row place - 1: the header row is the view's header.
+    const QAbstractItemModel* cells = QmtData->model();
+    const QModelIndex first = cells->index(place - 1, 0);
+    if (!first.isValid())
+        return;
+    const QModelIndex last = cells->index(place - 1, cells->columnCount() - 1);
+    QmtData->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+    QmtData->selectionModel()->select(QItemSelection(first, last),
+                                      QItemSelectionModel::ClearAndSelect);
+    QmtData->scrollTo(first);
+}
+
+void frmMain::MarkSelectedRows()
+{
+    if (!m_chartWindow)
+        return;
+    std::vector<int> places;
+    for (const QModelIndex& cell : QmtData->selectionModel()->selectedIndexes())
+        places.push_back(cell.row() + 1);
+    std::sort(places.begin(), places.end());
+    places.erase(std::unique(places.begin(), places.end()), places.end());
+    m_chartWindow->Chart()->SetMarked(std::move(places));
 }
 
 void frmMain::ScheduleNoticeUpdate()

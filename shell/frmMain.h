@@ -7,9 +7,12 @@
 #include "link/PortOwner.h"
 #include "link/QmtTxRx.h"
 #include "link/ReturnWatch.h"
+#include "records/ChartData.h"
+#include "shell/frmChart.h"
 #include "ui/CommonDialog.h"
 #include "ui/LiveRefresh.h"
 #include "ui/QmtData.h"
+#include "ui/RecordTable.h"
 #include "ui/TextBox.h"
 
 #include <QAction>
@@ -47,6 +50,8 @@ public:
         MessageFunction message;
         std::function<void()> splash;
         std::unique_ptr<CommonDialog> save;
+        // The chart's image dialog.
+        std::unique_ptr<CommonDialog> saveImage;
     };
 
     // The serial ports are looked for in `system` (tests give a made-up tree).
@@ -63,12 +68,17 @@ public:
     void EndRun();
     bool Ending() const { return m_ending; }
 
-    // The menu: the port selection dialog, the program's name and version, the end; and the
-    // journal's history.
+    // The menu: the port selection dialog, the program's name and version, the end; the
+    // journal's history and the chart of the records shown.
     void menuPort_Click();
     void MenuAbout_Click();
     void menuFin_Click();
     void menuHistory_Click();
+    void menuChart_Click();
+    // The chart window, while it is open.
+    frmChart* ChartWindow() const { return m_chartWindow; }
+    // The records the table shows, as the chart draws them.
+    const ChartData& ChartRecords() const { return m_chart; }
     static QString AboutText();
 
     void Command1_Click();
@@ -117,6 +127,11 @@ private:
     void WaitForReturn();
     void Reconnect(const QString& device);
     void ShowNotice(const QString& text);
+    // The chart follows the table: told what changed; a record clicked in it selects its row,
+    // and the rows with a selected cell are marked in it.
+    void ChartChanged();
+    void SelectTableRow(int place);
+    void MarkSelectedRows();
 
     QLabel* Title1;
     QPushButton* Command1;
@@ -138,6 +153,7 @@ private:
     QAction* MenuAbout;
     QAction* menuFin;
     QAction* menuHistory;
+    QAction* menuChart;
 
     LinkState& m_link;
     Dialogs m_dialogs;
@@ -154,6 +170,8 @@ private:
     AnswerTally m_tally;     // of the answer to the last command
     bool m_clearing = false; // the last command was the clear
     QPointer<frmHistory> m_history;
+    ChartData m_chart{TableDataRows};
+    QPointer<frmChart> m_chartWindow;
     // The configuration file could not be read or written: said once, in the log.
     bool m_memoryTold = false;
     SystemRoots m_system;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when they are missing.
-#   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 and SQLite development files
+#   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 (with its SVG module) and SQLite
+#                           development files
 #   tools/deps.sh fonts     free fonts for the design's Tahoma, Arial and Lucida Sans Unicode, and
 #                           ones that draw the control pictures (U+2400...) of the frame boxes
 #                           and the Japanese name of a file type in the save dialog
@@ -20,7 +21,7 @@ fonts=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 fonts-freefont-ttf
 packages=()
 for set in "$@"; do
     case "$set" in
-    build) packages+=(g++ make cmake ninja-build qt6-base-dev qt6-serialport-dev libsqlite3-dev) ;;
+    build) packages+=(g++ make cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-svg-dev libsqlite3-dev) ;;
     fonts) packages+=("${fonts[@]}") ;;
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;

@@ -136,7 +136,9 @@ QmtData::QmtData(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Tab moves on to the next control, not from cell to cell.
     setTabKeyNavigation(false);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // A range of cells, as a drag or Shift with the arrows makes it: a row for the chart, a
+    // block for a copy.
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(16);

@@ -95,12 +95,22 @@ private slots:
         QCOMPARE(data.Gaps(), 6);
         QCOMPARE_GT(data.Generation(), filled);
 
+        const ChartData before = data;
         const std::uint64_t rewritten = data.Generation();
         data.Clear();
         QCOMPARE_GT(data.Generation(), rewritten);
         QCOMPARE(data.LastPlace(), 0);
         QCOMPARE(data.Gaps(), 0);
         QVERIFY(!data.At(1));
+
+        // A clear that is undone (the command was not sent) brings every place back, and a
+        // drawing of the empty chart is told.
+        const std::uint64_t cleared = data.Generation();
+        data.Restore(before);
+        QCOMPARE_GT(data.Generation(), cleared);
+        QCOMPARE(data.LastPlace(), 4);
+        QCOMPARE(data.Gaps(), 6);
+        QVERIFY(data.At(2));
     }
 
     void axesHaveRoundTicks_data()

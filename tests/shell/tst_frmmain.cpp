@@ -13,7 +13,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -159,6 +161,7 @@ private slots:
         QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
         QVERIFY(rig.rowBlank(4));
         QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.form.ChartRecords().LastPlace(), 3); // the chart holds what the table shows
         // Every character is echoed, control characters included.
         QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
         QVERIFY(!rig.ui.lblNotInTable->isVisibleTo(&rig.form));
@@ -217,9 +220,12 @@ private slots:
         rig.form.Command1_Click();
         rig.arrive(RecordAnswer(3));
         rig.form.Command3_Click();
+        QCOMPARE(rig.form.ChartRecords().LastPlace(), 0);
         rig.arrive(DataFrame(4, {4, 0, 0, 0, 0}));
         QVERIFY(rig.rowBlank(3));
         QCOMPARE(rig.row(4), (QStringList{"4", "4", "0", "0", "0", "0", "4"}));
+        QVERIFY(!rig.form.ChartRecords().At(3));
+        QCOMPARE(rig.form.ChartRecords().LastPlace(), 4);
     }
 
     void recordsBeyondTheTableAreCountedNotLost()
@@ -325,6 +331,7 @@ private slots:
         QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
         QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), AcquireRecords);
         QCOMPARE(rig.row(2), (QStringList{"2", "2", "4", "6", "8", "10", "30"}));
+        QCOMPARE(rig.form.ChartRecords().LastPlace(), 2);
         QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK!"));
         QCOMPARE(rig.ui.txtRx->Text(), echo);
         QCOMPARE(rig.link.RxCount, 2);
@@ -555,6 +562,51 @@ private slots:
         rig.saveDialog->answer.clear(); // no name: nothing happens
         rig.ui.CsvOut->click();
         QVERIFY(rig.messages.isEmpty());
+    }
+
+    // The chart window: one at a time, a record clicked in it selects its row's cells, a
+    // selected cell marks its record, its image saved as chosen, closed at Finish.
+    void chartFollowsTheTableBothWays()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.form.Command1_Click();
+        rig.arrive(RecordAnswer(5));
+        rig.form.menuChart_Click();
+        QPointer<frmChart> window = rig.form.ChartWindow();
+        QVERIFY(window && window->isVisible());
+        rig.form.menuChart_Click();
+        QCOMPARE(rig.form.ChartWindow(), window.data());
+        RecordChart* chart = window->Chart();
+
+        QTest::mouseClick(chart, Qt::LeftButton, {}, chart->PlacePoint(4));
+        QModelIndexList cells = rig.ui.QmtData->selectionModel()->selectedIndexes();
+        QCOMPARE(cells.size(), RecordColumns);
+        for (const QModelIndex& cell : cells)
+            QCOMPARE(cell.row() + 1, 4); // table row 4
+        QCOMPARE(chart->Marked(), std::vector<int>{4});
+        const QAbstractItemModel* model = rig.ui.QmtData->model();
+        rig.ui.QmtData->selectionModel()->select(
+            QItemSelection(model->index(1, 5), model->index(2, 6)),
+            QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(chart->Marked(), (std::vector<int>{2, 3}));
+
+        // An image is written where a file of the operator's would be.
+        rig.imageDialog->answer = dir.filePath("records");
+        rig.imageDialog->type = 1;
+        window->cmdSaveImage_Click();
+        QVERIFY(rig.messages.isEmpty());
+        QVERIFY(Read(dir.filePath("records")).contains("<svg"));
+        rig.imageDialog->answer = dir.filePath("records.png");
+        window->cmdSaveImage_Click();
+        QCOMPARE(QImage(dir.filePath("records.png")).size(), chart->size());
+        rig.imageDialog->answer = dir.filePath("no-such-folder/records.png");
+        window->cmdSaveImage_Click();
+        QCOMPARE(rig.messages.size(), 1);
+        QVERIFY(rig.messages.first().startsWith("The chart could not be saved to"));
+
+        rig.ui.menuFin->trigger();
+        QVERIFY(!window || !window->isVisible());
     }
 
     void exportOfAFullTableSaysWhatWasLeftOut()

@@ -124,8 +124,8 @@ private slots:
             captions << action->text();
             QVERIFY(!action->menu());
         }
-        QCOMPARE(captions,
-                 (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)", "History(&H)"}));
+        QCOMPARE(captions, (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)",
+                                        "History(&H)", "Chart(&C)"}));
     }
 
     void aboutShowsTheVersionAndChangesNothing()

@@ -15,6 +15,7 @@ namespace qm::test {
 // The export's save dialog, answering as the operator would: a path, or a cancel.
 struct ScriptedDialog : CommonDialog {
     QString answer; // the path chosen; with `cancel`, nothing is chosen
+    int type = 0;   // the file type chosen
     bool cancel = false;
     QStringList shownWith; // FileName at each showing
 
@@ -24,6 +25,7 @@ struct ScriptedDialog : CommonDialog {
         if (cancel)
             return false;
         setFileName(answer);
+        setFilterIndex(type);
         return true;
     }
 };

@@ -104,8 +104,9 @@ struct MainWindow {
 
     LinkState link;
     QStringList messages;
-    ScriptedDialog* saveDialog = new ScriptedDialog; // the window owns it
-    MemoryBackend* backend;                          // the in-memory port, if that is the port
+    ScriptedDialog* saveDialog = new ScriptedDialog;  // the window owns it
+    ScriptedDialog* imageDialog = new ScriptedDialog; // the chart's, owned likewise
+    MemoryBackend* backend;                           // the in-memory port, if that is the port
     frmMain form;
     MainControls ui{form};
 
@@ -159,6 +160,7 @@ private:
         };
         dialogs.splash = std::move(splash);
         dialogs.save.reset(saveDialog);
+        dialogs.saveImage.reset(imageDialog);
         return dialogs;
     }
 };
