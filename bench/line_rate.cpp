@@ -6,14 +6,16 @@
 // core; the program's over the reader's is how far it is from the floor.
 //
 // Prints, as median and range of interleaved runs (five of the 100-record answer, three of
-// ten times that):
+// ten times that, five of the 100-record answer with the chart window open):
 //   program N% of a core, floor N%: N× the floor at line rate
+// how long the chart takes to draw 201 records whole,
 // the delay from the first character after a quiet spell to the program's receive event and
 // to the receive box, and how soon the window answers while a device floods the line at
 // full pseudo-terminal speed.
 
 #include "bench/Measure.h"
 #include "link/MakeSerialBackend.h"
+#include "shell/frmChart.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
@@ -21,6 +23,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPainter>
+#include <QPixmap>
 #include <QTimer>
 
 #include <algorithm>
@@ -275,6 +279,34 @@ void MeasureFlood(MainWindow& window)
 
 } // namespace
 
+// A chart of a full store (201 records) drawn whole, as on a resize, a legend click or a new
+// scale: into a picture of the chart window's size, as the window keeps it.
+void MeasureWholeChart()
+{
+    ChartData records(201);
+    for (int place = 1; place <= 201; ++place)
+        records.SetRecord(
+            place, DataFrame(place, {place, 7 * place % 100, 3, 400, place % 9}).toStdString(),
+            ".");
+    CommonDialog neverShown;
+    frmChart shown(records, neverShown, [](const QString&) {});
+    shown.show();
+    const QSize size = shown.Chart()->size();
+    QPixmap picture(size);
+    std::vector<double> ms;
+    for (int draw = 0; draw < 50; ++draw) {
+        QElapsedTimer clock;
+        clock.start();
+        {
+            QPainter painter(&picture);
+            shown.Chart()->DrawWhole(painter, size);
+        }
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::printf("chart of 201 records drawn whole at %dx%d: %.2f ms (median of 50, longest %.2f)\n",
+                size.width(), size.height(), Median(ms), *std::max_element(ms.begin(), ms.end()));
+}
+
 int main(int argc, char* argv[])
 {
     // Nothing of the user's is read or written (the journal, the remembered port).
@@ -290,15 +322,22 @@ int main(int argc, char* argv[])
     const QByteArray tenTimes = answer.repeated(10);
     std::vector<Shares> once;
     std::vector<Shares> ten;
-    // Interleaved, so that whatever else the machine does falls on both sizes alike.
+    std::vector<Shares> charted;
+    // Interleaved, so that whatever else the machine does falls on every kind alike.
     for (int run = 0; run < 5; ++run) {
         once.push_back(Run(window, answer));
         if (run < 3)
             ten.push_back(Run(window, tenTimes));
+        window.form.menuChart_Click();
+        charted.push_back(Run(window, answer));
+        window.form.ChartWindow()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
     Report("4200 characters (100 records)", once);
     Report("42000 characters (10 times)", ten);
+    Report("4200 characters (100 records), chart open", charted);
+    MeasureWholeChart();
     MeasureFirstCharacter(window);
     MeasureFlood(window);
     for (const QString& text : window.messages)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts the real program with qm6200-sim on a virtual X server, goes through a session as
-# an operator would (splash screen, port dialog, "Acquire Record Data") and saves a
+# an operator would (splash screen, port dialog, "Acquire Record Data", the chart) and saves a
 # screenshot of each window in docs/screenshots/; then draws the port dialog with its list
 # open over a made-up computer's ports.
 #   tools/screenshots.sh [output folder]
@@ -94,6 +94,12 @@ question=$(window '^Clear Data$')
 sleep 0.3
 shot "$question" clear-question.png
 xdotool key Escape
+
+# "Chart": the records the table shows, drawn.
+xdotool key --window "$main" alt+c
+chart=$(window '^Chart$')
+sleep 0.5
+shot "$chart" chart.png
 
 # The port list with found ports. The system never lists pseudo-terminals, so the ports are
 # made up: a device tree and udev's records under $work, and the nodes in a /dev of this
