@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -29,7 +30,8 @@ constexpr std::array<Marker, ChartTotalSeries> SeriesMarkers{
     Marker::Circle, Marker::Square, Marker::TriangleUp, Marker::Diamond, Marker::TriangleDown};
 
 constexpr int Margin = 8;
-constexpr double LineWidth = 1.5;
+// One pixel: the painter's fast line drawing, anti-aliased, takes lines no wider.
+constexpr double LineWidth = 1;
 // Room inside the plot above the highest tick and below the lowest, so a marker there shows
 // whole.
 constexpr int PlotInset = 5;
@@ -42,6 +44,17 @@ QColor SeriesColour(int series, int alpha = 255)
     QColor colour = QColor::fromRgb(SeriesColours[std::size_t(series)]);
     colour.setAlpha(alpha);
     return colour;
+}
+
+// The total's bars: its colour lightened, opaque, so that the lines over them stay clear and
+// filling them costs no blending.
+QColor BarColour()
+{
+    const QColor full = SeriesColour(ChartTotalSeries);
+    const auto light = [](int channel) {
+        return 255 - (255 - channel) * 45 / 100;
+    };
+    return QColor(light(full.red()), light(full.green()), light(full.blue()));
 }
 
 QString SeriesName(int series)
@@ -149,6 +162,10 @@ RecordChart::Layout RecordChart::LayoutFor(QSize size) const
     layout.counters = RoundAxis(counterSpan.value_or(ValueSpan{0, 0}), !counterSpan);
     layout.total = RoundAxis(totalSpan.value_or(ValueSpan{0, 0}), true);
     layout.places = PlaceAxis(m_data.LastPlace());
+    // The rest follows from the size and the scales, and measuring texts is not free.
+    if (m_lastLayout && m_lastLayout->size == size && m_lastLayout->places == layout.places
+        && m_lastLayout->counters == layout.counters && m_lastLayout->total == layout.total)
+        return *m_lastLayout;
 
     const QFontMetrics metrics(font());
     const int line = metrics.height();
@@ -167,6 +184,7 @@ RecordChart::Layout RecordChart::LayoutFor(QSize size) const
         QRect(QPoint(left, top), QPoint(std::max(right, left + 1), std::max(bottom, top + 1)));
     layout.note =
         QRect(layout.plot.left(), size.height() - Margin - line, layout.plot.width(), line);
+    m_lastLayout = layout;
     return layout;
 }
 
@@ -208,7 +226,7 @@ void RecordChart::DrawAround(QPainter& painter, const Layout& layout) const
         if (series == ChartTotalSeries) {
             const QRectF bar(middle.x() - 6, middle.y() - 5, 12, 10);
             painter.setPen(SeriesColour(series));
-            painter.setBrush(shown ? SeriesColour(series, 110) : QColor(Qt::transparent));
+            painter.setBrush(shown ? BarColour() : QColor(Qt::transparent));
             painter.drawRect(bar);
         } else {
             painter.setPen(QPen(SeriesColour(series), LineWidth));
@@ -276,7 +294,34 @@ void RecordChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect&
     painter.setClipRect(area);
     painter.fillRect(area, Qt::white);
 
-    // The counters' grid.
+    // Every record whose drawing can reach into the strip, and none other.
+    const double slot = SlotWidth(layout);
+    const double radius = MarkerRadius(slot);
+    const double reach = std::max(radius * 1.3, slot * 0.5) + LineWidth + 1;
+    const int first = std::max(1, int(std::floor((area.left() - reach - plot.left()) / slot)) - 1);
+    const int last = std::min(m_data.LastPlace(),
+                              int(std::ceil((area.right() + reach - plot.left()) / slot)) + 1);
+
+    if (m_shown[ChartTotalSeries]) {
+        // Whole pixels: bars stand upright, and filling them so is the cheapest there is.
+        const int width = int(std::clamp(std::lround(slot * 0.6), 1L, 18L));
+        const int base = int(std::lround(
+            ValueY(plot, layout.total, std::clamp(0.0, layout.total.low, layout.total.high))));
+        const QColor colour = BarColour();
+        for (int place = first; place <= last; ++place) {
+            const ChartRecord* record = m_data.At(place);
+            if (!record || !record->values[ChartTotalSeries])
+                continue;
+            const int y =
+                int(std::lround(ValueY(plot, layout.total, *record->values[ChartTotalSeries])));
+            const int left = int(std::lround(PlaceX(layout, place))) - width / 2;
+            painter.fillRect(
+                QRect(QPoint(left, std::min(y, base)), QPoint(left + width - 1, std::max(y, base))),
+                colour);
+        }
+    }
+
+    // The counters' grid, over the bars.
     painter.setPen(QColor(0xE4E4E4));
     for (const double tick : layout.counters.Ticks()) {
         const int y = int(std::lround(ValueY(plot, layout.counters, tick)));
@@ -290,37 +335,16 @@ void RecordChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect&
         return;
     }
 
-    // Every record whose drawing can reach into the strip, and none other.
-    const double slot = SlotWidth(layout);
-    const double radius = MarkerRadius(slot);
-    const double reach = std::max(radius * 1.3, slot * 0.5) + LineWidth + 1;
-    const int first = std::max(1, int(std::floor((area.left() - reach - plot.left()) / slot)) - 1);
-    const int last = std::min(m_data.LastPlace(),
-                              int(std::ceil((area.right() + reach - plot.left()) / slot)) + 1);
-
     painter.setRenderHint(QPainter::Antialiasing);
-    if (m_shown[ChartTotalSeries]) {
-        const double width = std::clamp(slot * 0.6, 1.0, 18.0);
-        const double base =
-            ValueY(plot, layout.total, std::clamp(0.0, layout.total.low, layout.total.high));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(SeriesColour(ChartTotalSeries, 110));
-        for (int place = first; place <= last; ++place) {
-            const ChartRecord* record = m_data.At(place);
-            if (!record || !record->values[ChartTotalSeries])
-                continue;
-            const double y = ValueY(plot, layout.total, *record->values[ChartTotalSeries]);
-            painter.drawRect(QRectF(QPointF(PlaceX(layout, place) - width / 2, std::min(y, base)),
-                                    QPointF(PlaceX(layout, place) + width / 2, std::max(y, base))));
-        }
-    }
+    // On the screen and into a picture, each marker is a copy of one drawn once; a drawing
+    // (SVG) gets them as shapes.
+    const bool copies = painter.paintEngine()->type() == QPaintEngine::Raster;
 
     for (int series = 0; series < ChartTotalSeries; ++series) {
         if (!m_shown[std::size_t(series)])
             continue;
         // Lines join neighbouring records that both have a value; a gap breaks them.
-        painter.setPen(
-            QPen(SeriesColour(series), LineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setPen(QPen(SeriesColour(series), LineWidth));
         painter.setBrush(Qt::NoBrush);
         QPolygonF run;
         std::vector<QPointF> points;
@@ -343,10 +367,43 @@ void RecordChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect&
         endRun();
         painter.setPen(Qt::NoPen);
         painter.setBrush(SeriesColour(series));
-        for (const QPointF& at : points)
-            DrawMarker(painter, SeriesMarkers[std::size_t(series)], at, radius);
+        if (copies) {
+            const QImage& sprite =
+                MarkerSprite(series, radius, painter.device()->devicePixelRatioF());
+            const QPointF centre(sprite.deviceIndependentSize().width() / 2,
+                                 sprite.deviceIndependentSize().height() / 2);
+            for (const QPointF& at : points)
+                painter.drawImage(at - centre, sprite);
+        } else {
+            for (const QPointF& at : points)
+                DrawMarker(painter, SeriesMarkers[std::size_t(series)], at, radius);
+        }
     }
     painter.restore();
+}
+
+const QImage& RecordChart::MarkerSprite(int series, double radius, qreal ratio) const
+{
+    if (radius != m_spriteRadius || ratio != m_spriteRatio) {
+        for (QImage& sprite : m_sprites)
+            sprite = QImage();
+        m_spriteRadius = radius;
+        m_spriteRatio = ratio;
+    }
+    QImage& sprite = m_sprites[std::size_t(series)];
+    if (sprite.isNull()) {
+        const int side = int(std::ceil(radius * 3 + 2));
+        sprite = QImage(QSize(side, side) * ratio, QImage::Format_ARGB32_Premultiplied);
+        sprite.setDevicePixelRatio(ratio);
+        sprite.fill(Qt::transparent);
+        QPainter painter(&sprite);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(SeriesColour(series));
+        DrawMarker(painter, SeriesMarkers[std::size_t(series)], QPointF(side / 2.0, side / 2.0),
+                   radius);
+    }
+    return sprite;
 }
 
 void RecordChart::DrawWhole(QPainter& painter, QSize size) const
@@ -430,6 +487,7 @@ void RecordChart::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
         m_pictureValid = false;
+        m_lastLayout.reset();
         update();
     }
     QWidget::changeEvent(event);

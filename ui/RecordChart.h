@@ -4,11 +4,13 @@
 #include "ui/LiveRefresh.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QPixmap>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace qm {
@@ -95,6 +97,8 @@ private:
     void DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip) const;
     void Refresh();
     void Redraw();
+    // A counter's marker drawn once, for copies.
+    const QImage& MarkerSprite(int series, double radius, qreal ratio) const;
 
     const ChartData& m_data;
     std::array<bool, ChartSeriesCount> m_shown;
@@ -108,6 +112,10 @@ private:
     int m_drawnPlace = 0;
     bool m_pictureValid = false;
     Draws m_draws;
+    mutable std::optional<Layout> m_lastLayout;
+    mutable std::array<QImage, ChartTotalSeries> m_sprites;
+    mutable double m_spriteRadius = 0;
+    mutable qreal m_spriteRatio = 0;
 };
 
 } // namespace qm
