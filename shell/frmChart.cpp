@@ -21,7 +21,9 @@ frmChart::frmChart(const ChartData& records, CommonDialog& save, MessageFunction
 {
     setWindowTitle(tr("Chart"));
     chtRecords = new RecordChart(records, this);
+    chtRecords->setAccessibleName(tr("Chart of the records"));
     cmdSaveImage = new QPushButton(tr("Save image"), this);
+    cmdSaveImage->setAutoDefault(true); // Enter presses it, as Space does
     NameControls({{chtRecords, "chtRecords"}, {cmdSaveImage, "cmdSaveImage"}});
 
     auto* layout = new QVBoxLayout(this);

@@ -5,6 +5,7 @@
 #include "shell/SaveMessages.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
+#include "ui/TableCopy.h"
 
 #include <QAbstractTableModel>
 #include <QHeaderView>
@@ -185,8 +186,18 @@ frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFu
     grdRecords = ReadOnlyTable(m_records, this);
     cmdSave = new QPushButton(tr("Save as CSV"), this);
     cmdSave->setEnabled(false);
+    cmdSave->setAutoDefault(true); // Enter presses it, as Space does
     lblAcquisitions->setBuddy(lstAcquisitions);
     lblRecords->setBuddy(grdRecords);
+    // A block of records' cells, as a drag or Shift with the arrows makes it, copied with
+    // Ctrl+C into a spreadsheet.
+    grdRecords->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grdRecords->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    OfferCellCopy(*grdRecords);
+    // For a screen reader the captions, which also tell of a journal that cannot be read and
+    // of how many records there are, are the descriptions.
+    lstAcquisitions->setAccessibleName(tr("Acquisitions"));
+    grdRecords->setAccessibleName(tr("Records"));
     NameControls({{lblAcquisitions, "lblAcquisitions"},
                   {lstAcquisitions, "lstAcquisitions"},
                   {lblRecords, "lblRecords"},
@@ -227,6 +238,7 @@ void frmHistory::Reload()
         entries = reader.Entries();
     m_acquisitions->setEntries(std::move(entries));
     lblAcquisitions->setText(problem.isEmpty() ? tr("Acquisitions, newest first") : problem);
+    lstAcquisitions->setAccessibleDescription(lblAcquisitions->text());
     const auto& listed = m_acquisitions->entries();
     int row = 0;
     for (std::size_t i = 0; i < listed.size(); ++i) {
@@ -254,6 +266,7 @@ void frmHistory::ShowChosen()
         number > 0
             ? tr("Records of acquisition %1: %2").arg(number).arg(m_records->records().size())
             : tr("Records"));
+    grdRecords->setAccessibleDescription(lblRecords->text());
     cmdSave->setEnabled(!m_records->records().empty());
 }
 

@@ -26,6 +26,9 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <algorithm>
+#include <array>
+
 namespace qm {
 
 namespace {
@@ -62,6 +65,8 @@ QPushButton* Button(const QString& caption, QWidget* parent)
 {
     auto* button = new QPushButton(caption, parent);
     button->setFont(DesignFont("Tahoma", 9));
+    // Enter presses the button that has the focus, as Space does (in a dialog, Qt does so).
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -111,7 +116,12 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     txtRx = Place(new TextBox(client), 240, 4800, 5535, 375);
     txtRx->SetCapacity(EchoCapacity);
     // For whoever services the instrument: the whole reply, not just the tail in view.
-    txtRx->OfferCopyAll(tr("Copy all received"));
+    // The two boxes are out of the Tab order: the whole reply is copied from anywhere in the
+    // window with Ctrl+Shift+C, which the box's context menu shows.
+    QAction* copyAll = txtRx->OfferCopyAll(tr("Copy all received"));
+    copyAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    copyAll->setShortcutContext(Qt::WindowShortcut);
+    addAction(copyAll);
     Label5 = Place(Caption(QString(), client), 360, 5280, 1815, 255);
     Frame3 = Place(new QGroupBox(QStringLiteral("CSV"), client), 6240, 360, 6495, 5775);
     Frame3->setFont(DesignFont("Tahoma", 9));
@@ -134,6 +144,16 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
         changing->setPalette(own);
         changing->setAutoFillBackground(true);
     }
+
+    // For a screen reader: each box and the table by its caption, the status text by its own
+    // text (so that its change is read out), with what it is as its description.
+    Label1->setBuddy(cmdFormat);
+    Label2->setBuddy(txtRx);
+    cmdFormat->SetAccessibleName(Label1->text());
+    txtRx->SetAccessibleName(Label2->text());
+    QmtData->setAccessibleName(tr("Records"));
+    Label5->setAccessibleDescription(tr("Status"));
+    lblNotInTable->setAccessibleDescription(tr("Notice"));
 
     // Tab goes through the buttons, then the table.
     setTabOrder(Command1, Command4);
@@ -540,9 +560,25 @@ void frmMain::CommandNotSent()
 
 void frmMain::SetCommandsEnabled(bool enabled)
 {
-    Command1->setEnabled(enabled);
-    Command4->setEnabled(enabled);
-    Command2->setEnabled(enabled);
+    const std::array<QPushButton*, 3> commands{Command1, Command4, Command2};
+    if (!enabled) {
+        // A button that goes off with the focus hands it to the next in the Tab order ("Save
+        // Data"), where the operator's next Space would open the save dialog: the table takes
+        // it meanwhile, and the pressed button has it back when the commands come back.
+        QWidget* focus = focusWidget();
+        if (std::find(commands.begin(), commands.end(), focus) != commands.end()) {
+            m_focusBack = static_cast<QPushButton*>(focus);
+            QmtData->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    for (QPushButton* command : commands)
+        command->setEnabled(enabled);
+    if (enabled && m_focusBack) {
+        // Unless the operator has moved on meanwhile.
+        if (focusWidget() == QmtData)
+            m_focusBack->setFocus(Qt::OtherFocusReason);
+        m_focusBack = nullptr;
+    }
 }
 
 void frmMain::Command3_Click()

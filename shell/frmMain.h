@@ -179,6 +179,8 @@ private:
     QPointer<ReturnWatch> m_return;
     void StopWaitingForReturn();
     bool m_ending = false;
+    // The command button that had the focus when the commands went off.
+    QPointer<QPushButton> m_focusBack;
 };
 
 } // namespace qm

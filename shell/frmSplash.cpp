@@ -3,6 +3,7 @@
 #include "link/Log.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
+#include "ui/KeyboardUse.h"
 #include "ui/Twips.h"
 #include "ui/WindowCentring.h"
 
@@ -59,6 +60,10 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setPixmap(QPixmap(QStringLiteral(":/pictures/splash-banner.png")));
     picIcon->setFocusPolicy(Qt::StrongFocus);
+    // The pictures, to a screen reader: the banner holds the focus and says what starts.
+    imgLogo->setAccessibleName(tr("Logo"));
+    picIcon->setAccessibleName(QString::fromLatin1(AppTitle));
+    picIcon->setAccessibleDescription(tr("Starting; any key goes on"));
 
     Timer1 = new QTimer(this);
     NameControls({{Frame1, "Frame1"},
@@ -184,6 +189,8 @@ void frmSplash::keyPressEvent(QKeyEvent* event)
 {
     // Every key that produces a character; Shift, the arrows and the function keys do not.
     if (!event->text().isEmpty()) {
+        // Held, it would go on to the port dialog that opens next and press its button.
+        KeyGoesNoFurther(*event);
         Form_KeyPress();
         return;
     }

@@ -13,6 +13,8 @@
 #   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap)
 #   tools/deps.sh bench     what the line-rate benchmark needs (a virtual X server, fonts)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
+#   tools/deps.sh a11y      what tools/a11y-check.sh needs (the accessibility bus, its Python
+#                           client, D-Bus, a virtual X server)
 # Several sets may be named at once. As root it installs with apt-get; otherwise it prints
 # the one command to run and fails.
 set -euo pipefail
@@ -27,11 +29,12 @@ for set in "$@"; do
     check) packages+=(clang-format) ;;
     bench) packages+=(xvfb xauth qt6-qpa-plugins "${fonts[@]}") ;;
     shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
+    a11y) packages+=(at-spi2-core python3-pyatspi dbus xvfb xauth x11-utils) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, shots)" >&2; exit 2 ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, shots, a11y)" >&2; exit 2 ;;
     esac
 done
 

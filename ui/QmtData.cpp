@@ -1,6 +1,7 @@
 #include "ui/QmtData.h"
 
 #include "link/Log.h"
+#include "ui/TableCopy.h"
 #include "ui/Twips.h"
 
 #include <QAbstractTableModel>
@@ -131,6 +132,11 @@ private:
 QmtData::QmtData(QWidget* parent)
     : QTableView(parent)
     , m_model(new GridModel(this))
+    , m_describe([this] {
+        const QString text = RecordsShownText(FilledRows());
+        if (text != accessibleDescription())
+            setAccessibleDescription(text);
+    })
 {
     setModel(m_model);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -145,6 +151,31 @@ QmtData::QmtData(QWidget* parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setFixedHeight(17);
+    OfferCellCopy(*this);
+    connect(m_model, &QAbstractItemModel::dataChanged, &m_describe, &LiveRefresh::Changed);
+    connect(m_model, &QAbstractItemModel::modelReset, &m_describe, &LiveRefresh::Changed);
+    setAccessibleDescription(RecordsShownText(0));
+}
+
+int QmtData::FilledRows() const
+{
+    int filled = 0;
+    for (int row = 1; row < m_model->gridRows(); ++row) {
+        for (int col = 0; col < m_model->gridCols(); ++col) {
+            if (!m_model->cell(row, col).isEmpty()) {
+                ++filled;
+                break;
+            }
+        }
+    }
+    return filled;
+}
+
+QString QmtData::RecordsShownText(int rows)
+{
+    if (rows == 0)
+        return tr("No records shown");
+    return rows == 1 ? tr("1 record shown") : tr("%1 records shown").arg(rows);
 }
 
 QmtData::~QmtData() = default;

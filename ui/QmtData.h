@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/LiveRefresh.h"
+
 #include <QString>
 #include <QTableView>
 
@@ -14,6 +16,10 @@ class GridModel;
 // fixed header row (shown as the column headers, so it never scrolls away) and column 0
 // the fixed column, drawn in the header style. Cells cannot be edited, and an address
 // outside the grid is neither written nor read.
+//
+// The arrow keys move through the cells, Shift with them selects a block, and Ctrl+C copies
+// the block as a spreadsheet pastes it. A screen reader is told how many rows hold a record
+// (RecordsShownText) as its description.
 class QmtData : public QTableView {
     Q_OBJECT
 
@@ -45,10 +51,16 @@ public:
     // fault in the caller.
     std::int64_t OutsideAccesses() const { return m_outsideAccesses; }
 
+    // The data rows that hold any text.
+    int FilledRows() const;
+    static QString RecordsShownText(int rows);
+
 private:
     GridModel* m_model;
     mutable std::int64_t m_outsideAccesses = 0;
     std::vector<int> m_colWidths;
+    // The description follows the cells ten times a second, not with each cell.
+    LiveRefresh m_describe;
 };
 
 } // namespace qm

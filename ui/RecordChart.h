@@ -24,6 +24,9 @@ namespace qm {
 // scales, the size, the series shown or the records already drawn change. What is marked
 // (the records whose row is selected in the table) is drawn over the kept picture, never
 // into it.
+//
+// To a screen reader the chart is a chart whose children are the legend entries: check boxes
+// named after their series, checked while it is shown, whose press hides or shows it.
 class RecordChart : public QWidget {
     Q_OBJECT
 
@@ -52,6 +55,8 @@ public:
     QString RecordText(int place) const;
     // The note under the legend: how many values were left out; empty when none.
     QString GapsText() const;
+    // What a screen reader says the chart shows: how many records, and the note.
+    QString SummaryText() const;
 
     // The whole chart at `size` as a PNG or an SVG file's bytes.
     enum class ImageFormat { Png, Svg };

@@ -1,16 +1,106 @@
 #include "ui/TextBox.h"
 
+#include "link/ControlCharacters.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qm {
+
+namespace {
+
+// The text inside a box, as a screen reader gets it: read-only, its text the shown text with
+// the control characters by name. Offsets count characters of that spoken text; the reader
+// reads it, it does not select or place a cursor in it.
+class TextBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    TextBoxAccessible(QLineEdit* edit, const TextBox& box)
+        : QAccessibleWidget(edit, QAccessible::EditableText)
+        , m_box(&box)
+    {
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.selectableText = true;
+        return state;
+    }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Value)
+            return Spoken();
+        QString text = QAccessibleWidget::text(kind);
+        if (text.isEmpty() && kind == QAccessible::Name && m_box)
+            text = m_box->accessibleName();
+        return text;
+    }
+
+    // QAccessibleTextInterface
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        const QString spoken = Spoken();
+        startOffset = std::clamp(startOffset, 0, int(spoken.size()));
+        endOffset = endOffset < 0 ? int(spoken.size())
+                                  : std::clamp(endOffset, startOffset, int(spoken.size()));
+        return spoken.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(Spoken().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
+
+private:
+    QString Spoken() const { return m_box ? m_box->SpokenText() : QString(); }
+
+    QPointer<const TextBox> m_box;
+};
+
+QAccessibleInterface* TextBoxAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String("QLineEdit"))
+        return nullptr;
+    auto* edit = static_cast<QLineEdit*>(object);
+    const auto* box = qobject_cast<const TextBox*>(edit->parent());
+    if (!box || box->editor() != edit)
+        return nullptr;
+    return new TextBoxAccessible(edit, *box);
+}
+
+} // namespace
 
 TextBox::TextBox(QWidget* parent)
     : QWidget(parent)
@@ -28,6 +118,23 @@ TextBox::TextBox(QWidget* parent)
     m_edit->setReadOnly(true);
     m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
+    // Once for the program: every box's text is read by the interface above.
+    static const bool readable = [] {
+        QAccessible::installFactory(TextBoxAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(readable);
+}
+
+void TextBox::SetAccessibleName(const QString& name)
+{
+    setAccessibleName(name);
+    m_edit->setAccessibleName(name);
+}
+
+QString TextBox::SpokenText() const
+{
+    return qm::SpokenText(m_shown);
 }
 
 void TextBox::SetText(const QString& text)
@@ -59,24 +166,26 @@ QString TextBox::WithControlPictures(QStringView text)
     return shown;
 }
 
-void TextBox::OfferCopyAll(const QString& caption)
+QAction* TextBox::OfferCopyAll(const QString& caption)
 {
-    m_copyAllCaption = caption;
+    m_copyAll = new QAction(caption, this);
+    m_copyAll->setEnabled(!m_text.isEmpty());
+    connect(m_copyAll, &QAction::triggered, this, &TextBox::CopyAll);
     m_edit->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_edit, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu* menu = ContextMenu();
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_edit->mapToGlobal(at));
     });
+    return m_copyAll;
 }
 
 QMenu* TextBox::ContextMenu()
 {
     QMenu* menu = m_edit->createStandardContextMenu();
-    if (!m_copyAllCaption.isEmpty()) {
+    if (m_copyAll) {
         menu->addSeparator();
-        QAction* copyAll = menu->addAction(m_copyAllCaption, this, &TextBox::CopyAll);
-        copyAll->setEnabled(!m_text.isEmpty());
+        menu->addAction(m_copyAll);
     }
     return menu;
 }
@@ -96,6 +205,9 @@ QString TextBox::ClipboardText(QStringView text)
 
 void TextBox::TrimToCapacity()
 {
+    // Called with every change: "Copy all" is there while there is something to copy.
+    if (m_copyAll && m_copyAll->isEnabled() == m_text.isEmpty())
+        m_copyAll->setEnabled(!m_text.isEmpty());
     if (m_capacity > 0 && m_text.size() > m_capacity)
         m_text.remove(0, m_text.size() - m_capacity * 3 / 4);
 }
@@ -125,7 +237,12 @@ qsizetype TextBox::ShownTail() const
 
 void TextBox::Refresh()
 {
-    m_edit->setText(WithControlPictures(QStringView(m_text).right(ShownTail())));
+    const QStringView tail = QStringView(m_text).right(ShownTail());
+    // A line edit tells a screen reader of every text it is given, the same or not.
+    if (tail == m_shown)
+        return;
+    m_shown = tail.toString();
+    m_edit->setText(WithControlPictures(m_shown));
 }
 
 void TextBox::paintEvent(QPaintEvent*)

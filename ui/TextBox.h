@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class QAction;
 class QMenu;
 
 namespace qm {
@@ -21,6 +22,10 @@ namespace qm {
 // character drawn as its Unicode control picture (STX as U+2402, CR as U+240D...). The box
 // draws its frame itself, so that a new text repaints only the text.
 // The box is read-only for the operator and can be clicked, selected and copied.
+//
+// To a screen reader the box is a read-only text named after its caption (SetAccessibleName)
+// whose text is what the screen shows, each control character read by its name (STX, CR...).
+// It is told of a change only when what the screen shows changes.
 class TextBox : public QWidget {
     Q_OBJECT
 
@@ -37,8 +42,9 @@ public:
     qsizetype Capacity() const { return m_capacity; }
 
     // Adds an entry with this caption to the box's context menu that puts the whole text on
-    // the clipboard, every character as it is but NUL.
-    void OfferCopyAll(const QString& caption);
+    // the clipboard, every character as it is but NUL. The entry is an action the caller may
+    // give a shortcut and add to its window, so that the box need not have the focus.
+    QAction* OfferCopyAll(const QString& caption);
     // The context menu as the operator gets it (the caller owns it).
     QMenu* ContextMenu();
     void CopyAll() const;
@@ -52,6 +58,12 @@ public:
     qsizetype ShownTail() const;
     QLineEdit* editor() const { return m_edit; }
 
+    // The name a screen reader gives the box (its caption), on the box and on the text in it
+    // that takes the focus.
+    void SetAccessibleName(const QString& name);
+    // What a screen reader reads as the box's text: the text shown, control characters by name.
+    QString SpokenText() const;
+
     static QString WithControlPictures(QStringView text);
 
 protected:
@@ -64,8 +76,9 @@ private:
     void Refresh();
 
     QString m_text;
+    QString m_shown; // the end of the text that the screen shows
     qsizetype m_capacity = 0;
-    QString m_copyAllCaption;
+    QAction* m_copyAll = nullptr;
     mutable std::vector<int> m_advances; // each byte's width as shown, in pixels
     QLineEdit* m_edit;
     LiveRefresh m_refresh;

@@ -134,6 +134,13 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
                   {Label9, "Label9"},
                   {Label10, "Label10"}});
     setTabOrder(Command1, Combo1);
+    // The box is 81 pixels wide: a device's whole name goes to its tooltip and, for a screen
+    // reader, to its description; its name is what it is for. On Linux Qt names an editable
+    // box after its text and its caption (the buddy) by relation: the name is the text's in it.
+    Label1->setBuddy(Combo1);
+    for (QWidget* box : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Combo1->lineEdit())})
+        box->setAccessibleName(tr("Communication port"));
+    connect(Combo1, &QComboBox::editTextChanged, this, &frmPORT::DescribePort);
     connect(Command1, &QPushButton::clicked, this, &frmPORT::Command1_Click);
     connect(m_watch, &PortWatch::PortsChanged, this, &frmPORT::ListFoundPorts);
 
@@ -142,6 +149,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
 
 void frmPORT::Form_Load()
 {
+    DescribePort(Combo1->currentText());
     for (int entry = 0; entry < PortEntries; ++entry)
         Combo1->addItem(PortEntryName(entry));
     ListFoundPorts();
@@ -205,6 +213,13 @@ void frmPORT::ListFoundPorts()
     QAbstractItemView* list = Combo1->view();
     list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth()
                           + list->verticalScrollBar()->sizeHint().width());
+}
+
+void frmPORT::DescribePort(const QString& text)
+{
+    Combo1->setToolTip(text);
+    Combo1->setAccessibleDescription(text);
+    Combo1->lineEdit()->setAccessibleDescription(text);
 }
 
 void frmPORT::Command1_Click()

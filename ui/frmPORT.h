@@ -56,6 +56,8 @@ private:
     // Puts the found ports after the four entries, and the running simulators after them,
     // keeping what the box holds.
     void ListFoundPorts();
+    // The box's whole text, as its tooltip and its description.
+    void DescribePort(const QString& text);
 
     QLabel* Label1;
     QComboBox* Combo1;

@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -90,6 +91,28 @@ private slots:
              {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Down, Qt::Key_F1, Qt::Key_F5, Qt::Key_Control})
             QTest::keyClick(Find<QLabel>(shown.splash, "picIcon"), key);
         QVERIFY(shown.open());
+    }
+
+    // Enter held on the splash screen: its repeats and its release press nothing in the dialog
+    // that follows; the key's next press does.
+    void theKeyThatClosesItGoesNoFurther()
+    {
+        QDialog next;
+        auto* button = new QPushButton("Determine", &next);
+        QSignalSpy pressed(button, &QPushButton::clicked);
+        {
+            Shown shown;
+            QTest::keyPress(Find<QLabel>(shown.splash, "picIcon"), Qt::Key_Return);
+            QVERIFY(!shown.open());
+        }
+        next.show();
+        button->setFocus();
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+        QApplication::sendEvent(button, &repeat);
+        QTest::keyRelease(button, Qt::Key_Return);
+        QCOMPARE(pressed.count(), 0);
+        QTest::keyClick(button, Qt::Key_Return);
+        QCOMPARE(pressed.count(), 1);
     }
 
     void closesOnClicksOnItsControlsButNotOnTheVersionOrMargin()

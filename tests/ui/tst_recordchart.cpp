@@ -2,6 +2,7 @@
 #include "tests/support/TestMain.h"
 #include "ui/RecordChart.h"
 
+#include <QAccessible>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
@@ -100,6 +101,31 @@ private slots:
         QTest::mouseClick(&rig.chart, Qt::LeftButton, {}, entry);
         QVERIFY(rig.chart.SeriesShown(series));
         QCOMPARE(rig.shown(), all);
+    }
+
+    // To a screen reader: the legend's entries, checked while their series shows, pressed as
+    // they are clicked, found where they are drawn.
+    void legendEntriesAreCheckBoxes()
+    {
+        Rig rig;
+        QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(&rig.chart);
+        QCOMPARE(chart->childCount(), ChartSeriesCount);
+        for (int series = 0; series < ChartSeriesCount; ++series) {
+            QAccessibleInterface* entry = chart->child(series);
+            QCOMPARE(entry, chart->child(series)); // the same each time
+            QCOMPARE(chart->indexOfChild(entry), series);
+            QCOMPARE(entry->text(QAccessible::Name),
+                     QString(RecordHeaders[std::size_t(series + 1)]));
+            QCOMPARE(entry->role(), QAccessible::CheckBox);
+            QVERIFY(entry->state().checked);
+            const QPoint middle = rig.chart.mapToGlobal(rig.chart.LegendEntry(series).center());
+            QCOMPARE(chart->childAt(middle.x(), middle.y()), entry);
+
+            entry->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QVERIFY(!rig.chart.SeriesShown(series));
+            QVERIFY(!entry->state().checked);
+            QCOMPARE(entry->text(QAccessible::Description), QString("Hidden"));
+        }
     }
 
     // A click on a record names its place; marking draws over the picture and goes again.

@@ -2,6 +2,7 @@
 #include "ui/LiveRefresh.h"
 #include "ui/TextBox.h"
 
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
@@ -112,6 +113,38 @@ private slots:
         live.Now();
         QCOMPARE(refreshes, 3);
         QVERIFY(!live.Pending());
+    }
+
+    // A screen reader reads the text shown, its control characters by name, in the text that
+    // takes the focus, under the box's name.
+    void readAloudWithControlCharactersByName_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("command") << "\x02RDD ALL\x03\r"
+                                 << "STX RDD ALL ETX CR";
+        QTest::newRow("accepted") << "\x06\r"
+                                  << "ACK CR";
+        QTest::newRow("refused") << "\x02\x15\r"
+                                 << "STX NAK CR";
+        QTest::newRow("names apart from blanks") << "a \x01 b\x7f"
+                                                 << "a SOH b DEL";
+        QTest::newRow("no control characters") << "00015,3.5"
+                                               << "00015,3.5";
+    }
+    void readAloudWithControlCharactersByName()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, spoken);
+        TextBox box;
+        box.resize(400, 25);
+        box.SetAccessibleName("Receive Format");
+        box.SetText(text);
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(box.editor());
+        QCOMPARE(read->text(QAccessible::Name), QString("Receive Format"));
+        QCOMPARE(read->text(QAccessible::Value), spoken);
+        QVERIFY(read->state().readOnly);
+        QCOMPARE(read->textInterface()->text(0, read->textInterface()->characterCount()), spoken);
     }
 
     void operatorCannotTypeIntoIt()
