@@ -96,7 +96,8 @@ shot "$question" clear-question.png
 xdotool key Escape
 
 # "Chart": the records the table shows, drawn.
-xdotool key --window "$main" alt+c
+xdotool windowfocus --sync "$main"
+xdotool key alt+c
 chart=$(window '^Chart$')
 sleep 0.5
 shot "$chart" chart.png
