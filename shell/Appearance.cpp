@@ -1,6 +1,7 @@
 #include "shell/Appearance.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
@@ -9,26 +10,44 @@ namespace qm {
 
 namespace {
 
+// Debian's free Tahoma (package fonts-wine), made to Tahoma's widths: the captions fill the
+// design's boxes as they were meant to. It lies outside fontconfig's folders, so this program
+// loads it for itself and leaves the rest of the desktop as it is.
+constexpr const char* TahomaFiles[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                       "/usr/share/wine/fonts/tahomabd.ttf"};
+
 struct Substitute {
     const char* family;
     const char* freeFamily; // from Debian's font packages, close in width and height
+    const char* fallback;   // where that package is missing
 };
 
 constexpr Substitute Substitutes[] = {
-    {"Arial", "Liberation Sans"},           // the same metrics
-    {"Tahoma", "DejaVu Sans Condensed"},    // about as wide as Tahoma
-    {"Lucida Sans Unicode", "DejaVu Sans"}, // a wide humanist sans, as the original
+    // The same metrics.
+    {"Arial", "Liberation Sans", "Liberation Sans"},
+    // Where Wine's Tahoma is missing: about as wide, a little taller.
+    {"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans Condensed"},
+    // A humanist sans with the same x-height (0.53 of the em) and tall lines; DejaVu Sans is
+    // as tall but wider.
+    {"Lucida Sans Unicode", "Open Sans", "DejaVu Sans"},
 };
 
 } // namespace
 
 void SetUpAppearance()
 {
+    for (const char* file : TahomaFiles) {
+        const QString path = QString::fromLatin1(file);
+        if (QFile::exists(path))
+            QFontDatabase::addApplicationFont(path);
+    }
     const QStringList families = QFontDatabase::families();
     for (const Substitute& s : Substitutes) {
         const QString family = QString::fromLatin1(s.family);
-        if (!families.contains(family, Qt::CaseInsensitive))
-            QFont::insertSubstitution(family, QString::fromLatin1(s.freeFamily));
+        if (families.contains(family, Qt::CaseInsensitive))
+            continue;
+        QFont::insertSubstitutions(
+            family, {QString::fromLatin1(s.freeFamily), QString::fromLatin1(s.fallback)});
     }
 
     QIcon icon;

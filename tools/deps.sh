@@ -2,9 +2,10 @@
 # Installs the Debian packages a task needs, when they are missing.
 #   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 (with its SVG module) and SQLite
 #                           development files
-#   tools/deps.sh fonts     free fonts for the design's Tahoma, Arial and Lucida Sans Unicode, and
-#                           ones that draw the control pictures (U+2400...) of the frame boxes
-#                           and the Japanese name of a file type in the save dialog
+#   tools/deps.sh fonts     free fonts for the design's Tahoma (Wine's), Arial (Liberation Sans)
+#                           and Lucida Sans Unicode (Open Sans), and ones that draw the control
+#                           pictures (U+2400...) and the Japanese name of a file type in the
+#                           save dialog
 #   tools/deps.sh run       what the program needs on a desktop (Qt's platform plugins, fonts)
 #   tools/deps.sh check     what CI's extra checks need (clang-format)
 #   tools/deps.sh fuzz      clang with libFuzzer and its sanitizer runtimes
@@ -19,7 +20,8 @@
 # the one command to run and fails.
 set -euo pipefail
 
-fonts=(fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 fonts-freefont-ttf fonts-vlgothic)
+fonts=(fonts-wine fonts-open-sans fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
+    fonts-freefont-ttf fonts-vlgothic)
 packages=()
 for set in "$@"; do
     case "$set" in

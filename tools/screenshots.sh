@@ -2,9 +2,15 @@
 # Starts the real program with qm6200-sim on a virtual X server, goes through a session as
 # an operator would (splash screen, port dialog, "Acquire Record Data", the chart) and saves a
 # screenshot of each window in docs/screenshots/; then draws the port dialog with its list
-# open over a made-up computer's ports.
+# open over a made-up computer's ports; then the main window again at 144 dots per inch.
 #   tools/screenshots.sh [output folder]
+#   tools/screenshots.sh --scaled [output folder]    only the main window at 144 dots per inch
 . "$(dirname "$0")/common.sh"
+scaled_only=
+if [ "${1:-}" = --scaled ]; then
+    scaled_only=1
+    shift
+fi
 out=${1:-"$root/docs/screenshots"}
 
 "$root/tools/deps.sh" build run shots
@@ -24,7 +30,7 @@ cleanup() {
 trap cleanup EXIT
 
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1920x1200x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display QT_QPA_PLATFORM=xcb
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
@@ -34,9 +40,11 @@ pids+=($!)
 for _ in $(seq 50); do grep -q '^device ' "$work/sim.out" && break; sleep 0.1; done
 device=$(sed -n 's/^device //p' "$work/sim.out")
 
-(cd "$work" && exec "$program_file") >"$work/program.log" 2>&1 &
-program=$!
-pids+=("$program")
+start_program() {
+    (cd "$work" && exec "$program_file") >"$work/program.log" 2>&1 &
+    program=$!
+    pids+=("$program")
+}
 
 # The newest visible window of the program whose title matches.
 window() {
@@ -54,6 +62,30 @@ shot() {
     echo "saved $out/$2"
 }
 
+# The main window at 144 dots per inch, as on a screen set to 150 %: every window half as
+# large again, its design's positions with it.
+scaled_shot() {
+    QT_FONT_DPI=144 start_program
+    local dialog main
+    dialog=$(window '^COM PORT$')
+    sleep 0.5
+    xdotool mousemove --window "$dialog" 368 51 click 1 key ctrl+a type "$device"
+    xdotool key --window "$dialog" Tab
+    xdotool mousemove --window "$dialog" 414 102 click 1
+    main=$(window '^QM-6200 DATA LINK SOFTWARE$')
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$main")"
+    xdotool mousemove --window "$main" 168 $((HEIGHT - 629 + 156)) click 1
+    sleep 1.5
+    shot "$main" main-window-144dpi.png
+    kill "$program"
+}
+if [ -n "$scaled_only" ]; then
+    scaled_shot
+    exit 0
+fi
+
+start_program
 # The splash screen has no title.
 sleep 0.8
 shot "$(window '^$')" splash.png
@@ -101,6 +133,9 @@ xdotool key alt+c
 chart=$(window '^Chart$')
 sleep 0.5
 shot "$chart" chart.png
+
+kill "$program"
+scaled_shot
 
 # The port list with found ports. The system never lists pseudo-terminals, so the ports are
 # made up: a device tree and udev's records under $work, and the nodes in a /dev of this

@@ -10,8 +10,11 @@
 
 class QAction;
 class QMenu;
+class QPainter;
 
 namespace qm {
+
+class ShownLine;
 
 // A single-line text box whose text the program reads and writes exactly, character for
 // character, while the screen is brought up to date about ten times a second rather than on
@@ -19,9 +22,12 @@ namespace qm {
 // text each time and would fall behind a serial line.
 //
 // What is shown: the end of the text, just as much as the box can show, with every control
-// character drawn as its Unicode control picture (STX as U+2402, CR as U+240D...). The box
-// draws its frame itself, so that a new text repaints only the text.
-// The box is read-only for the operator and can be clicked, selected and copied.
+// character drawn as its name in a small box (STX, CR, ACK, NAK...), legible at any size.
+// The box draws its frame itself, so that a new text repaints only the text.
+// The box is read-only for the operator and can be clicked, selected and copied. The line edit
+// inside keeps the shown text (control characters as their Unicode control pictures, STX as
+// U+2402, CR as U+240D...), the selection, the keyboard, the clipboard and the context menu;
+// the box draws that text and tells which character the mouse points at.
 //
 // To a screen reader the box is a read-only text named after its caption (SetAccessibleName)
 // whose text is what the screen shows, each control character read by its name (STX, CR...).
@@ -56,6 +62,8 @@ public:
     QString ShownText() const;
     // How many characters of the end of the text fill the box.
     qsizetype ShownTail() const;
+    // How wide the box draws this text, control characters as their boxed names.
+    qreal ShownWidth(QStringView text) const;
     QLineEdit* editor() const { return m_edit; }
 
     // The name a screen reader gives the box (its caption), on the box and on the text in it
@@ -72,14 +80,28 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class ShownLine;
+
     void TrimToCapacity();
     void Refresh();
+
+    // The shown text as drawn: where each of its characters begins, and where the last ends,
+    // from the left of the text area; and where that area and the text begin in the line edit.
+    qreal Advance(char16_t code) const;
+    std::vector<qreal> Edges() const;
+    QRectF TextArea() const;
+    qreal TextOrigin(const QRectF& area, qreal width) const;
+    qsizetype IndexAt(qreal x) const;
+    void PaintLine(QPainter& painter) const;
+    void PaintMark(QPainter& painter, const QRectF& cell, QChar c, const QColor& text) const;
+    bool MouseOnLine(QEvent* event);
 
     QString m_text;
     QString m_shown; // the end of the text that the screen shows
     qsizetype m_capacity = 0;
     QAction* m_copyAll = nullptr;
-    mutable std::vector<int> m_advances; // each byte's width as shown, in pixels
+    mutable std::vector<qreal> m_advances; // each byte's width as shown, in pixels
+    int m_anchor = 0;                      // where a selection with the mouse began
     QLineEdit* m_edit;
     LiveRefresh m_refresh;
 };

@@ -3,7 +3,9 @@
 #include "ui/TextBox.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
 #include <QTest>
 
@@ -49,7 +51,7 @@ private slots:
         QTest::addColumn<QChar>("character");
         QTest::newRow("letters") << QChar(u'a');
         QTest::newRow("narrow") << QChar(u'.');
-        QTest::newRow("control pictures") << QChar(u'\r');
+        QTest::newRow("control characters") << QChar(u'\r');
     }
 
     void screenShowsTheEndFillingTheBox()
@@ -65,9 +67,85 @@ private slots:
         const QString shown = box.ShownText();
         QCOMPARE(shown, TextBox::WithControlPictures(text.right(shown.size())));
         // No gap at the left, and not much more than the box can show.
-        const int width = box.editor()->fontMetrics().horizontalAdvance(shown);
+        const qreal width = box.ShownWidth(text.right(shown.size()));
         QVERIFY2(width >= box.editor()->width(), qPrintable(QString::number(width)));
         QVERIFY(shown.size() < 200);
+    }
+
+    // Each control character drawn as its name in a box: wider than a letter pair, and no two
+    // alike, at the design's 9 points and at the size of the window's fonts.
+    void controlCharactersDrawnLegibly()
+    {
+        const char16_t codes[] = {0x00, 0x02, 0x03, 0x06, 0x0a, 0x0d, 0x15, 0x7f};
+        for (const double points : {9.0, 12.0}) {
+            QList<QImage> drawn;
+            for (const char16_t code : codes) {
+                TextBox box;
+                QFont font("Arial");
+                font.setPointSizeF(points);
+                box.setFont(font);
+                box.resize(200, 25);
+                box.SetText(QString(QChar(code)));
+                QImage image = box.editor()->grab().toImage();
+                // Where anything is drawn, from left to right.
+                const QRgb base = image.pixel(image.width() - 1, 0);
+                int left = image.width();
+                int right = -1;
+                for (int y = 0; y < image.height(); ++y) {
+                    for (int x = 0; x < image.width(); ++x) {
+                        if (image.pixel(x, y) != base) {
+                            left = std::min(left, x);
+                            right = std::max(right, x);
+                        }
+                    }
+                }
+                const int letters = box.fontMetrics().horizontalAdvance(QStringLiteral("xx"));
+                QVERIFY2(right - left + 1 > letters, qPrintable(QString::number(code)));
+                QVERIFY2(!drawn.contains(image), qPrintable(QString::number(code)));
+                drawn << image;
+            }
+        }
+    }
+
+    // The mouse selects the characters drawn under it; Copy puts them on the clipboard as
+    // before, control characters as their control pictures.
+    void mouseSelectsWhatItCovers_data()
+    {
+        QTest::addColumn<int>("from"); // character boundaries, in the text shown
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("all") << 0 << 11 << QString::fromUtf8("\u2402RDD ALL\u2403\u240D");
+        QTest::newRow("a name") << 0 << 1 << QString::fromUtf8("\u2402");
+        QTest::newRow("backwards") << 8 << 4 << QStringLiteral(" ALL");
+        QTest::newRow("after a name") << 1 << 4 << QStringLiteral("RDD");
+    }
+    void mouseSelectsWhatItCovers()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, selected);
+        TextBox box;
+        box.resize(300, 25);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        const QString text = QStringLiteral("\x02RDD ALL\x03\r");
+        box.SetText(text);
+        // A little inside the boundary, to the side of the character it begins or ends.
+        const auto at = [&](int boundary, int inside) {
+            const qreal x = 2 + box.ShownWidth(QStringView(text).left(boundary)) + inside;
+            return QPoint(int(x), box.editor()->height() / 2);
+        };
+        QWidget* line = box.editor();
+        const int inward = to > from ? 1 : -1;
+        QTest::mousePress(line, Qt::LeftButton, {}, at(from, inward));
+        QMouseEvent move(QEvent::MouseMove, at(to, -inward), line->mapToGlobal(at(to, -inward)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(line, &move);
+        QTest::mouseRelease(line, Qt::LeftButton, {}, at(to, -inward));
+        QCOMPARE(box.editor()->selectedText(), selected);
+        QCOMPARE(QApplication::focusWidget(), line);
+        box.editor()->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), selected);
     }
 
     void capacityKeepsTheNewest()
