@@ -12,12 +12,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace qm {
 
@@ -393,6 +395,28 @@ void TextBox::PaintLine(QPainter& painter) const
 
 void TextBox::PaintMark(QPainter& painter, const QRectF& cell, QChar c, const QColor& text) const
 {
+    // Each name is drawn once and then copied: a long echo shows the same few names again at
+    // every refresh, and a boxed name drawn anew costs as much as the rest of the line.
+    const qreal ratio = painter.device()->devicePixelRatioF();
+    const QSize size(int(std::ceil(cell.width())), int(std::ceil(cell.height())));
+    if (ratio != m_markRatio || size.height() != m_markHeight) {
+        m_marks.clear();
+        m_markRatio = ratio;
+        m_markHeight = size.height();
+    }
+    QPixmap& mark = m_marks[MarkKey{c.unicode(), text.rgba()}];
+    if (mark.isNull() || mark.deviceIndependentSize().toSize() != size) {
+        mark = QPixmap(size * ratio);
+        mark.setDevicePixelRatio(ratio);
+        mark.fill(Qt::transparent);
+        QPainter on(&mark);
+        DrawMark(on, QRectF(QPointF(0, 0), cell.size()), c, text);
+    }
+    painter.drawPixmap(cell.topLeft(), mark);
+}
+
+void TextBox::DrawMark(QPainter& painter, const QRectF& cell, QChar c, const QColor& text) const
+{
     const QFont font = MarkFont(m_edit->font());
     const QFontMetricsF metrics(font);
     const qreal height = std::min(cell.height(), metrics.height() + 2);
@@ -402,7 +426,6 @@ void TextBox::PaintMark(QPainter& painter, const QRectF& cell, QChar c, const QC
     border.setAlphaF(0.55f);
     QColor fill = text;
     fill.setAlphaF(0.08f);
-    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(border);
     painter.setBrush(fill);
@@ -410,7 +433,6 @@ void TextBox::PaintMark(QPainter& painter, const QRectF& cell, QChar c, const QC
     painter.setFont(font);
     painter.setPen(text);
     painter.drawText(box, Qt::AlignCenter, ControlCharacterName(c));
-    painter.restore();
 }
 
 bool TextBox::MouseOnLine(QEvent* event)
@@ -515,8 +537,10 @@ bool TextBox::eventFilter(QObject* watched, QEvent* event)
 void TextBox::changeEvent(QEvent* event)
 {
     // Another font has other widths.
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         m_advances.clear();
+        m_marks.clear();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -2,7 +2,10 @@
 
 #include "ui/LiveRefresh.h"
 
+#include <QColor>
+#include <QHash>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -94,6 +97,7 @@ private:
     qsizetype IndexAt(qreal x) const;
     void PaintLine(QPainter& painter) const;
     void PaintMark(QPainter& painter, const QRectF& cell, QChar c, const QColor& text) const;
+    void DrawMark(QPainter& painter, const QRectF& cell, QChar c, const QColor& text) const;
     bool MouseOnLine(QEvent* event);
 
     QString m_text;
@@ -101,7 +105,20 @@ private:
     qsizetype m_capacity = 0;
     QAction* m_copyAll = nullptr;
     mutable std::vector<qreal> m_advances; // each byte's width as shown, in pixels
-    int m_anchor = 0;                      // where a selection with the mouse began
+    // The boxed names drawn so far, by character and colour, at one height and pixel ratio.
+    struct MarkKey {
+        char16_t character;
+        QRgb colour;
+        bool operator==(const MarkKey&) const = default;
+        friend size_t qHash(const MarkKey& key, size_t seed = 0)
+        {
+            return qHashMulti(seed, key.character, key.colour);
+        }
+    };
+    mutable QHash<MarkKey, QPixmap> m_marks;
+    mutable qreal m_markRatio = 0;
+    mutable int m_markHeight = 0;
+    int m_anchor = 0; // where a selection with the mouse began
     QLineEdit* m_edit;
     LiveRefresh m_refresh;
 };
