@@ -69,6 +69,11 @@ void PortWatch::WatchFolders()
         if (QFileInfo(m_simulatorFolder).isDir())
             folders << QString::fromLatin1(PseudoTerminals);
     }
+    WatchEach(m_watcher, folders);
+}
+
+void WatchEach(QFileSystemWatcher& watcher, const QStringList& folders)
+{
     QStringList wanted;
     for (QString folder : folders) {
         while (!QFileInfo(folder).isDir() && folder.size() > 1)
@@ -76,14 +81,14 @@ void PortWatch::WatchFolders()
         if (!wanted.contains(folder))
             wanted << folder;
     }
-    const QStringList watched = m_watcher.directories();
+    const QStringList watched = watcher.directories();
     for (const QString& folder : watched) {
         if (!wanted.contains(folder))
-            m_watcher.removePath(folder);
+            watcher.removePath(folder);
     }
     for (const QString& folder : wanted) {
         if (!watched.contains(folder))
-            m_watcher.addPath(folder);
+            watcher.addPath(folder);
     }
 }
 

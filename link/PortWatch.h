@@ -8,6 +8,10 @@
 
 namespace qm {
 
+// Makes `watcher` watch exactly `folders`: each where it is, one that is not there through the
+// nearest folder above it that is, so that its coming back is seen as well.
+void WatchEach(QFileSystemWatcher& watcher, const QStringList& folders);
+
 // The serial ports this computer has, kept up to date while it lives: an adapter plugged in
 // or pulled out changes the device folder, and udev's records and /dev/serial/by-id follow.
 // The watch is told of those changes by the kernel (inotify); it never polls, and looking

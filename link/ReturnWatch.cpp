@@ -1,6 +1,7 @@
 #include "link/ReturnWatch.h"
 
 #include "link/Log.h"
+#include "link/PortWatch.h"
 
 #include <QFileInfo>
 
@@ -40,27 +41,11 @@ void ReturnWatch::Changed()
 
 void ReturnWatch::WatchFolders()
 {
-    // Each folder where it is; one that is not there, through the nearest folder above it.
     QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial/by-id"),
                         m_roots.udevData};
     if (!m_port.IsAdapter())
         folders << QFileInfo(m_port.choice).absolutePath();
-    QStringList wanted;
-    for (QString folder : folders) {
-        while (!QFileInfo(folder).isDir() && folder.size() > 1)
-            folder = QFileInfo(folder).path();
-        if (!wanted.contains(folder))
-            wanted << folder;
-    }
-    const QStringList watched = m_watcher.directories();
-    for (const QString& folder : watched) {
-        if (!wanted.contains(folder))
-            m_watcher.removePath(folder);
-    }
-    for (const QString& folder : wanted) {
-        if (!watched.contains(folder))
-            m_watcher.addPath(folder);
-    }
+    WatchEach(m_watcher, folders);
 }
 
 void ReturnWatch::Look()
