@@ -20,25 +20,9 @@ sim_program=$(built release qm6200-sim)
 list_shot=$(built release qm6200-port-list-shot)
 mkdir -p "$out"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1920x1200x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display QT_QPA_PLATFORM=xcb
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-
-"$sim_program" --records 12 --seed 7 >"$work/sim.out" &
-pids+=($!)
-for _ in $(seq 50); do grep -q '^device ' "$work/sim.out" && break; sleep 0.1; done
-device=$(sed -n 's/^device //p' "$work/sim.out")
+start_virtual_session 1920x1200
+export QT_QPA_PLATFORM=xcb
+start_simulator "$sim_program" --records 12 --seed 7
 
 start_program() {
     (cd "$work" && exec "$program_file") >"$work/program.log" 2>&1 &
@@ -180,7 +164,9 @@ unshare --mount --propagation private sh -ec '
     chmod 600 /dev/ttyUSB1
     mkdir -p /dev/serial/by-id
     ln -s ../../ttyUSB0 /dev/serial/by-id/usb-Northwind_UB-232_Cable_NW0042-if00-port0
-    HOME=$1 exec setpriv --reuid=65534 --regid=65534 --groups="$2" \
+    # Its own home, as before the session folders: no simulator of this script is listed.
+    exec env -u XDG_RUNTIME_DIR -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME \
+        -u XDG_STATE_HOME HOME="$1" setpriv --reuid=65534 --regid=65534 --groups="$2" \
         "$1/qm6200-port-list-shot" "$1/fake/sys" "$1/fake/udev" /dev
 ' sh "$work" "${dialout:-20}" >"$work/port-list.png"
 mv "$work/port-list.png" "$out/port-list.png"
