@@ -31,7 +31,7 @@ build_preset release "$target"
 program=$(built release "$target")
 "$program" "${arguments[@]}"
 if [ "$target" = receive_bench ]; then
-    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" \
+    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp -noreset" \
         "$(built release line_rate)"
     "$(built release acquire_bench)"
     "$(built release history_bench)"

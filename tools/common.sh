@@ -36,25 +36,47 @@ built() {
 # accessibility check): a work folder, removed at the end with every process listed in
 # `pids`; a home and XDG folders of their own in it, since the program journals its
 # acquisitions and remembers its port (nothing of the user's is read or written); an X server
-# of SIZE (WIDTHxHEIGHT) on a free display, as DISPLAY.
+# of SIZE (WIDTHxHEIGHT), as DISPLAY, that only holders of its cookie (XAUTHORITY) may use.
 start_virtual_session() {
-    local size=$1
+    local size=$1 number
     work=$(mktemp -d)
     pids=()
     trap stop_virtual_session EXIT
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
         XDG_CACHE_HOME=$work/home/.cache XDG_STATE_HOME=$work/home/.local/state \
-        XDG_RUNTIME_DIR=$work/runtime
+        XDG_RUNTIME_DIR=$work/runtime XAUTHORITY=$work/Xauthority
     mkdir -p "$HOME"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
-    # The X server picks a display no other server uses and says which.
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -dpi 96 -nolisten tcp 3>"$work/display" \
-        >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "$script: the X server did not start" >&2; return 1; }
-    export DISPLAY=:$(head -n 1 "$work/display")
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    touch "$XAUTHORITY"
+    for number in $(shuf -i 100-999 -n 20); do
+        display_free "$number" || continue
+        xauth -q add ":$number" . "$(mcookie)"
+        # -noreset: otherwise the server starts over when its last client leaves (the probe
+        # below), and refuses whoever connects meanwhile, the program now and then.
+        Xvfb ":$number" -auth "$XAUTHORITY" -screen 0 "${size}x24" -dpi 96 -nolisten tcp -noreset \
+            >"$work/Xvfb.log" 2>&1 &
+        pids+=($!)
+        export DISPLAY=:$number
+        # Ready when a client holding the cookie is served; a server that ends at once lost
+        # the display to another one started meanwhile: the next number.
+        for _ in $(seq 100); do
+            xdpyinfo >/dev/null 2>&1 && return 0
+            kill -0 "${pids[-1]}" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "${pids[-1]}" 2>/dev/null || true
+    done
+    echo "$script: no virtual X server would serve a display; the last one said:" >&2
+    cat "$work/Xvfb.log" >&2
+    return 1
+}
+# Whether display NUMBER is free by every sign an X server leaves: its lock file, its socket
+# file, and its sockets in this machine's table, which also lists those of servers whose /tmp
+# this script cannot see (another mount namespace) and the abstract ones clients try first.
+display_free() {
+    local number=$1
+    [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ] \
+        && ! grep -q -E "/tmp/\.X11-unix/X$number\$" /proc/net/unix
 }
 stop_virtual_session() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

@@ -30,7 +30,7 @@ for set in "$@"; do
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
     bench) packages+=(xvfb xauth qt6-qpa-plugins "${fonts[@]}") ;;
-    shots) packages+=(xvfb xdotool x11-utils imagemagick) ;;
+    shots) packages+=(xvfb xauth xdotool x11-utils imagemagick) ;;
     a11y) packages+=(at-spi2-core python3-pyatspi dbus xvfb xauth x11-utils) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;

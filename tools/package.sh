@@ -171,7 +171,7 @@ echo "== start the installed program"
 display=:$((200 + RANDOM % 100))
 in_root sh -c '
     display=$1
-    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     echo $! >>/tmp/started.pids
     for i in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     DISPLAY=$display qm6200-datalink >/tmp/program.log 2>&1 &

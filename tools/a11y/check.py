@@ -10,6 +10,7 @@ told by a name-change event.
     check.py PROGRAM DEVICE
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -47,6 +48,9 @@ def wait_for(what, find, limit=30.0):
             found = None
         if found:
             return found
+        if program.poll() is not None:
+            raise SystemExit("check.py: the program ended (status %d) before its %s showed on the "
+                             "accessibility bus" % (program.returncode, what))
         if time.monotonic() > end:
             raise SystemExit("check.py: no %s on the accessibility bus after %.0f s" % (what, limit))
         pump(0.2)
@@ -161,6 +165,7 @@ finally:
         program.wait(10)
     except subprocess.TimeoutExpired:
         program.kill()
+    shutil.rmtree(home, ignore_errors=True)
 
 if failures:
     raise SystemExit("check.py: %d failures" % len(failures))
