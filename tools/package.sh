@@ -166,9 +166,10 @@ DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "
 in_root dpkg -s qm6200-datalink | grep -E '^(Status|Version)'
 
 echo "== start the installed program"
-# The root shares this machine's abstract sockets, where X servers listen: a display
-# number no other X server here is likely to use.
-display=:$((200 + RANDOM % 100))
+# The root shares this machine's abstract sockets, where X servers listen: a display no X
+# server here uses, in the root or out of it.
+for number in $(shuf -i 200-999 -n 50); do display_free "$number" && break; done
+display=:$number
 in_root sh -c '
     display=$1
     Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
