@@ -9,6 +9,7 @@
 #include "link/PortNames.h"
 #include "link/QmtTxRx.h"
 #include "link/ReturnWatch.h"
+#include "link/SimulatorPorts.h"
 #include "link/StopSignals.h"
 
 #include <QCoreApplication>
@@ -186,15 +187,34 @@ int ChoosePort(const Options& options, QString* chosen)
                      .arg(problem.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(problem)));
             return exit_status::Usage;
         }
+        if (!remembered->CanReturn()) {
+            Tell(QStringLiteral("the port qm6200-datalink opened last, the pseudo-terminal %1, is "
+                                "not opened again by its number: once a pseudo-terminal has "
+                                "closed, the system gives its number to the next terminal opened, "
+                                "which may be another program's. Give the port, such as -p %1 if "
+                                "it is still the instrument's.")
+                     .arg(remembered->choice));
+            return exit_status::PortUnavailable;
+        }
         port = remembered->choice;
         awaited = *remembered;
         if (!remembered->IsAdapter())
             awaited.choice = SystemLocation(port);
+    } else if (NamesPseudoTerminal(awaited.choice)
+               || awaited.choice.startsWith(QLatin1String("/dev/pts/"))) {
+        // Taken as it is now: a terminal waited for by its number would be whichever terminal
+        // is opened next.
+        *chosen = port;
+        return exit_status::Success;
     }
-    auto located = LocateRememberedPort(awaited, FindSerialPorts());
+    const auto simulators = [&] {
+        return awaited.kind == RememberedPort::Kind::Simulator ? RunningSimulators()
+                                                               : QStringList();
+    };
+    auto located = LocateRememberedPort(awaited, FindSerialPorts(), simulators());
     if (!located && options.waitPort.count() > 0) {
-        // Told by the kernel when the device folder, udev's records or the port's own folder
-        // change; looked for again after each.
+        // Told by the kernel when the device folder, udev's records, the simulators' folder or
+        // the port's own folder change; looked for again after each.
         QEventLoop waiting;
         ReturnWatch watch(awaited);
         QObject::connect(&watch, &ReturnWatch::Returned, &waiting, [&](const QString& device) {
@@ -204,21 +224,35 @@ int ChoosePort(const Options& options, QString* chosen)
         QTimer::singleShot(options.waitPort, &waiting, &QEventLoop::quit);
         waiting.exec();
     }
-    // An adapter found under another name is opened by the name it has now; any other port
-    // that is not there is tried all the same, and its open says why it fails.
-    if (awaited.IsAdapter()) {
-        if (!located) {
-            Tell(QStringLiteral("the port qm6200-datalink opened last, the adapter %1, is not "
-                                "here%2. Give the port, such as -p /dev/ttyUSB0.")
-                     .arg(awaited.byId.isEmpty() ? awaited.choice : awaited.byId,
-                          awaited.serialNumber.isEmpty()
-                              ? QStringLiteral(", or cannot be told from another adapter like "
-                                               "it (it has no serial number of its own)")
-                              : QString()));
-            return exit_status::PortUnavailable;
-        }
-        port = *located;
+    // An adapter found under another name, or the simulator running now, is opened by the
+    // name it has now; any other port that is not there is tried all the same, and its open
+    // says why it fails.
+    if (awaited.kind == RememberedPort::Kind::Simulator && !located) {
+        const qsizetype running = simulators().size();
+        if (running == 0)
+            Tell(QStringLiteral("the port qm6200-datalink opened last, the instrument simulator, "
+                                "is not running. Start qm6200-sim, or give the port, such as "
+                                "-p /dev/ttyUSB0."));
+        else
+            Tell(QStringLiteral("the port qm6200-datalink opened last was the instrument "
+                                "simulator, and %1 simulators run now. Give the port of the one "
+                                "to use, such as -p %2.")
+                     .arg(running)
+                     .arg(simulators().value(0)));
+        return exit_status::PortUnavailable;
     }
+    if (awaited.IsAdapter() && !located) {
+        Tell(QStringLiteral("the port qm6200-datalink opened last, the adapter %1, is not "
+                            "here%2. Give the port, such as -p /dev/ttyUSB0.")
+                 .arg(awaited.byId.isEmpty() ? awaited.choice : awaited.byId,
+                      awaited.serialNumber.isEmpty()
+                          ? QStringLiteral(", or cannot be told from another adapter like "
+                                           "it (it has no serial number of its own)")
+                          : QString()));
+        return exit_status::PortUnavailable;
+    }
+    if (located && (awaited.IsAdapter() || awaited.kind == RememberedPort::Kind::Simulator))
+        port = *located;
     *chosen = port;
     return exit_status::Success;
 }

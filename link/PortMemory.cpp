@@ -12,6 +12,8 @@ namespace qm {
 namespace {
 
 const QString Group = QStringLiteral("port");
+const QString KindSimulator = QStringLiteral("simulator");
+const QString KindPseudoTerminal = QStringLiteral("pseudo-terminal");
 
 bool SameDevice(const QString& a, const QString& b)
 {
@@ -57,6 +59,13 @@ std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* p
     port.productId = settings.value(QStringLiteral("product")).toString().trimmed();
     port.serialNumber = settings.value(QStringLiteral("serial")).toString().trimmed();
     port.byId = settings.value(QStringLiteral("by-id")).toString().trimmed();
+    const QString kind = settings.value(QStringLiteral("kind")).toString().trimmed();
+    if (kind == KindSimulator)
+        port.kind = RememberedPort::Kind::Simulator;
+    // Kept by a version that did not say, a terminal's number is still one.
+    else if (kind == KindPseudoTerminal || port.choice.startsWith(QLatin1String("/dev/pts/"))
+             || NamesPseudoTerminal(port.choice))
+        port.kind = RememberedPort::Kind::PseudoTerminal;
     if (port.choice.isEmpty())
         return std::nullopt;
     return port;
@@ -78,6 +87,9 @@ bool WriteRememberedPort(const RememberedPort& port, const QString& path, QStrin
     keep("product", port.productId);
     keep("serial", port.serialNumber);
     keep("by-id", port.byId);
+    keep("kind", port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
+                 : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
+                                                                     : QString());
     settings.endGroup();
     settings.sync();
     if (const QString what = SettingsProblem(settings); !what.isEmpty()) {
@@ -89,10 +101,16 @@ bool WriteRememberedPort(const RememberedPort& port, const QString& path, QStrin
 }
 
 RememberedPort RememberPort(const QString& choice, const QString& device,
-                            const QList<FoundPort>& present)
+                            const QList<FoundPort>& present, const QStringList& simulators)
 {
     RememberedPort port;
     port.choice = choice;
+    for (const QString& simulator : simulators) {
+        if (SameDevice(simulator, device))
+            port.kind = RememberedPort::Kind::Simulator;
+    }
+    if (port.kind == RememberedPort::Kind::Line && NamesPseudoTerminal(device))
+        port.kind = RememberedPort::Kind::PseudoTerminal;
     for (const FoundPort& found : present) {
         if (found.vendorId.isEmpty() || !SameDevice(found.device, device))
             continue;
@@ -108,8 +126,18 @@ RememberedPort RememberPort(const QString& choice, const QString& device,
 
 std::optional<QString> LocateRememberedPort(const RememberedPort& port,
                                             const QList<FoundPort>& present,
-                                            const QString& sysfsRoot)
+                                            const QStringList& simulators, const QString& sysfsRoot)
 {
+    switch (port.kind) {
+    case RememberedPort::Kind::Simulator:
+        if (simulators.size() == 1)
+            return simulators.first();
+        return std::nullopt;
+    case RememberedPort::Kind::PseudoTerminal:
+        return std::nullopt;
+    case RememberedPort::Kind::Line:
+        break;
+    }
     if (port.IsAdapter()) {
         // Two identical adapters without serial numbers cannot be told apart: the operator
         // chooses.
@@ -130,7 +158,9 @@ std::optional<QString> LocateRememberedPort(const RememberedPort& port,
         if (port.choice == PortEntryName(entry))
             return port.choice;
     }
-    if (ClassifyDevice(port.choice, sysfsRoot) == DeviceKind::SerialLine)
+    // A terminal's node named directly holds for that terminal's life alone.
+    if (!NamesPseudoTerminal(port.choice)
+        && ClassifyDevice(port.choice, sysfsRoot) == DeviceKind::SerialLine)
         return port.choice;
     return std::nullopt;
 }

@@ -33,6 +33,39 @@ bool IsHardwareTerminal(const QString& sysfsRoot, unsigned devMajor, unsigned de
     return device.exists() || device.isSymLink();
 }
 
+bool Older(const timespec& a, const timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Whether every link on the way from `path` to `target` was made (or last changed) no earlier
+// than the target. The links are read one by one, as the system follows them.
+bool LinksNoOlderThan(const QString& path, const struct stat& target)
+{
+    // The system gives up after 40 links as well.
+    constexpr int MostLinks = 40;
+    QString current = path;
+    for (int hop = 0; hop < MostLinks; ++hop) {
+        struct stat link {};
+        const QByteArray name = QFile::encodeName(current);
+        if (::lstat(name.constData(), &link) != 0)
+            return false;
+        if (!S_ISLNK(link.st_mode))
+            return true;
+        if (Older(link.st_ctim, target.st_ctim))
+            return false;
+        char buffer[4096];
+        const ssize_t size = ::readlink(name.constData(), buffer, sizeof buffer);
+        if (size <= 0 || size_t(size) >= sizeof buffer)
+            return false;
+        const QString step = QFile::decodeName(QByteArray(buffer, size));
+        current = step.startsWith(QLatin1Char('/'))
+                      ? step
+                      : QFileInfo(current).absolutePath() + QLatin1Char('/') + step;
+    }
+    return false;
+}
+
 PortChoice Problem(const QString& text)
 {
     PortChoice choice;
@@ -45,6 +78,15 @@ QString NotASerialPort(const QString& name)
     return QObject::tr("\"%1\" is not a serial port on this computer. Choose one of the "
                        "ports from the list, or type the full name of a serial device, "
                        "for example /dev/ttyUSB0.")
+        .arg(name);
+}
+
+QString StaleLinkText(const QString& name)
+{
+    return QObject::tr("\"%1\" is a link left behind: the pseudo-terminal it leads to was opened "
+                       "after the link was made, so the program that made it has ended and the "
+                       "terminal may be another program's. It was not opened. Start the program "
+                       "that provides the port again, or choose another port.")
         .arg(name);
 }
 
@@ -73,9 +115,18 @@ DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot)
         return DeviceKind::NotSerial;
     const unsigned devMajor = major(info.st_rdev);
     const unsigned devMinor = minor(info.st_rdev);
-    if (IsPseudoTerminalSlave(devMajor) || IsHardwareTerminal(sysfsRoot, devMajor, devMinor))
+    if (IsPseudoTerminalSlave(devMajor))
+        return LinksNoOlderThan(path, info) ? DeviceKind::SerialLine : DeviceKind::StaleLink;
+    if (IsHardwareTerminal(sysfsRoot, devMajor, devMinor))
         return DeviceKind::SerialLine;
     return DeviceKind::NotSerial;
+}
+
+bool NamesPseudoTerminal(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode)
+           && IsPseudoTerminalSlave(major(info.st_rdev));
 }
 
 PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
@@ -97,8 +148,15 @@ PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
     QString path = text;
     if (!path.startsWith(QLatin1Char('/')))
         path = QStringLiteral("/dev/") + path;
-    if (ClassifyDevice(path, sysfsRoot) == DeviceKind::SerialLine)
+    switch (ClassifyDevice(path, sysfsRoot)) {
+    case DeviceKind::SerialLine:
         return PortChoice{PortChoice::Device, -1, path, {}};
+    case DeviceKind::StaleLink:
+        return Problem(StaleLinkText(text));
+    case DeviceKind::Missing:
+    case DeviceKind::NotSerial:
+        break;
+    }
     return Problem(NotASerialPort(text));
 }
 
@@ -131,6 +189,8 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
             .arg(portLabel);
     case OpenFailure::NotSerial:
         return NotASerialPort(portLabel);
+    case OpenFailure::StaleLink:
+        return StaleLinkText(portLabel);
     case OpenFailure::NoPermission:
         switch (AdvisePermission(failure.deviceMode, failure.deviceGroup, failure.userListedInGroup,
                                  failure.processHasGroup)) {

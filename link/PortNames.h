@@ -19,12 +19,21 @@ enum class DeviceKind {
     Missing,    // nothing there, or nothing this user may look at
     SerialLine, // a terminal line with hardware behind it, or a pseudo-terminal
     NotSerial,  // any other device, a plain file, a FIFO, a folder
+    StaleLink,  // a link to a pseudo-terminal opened after the link was made
 };
 
 // On Linux a serial line is a character device that the kernel's device tree (sysfs, at
 // `sysfsRoot`) files under the class tty with a `device` behind it, or a pseudo-terminal's
-// slave. Symbolic links (such as /dev/serial/by-id/...) are followed.
+// slave. Symbolic links (such as /dev/serial/by-id/...) are followed; but a link that leads to
+// a pseudo-terminal older than itself no longer leads where it was made to. The system gives a
+// closed terminal's number to the next one opened, by anyone, and a link left behind by a
+// program that ended now names a stranger: a program that makes such links makes them after its
+// terminal, and makes them again when it starts again.
 DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot = QStringLiteral("/sys"));
+
+// Whether `path` is itself a pseudo-terminal's node, not a link to one. Such a name holds for
+// the terminal's life alone: once the terminal has closed, its number is the next one's.
+bool NamesPseudoTerminal(const QString& path);
 
 // What the text typed into the port box means.
 struct PortChoice {
@@ -59,6 +68,7 @@ struct OpenFailure {
     enum Reason {
         NoSuchDevice,
         NotSerial,    // the name is no serial line; it was not opened
+        StaleLink,    // the name is a link left behind; it was not opened
         NoPermission, // the device exists but this user may not use it
         InUse,        // another program (or another window of this one) has it
         Other,

@@ -2,6 +2,7 @@
 
 #include "link/Log.h"
 #include "link/PortWatch.h"
+#include "link/SimulatorPorts.h"
 
 #include <QFileInfo>
 
@@ -19,6 +20,7 @@ ReturnWatch::ReturnWatch(const RememberedPort& port, const SystemRoots& roots, Q
     : QObject(parent)
     , m_port(port)
     , m_roots(roots)
+    , m_simulatorFolder(SimulatorFolder())
 {
     m_settle.setSingleShot(true);
     m_settle.setInterval(Settle);
@@ -43,7 +45,10 @@ void ReturnWatch::WatchFolders()
 {
     QStringList folders{m_roots.dev, m_roots.dev + QStringLiteral("/serial/by-id"),
                         m_roots.udevData};
-    if (!m_port.IsAdapter())
+    if (m_port.kind == RememberedPort::Kind::Simulator) {
+        if (!m_simulatorFolder.isEmpty())
+            folders << m_simulatorFolder;
+    } else if (!m_port.IsAdapter())
         folders << QFileInfo(m_port.choice).absolutePath();
     WatchEach(m_watcher, folders);
 }
@@ -51,7 +56,11 @@ void ReturnWatch::WatchFolders()
 void ReturnWatch::Look()
 {
     WatchFolders();
-    const auto device = LocateRememberedPort(m_port, FindSerialPorts(m_roots), m_roots.sysfs);
+    const QStringList simulators = m_port.kind == RememberedPort::Kind::Simulator
+                                       ? RunningSimulators(m_simulatorFolder)
+                                       : QStringList();
+    const auto device =
+        LocateRememberedPort(m_port, FindSerialPorts(m_roots), simulators, m_roots.sysfs);
     if (!device) {
         m_back.invalidate();
         return;

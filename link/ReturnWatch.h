@@ -13,12 +13,14 @@
 namespace qm {
 
 // Waits for a lost port to come back: the same port as the one remembered (an adapter by who
-// it is, under whatever node it gets; any other port by its path, a link repointed to a new
-// line included). It never polls: the kernel tells of every change to the device folder, the
-// by-id names, udev's records and the folder of the port's own path (inotify), and the port
-// is looked for after each. A node appears before udev has given it its group and links, and
-// other services may probe it first: an open that fails then is tried again on the following
-// changes, and a few times besides, for RetryFor after the port came back.
+// it is, under whatever node it gets; the simulator by its announcement; any other port by its
+// path, a link repointed to a new line included). A pseudo-terminal named by its number never
+// comes back (RememberedPort::CanReturn): its number is the next terminal's. It never polls: the
+// kernel tells of every change to the device folder, the by-id names, udev's records and the folder
+// of the port's own path (inotify), and the port is looked for after each. A node appears before
+// udev has given it its group and links, and other services may probe it first: an open that fails
+// then is tried again on the following changes, and a few times besides, for RetryFor after the
+// port came back.
 class ReturnWatch : public QObject {
     Q_OBJECT
 
@@ -45,6 +47,7 @@ private:
 
     RememberedPort m_port;
     SystemRoots m_roots;
+    QString m_simulatorFolder;
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QTimer m_retry;

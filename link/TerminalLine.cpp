@@ -111,6 +111,8 @@ std::optional<QString> RefuseToOpen(const QString& portName, const LineSettings&
         return DescribeOpenFailure(label, {OpenFailure::NoSuchDevice, {}, {}});
     case DeviceKind::NotSerial:
         return DescribeOpenFailure(label, {OpenFailure::NotSerial, {}, {}});
+    case DeviceKind::StaleLink:
+        return DescribeOpenFailure(label, {OpenFailure::StaleLink, {}, {}});
     case DeviceKind::SerialLine:
         break;
     }

@@ -5,6 +5,7 @@
 #include "link/PortList.h"
 #include "link/PortMemory.h"
 #include "link/PortNames.h"
+#include "link/SimulatorPorts.h"
 #include "records/CsvExport.h"
 #include "shell/AppIdentity.h"
 #include "shell/SaveMessages.h"
@@ -358,8 +359,8 @@ void frmMain::PreferRememberedPort()
         TellMemoryProblem(problem);
     if (!remembered)
         return;
-    const auto located =
-        LocateRememberedPort(*remembered, FindSerialPorts(m_system), m_system.sysfs);
+    const auto located = LocateRememberedPort(*remembered, FindSerialPorts(m_system),
+                                              RunningSimulators(), m_system.sysfs);
     if (!located)
         return;
     PortSelection selection;
@@ -375,7 +376,8 @@ void frmMain::RememberOpenedPort(const PortSelection& selection)
 {
     const QString choice = selection.PortDevice.isEmpty() ? PortEntryName(selection.PortNumber - 1)
                                                           : selection.PortDevice;
-    m_opened = RememberPort(choice, SystemLocation(choice), FindSerialPorts(m_system));
+    m_opened = RememberPort(choice, SystemLocation(choice), FindSerialPorts(m_system),
+                            RunningSimulators());
     QString problem;
     if (!WriteRememberedPort(m_opened, DefaultConfigPath(), &problem))
         TellMemoryProblem(problem);
@@ -392,11 +394,17 @@ void frmMain::TellMemoryProblem(const QString& problem)
 void frmMain::QmtTxRx_PortLost(const QString& reason)
 {
     m_answer->Stop(AnswerEnd::Lost);
-    if (m_ending || m_opened.choice.isEmpty()) {
+    if (m_ending || m_opened.choice.isEmpty() || !m_opened.CanReturn()) {
+        const QString never =
+            m_opened.CanReturn()
+                ? QString()
+                : tr("A pseudo-terminal does not come back once its other end has closed: the "
+                     "system gives its number to the next terminal opened, which may be another "
+                     "program's. ");
         ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
-                       "Everything received so far is kept. When the instrument is back, choose "
-                       "its port again with \"CommPort Select\" in the menu.")
-                        .arg(QmtTxRx->PortName(), reason));
+                       "Everything received so far is kept. %3When the instrument is back, "
+                       "choose its port again with \"CommPort Select\" in the menu.")
+                        .arg(QmtTxRx->PortName(), reason, never));
         return;
     }
     // Not from here: the message below waits for the operator, the port's return must not.

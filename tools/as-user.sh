@@ -16,7 +16,7 @@ fi
 build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in tst_serialport tst_portlock tst_acquire tst_portlist tst_faults tst_csvexport \
+for name in tst_serialport tst_portlock tst_portmemory tst_acquire tst_portlist tst_faults tst_csvexport \
     tst_journal qm6200-sim qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
@@ -32,6 +32,7 @@ export QM6200_SIM="$work/qm6200-sim" QM6200_ACQUIRE="$work/qm6200-acquire"
 cd "$work"
 "${user[@]}" ./tst_serialport
 "${user[@]}" ./tst_portlock aLeftOverLockThatCannotBeRemovedIsNamed
+"${user[@]}" ./tst_portmemory
 "${user[@]}" ./tst_acquire
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission

@@ -620,6 +620,9 @@ private slots:
         QTest::newRow("-p last") << fast << "last"
                                  << QStringList{"present", "-p", "last", "--idle", "300"} << false
                                  << 0 << 0 << "1 record written" << 1 << QStringList{"NOW"};
+        QTest::newRow("-p last, a terminal by its number")
+            << fast << "last pty" << QStringList{"present", "-p", "last"} << false << 0 << 69
+            << "not opened again by its number" << -1 << none;
         QTest::newRow("-p last, nothing remembered")
             << fast << "unremembered" << QStringList{"present", "-p", "last"} << false << 0 << 64
             << "no port is remembered" << -1 << none;
@@ -717,7 +720,7 @@ private slots:
         const QString config = DefaultConfigPath();
         QFile::remove(config);
         if (port == "sim" || port == "busy" || port == "held" || port == "unremembered"
-            || port == "last") {
+            || port.startsWith("last")) {
             device = sim->device;
         } else if (port == "appears") {
             device = dir.filePath("instrument");
@@ -734,7 +737,9 @@ private slots:
             holder.emplace();
             QVERIFY(holder->open(device, {}));
         }
-        if (port == "last")
+        if (port == "last") // the simulator, found again by its announcement
+            QVERIFY(WriteRememberedPort(RememberPort(device, device, {}, {device}), config));
+        if (port == "last pty")
             QVERIFY(WriteRememberedPort({device, {}, {}, {}, {}}, config));
         const QByteArray remembered = Read(config);
         if (port == "held") {

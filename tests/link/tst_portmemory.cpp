@@ -1,13 +1,19 @@
 // The port remembered between runs: what is kept of a port that opened, and where it is found
-// again, by who it is rather than by its name, and never when it could be another instrument.
+// again, by who it is rather than by its name, and never when it could be another instrument or
+// another program's terminal.
 
 #include "link/PortMemory.h"
+#include "link/PortNames.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestMain.h"
 
 #include <QTemporaryDir>
+
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
 
 using namespace qm;
 using namespace qm::test;
@@ -28,6 +34,19 @@ FakePort Adapter(const QString& name, const QString& number, const QString& seri
     return port;
 }
 
+// Until the system's clock for file times has gone past when `path` last changed, so that what
+// changes next is newer (the clock moves in ticks of a few milliseconds).
+void WaitPast(const QString& path)
+{
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &info) == 0);
+    timespec now{};
+    do
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    while (now.tv_sec < info.st_ctim.tv_sec
+           || (now.tv_sec == info.st_ctim.tv_sec && now.tv_nsec <= info.st_ctim.tv_nsec));
+}
+
 } // namespace
 
 class TestPortMemory : public QObject {
@@ -36,12 +55,20 @@ class TestPortMemory : public QObject {
 private slots:
     void theRememberedPortIsFoundAgain_data()
     {
-        QTest::addColumn<QString>("remembered");  // an entry, "pty", "gone", or an adapter's
-                                                  // serial number ("none": it has none)
-        QTest::addColumn<QStringList>("present"); // adapters now: name:serial
+        // An entry, "pty", "link", "stale link", "gone", "simulator", or an adapter's serial
+        // number ("none": it has none).
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QStringList>("present"); // adapters or simulators now: name:serial
         QTest::addColumn<QString>("found");       // a device's name, an entry, "pty", or none
         QTest::newRow("an entry") << "COM3" << QStringList{} << "COM3";
-        QTest::newRow("a pseudo-terminal, by its path") << "pty" << QStringList{} << "pty";
+        QTest::newRow("a pseudo-terminal, by its number") << "pty" << QStringList{} << "";
+        QTest::newRow("a link to a pseudo-terminal") << "link" << QStringList{} << "link";
+        QTest::newRow("a link older than the terminal it leads to")
+            << "stale link" << QStringList{} << "";
+        QTest::newRow("the simulator") << "simulator" << QStringList{"pty"} << "pty";
+        QTest::newRow("the simulator, none running") << "simulator" << QStringList{} << "";
+        QTest::newRow("the simulator, two running")
+            << "simulator" << QStringList{"pty", "/dev/pts/999998"} << "";
         QTest::newRow("a path no more there") << "gone" << QStringList{} << "";
         QTest::newRow("the adapter, as it was") << "A1" << QStringList{"ttyUSB0:A1"} << "ttyUSB0";
         QTest::newRow("the adapter under a new name")
@@ -59,18 +86,34 @@ private slots:
         QFETCH(QStringList, present);
         QFETCH(QString, found);
         FakeSystem system;
+        Pty pty;
+        QStringList simulators;
         int usb = 2;
         for (const QString& adapter : present) {
+            if (remembered == "simulator") {
+                simulators << (adapter == "pty" ? pty.device : adapter);
+                continue;
+            }
             const QString name = adapter.section(':', 0, 0);
             const QString serial = adapter.section(':', 1) == "none" ? "" : adapter.section(':', 1);
             system.plugIn(
                 Adapter(name, QString("188:%1").arg(usb), serial, QString("1-%1").arg(usb)));
             ++usb;
         }
-        Pty pty;
         RememberedPort port;
+        const QString link = system.dir.filePath("link");
         if (remembered == "pty") {
-            port.choice = pty.device;
+            port = RememberPort(pty.device, pty.device, {});
+        } else if (remembered.endsWith("link")) {
+            QVERIFY(QFile::link(pty.device, link));
+            port = RememberPort(link, link, {});
+            // The terminal changed after the link was made, as one opened after it would be.
+            if (remembered == "stale link") {
+                WaitPast(link);
+                QVERIFY(QFile::setPermissions(pty.device, QFile::ReadOwner | QFile::WriteOwner));
+            }
+        } else if (remembered == "simulator") {
+            port = RememberPort(pty.device, pty.device, {}, {pty.device});
         } else if (remembered == "gone") {
             port.choice = "/dev/pts/999999";
         } else if (remembered.startsWith("COM")) {
@@ -80,12 +123,57 @@ private slots:
             port = {system.device("ttyUSB0"), "0403", "6001",
                     remembered == "none" ? "" : remembered, ""};
         }
-        const auto located =
-            LocateRememberedPort(port, FindSerialPorts(system.roots), system.roots.sysfs);
+        const auto located = LocateRememberedPort(port, FindSerialPorts(system.roots), simulators,
+                                                  system.roots.sysfs);
         const QString expected = found == "pty"            ? pty.device
+                                 : found == "link"         ? link
                                  : found.startsWith("tty") ? system.device(found)
                                                            : found;
         QCOMPARE(located.value_or(QString()), expected);
+    }
+
+    // A terminal that closed is gone for good: the system gives its number to the next terminal
+    // opened, by anyone. Remembered by its number, or through a link made before that terminal,
+    // it is never found again; a link made again after it is followed.
+    void aClosedTerminalsNumberLeadsNowhere()
+    {
+        QTemporaryDir dir;
+        auto lost = std::make_unique<Pty>();
+        const QString number = lost->device;
+        const QString link = dir.filePath("ttyV0");
+        QVERIFY(QFile::link(number, link));
+        const RememberedPort byNumber = RememberPort(number, number, {});
+        QCOMPARE(byNumber.kind, RememberedPort::Kind::PseudoTerminal);
+        const QString config = dir.filePath("qm6200.conf");
+        QVERIFY(WriteRememberedPort(byNumber, config));
+        const RememberedPort byLink = RememberPort(link, link, {});
+        QCOMPARE(byLink.kind, RememberedPort::Kind::Line);
+        QCOMPARE(LocateRememberedPort(byLink, {}, {}), link);
+
+        WaitPast(link);
+        lost.reset();
+        std::vector<std::unique_ptr<Pty>> opened;
+        while (opened.size() < 16 && (opened.empty() || opened.back()->device != number))
+            opened.push_back(std::make_unique<Pty>());
+        if (opened.back()->device != number)
+            QSKIP("another program took the terminal's number first");
+
+        QVERIFY(!LocateRememberedPort(byNumber, {}, {}));
+        const auto kept = ReadRememberedPort(config);
+        QVERIFY(kept && !kept->CanReturn() && !LocateRememberedPort(*kept, {}, {}));
+        // A configuration kept before the kind was, naming the terminal by its number.
+        QVERIFY(Write(config, "[port]\nchoice=" + QFile::encodeName(number) + "\n"));
+        QVERIFY(!LocateRememberedPort(ReadRememberedPort(config).value(), {}, {}));
+        QCOMPARE(ClassifyDevice(link), DeviceKind::StaleLink);
+        QVERIFY(!LocateRememberedPort(byLink, {}, {}));
+        const PortChoice typed = InterpretPortText(link);
+        QCOMPARE(typed.kind, PortChoice::Invalid);
+        QVERIFY2(typed.problem.contains("link left behind"), qPrintable(typed.problem));
+
+        // The program that made the link starts again and makes it anew, here to the terminal
+        // that took the number.
+        QVERIFY(QFile::remove(link) && QFile::link(number, link));
+        QCOMPARE(LocateRememberedPort(byLink, {}, {}), link);
     }
 
     // What is kept of a port that opened, and read back as it was written; a file that cannot

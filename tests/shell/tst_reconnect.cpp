@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <vector>
+
 using namespace qm;
 using namespace qm::test;
 
@@ -91,6 +94,28 @@ private slots:
         // Nothing was sent again: the next command is the first thing on the new line.
         program.ui.Command1->click();
         QCOMPARE(second.read(int(AcquireRecords.size())), AcquireRecords);
+    }
+
+    // A pseudo-terminal chosen by its number is not waited for once it has closed: the next
+    // terminal opened anywhere takes that number, and is another program's.
+    void aClosedTerminalIsNotWaitedFor()
+    {
+        auto lost = std::make_unique<Pty>();
+        const QString number = lost->device;
+        MainWindow program(MakeSerialBackend());
+        QVERIFY(program.choosePort(number));
+        lost.reset();
+        QTRY_COMPARE(program.messages.size(), 1);
+        QVERIFY2(program.messages.first().contains("does not come back"),
+                 qPrintable(program.messages.first()));
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+
+        std::vector<std::unique_ptr<Pty>> opened;
+        while (opened.size() < 16 && (opened.empty() || opened.back()->device != number))
+            opened.push_back(std::make_unique<Pty>());
+        ProcessQueued();
+        QVERIFY(!program.form.findChild<ReturnWatch*>());
+        QVERIFY(!program.ui.QmtTxRx->PortOpen());
     }
 
     // Choosing a port ends the wait: nothing is opened behind the operator's back.
