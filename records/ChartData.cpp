@@ -9,13 +9,16 @@ namespace qm {
 
 namespace {
 
-// A number the chart can draw: digits were read (&H alone has none), and a double holds it.
+// A number: digits were read (&H alone has none), and a double holds it.
 bool HoldsNumber(const FieldReading& reading)
 {
     const bool radixPrefixOnly = reading.text.size() == 2 && reading.text[0] == '&';
     return !reading.text.empty() && !radixPrefixOnly && reading.inRange
            && std::isfinite(reading.value);
 }
+
+// The finest step an axis takes: values closer than this to each other are drawn at one height.
+constexpr double FinestStep = 1e-300;
 
 } // namespace
 
@@ -31,22 +34,31 @@ bool ChartData::SetRecord(int place, std::string_view record, std::string_view d
     auto& slot = m_places[std::size_t(place - 1)];
     if (slot || place <= m_last)
         ++m_generation;
-    if (slot) {
-        for (const auto& value : slot->values)
-            m_gaps -= value ? 0 : 1;
-    }
+    if (slot)
+        Count(*slot, -1);
     ChartRecord kept;
     kept.cells = RecordCells(record, decimalSeparator);
-    for (int series = 0; series < ChartSeriesCount; ++series) {
-        const FieldReading reading = ReadField(RecordField(record, series + 1));
-        if (HoldsNumber(reading))
-            kept.values[std::size_t(series)] = reading.value;
+    for (std::size_t series = 0; series < ChartSeriesCount; ++series) {
+        const FieldReading reading = ReadField(RecordField(record, int(series) + 1));
+        if (!HoldsNumber(reading))
+            continue;
+        if (std::abs(reading.value) <= ChartLimit)
+            kept.values[series] = reading.value;
         else
-            ++m_gaps;
+            kept.tooLarge[series] = true;
     }
+    Count(kept, +1);
     slot = std::move(kept);
     m_last = std::max(m_last, place);
     return true;
+}
+
+void ChartData::Count(const ChartRecord& record, int sign)
+{
+    for (std::size_t series = 0; series < ChartSeriesCount; ++series) {
+        m_gaps += record.values[series] ? 0 : sign;
+        m_tooLarge += record.tooLarge[series] ? sign : 0;
+    }
 }
 
 void ChartData::Clear()
@@ -54,6 +66,7 @@ void ChartData::Clear()
     std::fill(m_places.begin(), m_places.end(), std::nullopt);
     m_last = 0;
     m_gaps = 0;
+    m_tooLarge = 0;
     ++m_generation;
 }
 
@@ -95,8 +108,12 @@ std::optional<ValueSpan> SpanOf(const ChartData& data,
 
 std::vector<double> ChartAxis::Ticks() const
 {
-    std::vector<double> ticks;
+    // RoundAxis makes none but ordinary axes; one made otherwise gets its ends.
+    constexpr double MostTicks = 1000;
     const double count = std::round((high - low) / step);
+    if (!(step > 0) || !std::isfinite(count) || count > MostTicks)
+        return {low, high};
+    std::vector<double> ticks;
     for (double i = 0; i <= count; ++i) {
         // From the index, not by adding steps, so no rounding error piles up; a tick that
         // should be 0 is 0, not 1e-17.
@@ -123,9 +140,12 @@ double RoundStep(double rough)
 
 ChartAxis RoundAxis(ValueSpan span, bool fromZero, int mostTicks)
 {
-    mostTicks = std::max(mostTicks, 2);
-    double low = span.low;
-    double high = span.high;
+    mostTicks = std::clamp(mostTicks, 2, 1000);
+    const auto drawable = [](double value) {
+        return std::isnan(value) ? 0.0 : std::clamp(value, -ChartLimit, ChartLimit);
+    };
+    double low = std::min(drawable(span.low), drawable(span.high));
+    double high = std::max(drawable(span.low), drawable(span.high));
     if (fromZero) {
         low = std::min(low, 0.0);
         high = std::max(high, 0.0);
@@ -135,19 +155,22 @@ ChartAxis RoundAxis(ValueSpan span, bool fromZero, int mostTicks)
         // either side, a tenth of its own size.
         if (low == 0)
             return {0.0, 1.0, 1.0};
-        const double step = RoundStep(std::abs(low) / 10);
+        const double step = RoundStep(std::max(std::abs(low) / 10, FinestStep));
         const double middle = std::floor(low / step) * step;
         return {middle - step, middle + step, step};
     }
-    // The smallest round step that covers the span with ends on ticks within the limit.
-    double step = RoundStep((high - low) / double(mostTicks - 1));
-    for (;;) {
+    // The smallest round step that covers the span with ends on ticks within the limit. Each
+    // try at least half as large again as the one before: a few suffice.
+    double step = RoundStep(std::max((high - low) / double(mostTicks - 1), FinestStep));
+    for (int tries = 0; tries < 64; ++tries) {
         const double first = std::floor(low / step) * step;
         const double last = std::ceil(high / step) * step;
         if (std::round((last - first) / step) + 1 <= mostTicks)
             return {first, last, step};
         step = RoundStep(step * 1.5);
     }
+    // No round step does (two ticks about zero, say): the span's own ends.
+    return {low, high, high - low};
 }
 
 ChartAxis PlaceAxis(int lastPlace, int mostTicks)

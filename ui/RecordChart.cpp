@@ -734,10 +734,14 @@ QString RecordChart::RecordText(int place) const
         return {};
     QStringList lines{tr("Row %1").arg(place)};
     for (int column = 0; column < RecordColumns; ++column) {
-        const bool gap = column > 0 && !record->values[std::size_t(column - 1)];
+        const std::size_t series = std::size_t(std::max(column - 1, 0));
+        const bool gap = column > 0 && !record->values[series];
+        const QString cell = QString::fromStdString(record->cells[std::size_t(column)]);
         lines << QStringLiteral("%1\t%2").arg(
             QString::fromLatin1(RecordHeaders[std::size_t(column)]),
-            gap ? tr("no number") : QString::fromStdString(record->cells[std::size_t(column)]));
+            !gap                       ? cell
+            : record->tooLarge[series] ? tr("%1 (too large to draw)").arg(cell)
+                                       : tr("no number"));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -745,10 +749,19 @@ QString RecordChart::RecordText(int place) const
 QString RecordChart::GapsText() const
 {
     const int gaps = m_data.Gaps();
+    const int tooLarge = m_data.TooLarge();
     if (gaps == 0)
         return {};
-    return gaps == 1 ? tr("1 value left out: its field holds no number")
-                     : tr("%1 values left out: their fields hold no number").arg(gaps);
+    if (tooLarge == 0)
+        return gaps == 1 ? tr("1 value left out: its field holds no number")
+                         : tr("%1 values left out: their fields hold no number").arg(gaps);
+    if (tooLarge == gaps)
+        return gaps == 1 ? tr("1 value left out: too large to draw")
+                         : tr("%1 values left out: too large to draw").arg(gaps);
+    return tr("%1 values left out: %2 with no number, %3 too large to draw")
+        .arg(gaps)
+        .arg(gaps - tooLarge)
+        .arg(tooLarge);
 }
 
 QByteArray RecordChart::Image(ImageFormat format, QSize size) const

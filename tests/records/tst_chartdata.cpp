@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 using namespace qm;
 
@@ -44,6 +45,15 @@ private slots:
             << QByteArray("\x02"
                           "003,9E999,00001,00001,00001,00001,000004\r")
             << QList<double>{none, 1, 1, 1, 1, 4} << 1;
+        QTest::newRow("numbers too large to draw are left out and counted")
+            << QByteArray("\x02"
+                          "005,1E308,-1E99,1E300,00001,9E307,17E307\r")
+            << QList<double>{none, -1e99, 1e300, 1, none, none} << 3;
+        QTest::newRow("a denormal, and infinity or NaN written as text")
+            << QByteArray("\x02"
+                          "006,NaN  ,-Inf ,1E-99,00000,-0000,5E-324\r")
+            << QList<double>{none, none, 1e-99, 0, 0, std::numeric_limits<double>::denorm_min()}
+            << 2;
         QTest::newRow("cut short: what is missing has no number")
             << QByteArray("\x02"
                           "004,00010,00020,")
@@ -66,6 +76,11 @@ private slots:
                 QCOMPARE(*value, expected);
         }
         QCOMPARE(data.Gaps(), gaps);
+        int tooLarge = 0;
+        for (int s = 0; s < ChartSeriesCount; ++s)
+            tooLarge += kept->tooLarge[std::size_t(s)] ? 1 : 0;
+        QCOMPARE(data.TooLarge(), tooLarge);
+        QVERIFY(data.TooLarge() <= data.Gaps());
         // The tooltip shows the table's texts, the number's own first.
         QCOMPARE(QString::fromStdString(kept->cells[0]), QString::number(ReadFieldForTest(record)));
     }
@@ -143,6 +158,47 @@ private slots:
         QCOMPARE(QList<double>(got.begin(), got.end()), ticks);
         QCOMPARE_LE(axis.low, low);
         QCOMPARE_GE(axis.high, high);
+    }
+
+    // Whatever the span, the axis is finite, runs upwards in a step that is no number's
+    // rounding error, and has a handful of ticks; a span beyond what is drawn is taken at its
+    // limit.
+    void axesStayFiniteAtTheExtremes_data()
+    {
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        const double largest = std::numeric_limits<double>::max();
+        const double infinity = std::numeric_limits<double>::infinity();
+        const double denormal = std::numeric_limits<double>::denorm_min();
+        QTest::newRow("-1E308 to 1E308") << -1e308 << 1e308;
+        QTest::newRow("1.7E308 alone") << 1.7e308 << 1.7e308;
+        QTest::newRow("the largest double both ways") << -largest << largest;
+        QTest::newRow("the drawn limit both ways") << -ChartLimit << ChartLimit;
+        QTest::newRow("a denormal alone") << denormal << denormal;
+        QTest::newRow("zero to a denormal") << 0.0 << denormal;
+        QTest::newRow("denormals either side of zero") << -denormal << denormal;
+        QTest::newRow("infinity") << -infinity << infinity;
+        QTest::newRow("not a number") << std::nan("") << std::nan("");
+        QTest::newRow("upside down") << 10.0 << -10.0;
+    }
+    void axesStayFiniteAtTheExtremes()
+    {
+        QFETCH(double, low);
+        QFETCH(double, high);
+        for (const bool fromZero : {false, true}) {
+            for (const int mostTicks : {2, 6}) {
+                const ChartAxis axis = RoundAxis({low, high}, fromZero, mostTicks);
+                QVERIFY(std::isfinite(axis.low) && std::isfinite(axis.high));
+                QVERIFY(std::isfinite(axis.step) && axis.step > 0);
+                QCOMPARE_LT(axis.low, axis.high);
+                QVERIFY(
+                    std::isfinite(axis.Fraction(std::clamp(axis.high, -ChartLimit, ChartLimit))));
+                const std::vector<double> ticks = axis.Ticks();
+                QVERIFY(ticks.size() >= 2 && ticks.size() <= 6);
+                for (const double tick : ticks)
+                    QVERIFY(std::isfinite(tick));
+            }
+        }
     }
 
     void placesRunFromZeroInWholeSteps_data()

@@ -76,6 +76,26 @@ private slots:
         QCOMPARE(rig.shown(), rig.drawnWhole());
     }
 
+    // A total of 1E308 or of -1E308 and 1E308 side by side, a denormal: drawn at once, with or
+    // without records before them, and what is too large to draw is told.
+    void extremeValuesAreDrawnOrCounted()
+    {
+        Rig rig;
+        const char* totals[] = {"-1E308", "1E308 ", "17E307", "5E-324", "000001"};
+        int place = 0;
+        for (const char* total : totals) {
+            ++place;
+            const QByteArray frame =
+                test::DataFrame(place, {1, 2, 3, 4, 5}).left(35) + total + "\r";
+            QVERIFY(rig.data.SetRecord(place, frame.toStdString(), "."));
+            rig.chart.DataChanged();
+            QTRY_VERIFY(!rig.chart.RefreshPending());
+            QCOMPARE(rig.shown(), rig.drawnWhole());
+        }
+        QCOMPARE(rig.chart.GapsText(), "3 values left out: too large to draw");
+        QVERIFY(rig.chart.RecordText(3).contains("(too large to draw)"));
+    }
+
     void legendHidesAndShowsItsSeries_data()
     {
         QTest::addColumn<int>("series");
