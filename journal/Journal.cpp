@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
@@ -32,11 +31,11 @@ using namespace journal;
 // be told because a message had already been given.
 Q_LOGGING_CATEGORY(lcJournal, "qm6200.journal", QtCriticalMsg)
 
-// How long what the caller hands over gathers before it goes to the journal's thread: short
-// enough that, with the commit, a record is on the disk within a second; long enough that an
-// answer arriving at 9600 baud costs a durable commit less than twice a second, each a
-// wakeup of the journal's thread and a wait for the disk.
-constexpr int GatherMs = 600;
+// How long the journal's thread gathers what comes after the first of a batch before it
+// commits them together: short enough that, with the commit, a record is on the disk within a
+// second of reaching the program; long enough that an answer arriving at 9600 baud costs a
+// durable commit less than twice a second, each a wait for the disk.
+constexpr std::chrono::milliseconds Gather{600};
 // How long a writer waits while another program writes the journal. A commit of a batch
 // takes milliseconds; a program holding the journal longer than this is stuck.
 constexpr int BusyTimeoutMs = 10000;
@@ -202,10 +201,10 @@ QString JournalOutcomeText(JournalOutcome outcome)
     return {};
 }
 
-// The writer's two sides. The caller's: what was handed over since the last batch, gathered
-// without a lock. The journal's thread: the connection and what it knows of the acquisition
-// under way. Between them, under the mutex: the batches waiting, how far the commits have
-// come, and the one message for the caller.
+// The writer's two sides. The caller's hands each event over as it comes. The journal's
+// thread has the connection and what it knows of the acquisition under way. Between them,
+// under the mutex: the events waiting, how far the commits have come, and the one message for
+// the caller.
 class JournalWriter::Worker {
 public:
     Worker(JournalWriter* writer, const QString& path)
@@ -225,55 +224,60 @@ public:
         m_thread.join();
     }
 
-    // The caller's side.
-    std::vector<Event> gathered;
-    QByteArray received;
-    QTimer* gatherTimer = nullptr;
-    bool gathering = false;
-
-    // Received bytes go in as one event, before whatever comes next.
-    void CloseReceived()
+    // The caller's side: each event goes to the journal's thread as it is handed over, so that
+    // nothing received waits on the caller's thread, which may be busy or stuck afterwards.
+    void Hand(Event&& event)
     {
-        if (received.isEmpty())
-            return;
-        gathered.emplace_back(std::move(received));
-        received = QByteArray();
-    }
-
-    // Called for each byte: a flag, not the timer's own state, which is a bindable property.
-    void Gather()
-    {
-        if (gathering)
-            return;
-        gathering = true;
-        gatherTimer->start();
-    }
-
-    void Submit()
-    {
-        CloseReceived();
-        gatherTimer->stop();
-        gathering = false;
-        if (gathered.empty())
-            return;
         {
             const std::lock_guard lock(m_mutex);
-            if (!m_gaveUp) {
-                if (m_queue.empty())
-                    m_queue.swap(gathered);
-                else
-                    std::move(gathered.begin(), gathered.end(), std::back_inserter(m_queue));
-                ++m_submitted;
-            }
+            if (m_gaveUp)
+                return;
+            m_queue.push_back(std::move(event));
+            ++m_handed;
+            if (m_queue.size() > 1)
+                return;
         }
-        gathered.clear();
+        m_wake.notify_one();
+    }
+
+    // Bytes join the bytes handed over just before them: one event for a run of them.
+    void HandBytes(const QByteArray& bytes)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_gaveUp)
+                return;
+            ++m_handed;
+            if (!m_queue.empty()) {
+                if (auto* run = std::get_if<QByteArray>(&m_queue.back())) {
+                    run->append(bytes);
+                    return;
+                }
+            }
+            m_queue.emplace_back(bytes);
+            if (m_queue.size() > 1)
+                return;
+        }
+        m_wake.notify_one();
+    }
+
+    // What is waiting is committed now, without gathering more.
+    void Hurry()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_queue.empty())
+                return;
+            m_hurry = true;
+        }
         m_wake.notify_one();
     }
 
     void WaitUntilWritten()
     {
+        Hurry();
         std::unique_lock lock(m_mutex);
-        const quint64 target = m_submitted;
+        const quint64 target = m_handed;
         m_written.wait(lock, [&] { return m_done >= target; });
     }
 
@@ -308,8 +312,11 @@ private:
                 m_wake.wait(lock, [&] { return !m_queue.empty() || m_stopping; });
                 if (m_queue.empty())
                     break;
+                // What follows the first event in the next moments goes in the same commit.
+                m_wake.wait_for(lock, Gather, [&] { return m_hurry || m_stopping; });
+                m_hurry = false;
                 batch.swap(m_queue);
-                upTo = m_submitted;
+                upTo = m_handed;
             }
             if (writing)
                 writing = Write(batch);
@@ -705,11 +712,12 @@ private:
     const QString m_path;
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;    // a batch, or the end
+    std::condition_variable m_wake;    // a first event, a hurry, or the end
     std::condition_variable m_written; // a batch committed, or given up
     std::vector<Event> m_queue;
-    quint64 m_submitted = 0; // batches handed over
-    quint64 m_done = 0;      // of them, those committed or dropped
+    quint64 m_handed = 0; // events handed over
+    quint64 m_done = 0;   // of them, those committed or dropped
+    bool m_hurry = false;
     bool m_stopping = false;
     bool m_gaveUp = false;
     QString m_message;
@@ -731,64 +739,47 @@ private:
 
 JournalWriter::JournalWriter(const QString& path, QObject* parent)
     : QObject(parent)
+    , m_worker(std::make_unique<Worker>(this, path))
 {
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    // Due with whatever else wakes the caller's thread about then, not on its own.
-    timer->setTimerType(Qt::CoarseTimer);
-    timer->setInterval(GatherMs);
-    connect(timer, &QTimer::timeout, this, &JournalWriter::HandOver);
-    m_worker = std::make_unique<Worker>(this, path);
-    m_worker->gatherTimer = timer;
 }
 
 JournalWriter::~JournalWriter()
 {
-    HandOver();
-    // Joins the journal's thread while this object can still be posted to.
+    // Joins the journal's thread, which commits what is waiting, while this object can still
+    // be posted to.
     m_worker.reset();
 }
 
 void JournalWriter::CommandSent(const JournalCommand& command)
 {
-    m_worker->CloseReceived();
-    JournalCommand& sent = std::get<JournalCommand>(m_worker->gathered.emplace_back(command));
+    JournalCommand sent = command;
     // An acquisition is listed by when it was: a caller that gave no time gets the present.
     if (!sent.sent.isValid())
         sent.sent = QDateTime::currentDateTimeUtc();
-    m_worker->Gather();
+    m_worker->Hand(std::move(sent));
 }
 
 void JournalWriter::Received(const QByteArray& bytes)
 {
-    m_worker->received.append(bytes);
-    m_worker->Gather();
+    if (!bytes.isEmpty())
+        m_worker->HandBytes(bytes);
 }
 
 void JournalWriter::Record(int place, const JournalCells& cells)
 {
-    m_worker->CloseReceived();
-    m_worker->gathered.emplace_back(RecordEvent{place, cells});
-    m_worker->Gather();
+    m_worker->Hand(RecordEvent{place, cells});
 }
 
 void JournalWriter::AnswerOver(JournalOutcome outcome)
 {
-    m_worker->CloseReceived();
-    m_worker->gathered.emplace_back(EndEvent{outcome});
-    HandOver();
+    m_worker->Hand(EndEvent{outcome});
+    m_worker->Hurry();
 }
 
 void JournalWriter::WaitUntilWritten()
 {
-    HandOver();
     m_worker->WaitUntilWritten();
     ReportFailure();
-}
-
-void JournalWriter::HandOver()
-{
-    m_worker->Submit();
 }
 
 void JournalWriter::ReportFailure()

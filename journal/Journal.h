@@ -66,11 +66,11 @@ struct JournalCommand {
 
 // Writes the journal from a thread of its own, with its own connection: a durable commit
 // waits for the disk, which the window must never do. Every call but WaitUntilWritten returns
-// at once. The calls come from the thread the writer lives in, and that thread runs an event
-// loop: what is handed over is gathered there and passed to the journal's thread a few times
-// a second, and at once when an answer is over, so that each record is on the disk within a
-// second of its arrival. Each batch is one transaction; other programs may write the same
-// journal meanwhile.
+// at once, having handed its event to the journal's thread: what reached the program is on the
+// disk within a second, even when the caller's thread is busy or stuck afterwards. That thread
+// gathers what follows an event for a moment and commits it in one transaction, at once when
+// an answer is over; other programs may write the same journal meanwhile. The calls come from
+// the thread the writer lives in, whose event loop hears of failures.
 //
 // A journal that cannot be opened or written costs nothing else: Failed comes, and the run
 // goes on without the journal. A damaged journal is moved aside and a new one started (Failed
@@ -106,7 +106,6 @@ signals:
     void Failed(const QString& message);
 
 private:
-    void HandOver();
     void ReportFailure();
 
     class Worker;

@@ -10,9 +10,11 @@
 #include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 
 using namespace qm;
 using namespace qm::test;
@@ -94,6 +96,27 @@ private slots:
                                     << int(JournalOutcome::CutShort);
         QTest::newRow("lost line")
             << "records" << RecordAnswer(2) << true << 2 << int(JournalOutcome::LostLine);
+    }
+
+    // What reached the program goes to the disk even when the window's thread stops right
+    // after (a drawing that never ends, say): from here on the test runs no event of the
+    // window's, and only reads the journal.
+    void whatArrivedIsKeptWhileTheWindowIsStuck()
+    {
+        Rig rig;
+        rig.ui.answerWatch->setIntervals({60s, 60s, 60s});
+        rig.ui.Command1->click();
+        rig.arrive(RecordAnswer(12));
+        const QDeadlineTimer deadline(10s);
+        std::vector<JournalCells> kept;
+        while (kept.size() < 12 && !deadline.hasExpired()) {
+            QThread::msleep(20);
+            JournalReader reader;
+            QString problem;
+            if (reader.open(&problem) && !reader.Entries().empty())
+                kept = reader.Records(reader.Entries().front().number);
+        }
+        QCOMPARE(kept.size(), std::size_t(12));
     }
 
     void everyAnswerIsKeptWithHowItEnded()
