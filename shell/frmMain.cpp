@@ -181,7 +181,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     if (!m_dialogs.splash) {
         m_dialogs.splash = [] {
             frmSplash splash;
-            splash.exec();
+            splash.Run();
         };
     }
     NameControls({{Title1, "Title1"},           {Command1, "Command1"},

@@ -7,6 +7,7 @@
 #include "ui/Twips.h"
 #include "ui/WindowCentring.h"
 
+#include <QEventLoop>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -91,6 +92,20 @@ QString frmSplash::VersionText(const AppVersion& version)
         .arg(version.major)
         .arg(version.minor)
         .arg(version.revision);
+}
+
+void frmSplash::Run()
+{
+    QEventLoop loop;
+    bool closed = false;
+    connect(this, &QDialog::finished, &loop, [&] {
+        closed = true;
+        loop.quit();
+    });
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    if (!closed)
+        loop.exec(QEventLoop::DialogExec);
 }
 
 void frmSplash::Form_Load()

@@ -21,6 +21,11 @@ public:
 
     static QString VersionText(const AppVersion& version);
 
+    // Shows it, modal, and returns once it has closed, whenever that was: a click or a key in
+    // its first milliseconds can close it while it is being shown, before any loop of its own
+    // runs, and QDialog::exec() would then wait for ever.
+    void Run();
+
     void Form_Load();
     void Form_KeyPress();
     void Frame1_Click();

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 
@@ -28,6 +29,33 @@ struct Shown {
     }
 
     bool open() const { return splash.isVisible() && closed.isEmpty(); }
+};
+
+// Clicks the splash screen's frame as soon as it shows (while it is being shown, before its
+// loop has run), or that many milliseconds after.
+struct ClickWhenShown : QObject {
+    explicit ClickWhenShown(int after)
+        : m_after(after)
+    {
+        qApp->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* splash = qobject_cast<frmSplash*>(watched);
+        if (!splash || event->type() != QEvent::Show)
+            return false;
+        const auto click = [splash] {
+            QTest::mouseClick(Find<QWidget>(*splash, "Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
+        };
+        if (m_after < 0)
+            click();
+        else
+            QTimer::singleShot(m_after, splash, click);
+        return false;
+    }
+
+    int m_after;
 };
 
 } // namespace
@@ -113,6 +141,37 @@ private slots:
         QCOMPARE(pressed.count(), 0);
         QTest::keyClick(button, Qt::Key_Return);
         QCOMPARE(pressed.count(), 1);
+    }
+
+    // The load goes on to the port dialog whenever the splash screen is clicked, even while it
+    // is being shown (an operator who clicks the launcher twice). A load that waited for ever
+    // is ended from its own loop, and fails.
+    void theLoadGoesOnWhenTheSplashIsClickedAtOnce_data()
+    {
+        QTest::addColumn<int>("after"); // ms after it shows; -1: while it is being shown
+        QTest::newRow("while it is being shown") << -1;
+        QTest::newRow("as its loop begins") << 0;
+        QTest::newRow("1 ms after") << 1;
+        QTest::newRow("10 ms after") << 10;
+        QTest::newRow("100 ms after") << 100;
+    }
+    void theLoadGoesOnWhenTheSplashIsClickedAtOnce()
+    {
+        QFETCH(int, after);
+        ClickWhenShown clicker(after);
+        bool hung = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&] {
+            hung = true;
+            // Every loop running now returns.
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(10000);
+        MainWindow program(std::make_unique<MemoryBackend>(), nullptr);
+        QVERIFY(!hung);
+        for (QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<frmSplash*>(window) || !window->isVisible());
     }
 
     void closesOnClicksOnItsControlsButNotOnTheVersionOrMargin()
