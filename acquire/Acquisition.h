@@ -2,6 +2,7 @@
 
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
+#include "files/SafeWrite.h"
 #include "journal/Journal.h"
 #include "link/AnswerWatch.h"
 #include "link/LinkState.h"

@@ -1,5 +1,6 @@
 #include "acquire/History.h"
 
+#include "files/Names.h"
 #include "records/CsvExport.h"
 
 #include <QStringList>

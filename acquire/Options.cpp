@@ -1,6 +1,7 @@
 #include "acquire/Options.h"
 
 #include "acquire/Outcome.h"
+#include "files/Names.h"
 #include "records/CsvExport.h"
 
 #include <QCommandLineParser>

@@ -2,6 +2,7 @@
 
 #include "acquire/Acquisition.h"
 #include "acquire/History.h"
+#include "files/SafeWrite.h"
 #include "journal/Journal.h"
 #include "link/MakeSerialBackend.h"
 #include "link/PortList.h"

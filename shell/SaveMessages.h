@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/SafeWrite.h"
 #include "records/CsvExport.h"
 
 #include <QString>

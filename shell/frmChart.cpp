@@ -1,5 +1,6 @@
 #include "shell/frmChart.h"
 
+#include "files/SafeWrite.h"
 #include "shell/SaveMessages.h"
 #include "ui/ControlNames.h"
 

@@ -1,5 +1,6 @@
 #include "shell/frmHistory.h"
 
+#include "files/SafeWrite.h"
 #include "records/CsvExport.h"
 #include "records/RecordLayout.h"
 #include "shell/SaveMessages.h"

@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include "files/SafeWrite.h"
 #include "link/CommandFrame.h"
 #include "link/Log.h"
 #include "link/PortList.h"

@@ -16,7 +16,7 @@ fi
 build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in tst_serialport tst_portlock tst_portmemory tst_acquire tst_portlist tst_faults tst_csvexport \
+for name in tst_serialport tst_portlock tst_portmemory tst_acquire tst_portlist tst_faults tst_safewrite \
     tst_journal qm6200-sim qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
@@ -36,5 +36,5 @@ cd "$work"
 "${user[@]}" ./tst_acquire
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
-"${user[@]}" ./tst_csvexport savingLeavesWhatIsNotAFileAndKeepsLinksAndOwners
+"${user[@]}" ./tst_safewrite
 "${user[@]}" ./tst_journal aFaultCostsTheJournalAlone

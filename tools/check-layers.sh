@@ -2,8 +2,10 @@
 # Keeps the layers pointing down, judged from the build itself rather than from the text of
 # the sources: what each library links (CMake's own graph of the targets), and the headers
 # each object file really includes (the compiler's dependency records, as Ninja keeps them).
-#   link/, records/   the core (qm6200_core): each other only; Qt Core, no Gui, no Widgets,
-#                     no Serial Port
+#   files/            the user's own files and files written whole (qm6200_files): itself
+#                     alone; Qt Core, no Gui, no Widgets, no Serial Port
+#   link/, records/   the core (qm6200_core): files/ and each other only; Qt Core, no Gui, no
+#                     Widgets, no Serial Port
 #   link/qtserial/    the backend over Qt Serial Port: the core and itself
 #   journal/          the journal (qm6200_journal), on the core's level: the core and itself;
 #                     Qt Core and SQLite, no Gui, no Widgets, no Serial Port
@@ -57,6 +59,7 @@ forbid() {
 above_core=(qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire
     qm6200_test_support)
 widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
+forbid qm6200_files qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
 forbid qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
 forbid qm6200_journal "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
 forbid qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire "${widgets[@]}"
@@ -85,14 +88,17 @@ awk -v root="$root/" -v build="$build/" '
         return parts[1]
     }
     BEGIN {
-        may["core"] = " core "
-        may["link/qtserial"] = " core link/qtserial "
-        may["journal"] = " core journal "
-        may["ui"] = " core journal ui "
-        may["shell"] = " core link/qtserial journal ui shell "
-        may["acquire"] = " core link/qtserial journal acquire "
-        widgets["core"] = widgets["link/qtserial"] = widgets["journal"] = widgets["acquire"] = 1
-        noSerialPort["core"] = noSerialPort["journal"] = noSerialPort["ui"] = 1
+        may["files"] = " files "
+        may["core"] = " files core "
+        may["link/qtserial"] = " files core link/qtserial "
+        may["journal"] = " files core journal "
+        may["ui"] = " files core journal ui "
+        may["shell"] = " files core link/qtserial journal ui shell "
+        may["acquire"] = " files core link/qtserial journal acquire "
+        widgets["files"] = widgets["core"] = widgets["link/qtserial"] = widgets["journal"] = 1
+        widgets["acquire"] = 1
+        noSerialPort["files"] = noSerialPort["core"] = noSerialPort["journal"] = 1
+        noSerialPort["ui"] = 1
     }
     /^[^ ]/ {
         object = $1

@@ -1,0 +1,69 @@
+#include "files/Names.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <dirent.h>
+
+namespace qm {
+
+bool NameIsText(const QByteArray& bytes)
+{
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+QByteArray NameReadAsAnother(const QString& path)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return {};
+    QByteArray folder("/");
+    for (const QString& part :
+         QFileInfo(path).absoluteFilePath().split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        DIR* listing =
+            part.contains(QChar::ReplacementCharacter) ? ::opendir(folder.constData()) : nullptr;
+        if (listing) {
+            auto closeListing = qScopeGuard([listing] { ::closedir(listing); });
+            while (const dirent* entry = ::readdir(listing)) {
+                const QByteArray name(entry->d_name);
+                if (!NameIsText(name) && QFile::decodeName(name) == part)
+                    return folder + name;
+            }
+        }
+        folder += QFile::encodeName(part) + '/';
+    }
+    return {};
+}
+
+QString EscapedName(const QByteArray& bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto code = uint(static_cast<unsigned char>(byte));
+        if (byte == '\\')
+            text += QStringLiteral("\\\\");
+        else if (code >= 0x20 && code < 0x7f)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+QString ShownText(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const char32_t code : text.toUcs4()) {
+        const auto category = QChar::category(code);
+        if (category == QChar::Other_Control || category == QChar::Other_Format)
+            shown += code < 0x100
+                         ? QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'))
+                         : QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+        else
+            shown += QString::fromUcs4(&code, 1);
+    }
+    return shown;
+}
+
+} // namespace qm
