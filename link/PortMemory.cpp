@@ -1,11 +1,17 @@
 #include "link/PortMemory.h"
 
+#include "files/OwnFiles.h"
+#include "files/SafeWrite.h"
 #include "link/PortNames.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -21,33 +27,66 @@ bool SameDevice(const QString& a, const QString& b)
     return !resolved.isEmpty() && resolved == QFileInfo(b).canonicalFilePath();
 }
 
-QString SettingsProblem(const QSettings& settings)
+QString SettingsProblem(const QSettings& settings, const QString& shownAs)
 {
     switch (settings.status()) {
     case QSettings::NoError:
         return {};
     case QSettings::AccessError:
-        return QStringLiteral("%1 cannot be read or written").arg(settings.fileName());
+        return QStringLiteral("%1 cannot be read or written").arg(shownAs);
     case QSettings::FormatError:
-        return QStringLiteral("%1 is damaged").arg(settings.fileName());
+        return QStringLiteral("%1 is damaged").arg(shownAs);
     }
     return {};
+}
+
+// The file in its folder as the system reaches it, once the folder is the user's own; empty,
+// with `problem`, when it may not be used.
+QString OwnConfigFile(const QString& path, bool make, QString* problem)
+{
+    const QFileInfo named(path);
+    const OwnPath folder = PrepareOwnFolder(named.absolutePath(), make);
+    *problem = folder.problem;
+    return folder.path.isEmpty() ? QString() : folder.path + QLatin1Char('/') + named.fileName();
+}
+
+// The bytes of a regular file of the user's own, read without following a link or waiting on
+// a pipe; nothing when there is none.
+QByteArray OwnFileBytes(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QFile file;
+    struct stat node {};
+    if (::fstat(fd, &node) != 0 || !S_ISREG(node.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    return file.readAll();
 }
 
 } // namespace
 
 QString DefaultConfigPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/qm6200/qm6200.conf");
+    const OwnPath folder = ProgramFolder(UserFolderKind::Config);
+    return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/qm6200.conf");
 }
 
 std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* problem)
 {
-    if (!QFileInfo(path).isFile())
+    QString why;
+    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, false, &why);
+    if (file.isEmpty() || !(why = CheckOwnFile(file)).isEmpty() || !QFileInfo(file).isFile()) {
+        if (problem)
+            *problem = why;
         return std::nullopt;
-    QSettings settings(path, QSettings::IniFormat);
-    if (const QString what = SettingsProblem(settings); !what.isEmpty()) {
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    if (const QString what = SettingsProblem(settings, path); !what.isEmpty()) {
         if (problem)
             *problem = what;
         return std::nullopt;
@@ -73,28 +112,47 @@ std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* p
 
 bool WriteRememberedPort(const RememberedPort& port, const QString& path, QString* problem)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSettings settings(path, QSettings::IniFormat);
-    settings.beginGroup(Group);
-    settings.setValue(QStringLiteral("choice"), port.choice);
-    const auto keep = [&](const char* key, const QString& value) {
-        if (value.isEmpty())
-            settings.remove(QLatin1String(key));
-        else
-            settings.setValue(QLatin1String(key), value);
-    };
-    keep("vendor", port.vendorId);
-    keep("product", port.productId);
-    keep("serial", port.serialNumber);
-    keep("by-id", port.byId);
-    keep("kind", port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
-                 : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
-                                                                     : QString());
-    settings.endGroup();
-    settings.sync();
-    if (const QString what = SettingsProblem(settings); !what.isEmpty()) {
+    QString why = path.isEmpty() ? QStringLiteral("there is no folder for settings") : QString();
+    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, true, &why);
+    if (file.isEmpty()) {
         if (problem)
-            *problem = what;
+            *problem = why;
+        return false;
+    }
+    // The rest of the file is kept as it was; a file that is not the user's own, or a link,
+    // is not read, and is replaced.
+    const QByteArray kept = CheckOwnFile(file).isEmpty() ? OwnFileBytes(file) : QByteArray();
+    const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary, QString* failure) {
+        QFile draft(temporary);
+        if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size()) {
+            *failure = draft.errorString();
+            return false;
+        }
+        draft.close();
+        QSettings settings(temporary, QSettings::IniFormat);
+        settings.beginGroup(Group);
+        settings.setValue(QStringLiteral("choice"), port.choice);
+        const auto keep = [&](const char* key, const QString& value) {
+            if (value.isEmpty())
+                settings.remove(QLatin1String(key));
+            else
+                settings.setValue(QLatin1String(key), value);
+        };
+        keep("vendor", port.vendorId);
+        keep("product", port.productId);
+        keep("serial", port.serialNumber);
+        keep("by-id", port.byId);
+        keep("kind", port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
+                     : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
+                                                                         : QString());
+        settings.endGroup();
+        settings.sync();
+        *failure = SettingsProblem(settings, path);
+        return failure->isEmpty();
+    });
+    if (!saved.failure.isEmpty()) {
+        if (problem)
+            *problem = QStringLiteral("%1 could not be written: %2").arg(path, saved.failure);
         return false;
     }
     return true;

@@ -35,14 +35,18 @@ struct RememberedPort {
     friend bool operator==(const RememberedPort&, const RememberedPort&) = default;
 };
 
-// ${XDG_CONFIG_HOME:-~/.config}/qm6200/qm6200.conf
+// ${XDG_CONFIG_HOME:-~/.config}/qm6200/qm6200.conf; empty when the user has no such folder.
 QString DefaultConfigPath();
 
 // The port remembered in the configuration file; nothing when none is, or when the file
-// cannot be read or is damaged (`problem` then says why, for the log).
+// cannot be read, is damaged, or is not a regular file of the user's own in a folder of theirs
+// (`problem` then says why, for the log). Reading it brings the folder to 0700 and the file to
+// 0600.
 std::optional<RememberedPort> ReadRememberedPort(const QString& path = DefaultConfigPath(),
                                                  QString* problem = nullptr);
-// Keeps the port; false, with `problem`, when the file cannot be written.
+// Keeps the port, the rest of the file as it was: written whole beside it and renamed into
+// place (0600, in a folder made 0700), never through a link; false, with `problem`, when it
+// cannot be written. It waits for the disk: not for a window's thread.
 bool WriteRememberedPort(const RememberedPort& port, const QString& path = DefaultConfigPath(),
                          QString* problem = nullptr);
 

@@ -94,6 +94,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
 {
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(DesignFont("Arial", 9));
+    m_memoryWriter.setMaxThreadCount(1);
     if (!m_dialogs.saveImage) {
         m_dialogs.saveImage = std::make_unique<CommonDialog>(this, frmChart::ImageFilter);
         m_dialogs.saveImage->setEndingFromType(true);
@@ -379,15 +380,18 @@ void frmMain::RememberOpenedPort(const PortSelection& selection)
                                                           : selection.PortDevice;
     m_opened = RememberPort(choice, SystemLocation(choice), FindSerialPorts(m_system),
                             RunningSimulators());
-    QString problem;
-    if (!WriteRememberedPort(m_opened, DefaultConfigPath(), &problem))
-        TellMemoryProblem(problem);
+    // The disk may be slow or far away (a home on the network): the window does not wait.
+    m_memoryWriter.start([this, port = m_opened, path = DefaultConfigPath()] {
+        QString problem;
+        if (!WriteRememberedPort(port, path, &problem))
+            TellMemoryProblem(problem);
+    });
 }
 
 void frmMain::TellMemoryProblem(const QString& problem)
 {
     // Only the preselection at the next start depends on it: not worth a message box.
-    if (std::exchange(m_memoryTold, true))
+    if (m_memoryTold.exchange(true))
         return;
     qCWarning(lcShell) << "the remembered port:" << problem;
 }

@@ -20,7 +20,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QThreadPool>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -173,7 +175,10 @@ private:
     ChartData m_chart{TableDataRows};
     QPointer<frmChart> m_chartWindow;
     // The configuration file could not be read or written: said once, in the log.
-    bool m_memoryTold = false;
+    std::atomic<bool> m_memoryTold = false;
+    // Writes the remembered port off the window's thread, one write at a time, in order; its
+    // end waits for the last.
+    QThreadPool m_memoryWriter;
     SystemRoots m_system;
     RememberedPort m_opened; // the port that opened last, and who it is
     QPointer<ReturnWatch> m_return;

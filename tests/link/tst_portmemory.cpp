@@ -9,10 +9,12 @@
 #include "tests/support/Pty.h"
 #include "tests/support/TestMain.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace qm;
@@ -201,9 +203,79 @@ private slots:
         QString problem;
         QVERIFY(Write(dir.filePath("file"), "a file where the folder would be"));
         QVERIFY(!WriteRememberedPort(entry, dir.filePath("file/qm6200.conf"), &problem));
-        QVERIFY2(problem.contains("file/qm6200.conf"), qPrintable(problem));
+        QVERIFY2(problem.contains("file is not a folder"), qPrintable(problem));
         QVERIFY(Write(path, QByteArray("\x00\xff[port\nchoice\x01=\xfe\n", 18)));
         QVERIFY(!ReadRememberedPort(path));
+    }
+
+    // The configuration is the user's alone, and written only as a file of theirs: what stands
+    // at its name (a link, a pipe, another user's file or folder) is never written through,
+    // read from or waited on. The rest of the file is kept.
+    void theConfigurationIsTheUsersAlone_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("written"); // else refused, with the problem
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("an older file open to all") << "open" << true << "";
+        QTest::newRow("a link to another file") << "link" << true << "is a link";
+        QTest::newRow("a FIFO") << "fifo" << false << "not a file";
+        QTest::newRow("a folder") << "folder" << false << "not a file";
+        QTest::newRow("another user's file") << "other's file" << true << "belongs to another user";
+        QTest::newRow("another user's folder")
+            << "other's folder" << false << "belongs to another user";
+    }
+    void theConfigurationIsTheUsersAlone()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, written);
+        QFETCH(QString, problem);
+        if (planted.startsWith("other's") && ::geteuid() != 0)
+            QSKIP("making another user's file needs root");
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("qm6200");
+        const QString path = folder + "/qm6200.conf";
+        const QString elsewhere = dir.filePath("elsewhere");
+        const QByteArray keptText("[lab]\nnote=kept\n");
+        QVERIFY(Write(elsewhere, "another file's text"));
+        QVERIFY(QDir().mkdir(folder));
+        const QByteArray name = QFile::encodeName(path);
+        if (planted == "open") {
+            QVERIFY(::chmod(QFile::encodeName(folder), 0755) == 0 && Write(path, keptText)
+                    && ::chmod(name, 0644) == 0);
+        } else if (planted == "link") {
+            QVERIFY(QFile::link(elsewhere, path));
+        } else if (planted == "fifo") {
+            QCOMPARE(::mkfifo(name, 0600), 0);
+        } else if (planted == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (planted == "other's file") {
+            QVERIFY(Write(path, keptText) && ::chown(name, 65534, 65534) == 0);
+        } else if (planted == "other's folder") {
+            QCOMPARE(::chown(QFile::encodeName(folder), 65534, 65534), 0);
+        }
+
+        QString readProblem;
+        QVERIFY(!ReadRememberedPort(path, &readProblem));
+        QVERIFY2(readProblem.contains(problem), qPrintable(readProblem));
+        const RememberedPort port{"COM2", {}, {}, {}, {}};
+        QString writeProblem;
+        QCOMPARE(WriteRememberedPort(port, path, &writeProblem), written);
+        QCOMPARE(Read(elsewhere), QByteArray("another file's text"));
+        if (!written) {
+            QVERIFY2(writeProblem.contains(problem), qPrintable(writeProblem));
+            return;
+        }
+        QCOMPARE(ReadRememberedPort(path), port);
+        struct stat node {};
+        QVERIFY(::lstat(name, &node) == 0 && S_ISREG(node.st_mode));
+        QCOMPARE(node.st_mode & 0777, mode_t(0600));
+        QCOMPARE(node.st_uid, ::geteuid());
+        QVERIFY(::stat(QFile::encodeName(folder), &node) == 0);
+        QCOMPARE(node.st_mode & 0777, mode_t(0700));
+        if (planted == "open")
+            QVERIFY(Read(path).contains("note=kept"));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"qm6200.conf"});
     }
 };
 
