@@ -52,6 +52,18 @@ OwnPath FromVariable(const char* variable, bool* set)
     return {QDir::cleanPath(QFile::decodeName(value)), {}};
 }
 
+// The nearest name on the way to `folder` that is there and is not a folder; empty when there
+// is none.
+QString FileOnTheWay(const QString& folder)
+{
+    for (QString at = QDir::cleanPath(folder); at.size() > 1; at = QFileInfo(at).path()) {
+        struct stat node {};
+        if (::stat(QFile::encodeName(at).constData(), &node) == 0)
+            return S_ISDIR(node.st_mode) ? QString() : at;
+    }
+    return {};
+}
+
 } // namespace
 
 OwnPath UserFolder(UserFolderKind kind)
@@ -91,7 +103,9 @@ OwnPath PrepareOwnFolder(const QString& folder, bool make)
     const QByteArray name = QFile::encodeName(folder);
     if (make) {
         QDir().mkpath(QFileInfo(folder).absolutePath());
-        if (::mkdir(name.constData(), FolderMode) != 0 && errno != EEXIST && errno != ENOTDIR)
+        if (::mkdir(name.constData(), FolderMode) == 0)
+            ::chmod(name.constData(), FolderMode); // whatever the umask took away
+        else if (errno != EEXIST && errno != ENOTDIR && errno != ENOENT)
             return {{},
                     QObject::tr("the folder %1 could not be made: %2")
                         .arg(Native(folder), qt_error_string(errno))};
@@ -100,12 +114,11 @@ OwnPath PrepareOwnFolder(const QString& folder, bool make)
                                                             &::free);
     if (!resolved) {
         const int error = errno;
-        struct stat node {};
-        if (error == ENOTDIR || (::stat(name.constData(), &node) == 0 && !S_ISDIR(node.st_mode)))
+        if (const QString file = FileOnTheWay(folder); !file.isEmpty())
             return {{},
                     QObject::tr("%1 is not a folder. Move it away, and the program makes the "
                                 "folder it needs there.")
-                        .arg(Native(folder))};
+                        .arg(Native(file))};
         if (error == ENOENT && !make)
             return {};
         return {{},
@@ -127,8 +140,9 @@ OwnPath PrepareOwnFolder(const QString& folder, bool make)
                 QObject::tr("the folder %1 belongs to another user (%2), and the program keeps "
                             "nothing there. Remove it, or ask its owner to.")
                     .arg(Native(folder), OwnerName(node.st_uid))};
-    if ((node.st_mode & 07777) != FolderMode)
-        ::chmod(resolved.get(), FolderMode);
+    // What the user took away themselves (a folder made read-only) stays taken.
+    if ((node.st_mode & 07777) & ~FolderMode)
+        ::chmod(resolved.get(), node.st_mode & FolderMode);
     return {QFile::decodeName(resolved.get()), {}};
 }
 
@@ -150,8 +164,9 @@ QString CheckOwnFile(const QString& path)
         return QObject::tr("%1 belongs to another user (%2). Remove it, or ask its owner to.")
             .arg(Native(path), OwnerName(node.st_uid));
     // No other user can have put something else there since: the folder is the user's alone.
-    if ((node.st_mode & 07777) != FileMode)
-        ::chmod(name.constData(), FileMode);
+    // What the user took away themselves (a file made read-only) stays taken.
+    if ((node.st_mode & 07777) & ~FileMode)
+        ::chmod(name.constData(), node.st_mode & FileMode);
     return {};
 }
 

@@ -5,10 +5,11 @@
 namespace qm {
 
 // Where the user's own files go, by the XDG Base Directory rules, and the program's folders and
-// files there: the user's alone (folders 0700, files 0600, whatever the umask), never another
-// kind of file, and never reached through a link at their own name. Other users may share the
-// machine: what the program keeps (every record received, the port last used) is not theirs
-// to read, and what they can plant (a link, a pipe, a folder of theirs) is not the program's.
+// files there: the user's alone (folders 0700, files 0600, whatever the umask; group and others
+// lose their rights on those an earlier version made, and the user keeps what they had), never
+// another kind of file, and never reached through a link at their own name. Other users may share
+// the machine: what the program keeps (every record received, the port last used) is not theirs to
+// read, and what they can plant (a link, a pipe, a folder of theirs) is not the program's.
 
 struct OwnPath {
     QString path;    // empty when there is none

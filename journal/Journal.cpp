@@ -1,5 +1,6 @@
 #include "journal/Journal.h"
 
+#include "files/OwnFiles.h"
 #include "journal/JournalDatabase.h"
 
 #include <QDir>
@@ -143,8 +144,8 @@ struct ResetWhenDone {
 
 QString DefaultJournalPath()
 {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return data.isEmpty() ? QString() : data + QStringLiteral("/qm6200/journal.sqlite3");
+    const OwnPath folder = ProgramFolder(UserFolderKind::Data);
+    return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/journal.sqlite3");
 }
 
 JournalOutcome JournalOutcomeOf(AnswerEnd end, const AnswerTally& tally, bool clearCommand)
@@ -424,20 +425,45 @@ private:
     {
         // SQLite would take an empty name for a temporary database of its own.
         if (m_path.isEmpty()) {
-            *error = Error{SQLITE_CANTOPEN, 0, QObject::tr("this user has no folder for data")};
+            const QString why = ProgramFolder(UserFolderKind::Data).problem;
+            *error = Error{SQLITE_CANTOPEN, 0,
+                           why.isEmpty() ? QObject::tr("this user has no folder for data") : why};
             return Opened::Failed;
         }
-        // The folder on first use; where it cannot be made, opening says why.
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
-        m_db =
-            journal::Open(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                          BusyTimeoutMs, error);
+        // The folder resolved first, so that the journal is opened by a name with no link in it
+        // and SQLite is told to follow none: not even a home reached through a link loses its
+        // journal, and a link in the journal's place leads nowhere.
+        const QFileInfo named(m_path);
+        const OwnPath folder = PrepareOwnFolder(named.absolutePath(), true);
+        if (folder.path.isEmpty()) {
+            *error = Error{SQLITE_CANTOPEN, 0, folder.problem};
+            return Opened::Failed;
+        }
+        m_file = folder.path + QLatin1Char('/') + named.fileName();
+        for (const char* beside : {"", "-wal", "-shm"}) {
+            if (const QString why = CheckOwnFile(m_file + QLatin1String(beside)); !why.isEmpty()) {
+                *error = Error{SQLITE_CANTOPEN, 0, why};
+                return Opened::Failed;
+            }
+        }
+        // Made here, the user's alone: SQLite gives its files beside it the same rights.
+        const QByteArray file = QFile::encodeName(m_file);
+        const int made =
+            ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (made >= 0) {
+            ::fchmod(made, 0600);
+            ::close(made);
+        }
+        m_db = journal::Open(m_file,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
+                                 | SQLITE_OPEN_NOFOLLOW,
+                             BusyTimeoutMs, error);
         if (*error) {
             // SQLite tries again to read a file it may not write; for a journal not there yet
             // that leaves "no such file" as the reason, when the folder is what refused.
-            const QByteArray folder = QFile::encodeName(QFileInfo(m_path).absolutePath());
-            if ((error->code & 0xff) == SQLITE_CANTOPEN && !QFileInfo::exists(m_path)
-                && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+            const QByteArray inFolder = QFile::encodeName(folder.path);
+            if ((error->code & 0xff) == SQLITE_CANTOPEN && !QFileInfo::exists(m_file)
+                && ::faccessat(AT_FDCWD, inFolder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
                 error->systemError = errno;
             return Opened::Failed;
         }
@@ -448,15 +474,21 @@ private:
             return Opened::Failed;
         }
         struct stat opened {};
-        m_identity = ::stat(QFile::encodeName(m_path).constData(), &opened) == 0
+        m_identity = ::stat(file.constData(), &opened) == 0
                          ? std::make_pair(opened.st_dev, opened.st_ino)
                          : std::make_pair(dev_t(0), ino_t(0));
         sqlite3* db = m_db.get();
-        // Before anything is changed: a newer program's journal is not even put in WAL mode.
-        *found = UserVersion(db, error);
+        // Before anything is changed: a newer program's journal is not even put in WAL mode, and
+        // one whose version is damaged is moved aside as it is.
+        const VersionFound version = ReadVersion(db, SchemaVersion(), error);
+        *found = version.number;
         if (*error)
             return Opened::Failed;
-        if (*found > SchemaVersion() || *found < 0)
+        if (version.state == VersionFound::Damaged) {
+            *error = DamagedVersion(version.number);
+            return Opened::Failed;
+        }
+        if (version.state == VersionFound::Newer)
             return Opened::Newer;
         // Readers go on while a writer commits; a commit is on the disk when it returns.
         if (!SetWal(db, error))
@@ -539,12 +571,12 @@ private:
     bool MoveAside(QString* told)
     {
         ++m_replacements;
-        const QByteArray name = QFile::encodeName(m_path);
+        const QByteArray name = QFile::encodeName(m_file);
         struct stat now {};
         if (::stat(name.constData(), &now) != 0
             || std::make_pair(now.st_dev, now.st_ino) != m_identity)
             return true;
-        const QFileInfo journal(m_path);
+        const QFileInfo journal(m_file);
         const QString stamp =
             QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss'Z'"));
         const QString suffix =
@@ -709,7 +741,8 @@ private:
     }
 
     JournalWriter* const m_writer;
-    const QString m_path;
+    const QString m_path; // as given, for messages
+    QString m_file;       // as opened: in its folder resolved
 
     std::mutex m_mutex;
     std::condition_variable m_wake;    // a first event, a hurry, or the end
@@ -850,25 +883,45 @@ bool JournalReader::open(QString* error)
             *error = message;
         return false;
     };
-    if (!QFileInfo::exists(m_path))
+    if (m_path.isEmpty()) {
+        const QString why = ProgramFolder(UserFolderKind::Data).problem;
+        return fail(
+            QObject::tr("There is no journal: %1")
+                .arg(why.isEmpty() ? QObject::tr("this user has no folder for data") : why));
+    }
+    const QFileInfo named(m_path);
+    const OwnPath folder = PrepareOwnFolder(named.absolutePath(), false);
+    if (!folder.problem.isEmpty())
+        return fail(QObject::tr("The journal %1 cannot be read (%2).").arg(path, folder.problem));
+    const QString file = folder.path + QLatin1Char('/') + named.fileName();
+    if (folder.path.isEmpty() || !QFileInfo(file).isFile())
         return fail(QObject::tr("There is no journal yet (%1).").arg(path));
+    for (const char* beside : {"", "-wal", "-shm"}) {
+        if (const QString why = CheckOwnFile(file + QLatin1String(beside)); !why.isEmpty())
+            return fail(QObject::tr("The journal %1 cannot be read (%2).").arg(path, why));
+    }
     auto connection = std::make_unique<Connection>();
     Error failure;
-    connection->db =
-        Open(m_path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, ReaderBusyTimeoutMs, &failure);
+    connection->db = Open(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                          ReaderBusyTimeoutMs, &failure);
     sqlite3* db = connection->db.get();
-    const int version = failure ? 0 : UserVersion(db, &failure);
-    if (!failure && version > SchemaVersion())
+    const VersionFound version =
+        failure ? VersionFound{} : ReadVersion(db, SchemaVersion(), &failure);
+    if (!failure && version.state == VersionFound::Newer)
         return fail(QObject::tr("The journal %1 was written by a newer version of this program, "
                                 "which this one cannot read.")
                         .arg(path));
-    if (!failure && version == 0)
+    if (!failure && version.state == VersionFound::New)
         return fail(QObject::tr("The journal %1 holds no acquisitions yet.").arg(path));
-    if (!failure && version < SchemaVersion())
+    if (!failure && version.state == VersionFound::Older)
         return fail(QObject::tr("The journal %1 is of an older version of this program; it is "
                                 "brought up to date when this program next journals an "
                                 "acquisition.")
                         .arg(path));
+    if (!failure && version.state == VersionFound::Damaged)
+        return fail(QObject::tr("The journal %1 is damaged (%2). The next acquisition moves it "
+                                "aside and starts a new one.")
+                        .arg(path, DamagedVersion(version.number).detail));
     const auto prepare = [&](Statement* statement, std::string_view sql) {
         if (!failure)
             *statement = Prepare(db, sql, &failure);

@@ -175,18 +175,63 @@ int SchemaVersion()
     return static_cast<int>(Steps.size());
 }
 
+VersionFound ReadVersion(sqlite3* db, int target, Error* error)
+{
+    VersionFound found;
+    // One statement, one snapshot: another program may make the tables and set the version
+    // in between two.
+    const Statement read = Prepare(db,
+                                   "SELECT (SELECT user_version FROM pragma_user_version), "
+                                   "(SELECT count(*) FROM sqlite_master)",
+                                   error);
+    if (*error)
+        return found;
+    const int code = sqlite3_step(read.get());
+    if (code != SQLITE_ROW) {
+        *error = LastError(db, code);
+        return found;
+    }
+    found.number = sqlite3_column_int(read.get(), 0);
+    const bool tables = sqlite3_column_int(read.get(), 1) > 0;
+    sqlite3_reset(read.get());
+    if (found.number > target)
+        found.state = VersionFound::Newer;
+    else if (found.number == target && target > 0)
+        found.state = VersionFound::Current;
+    else if (found.number > 0)
+        found.state = VersionFound::Older;
+    else if (found.number == 0)
+        // Every step sets the version in the transaction that makes its tables: tables with
+        // none mean the number was lost.
+        found.state = tables ? VersionFound::Damaged : VersionFound::New;
+    return found;
+}
+
+Error DamagedVersion(int number)
+{
+    return Error{SQLITE_CORRUPT, 0,
+                 QObject::tr("its version number (%1) is none this program writes").arg(number)};
+}
+
 Upgrade UpgradeSchema(sqlite3* db, std::span<const char* const> steps)
 {
     Upgrade upgrade;
     upgrade.error = Exec(db, "BEGIN IMMEDIATE");
     if (upgrade.error)
         return upgrade;
-    upgrade.found = UserVersion(db, &upgrade.error);
     const int target = static_cast<int>(steps.size());
-    // A version below 0 is none this program ever wrote: left alone as a newer one is.
-    if (!upgrade.error && (upgrade.found >= target || upgrade.found < 0)) {
+    const VersionFound found = ReadVersion(db, target, &upgrade.error);
+    upgrade.found = found.number;
+    if (!upgrade.error && found.state == VersionFound::Damaged)
+        upgrade.error = DamagedVersion(found.number);
+    if (!upgrade.error
+        && (found.state == VersionFound::Current || found.state == VersionFound::Newer)) {
         RollBack(db);
-        upgrade.state = upgrade.found == target ? Upgrade::Current : Upgrade::Newer;
+        upgrade.state = found.state == VersionFound::Current ? Upgrade::Current : Upgrade::Newer;
+        return upgrade;
+    }
+    if (upgrade.error) {
+        RollBack(db);
         return upgrade;
     }
     for (int version = upgrade.found; !upgrade.error && version < target; ++version)

@@ -58,11 +58,28 @@ int UserVersion(sqlite3* db, Error* error);
 std::span<const char* const> SchemaSteps();
 int SchemaVersion();
 
+// What a journal's version number says of it, read one way by the writer and the reader, for a
+// program whose schema has `target` steps.
+struct VersionFound {
+    enum State {
+        New,     // an empty database: version 0, no tables
+        Older,   // an earlier program's, to be brought up to date
+        Current, // at the target
+        Newer,   // a newer program's
+        Damaged, // a number no program writes: below 0, or 0 with tables
+    };
+    State state = Damaged;
+    int number = 0;
+};
+VersionFound ReadVersion(sqlite3* db, int target, Error* error);
+// The error that tells a damaged version: damage, in SQLite's terms.
+Error DamagedVersion(int number);
+
 struct Upgrade {
     enum State {
         Current, // it is at the steps' version now (it was, or it was brought there)
         Newer,   // a newer program's: left as it was
-        Failed,  // left as it was
+        Failed,  // left as it was; a damaged version is told as damage (SQLITE_CORRUPT)
     };
     State state = Failed;
     int found = 0; // the version it had

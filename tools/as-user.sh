@@ -37,4 +37,4 @@ cd "$work"
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
 "${user[@]}" ./tst_safewrite
-"${user[@]}" ./tst_journal aFaultCostsTheJournalAlone
+"${user[@]}" ./tst_journal aFaultCostsTheJournalAlone theJournalIsTheUsersAlone

@@ -18,6 +18,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace qm;
@@ -75,7 +76,7 @@ enum Fault {
     NoPath,
 };
 
-enum Damage { Garbage, Truncated, Newer };
+enum Damage { Garbage, Truncated, NegativeVersion, VersionLost, Newer };
 
 } // namespace
 
@@ -252,7 +253,7 @@ private slots:
         QTest::newRow("read-only journal")
             << int(ReadOnlyJournal) << QStringLiteral("it may only be read");
         QTest::newRow("a file where its folder should be")
-            << int(FolderIsAFile) << qt_error_string(ENOTDIR);
+            << int(FolderIsAFile) << QStringLiteral("data is not a folder");
         QTest::newRow("no folder for the user's data")
             << int(NoPath) << QStringLiteral("no folder for data");
     }
@@ -356,6 +357,8 @@ private slots:
         QTest::addColumn<int>("damage");
         QTest::newRow("garbage") << int(Garbage);
         QTest::newRow("truncated") << int(Truncated);
+        QTest::newRow("a version below zero") << int(NegativeVersion);
+        QTest::newRow("version 0 with tables") << int(VersionLost);
         QTest::newRow("newer schema") << int(Newer);
     }
 
@@ -381,15 +384,19 @@ private slots:
                 garbage += char(i * 7919 % 251);
             QVERIFY(Write(path, garbage));
         }
-        if (damage == Newer) {
+        if (damage == Newer || damage == NegativeVersion || damage == VersionLost) {
             journal::Error error;
             const journal::Database db =
                 journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
             QVERIFY(db);
-            const QByteArray newer = "CREATE TABLE acquisitions (what TEXT); PRAGMA user_version = "
-                                     + QByteArray::number(journal::SchemaVersion() + 1);
-            QVERIFY(!journal::Exec(db.get(), newer.constData()));
-        } else {
+            const int version = damage == Newer             ? journal::SchemaVersion() + 1
+                                : damage == NegativeVersion ? -7
+                                                            : 0;
+            const QByteArray sql = "CREATE TABLE acquisitions (what TEXT); PRAGMA user_version = "
+                                   + QByteArray::number(version);
+            QVERIFY(!journal::Exec(db.get(), sql.constData()));
+        }
+        if (damage != Newer) {
             QVERIFY(Write(path + beside[1], "an old log"));
             QVERIFY(Write(path + beside[2], "an old index"));
         }
@@ -399,6 +406,13 @@ private slots:
         const QStringList listed = Listed(dir.path());
         const QDateTime start = QDateTime::currentDateTimeUtc();
 
+        // The reader and the writer read the version alike.
+        if (damage == NegativeVersion || damage == VersionLost) {
+            JournalReader before(path);
+            QString error;
+            QVERIFY(!before.open(&error));
+            QVERIFY2(error.contains(QStringLiteral("is damaged")), qPrintable(error));
+        }
         const SampleAcquisition sample = Sample(1, "/dev/ttyS0", 7, ".", JournalOutcome::Records);
         QList<QList<QVariant>> messages;
         {
@@ -416,8 +430,10 @@ private slots:
         JournalReader reader(path);
         QString error;
 
+        QVERIFY2(
+            message.contains(damage == Newer ? QStringLiteral("newer") : QStringLiteral("damaged")),
+            qPrintable(message));
         if (damage == Newer) {
-            QVERIFY2(message.contains(QStringLiteral("newer")), qPrintable(message));
             QCOMPARE(Listed(dir.path()), listed);
             QCOMPARE(Read(path), contents[0]);
             QVERIFY(!reader.open(&error));
@@ -443,6 +459,111 @@ private slots:
         QVERIFY2(reader.open(&error), qPrintable(error));
         QCOMPARE(reader.Entries().size(), std::size_t(2));
         CompareJournaled(reader, 1, sample);
+    }
+
+    // The journal is the user's alone: a link, another kind of file or another user's file in
+    // its place (or its log's) is refused, and what it leads to left as it was; the run goes
+    // on without the journal. One an earlier version left open to others is closed to them.
+    void theJournalIsTheUsersAlone_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("refused"); // empty: journaled
+        QTest::newRow("an older journal open to all") << "open"
+                                                      << "";
+        QTest::newRow("a link to another file") << "link to file"
+                                                << "is a link";
+        QTest::newRow("a link to another database") << "link to database"
+                                                    << "is a link";
+        QTest::newRow("a link to a device") << "link to device"
+                                            << "is a link";
+        QTest::newRow("its log a link") << "log link"
+                                        << "is a link";
+        QTest::newRow("a FIFO") << "fifo"
+                                << "is not a file";
+        QTest::newRow("another user's journal") << "other's"
+                                                << "belongs to another user";
+    }
+    void theJournalIsTheUsersAlone()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, refused);
+        if (planted == "other's" && ::geteuid() != 0)
+            QSKIP("making another user's file needs root");
+        const mode_t umask = ::umask(022);
+        auto restoreUmask = qScopeGuard([umask] { ::umask(umask); });
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("qm6200"));
+        const QString path = folder + QStringLiteral("/journal.sqlite3");
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkdir(folder));
+        const QByteArray name = QFile::encodeName(path);
+        if (planted == "open" || planted == "other's") {
+            {
+                JournalWriter writer(path);
+                Journal(writer, Sample(1, "/dev/ttyS0", 3, ".", JournalOutcome::Records));
+            }
+            QVERIFY(::chmod(QFile::encodeName(folder), 0755) == 0 && ::chmod(name, 0644) == 0);
+            if (planted == "other's")
+                QCOMPARE(::chown(name, 65534, 65534), 0);
+        } else if (planted == "link to file" || planted == "log link") {
+            QVERIFY(Write(elsewhere, ""));
+        } else if (planted == "link to database") {
+            journal::Error error;
+            const journal::Database db =
+                journal::Open(elsewhere, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
+            QVERIFY(!journal::Exec(db.get(), "CREATE TABLE theirs (x)"));
+        } else if (planted == "link to device") {
+            // A device of the test's own where root may make one, else a named pipe.
+            const QByteArray node = QFile::encodeName(elsewhere);
+            QVERIFY(::mknod(node.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0
+                    || ::mkfifo(node.constData(), 0666) == 0);
+        } else if (planted == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        }
+        if (planted.startsWith(QStringLiteral("link to")))
+            QVERIFY(QFile::link(elsewhere, path));
+        if (planted == "log link")
+            QVERIFY(QFile::link(elsewhere, path + QStringLiteral("-wal")));
+        // What the link leads to, read unless it is a pipe, which would wait for a writer.
+        const auto content = [&] {
+            return QFileInfo(elsewhere).isFile() ? Read(elsewhere) : QByteArray("not a file");
+        };
+        const QByteArray elsewhereBefore = content();
+        const QStringList outside = Listed(dir.path());
+
+        QList<QList<QVariant>> messages;
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            Journal(writer, Sample(2, "/dev/ttyS0", 3, ".", JournalOutcome::Records));
+            writer.WaitUntilWritten();
+            messages = failed;
+        }
+        QCOMPARE(content(), elsewhereBefore);
+        if (!refused.isEmpty()) {
+            QCOMPARE(messages.size(), 1);
+            const QString message = messages[0][0].toString();
+            QVERIFY2(message.contains(refused), qPrintable(message));
+            QCOMPARE(Listed(dir.path()), outside); // nothing made beside what the link leads to
+            JournalReader reader(path);
+            QString error;
+            QVERIFY(!reader.open(&error));
+            QVERIFY2(error.contains(refused) || error.contains(QStringLiteral("no journal")),
+                     qPrintable(error));
+            return;
+        }
+        QCOMPARE(messages.size(), 0);
+        JournalReader reader(path);
+        QString error;
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        QCOMPARE(reader.Entries().size(), std::size_t(2));
+        struct stat node {};
+        QVERIFY(::stat(QFile::encodeName(folder), &node) == 0);
+        QCOMPARE(node.st_mode & 0777, mode_t(0700));
+        for (const QString& file : QDir(folder).entryList(QDir::Files)) {
+            QVERIFY(::stat(QFile::encodeName(folder + u'/' + file), &node) == 0);
+            QVERIFY2((node.st_mode & 0777) == 0600, qPrintable(file));
+        }
     }
 
     // The schema is brought up to date step by step, all in one transaction: a journal at
