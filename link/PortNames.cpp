@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace qm {
 
@@ -120,6 +121,14 @@ DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot)
     if (IsHardwareTerminal(sysfsRoot, devMajor, devMinor))
         return DeviceKind::SerialLine;
     return DeviceKind::NotSerial;
+}
+
+bool IsOwnPseudoTerminal(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode)
+           && IsPseudoTerminalSlave(major(info.st_rdev)) && info.st_uid == ::geteuid()
+           && ClassifyDevice(path) == DeviceKind::SerialLine;
 }
 
 bool NamesPseudoTerminal(const QString& path)

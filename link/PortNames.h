@@ -35,6 +35,10 @@ DeviceKind ClassifyDevice(const QString& path, const QString& sysfsRoot = QStrin
 // the terminal's life alone: once the terminal has closed, its number is the next one's.
 bool NamesPseudoTerminal(const QString& path);
 
+// Whether `path` leads to a pseudo-terminal that belongs to this user (a link made after it
+// included, as ClassifyDevice has it).
+bool IsOwnPseudoTerminal(const QString& path);
+
 // What the text typed into the port box means.
 struct PortChoice {
     enum Kind {

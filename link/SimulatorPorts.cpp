@@ -29,9 +29,11 @@ QString AnnouncedDevice(const QString& path)
         return {};
     QString device;
     struct stat info {};
+    // Only the user's own, written by a simulator of theirs: no other user may have made it.
     // The simulator holds its exclusive lock for its whole life, so a shared one is refused
     // while it runs. One that is granted is let go at once, with the descriptor.
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_SH | LOCK_NB) != 0
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & 077) == 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0
         && errno == EWOULDBLOCK) {
         char text[1024];
         const ssize_t size = ::read(fd, text, sizeof text);
@@ -70,14 +72,21 @@ QStringList RunningSimulators(const QString& folder)
 {
     if (folder.isEmpty())
         return {};
+    // A folder another user made or may write could hold anything they like.
+    struct stat place {};
+    if (::lstat(QFile::encodeName(folder).constData(), &place) != 0 || !S_ISDIR(place.st_mode)
+        || place.st_uid != ::geteuid() || (place.st_mode & 077) != 0)
+        return {};
     QStringList devices;
     const QDir announcements(folder);
     const QStringList names =
         announcements.entryList({QStringLiteral("sim-*")}, QDir::Files | QDir::System);
     for (const QString& name : names) {
         const QString device = AnnouncedDevice(announcements.filePath(name));
+        // A simulator's line is a pseudo-terminal of the user's own, never a device such as
+        // /dev/ttyS0 that an announcement could name.
         if (device.startsWith(QLatin1Char('/')) && !devices.contains(device)
-            && ClassifyDevice(device) == DeviceKind::SerialLine)
+            && IsOwnPseudoTerminal(device))
             devices << device;
     }
     std::sort(devices.begin(), devices.end(), ComesBefore);

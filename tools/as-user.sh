@@ -16,7 +16,7 @@ fi
 build_preset debug >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in tst_serialport tst_portlock tst_portmemory tst_acquire tst_portlist tst_faults tst_safewrite \
+for name in tst_serialport tst_portlock tst_portmemory tst_acquire tst_portlist tst_faults tst_safewrite tst_ownfiles \
     tst_journal qm6200-sim qm6200-acquire; do
     program=$(built debug "$name")
     cp "$program" "$work/"
@@ -37,4 +37,6 @@ cd "$work"
 "${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
 "${user[@]}" ./tst_safewrite
+"${user[@]}" ./tst_ownfiles
+"${user[@]}" ./tst_portlist onlyAHeldAnnouncementNamesASimulator
 "${user[@]}" ./tst_journal aFaultCostsTheJournalAlone theJournalIsTheUsersAlone

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace qm;
@@ -196,34 +197,57 @@ private slots:
     }
 
     // A simulator's announcement names a running simulator only while its lock is held and its
-    // device is a pseudo-terminal: the system gives a pseudo-terminal's number again at once.
-    // Held here by a descriptor of the test's own, which flock tells from the list's.
+    // device is a pseudo-terminal of the user's own (the system gives a pseudo-terminal's
+    // number again at once), and only in a folder and a file of the user's own that nobody
+    // else may write. Held here by a descriptor of the test's own, which flock tells from the
+    // list's.
     void onlyAHeldAnnouncementNamesASimulator_data()
     {
-        QTest::addColumn<QString>("names"); // "pty": one that is there, "gone", "file"
+        // "pty": one that is there, "gone", "file", "serial": a device that is not one,
+        // "other's": another user's
+        QTest::addColumn<QString>("names");
         QTest::addColumn<bool>("held");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("held, its pseudo-terminal there") << "pty" << true << true;
-        QTest::newRow("left over, its pseudo-terminal there") << "pty" << false << false;
-        QTest::newRow("left over, its pseudo-terminal gone") << "gone" << false << false;
-        QTest::newRow("held, its pseudo-terminal gone") << "gone" << true << false;
-        QTest::newRow("held, naming a plain file") << "file" << true << false;
+        QTest::newRow("held, its pseudo-terminal there") << "pty" << true << 0700 << 0600 << true;
+        QTest::newRow("left over, its pseudo-terminal there")
+            << "pty" << false << 0700 << 0600 << false;
+        QTest::newRow("left over, its pseudo-terminal gone")
+            << "gone" << false << 0700 << 0600 << false;
+        QTest::newRow("held, its pseudo-terminal gone") << "gone" << true << 0700 << 0600 << false;
+        QTest::newRow("held, naming a plain file") << "file" << true << 0700 << 0600 << false;
+        QTest::newRow("held, naming a serial device") << "serial" << true << 0700 << 0600 << false;
+        QTest::newRow("held, another user's pseudo-terminal")
+            << "other's" << true << 0700 << 0600 << false;
+        QTest::newRow("held, in a folder others may write")
+            << "pty" << true << 01777 << 0600 << false;
+        QTest::newRow("held, a file others may write") << "pty" << true << 0700 << 0666 << false;
     }
 
     void onlyAHeldAnnouncementNamesASimulator()
     {
         QFETCH(QString, names);
         QFETCH(bool, held);
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
         QFETCH(bool, listed);
+        if (names == "other's" && ::geteuid() != 0)
+            QSKIP("giving a pseudo-terminal to another user needs root");
         Pty pty;
+        if (names == "other's")
+            QCOMPARE(::chown(QFile::encodeName(pty.device), 65534, 65534), 0);
         const QString folder = SimulatorFolder();
         QVERIFY(folder.startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/"));
         QVERIFY(QDir().mkpath(folder));
-        const QString device = names == "pty"    ? pty.device
-                               : names == "gone" ? QString("/dev/pts/4194304")
-                                                 : folder + "/not-a-device";
+        QCOMPARE(::chmod(QFile::encodeName(folder), mode_t(folderMode)), 0);
+        const QString device = names == "pty" || names == "other's" ? pty.device
+                               : names == "gone"                    ? QString("/dev/pts/4194304")
+                               : names == "serial"                  ? QString("/dev/ttyS0")
+                                                                    : folder + "/not-a-device";
         QFile announcement(folder + "/sim-1");
         QVERIFY(announcement.open(QIODevice::WriteOnly));
+        QCOMPARE(::fchmod(announcement.handle(), mode_t(fileMode)), 0);
         announcement.write(QFile::encodeName(device) + "\n");
         announcement.flush();
         if (held)

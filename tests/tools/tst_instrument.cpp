@@ -7,10 +7,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using qmsim::CommandReader;
 using qmsim::Instrument;
@@ -131,31 +134,51 @@ private slots:
     // While it runs, the simulator is in the port list's list of simulators; however it ends
     // it cleans up as on a stop signal (its announcement and its link go), also with whatever
     // started it (a test that failed, a script killed). Killed outright, it leaves its
-    // announcement, which is no longer taken for a simulator.
+    // announcement, which is no longer taken for a simulator. It announces itself only in a
+    // folder of the user's own that nobody else may write.
     void theSimulatorIsListedWhileItRuns_data()
     {
-        QTest::addColumn<QString>("end"); // "TERM", "KILL", or "starter": its starter dies
-        QTest::addColumn<bool>("runtimeFolder");
-        QTest::newRow("a stop signal") << "TERM" << true;
-        QTest::newRow("its starter ends") << "starter" << true;
-        QTest::newRow("killed outright") << "KILL" << true;
-        QTest::newRow("no runtime folder: nothing announced, nothing said") << "TERM" << false;
+        QTest::addColumn<QString>("end");    // "TERM", "KILL", or "starter": its starter dies
+        QTest::addColumn<QString>("folder"); // "new", "open": made before open to all,
+                                             // "other's": another user's, "none": no runtime
+        QTest::newRow("a stop signal") << "TERM"
+                                       << "new";
+        QTest::newRow("its starter ends") << "starter"
+                                          << "new";
+        QTest::newRow("killed outright") << "KILL"
+                                         << "new";
+        QTest::newRow("a folder made open to all is closed") << "TERM"
+                                                             << "open";
+        QTest::newRow("another user's folder: nothing announced, and said") << "TERM"
+                                                                            << "other's";
+        QTest::newRow("no runtime folder: nothing announced, nothing said") << "TERM"
+                                                                            << "none";
     }
 
     void theSimulatorIsListedWhileItRuns()
     {
         QFETCH(QString, end);
-        QFETCH(bool, runtimeFolder);
-        const QString folder = qm::SimulatorFolder();
-        QVERIFY(QDir(folder).removeRecursively());
+        QFETCH(QString, folder);
+        if (folder == "other's" && ::geteuid() != 0)
+            QSKIP("making another user's folder needs root");
+        const bool runtimeFolder = folder == "new" || folder == "open";
+        const QString announcements = qm::SimulatorFolder();
+        QVERIFY(QDir(announcements).removeRecursively());
+        if (folder == "open" || folder == "other's") {
+            QVERIFY(QDir().mkdir(announcements));
+            QCOMPARE(::chmod(QFile::encodeName(announcements), 01777), 0);
+        }
+        if (folder == "other's")
+            QCOMPARE(::chown(QFile::encodeName(announcements), 65534, 65534), 0);
+        auto removeFolder = qScopeGuard([&] { QDir(announcements).removeRecursively(); });
         const auto files = [&] {
-            return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            return QDir(announcements).entryList(QDir::Files | QDir::Hidden);
         };
         QTemporaryDir dir;
         const QString link = dir.filePath("instrument");
         QProcess starter;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!runtimeFolder)
+        if (folder == "none")
             environment.remove("XDG_RUNTIME_DIR");
         starter.setProcessEnvironment(environment);
         starter.start("/bin/sh",
@@ -173,6 +196,10 @@ private slots:
         QCOMPARE(qm::RunningSimulators(), runtimeFolder ? QStringList(device) : QStringList());
         QCOMPARE(files().size(), runtimeFolder ? 1 : 0);
         QVERIFY(QFileInfo(link).isSymLink());
+        struct stat place {};
+        if (runtimeFolder)
+            QVERIFY(::stat(QFile::encodeName(announcements), &place) == 0
+                    && (place.st_mode & 07777) == 0700);
 
         if (end == "starter")
             starter.kill();
@@ -183,7 +210,11 @@ private slots:
             QTRY_VERIFY(!QFileInfo(link).isSymLink());
         QCOMPARE(qm::RunningSimulators(), QStringList());
         QCOMPARE(files().size(), end == "KILL" && runtimeFolder ? 1 : 0);
-        QCOMPARE(starter.readAllStandardError(), QByteArray());
+        const QByteArray told = starter.readAllStandardError();
+        if (folder == "other's")
+            QVERIFY2(told.contains("is not a folder of this user's own"), told.constData());
+        else
+            QCOMPARE(told, QByteArray());
     }
 };
 

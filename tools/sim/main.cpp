@@ -229,11 +229,24 @@ Announcement Announce(const std::string& device)
     const std::string text = device + "\n";
     Announcement announcement;
     std::string failure;
+    // Only a folder of the user's own that nobody else may write: where another user made it
+    // first (a runtime folder open to all, such as /tmp), they could plant a link under the
+    // draft's name, and the announcement would be written over whatever it leads to.
+    struct stat place {};
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         failure = folder + ": " + std::strerror(errno);
-    else if ((announcement.fd =
-                  ::open(draft.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600))
-             < 0)
+    else if (::lstat(folder.c_str(), &place) != 0)
+        failure = folder + ": " + std::strerror(errno);
+    else if (!S_ISDIR(place.st_mode) || place.st_uid != ::geteuid())
+        failure = folder + " is not a folder of this user's own";
+    else if ((place.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
+        failure = folder + ": " + std::strerror(errno);
+    // A draft left by a dead simulator of the same number goes first: the new one is made
+    // anew, never opened through whatever stands at its name.
+    else if ((::unlink(draft.c_str()) != 0 && errno != ENOENT)
+             || (announcement.fd = ::open(
+                     draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600))
+                    < 0)
         failure = draft + ": " + std::strerror(errno);
     else if (::flock(announcement.fd, LOCK_EX | LOCK_NB) != 0
              || ::write(announcement.fd, text.data(), text.size()) != ssize_t(text.size())
