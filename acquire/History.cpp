@@ -31,12 +31,13 @@ QString HistoryListing(const std::vector<JournalEntry>& entries)
         const std::array<QString, Columns> row{
             QString::number(entry.number),
             entry.sent.toUTC().toString(Qt::ISODate),
-            entry.port,
+            // A port's name is what was typed, escape sequences and all: shown, never acted on.
+            ShownText(entry.port),
             CommandText(entry.frame),
             entry.records == 1 ? QStringLiteral("1 record")
                                : QStringLiteral("%1 records").arg(entry.records),
             JournalOutcomeText(entry.outcome),
-            entry.program,
+            ShownText(entry.program),
         };
         for (std::size_t column = 0; column < Columns; ++column)
             widths[column] = std::max(widths[column], row[column].size());

@@ -243,6 +243,16 @@ int ChoosePort(const Options& options, QString* chosen)
         return exit_status::PortUnavailable;
     }
     if (awaited.IsAdapter() && !located) {
+        const qsizetype alike = AdaptersAlike(awaited, FindSerialPorts());
+        if (alike > 1) {
+            Tell(QStringLiteral("the port qm6200-datalink opened last, the adapter %1, cannot be "
+                                "told apart: %2 adapters here answer to its vendor, product and "
+                                "serial number. Give the port of the one to use, such as "
+                                "-p /dev/ttyUSB0.")
+                     .arg(awaited.byId.isEmpty() ? awaited.choice : awaited.byId)
+                     .arg(alike));
+            return exit_status::PortUnavailable;
+        }
         Tell(QStringLiteral("the port qm6200-datalink opened last, the adapter %1, is not "
                             "here%2. Give the port, such as -p /dev/ttyUSB0.")
                  .arg(awaited.byId.isEmpty() ? awaited.choice : awaited.byId,

@@ -1,5 +1,6 @@
 #include "link/PortList.h"
 
+#include "files/Names.h"
 #include "link/PortNames.h"
 
 #include <QDir>
@@ -269,12 +270,14 @@ QString DescribeFoundPort(const FoundPort& port)
         text += QStringLiteral(" (%1)").arg(port.maker);
     if (!port.serialNumber.isEmpty())
         text += QObject::tr(", serial number %1").arg(port.serialNumber);
-    return text;
+    // What a device calls itself is anyone's to set.
+    return ShownText(text);
 }
 
 QString FoundPortListText(const FoundPort& port)
 {
-    QString text = QStringLiteral("%1 \u2014 %2").arg(port.device, DescribeFoundPort(port));
+    QString text =
+        QStringLiteral("%1 \u2014 %2").arg(ShownText(port.device), DescribeFoundPort(port));
     if (!port.permitted)
         text += QObject::tr(" \u2014 not permitted for your user");
     return text;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,6 +183,15 @@ RememberedPort RememberPort(const QString& choice, const QString& device,
     return port;
 }
 
+qsizetype AdaptersAlike(const RememberedPort& port, const QList<FoundPort>& present)
+{
+    return std::count_if(present.begin(), present.end(), [&](const FoundPort& candidate) {
+        return port.IsAdapter() && candidate.vendorId == port.vendorId
+               && candidate.productId == port.productId
+               && candidate.serialNumber == port.serialNumber;
+    });
+}
+
 std::optional<QString> LocateRememberedPort(const RememberedPort& port,
                                             const QList<FoundPort>& present,
                                             const QStringList& simulators, const QString& sysfsRoot)
@@ -201,16 +211,14 @@ std::optional<QString> LocateRememberedPort(const RememberedPort& port,
         // chooses.
         if (port.serialNumber.isEmpty())
             return std::nullopt;
-        std::optional<QString> found;
+        if (AdaptersAlike(port, present) != 1)
+            return std::nullopt;
         for (const FoundPort& candidate : present) {
-            if (candidate.vendorId != port.vendorId || candidate.productId != port.productId
-                || candidate.serialNumber != port.serialNumber)
-                continue;
-            if (found)
-                return std::nullopt;
-            found = candidate.device;
+            if (candidate.vendorId == port.vendorId && candidate.productId == port.productId
+                && candidate.serialNumber == port.serialNumber)
+                return candidate.device;
         }
-        return found;
+        return std::nullopt;
     }
     for (int entry = 0; entry < PortEntries; ++entry) {
         if (port.choice == PortEntryName(entry))

@@ -65,6 +65,10 @@ RememberedPort RememberPort(const QString& choice, const QString& device,
 // whose identity more than one present adapter shares, nor while several simulators run: the
 // operator chooses, so that the program never reaches another instrument or another program's
 // terminal.
+// How many of the `present` ports answer to the remembered adapter's identity: more than one,
+// and the program cannot tell which it was.
+qsizetype AdaptersAlike(const RememberedPort& port, const QList<FoundPort>& present);
+
 std::optional<QString> LocateRememberedPort(const RememberedPort& port,
                                             const QList<FoundPort>& present,
                                             const QStringList& simulators,

@@ -1,5 +1,6 @@
 #include "link/SimulatorPorts.h"
 
+#include "files/Names.h"
 #include "link/PortNames.h"
 
 #include <QDir>
@@ -95,7 +96,7 @@ QStringList RunningSimulators(const QString& folder)
 
 QString SimulatorListText(const QString& device)
 {
-    return QObject::tr("%1 \u2014 simulated instrument (qm6200-sim)").arg(device);
+    return QObject::tr("%1 \u2014 simulated instrument (qm6200-sim)").arg(ShownText(device));
 }
 
 } // namespace qm

@@ -34,9 +34,8 @@ cd "$work"
 "${user[@]}" ./tst_portlock aLeftOverLockThatCannotBeRemovedIsNamed
 "${user[@]}" ./tst_portmemory
 "${user[@]}" ./tst_acquire
-"${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked
+"${user[@]}" ./tst_portlist aPortWithoutRightsIsMarked onlyAHeldAnnouncementNamesASimulator
 "${user[@]}" ./tst_faults aDeviceWithoutPermission
 "${user[@]}" ./tst_safewrite
 "${user[@]}" ./tst_ownfiles
-"${user[@]}" ./tst_portlist onlyAHeldAnnouncementNamesASimulator
 "${user[@]}" ./tst_journal aFaultCostsTheJournalAlone theJournalIsTheUsersAlone

@@ -2,6 +2,7 @@
 // instrument simulator on a pseudo-terminal, beside the desktop program; what it journals and
 // gives back from the journal.
 
+#include "acquire/History.h"
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
 #include "journal/Journal.h"
@@ -179,6 +180,21 @@ class TestAcquire : public QObject {
     Q_OBJECT
 
 private slots:
+    // What was typed as a port, escape sequences and all, is listed as text: it never sets the
+    // terminal's title or clears its screen.
+    void theHistoryShowsWhatWasTypedWithoutActingOnIt()
+    {
+        JournalEntry entry;
+        entry.number = 3;
+        entry.sent = QDateTime::currentDateTimeUtc();
+        entry.port = "/tmp/\x1b]0;owned\x07\x1b[2J";
+        entry.program = "qm6200-acquire";
+        entry.frame = "\x02RDD ALL\x03\r";
+        const QString listing = acquire::HistoryListing({entry});
+        QVERIFY2(listing.contains("/tmp/\\x1b]0;owned\\x07\\x1b[2J"), qPrintable(listing));
+        QVERIFY(!listing.contains(QChar(0x1b)) && !listing.contains(QChar(0x07)));
+    }
+
     void options_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -61,6 +61,9 @@ private slots:
                            "E:ID_MODEL_FROM_DATABASE=Serial converter",
                            "E:ID_VENDOR_FROM_DATABASE=Acme Electronics"}
             << QStringList{} << true << "Serial converter (Acme Electronics)";
+        QTest::newRow("what a device calls itself is shown, not acted on")
+            << "" << Usb << QStringList{"E:ID_MODEL_FROM_DATABASE=Serial\u202Econverter\x1b[2J"}
+            << QStringList{} << true << "Serial\\u202econverter\\x1b[2J";
         QTest::newRow("only a by-id name")
             << "" << Usb << QStringList{} << QStringList{"usb-Acme_X1_77-if00-port0"} << true
             << "usb-Acme_X1_77-if00-port0";

@@ -127,6 +127,9 @@ private slots:
         }
         const auto located = LocateRememberedPort(port, FindSerialPorts(system.roots), simulators,
                                                   system.roots.sysfs);
+        // Two alike are told as such, not as a port that is not here.
+        if (QByteArray(QTest::currentDataTag()) == "two adapters alike")
+            QCOMPARE(AdaptersAlike(port, FindSerialPorts(system.roots)), 2);
         const QString expected = found == "pty"            ? pty.device
                                  : found == "link"         ? link
                                  : found.startsWith("tty") ? system.device(found)
