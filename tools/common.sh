@@ -32,21 +32,37 @@ built() {
     echo "$path"
 }
 
-# For the scripts that run the real program on a virtual X server (screenshots, the
-# accessibility check): a work folder, removed at the end with every process listed in
-# `pids`; a home and XDG folders of their own in it, since the program journals its
-# acquisitions and remembers its port (nothing of the user's is read or written); an X server
-# of SIZE (WIDTHxHEIGHT), as DISPLAY, that only holders of its cookie (XAUTHORITY) may use.
-start_virtual_session() {
-    local size=$1 number
+# A work folder for a script that starts processes: `work`, removed at the end with every
+# process listed in `pids` (each script adds what it starts).
+start_work() {
     work=$(mktemp -d)
     pids=()
-    trap stop_virtual_session EXIT
+    trap stop_work EXIT
+}
+stop_work() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+
+# A home and XDG folders of their own in the work folder, since the program journals its
+# acquisitions and remembers its port: nothing of the user's is read or written.
+use_own_home() {
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
         XDG_CACHE_HOME=$work/home/.cache XDG_STATE_HOME=$work/home/.local/state \
-        XDG_RUNTIME_DIR=$work/runtime XAUTHORITY=$work/Xauthority
+        XDG_RUNTIME_DIR=$work/runtime
     mkdir -p "$HOME"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+
+# An X server of SIZE (WIDTHxHEIGHT) on a display no other server uses, as DISPLAY, that only
+# holders of its cookie (XAUTHORITY, in the work folder) may use. A display is taken by one
+# test of freedom (display_free); a server that ends at once lost it to another one started
+# meanwhile, and the next number is tried. Every script that needs a display takes it here.
+start_display() {
+    local size=$1 number
+    export XAUTHORITY=$work/Xauthority
     touch "$XAUTHORITY"
     for number in $(shuf -i 100-999 -n 20); do
         display_free "$number" || continue
@@ -57,8 +73,7 @@ start_virtual_session() {
             >"$work/Xvfb.log" 2>&1 &
         pids+=($!)
         export DISPLAY=:$number
-        # Ready when a client holding the cookie is served; a server that ends at once lost
-        # the display to another one started meanwhile: the next number.
+        # Ready when a client holding the cookie is served.
         for _ in $(seq 100); do
             xdpyinfo >/dev/null 2>&1 && return 0
             kill -0 "${pids[-1]}" 2>/dev/null || break
@@ -78,18 +93,25 @@ display_free() {
     [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ] \
         && ! grep -q -E "/tmp/\.X11-unix/X$number\$" /proc/net/unix
 }
-stop_virtual_session() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
+
+# For the scripts that run the real program on a virtual X server (screenshots, the
+# accessibility check): a work folder, a home of its own, a display of SIZE.
+start_virtual_session() {
+    start_work
+    use_own_home
+    start_display "$1"
 }
 
-# Starts qm6200-sim (PROGRAM, then its options) in the background and sets `device` to its
-# pseudo-terminal.
+# Starts qm6200-sim (PROGRAM, then its options) in the background, in the work folder, and
+# sets `device` to its pseudo-terminal. Every script that needs a simulator starts it here.
 start_simulator() {
     "$@" >"$work/sim.out" &
     pids+=($!)
-    for _ in $(seq 50); do grep -q '^device ' "$work/sim.out" && break; sleep 0.1; done
+    for _ in $(seq 50); do
+        grep -q '^device ' "$work/sim.out" && break
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
     device=$(sed -n 's/^device //p' "$work/sim.out")
     [ -n "$device" ] || { echo "$script: the simulator did not start" >&2; return 1; }
 }

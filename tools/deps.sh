@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when they are missing.
-#   tools/deps.sh build     compiler, CMake, Ninja, Qt 6 (with its SVG module) and SQLite
-#                           development files
+#   tools/deps.sh build     compiler, CMake, Ninja, the compiler cache, Qt 6 (with its SVG
+#                           module) and SQLite development files
 #   tools/deps.sh fonts     free fonts for the design's Tahoma (Wine's), Arial (Liberation Sans)
 #                           and Lucida Sans Unicode (Open Sans), and ones that draw the control
 #                           pictures (U+2400...) and the Japanese name of a file type in the
@@ -11,7 +11,8 @@
 #   tools/deps.sh fuzz      clang with libFuzzer and its sanitizer runtimes
 #   tools/deps.sh memcheck  valgrind
 #   tools/deps.sh coverage  gcovr, for tools/coverage.sh
-#   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap)
+#   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap, a
+#                           virtual X server for the installed program)
 #   tools/deps.sh bench     what the line-rate benchmark needs (a virtual X server, fonts)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 #   tools/deps.sh a11y      what tools/a11y-check.sh needs (the accessibility bus, its Python
@@ -20,22 +21,25 @@
 # the one command to run and fails.
 set -euo pipefail
 
+# A virtual X server, its cookie and the probe that says it serves (tools/common.sh's
+# start_display).
+display=(xvfb xauth x11-utils)
 fonts=(fonts-wine fonts-open-sans fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
     fonts-freefont-ttf fonts-vlgothic)
 packages=()
 for set in "$@"; do
     case "$set" in
-    build) packages+=(g++ make cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-svg-dev libsqlite3-dev) ;;
+    build) packages+=(g++ make cmake ninja-build ccache qt6-base-dev qt6-serialport-dev qt6-svg-dev libsqlite3-dev) ;;
     fonts) packages+=("${fonts[@]}") ;;
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
-    bench) packages+=(xvfb xauth qt6-qpa-plugins "${fonts[@]}") ;;
-    shots) packages+=(xvfb xauth xdotool x11-utils imagemagick) ;;
-    a11y) packages+=(at-spi2-core python3-pyatspi dbus xvfb xauth x11-utils) ;;
+    bench) packages+=("${display[@]}" qt6-qpa-plugins "${fonts[@]}") ;;
+    shots) packages+=("${display[@]}" xdotool imagemagick) ;;
+    a11y) packages+=(at-spi2-core python3-pyatspi dbus "${display[@]}") ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     coverage) packages+=(gcovr) ;;
-    package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap) ;;
+    package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap "${display[@]}" x11-apps) ;;
     *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, shots, a11y)" >&2; exit 2 ;;
     esac
 done

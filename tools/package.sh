@@ -4,8 +4,8 @@
 # metainfo; then installs them with apt-get in a clean Debian 12 root made with debootstrap,
 # from the mirror apt uses on this machine (qm6200-acquire first and alone, which must bring
 # no Qt Gui and no X libraries), starts the installed desktop program there on a virtual X
-# server until its window shows, ends both and checks that nothing is left running in the
-# root. Needs root (for debootstrap and chroot).
+# server of this machine's until its window shows, ends it and checks that nothing is left
+# running in the root. Needs root (for debootstrap and chroot).
 #   tools/package.sh            all of it
 #   tools/package.sh --build    only build and check the packages
 . "$(dirname "$0")/common.sh"
@@ -83,7 +83,7 @@ processes_in_root() {
 }
 
 # Ends what the check started, by the numbers it recorded, last started first: the program
-# ends as with Finish while its X server still runs, then the X server. A number is only
+# ends as with Finish while its X server still runs. A number is only
 # used while its process still runs in the root, since it may have gone to another process
 # meanwhile. The processes are no children of this shell (the shell in the root started
 # them), so each end is waited for by watching the process go.
@@ -133,6 +133,8 @@ cleanup() {
         none_left_in_root || true
     fi
     unmount_root
+    # The X server, once the program on it has ended.
+    [ -z "${work:-}" ] || stop_work
     exit "$status"
 }
 trap cleanup EXIT
@@ -161,43 +163,45 @@ if in_root dpkg-query -W -f '${Package} ${Status}\n' | grep -E '^(libqt6gui|libq
     echo "package.sh: FAILED: qm6200-acquire brought the desktop's libraries (above)" >&2
     exit 1
 fi
-DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "$deb")" \
-    xvfb x11-utils x11-apps >/dev/null
+DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq "/tmp/$(basename "$deb")" >/dev/null
 in_root dpkg -s qm6200-datalink | grep -E '^(Status|Version)'
 
 echo "== start the installed program"
-# The root shares this machine's abstract sockets, where X servers listen: a display no X
-# server here uses, in the root or out of it.
-for number in $(shuf -i 200-999 -n 50); do display_free "$number" && break; done
-display=:$number
+# On a virtual X server of this machine's: the root shares its abstract sockets, where the
+# server listens, and is given its cookie. The root holds the program and what its package
+# brings, nothing of the X server's.
+start_work
+trap cleanup EXIT
+start_display 1280x800
+cp "$XAUTHORITY" "$chroot_dir/tmp/Xauthority"
 in_root sh -c '
-    display=$1
-    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    DISPLAY=$1 XAUTHORITY=/tmp/Xauthority qm6200-datalink >/tmp/program.log 2>&1 &
     echo $! >>/tmp/started.pids
-    for i in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    DISPLAY=$display qm6200-datalink >/tmp/program.log 2>&1 &
-    echo $! >>/tmp/started.pids
-    for i in $(seq 60); do
-        if DISPLAY=$display xwininfo -root -tree | grep -q "\"COM PORT\""; then break; fi
-        sleep 0.5
-    done
-    DISPLAY=$display xwininfo -root -tree | grep -E "\"(QM-6200 DATA LINK SOFTWARE|COM PORT)\"" || {
-        echo "the installed program showed no window:" >&2; cat /tmp/program.log >&2; exit 1; }
-    sleep 1 # let the dialog paint
-    DISPLAY=$display xwd -root -silent >/tmp/screen.xwd
-' sh "$display" || { echo "package.sh: the installed program did not start on the virtual X server" >&2; exit 1; }
+' sh "$DISPLAY"
+for _ in $(seq 60); do
+    xwininfo -root -tree | grep -q "\"COM PORT\"" && break
+    sleep 0.5
+done
+xwininfo -root -tree | grep -E "\"(QM-6200 DATA LINK SOFTWARE|COM PORT)\"" || {
+    echo "package.sh: the installed program showed no window on the virtual X server:" >&2
+    cat "$chroot_dir/tmp/program.log" >&2
+    exit 1
+}
+sleep 1 # let the dialog paint
+xwd -root -silent >"$work/screen.xwd"
 # A picture for whoever looks at the check, where something here converts one: no part of
 # the check itself.
 if command -v convert >/dev/null \
-    && convert "xwd:$chroot_dir/tmp/screen.xwd" "$build/installed-program.png" 2>/dev/null; then
+    && convert "xwd:$work/screen.xwd" "$build/installed-program.png" 2>/dev/null; then
     echo "screenshot of the installed program: $build/installed-program.png"
 else
-    echo "package.sh: no converter for the screenshot here; it stays in $chroot_dir/tmp/screen.xwd"
+    cp "$work/screen.xwd" "$build/installed-program.xwd"
+    echo "package.sh: no converter for the screenshot here; it is $build/installed-program.xwd"
 fi
 
-echo "== end the installed program and the X server"
+echo "== end the installed program"
 end_started
 none_left_in_root || exit 1
-echo "ended the X server and the program (processes $(paste -sd ' ' "$started")); no process is left in the clean root"
+echo "ended the program (process $(paste -sd ' ' "$started")); no process is left in the clean root"
 unmount_root
 echo "package check passed"

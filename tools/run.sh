@@ -27,18 +27,8 @@ if [ "$with_sim" -eq 0 ]; then
     exec "$program"
 fi
 
-out=$(mktemp)
-"$sim_program" "${sim_options[@]}" >"$out" &
-sim=$!
-trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
-device=
-for _ in $(seq 50); do
-    device=$(sed -n 's/^device //p' "$out")
-    [ -n "$device" ] && break
-    kill -0 "$sim" 2>/dev/null || { echo "run.sh: the simulator did not start" >&2; exit 1; }
-    sleep 0.1
-done
-[ -n "$device" ] || { echo "run.sh: the simulator did not start" >&2; exit 1; }
+start_work
+start_simulator "$sim_program" "${sim_options[@]}"
 # The port list shows the simulator where the session has a runtime folder for it to announce
 # itself in (qm6200-sim --help); elsewhere its device is typed.
 case "${XDG_RUNTIME_DIR:-}" in

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds every test (installing what is missing) and runs them all, without a display.
-# Warnings are errors here.
+# Warnings are errors here. As root, the cases root would hide run again as the user nobody
+# (the tests labelled as-nobody).
 #   tools/test.sh              the ordinary build (preset debug, in build/debug)
 #   tools/test.sh --sanitize   a separate build with AddressSanitizer and UndefinedBehaviorSanitizer
 #                              (preset sanitize, in build/sanitize)
 #   tools/test.sh --qt-serial  a separate build whose programs use the serial backend over Qt's
-#                              serial port (preset qtserial, in build/qtserial)
+#                              serial port: the programs and their serial and program tests
+#                              alone (preset qtserial, in build/qtserial)
 . "$(dirname "$0")/common.sh"
 
 case "${1:-}" in
@@ -18,5 +20,6 @@ esac
 # The window tests measure captions in the fonts the program uses.
 "$root/tools/deps.sh" build fonts
 build_preset "$preset"
-# The test preset gives the tests their environment (offscreen platform, sanitizer options).
+# The tests take their environment from their properties (tests/CMakeLists.txt); the test
+# preset chooses which run.
 (cd "$root" && ctest --preset "$preset" -j "$(nproc)")

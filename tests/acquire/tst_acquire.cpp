@@ -388,7 +388,7 @@ private slots:
         QFETCH(QString, said);
         QFETCH(QStringList, acquisitions);
         if (journal == "read-only" && ::geteuid() == 0)
-            QSKIP("root may write anywhere; tools/as-user.sh runs this as an ordinary user");
+            QSKIP("root may write anywhere; its as-nobody test runs it as an ordinary user");
 
         const DataHome data;
         if (journal == "file")

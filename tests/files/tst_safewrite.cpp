@@ -134,7 +134,7 @@ private slots:
         QFETCH(qint64, fileSizeLimit);
         QFETCH(QString, failure);
 
-        // What only another user can do, root does as the user nobody (tools/as-user.sh runs
+        // What only another user can do, root does as the user nobody (its as-nobody test runs
         // the read-only folder as nobody too).
         const bool asNobody =
             kind == ReadOnlyFolder || kind == GroupNotTheSavers || kind == OwnersOnly;

@@ -266,7 +266,7 @@ private slots:
         const bool readOnly = fault == ReadOnlyFolder || fault == ReadOnlyFolderWithJournal
                               || fault == ReadOnlyJournal;
         if (readOnly && ::geteuid() == 0)
-            QSKIP("root may write anywhere; tools/as-user.sh runs this as an ordinary user");
+            QSKIP("root may write anywhere; its as-nobody test runs it as an ordinary user");
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("qm6200"));
         QVERIFY(QDir().mkdir(folder));

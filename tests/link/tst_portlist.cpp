@@ -140,7 +140,7 @@ private slots:
     void aPortWithoutRightsIsMarked()
     {
         if (::geteuid() == 0)
-            QSKIP("root may use any device; tools/as-user.sh runs this case");
+            QSKIP("root may use any device; its as-nobody test runs this case");
         FakeSystem system;
         system.plugIn(FakePort("ttyUSB0"));
         system.plugIn(FakePort("ttyUSB1", "188:1"));
