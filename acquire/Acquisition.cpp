@@ -154,7 +154,8 @@ void Acquisition::Ask(Step step, std::string_view verb, std::string_view argumen
         JournalCommand command = m_journaled;
         command.sent = QDateTime::currentDateTimeUtc();
         command.frame = QByteArray(frame.data(), static_cast<qsizetype>(frame.size()));
-        m_journal->CommandSent(command);
+        m_journal->Forget(m_acquisition);
+        m_acquisition = m_journal->CommandSent(command);
     }
     const bool sent =
         m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
@@ -175,14 +176,14 @@ void Acquisition::OnComm()
     if (!m_answer.Waiting())
         return;
     if (m_journal != nullptr)
-        m_journal->Received(chunk);
+        m_journal->Received(m_acquisition, chunk);
     const ChunkOutcome outcome =
         m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())));
     // Each record as it comes, so that one the file never gets (the run killed, the disk
     // full) is kept all the same.
     if (outcome == ChunkOutcome::RecordStored && m_journal != nullptr) {
         const std::string& record = m_link.RxRecords[std::size_t(m_link.RxCount - 1)];
-        m_journal->Record(m_link.RxCount, CsvCells(record, m_decimalSeparator));
+        m_journal->Record(m_acquisition, m_link.RxCount, CsvCells(record, m_decimalSeparator));
     }
     if (outcome == ChunkOutcome::ErrorReply)
         ++m_errorReplies;
@@ -195,7 +196,8 @@ void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
 {
     if (m_journal != nullptr) {
         const AnswerTally tally{int(m_link.RxCount + m_link.RxDropped), m_errorReplies, m_accepted};
-        m_journal->AnswerOver(JournalOutcomeOf(end, tally, m_step == Step::Clearing));
+        m_journal->AnswerOver(m_acquisition,
+                              JournalOutcomeOf(end, tally, m_step == Step::Clearing));
     }
     switch (m_step) {
     case Step::Reading:

@@ -107,7 +107,8 @@ private:
     // The locale's, once: the journal's cells and the file's are the same bytes.
     const QString m_decimalSeparator;
     JournalWriter* m_journal = nullptr;
-    JournalCommand m_journaled; // what every command journaled shares
+    JournalCommand m_journaled;                   // what every command journaled shares
+    JournalWriter::Acquisition m_acquisition = 0; // the last command's
     LinkState m_link;
     AnswerWatch m_answer;
 

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <sqlite3.h>
 #include <string_view>
@@ -45,6 +46,9 @@ constexpr int ReaderBusyTimeoutMs = 2000;
 // A journal found damaged again and again is not started anew without end.
 constexpr int MaxReplacements = 2;
 
+struct BytesEvent {
+    QByteArray bytes;
+};
 struct RecordEvent {
     int place = 0;
     JournalCells cells;
@@ -52,9 +56,14 @@ struct RecordEvent {
 struct EndEvent {
     JournalOutcome outcome = JournalOutcome::Pending;
 };
-// What the caller handed over, in the order it came. Bytes are the run of bytes received
-// between two other events.
-using Event = std::variant<JournalCommand, QByteArray, RecordEvent, EndEvent>;
+struct ForgetEvent {};
+// What the caller handed over, in the order it came, each for the acquisition it names (the
+// writer's own number for it). Bytes are the run of bytes received between two other events
+// of the same acquisition.
+struct Event {
+    JournalWriter::Acquisition acquisition = 0;
+    std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent> what;
+};
 
 // How an outcome is stored: words that stay the same whatever the enumeration's order and
 // whatever language the history is shown in.
@@ -241,21 +250,22 @@ public:
         m_wake.notify_one();
     }
 
-    // Bytes join the bytes handed over just before them: one event for a run of them.
-    void HandBytes(const QByteArray& bytes)
+    // Bytes join the bytes of the same acquisition handed over just before them: one event
+    // for a run of them.
+    void HandBytes(JournalWriter::Acquisition acquisition, const QByteArray& bytes)
     {
         {
             const std::lock_guard lock(m_mutex);
             if (m_gaveUp)
                 return;
             ++m_handed;
-            if (!m_queue.empty()) {
-                if (auto* run = std::get_if<QByteArray>(&m_queue.back())) {
-                    run->append(bytes);
+            if (!m_queue.empty() && m_queue.back().acquisition == acquisition) {
+                if (auto* run = std::get_if<BytesEvent>(&m_queue.back().what)) {
+                    run->bytes.append(bytes);
                     return;
                 }
             }
-            m_queue.emplace_back(bytes);
+            m_queue.push_back(Event{acquisition, BytesEvent{bytes}});
             if (m_queue.size() > 1)
                 return;
         }
@@ -294,10 +304,10 @@ public:
 
 private:
     enum class Opened { Ready, Newer, Failed };
-    // The acquisition under way: its command, and its number in the journal open now (0 when
+    // An acquisition under way: its command, and its number in the journal open now (0 when
     // it has none there yet, as after a damaged journal was replaced).
     struct Current {
-        std::optional<JournalCommand> command;
+        JournalCommand command;
         qint64 number = 0;
     };
 
@@ -619,7 +629,8 @@ private:
             QString movedAside;
             if (!MoveAside(&movedAside) || !Open(movedAside))
                 return false;
-            m_current.number = 0;
+            for (auto& [acquisition, current] : m_current)
+                current.number = 0;
             error = Commit(batch);
         }
         if (!error)
@@ -640,8 +651,9 @@ private:
         return error;
     }
 
-    Error InsertAcquisition(const JournalCommand& command)
+    Error InsertAcquisition(Current& current)
     {
+        const JournalCommand& command = current.command;
         sqlite3_stmt* statement = m_insertAcquisition.get();
         const QByteArray sent = command.sent.toUTC().toString(Qt::ISODateWithMs).toUtf8();
         const QByteArray port = command.port.toUtf8();
@@ -657,7 +669,7 @@ private:
         BindBytes(statement, 6, command.frame);
         const Error error = Step(statement);
         if (!error)
-            m_current.number = sqlite3_last_insert_rowid(m_db.get());
+            current.number = sqlite3_last_insert_rowid(m_db.get());
         return error;
     }
 
@@ -671,26 +683,33 @@ private:
 
     Error Apply(const Event& event, std::vector<Reached>* reached)
     {
-        if (const auto* command = std::get_if<JournalCommand>(&event)) {
-            m_current.command = *command;
-            return InsertAcquisition(*command);
+        if (const auto* command = std::get_if<JournalCommand>(&event.what)) {
+            Current& current = m_current[event.acquisition];
+            current = Current{*command, 0};
+            return InsertAcquisition(current);
         }
-        // What comes before the first command belongs to none.
-        if (!m_current.command)
+        // What comes for none that was sent, or after it was forgotten, belongs to none.
+        const auto found = m_current.find(event.acquisition);
+        if (found == m_current.end())
             return {};
-        if (m_current.number == 0) {
+        if (std::holds_alternative<ForgetEvent>(event.what)) {
+            m_current.erase(found);
+            return {};
+        }
+        Current& current = found->second;
+        if (current.number == 0) {
             // The acquisition's start is in a journal that was replaced: it starts again here.
-            if (const Error error = InsertAcquisition(*m_current.command))
+            if (const Error error = InsertAcquisition(current))
                 return error;
         }
-        const qint64 number = m_current.number;
+        const qint64 number = current.number;
         if (reached->empty() || reached->back().number != number)
             reached->push_back(Reached{number, {}, false});
-        if (const auto* bytes = std::get_if<QByteArray>(&event)) {
-            reached->back().bytes += *bytes;
+        if (const auto* bytes = std::get_if<BytesEvent>(&event.what)) {
+            reached->back().bytes += bytes->bytes;
             return {};
         }
-        if (const auto* record = std::get_if<RecordEvent>(&event)) {
+        if (const auto* record = std::get_if<RecordEvent>(&event.what)) {
             sqlite3_stmt* statement = m_insertRecord.get();
             sqlite3_bind_int64(statement, 1, number);
             sqlite3_bind_int(statement, 2, record->place);
@@ -699,7 +718,7 @@ private:
             reached->back().records = true;
             return Step(statement);
         }
-        const auto& end = std::get<EndEvent>(event);
+        const auto& end = std::get<EndEvent>(event.what);
         sqlite3_stmt* statement = m_setOutcome.get();
         sqlite3_bind_int64(statement, 1, number);
         const std::string_view keyword = Keyword(end.outcome);
@@ -711,7 +730,7 @@ private:
     Error Commit(const std::vector<Event>& batch)
     {
         sqlite3* db = m_db.get();
-        const Current before = m_current;
+        const auto before = m_current;
         // The write lock first: a transaction that reads first and then finds another writer
         // has been meanwhile could not wait for it.
         Error error = Exec(db, "BEGIN IMMEDIATE");
@@ -765,7 +784,9 @@ private:
     Statement m_setOutcome;
     std::pair<dev_t, ino_t> m_identity{};
     int m_replacements = 0;
-    Current m_current;
+    // The acquisitions under way, by the writer's own numbers: until each is forgotten, bytes
+    // that come after its answer is over are still its own.
+    std::map<JournalWriter::Acquisition, Current> m_current;
 
     std::thread m_thread; // last: started once all else is there
 };
@@ -783,30 +804,41 @@ JournalWriter::~JournalWriter()
     m_worker.reset();
 }
 
-void JournalWriter::CommandSent(const JournalCommand& command)
+JournalWriter::Acquisition JournalWriter::CommandSent(const JournalCommand& command)
 {
     JournalCommand sent = command;
     // An acquisition is listed by when it was: a caller that gave no time gets the present.
     if (!sent.sent.isValid())
         sent.sent = QDateTime::currentDateTimeUtc();
-    m_worker->Hand(std::move(sent));
+    const Acquisition acquisition = ++m_lastAcquisition;
+    m_worker->Hand(Event{acquisition, std::move(sent)});
+    return acquisition;
 }
 
-void JournalWriter::Received(const QByteArray& bytes)
+void JournalWriter::Received(Acquisition acquisition, const QByteArray& bytes)
 {
-    if (!bytes.isEmpty())
-        m_worker->HandBytes(bytes);
+    if (!bytes.isEmpty() && acquisition != 0)
+        m_worker->HandBytes(acquisition, bytes);
 }
 
-void JournalWriter::Record(int place, const JournalCells& cells)
+void JournalWriter::Record(Acquisition acquisition, int place, const JournalCells& cells)
 {
-    m_worker->Hand(RecordEvent{place, cells});
+    if (acquisition != 0)
+        m_worker->Hand(Event{acquisition, RecordEvent{place, cells}});
 }
 
-void JournalWriter::AnswerOver(JournalOutcome outcome)
+void JournalWriter::AnswerOver(Acquisition acquisition, JournalOutcome outcome)
 {
-    m_worker->Hand(EndEvent{outcome});
+    if (acquisition == 0)
+        return;
+    m_worker->Hand(Event{acquisition, EndEvent{outcome}});
     m_worker->Hurry();
+}
+
+void JournalWriter::Forget(Acquisition acquisition)
+{
+    if (acquisition != 0)
+        m_worker->Hand(Event{acquisition, ForgetEvent{}});
 }
 
 void JournalWriter::WaitUntilWritten()

@@ -83,16 +83,23 @@ public:
     // Commits what is still pending, then ends the thread.
     ~JournalWriter() override;
 
-    // A command was sent: a new acquisition, to which what follows belongs until the next.
-    // Bytes, records and an end that come before the first command are not journaled.
-    void CommandSent(const JournalCommand& command);
-    // Bytes of the answer, as received. Cheap enough for each byte on its own.
-    void Received(const QByteArray& bytes);
+    // The writer's own number for an acquisition, from 1; 0 is none, and what names it is not
+    // journaled. Several may be under way at once (a port each), and each keeps its own.
+    using Acquisition = quint64;
+
+    // A command was sent: a new acquisition, which what names its number belongs to.
+    Acquisition CommandSent(const JournalCommand& command);
+    // Bytes of the answer, as received, those that come after it is over too. Cheap enough for
+    // each byte on its own.
+    void Received(Acquisition acquisition, const QByteArray& bytes);
     // A data record of the answer, at its place in it (1 for the first).
-    void Record(int place, const JournalCells& cells);
+    void Record(Acquisition acquisition, int place, const JournalCells& cells);
     // The answer is over. The acquisition's count of records is the journal's own: the
     // records it holds.
-    void AnswerOver(JournalOutcome outcome);
+    void AnswerOver(Acquisition acquisition, JournalOutcome outcome);
+    // Nothing more comes for the acquisition (the next command on its port was sent, say):
+    // what the writer keeps of it goes. What the journal holds stays.
+    void Forget(Acquisition acquisition);
 
     // Blocks until everything handed over so far is committed, or could not be: for a
     // program about to end, and for tests. A failure that happened meanwhile is signalled
@@ -110,6 +117,7 @@ private:
 
     class Worker;
     std::unique_ptr<Worker> m_worker;
+    Acquisition m_lastAcquisition = 0;
 };
 
 // One journaled command and how it ended, as the history lists it.

@@ -1,21 +1,11 @@
 #include "records/ChartData.h"
 
-#include "records/FieldNumber.h"
-
 #include <algorithm>
 #include <cmath>
 
 namespace qm {
 
 namespace {
-
-// A number: digits were read (&H alone has none), and a double holds it.
-bool HoldsNumber(const FieldReading& reading)
-{
-    const bool radixPrefixOnly = reading.text.size() == 2 && reading.text[0] == '&';
-    return !reading.text.empty() && !radixPrefixOnly && reading.inRange
-           && std::isfinite(reading.value);
-}
 
 // The finest step an axis takes: values closer than this to each other are drawn at one height.
 constexpr double FinestStep = 1e-300;
@@ -27,7 +17,7 @@ ChartData::ChartData(int capacity)
 {
 }
 
-bool ChartData::SetRecord(int place, std::string_view record, std::string_view decimalSeparator)
+bool ChartData::SetRecord(int place, const DecodedRecord& record)
 {
     if (place < 1 || place > Capacity())
         return false;
@@ -37,13 +27,13 @@ bool ChartData::SetRecord(int place, std::string_view record, std::string_view d
     if (slot)
         Count(*slot, -1);
     ChartRecord kept;
-    kept.cells = RecordCells(record, decimalSeparator);
+    kept.cells = record.cells;
     for (std::size_t series = 0; series < ChartSeriesCount; ++series) {
-        const FieldReading reading = ReadField(RecordField(record, int(series) + 1));
-        if (!HoldsNumber(reading))
+        const std::optional<double>& value = record.values[series];
+        if (!value)
             continue;
-        if (std::abs(reading.value) <= ChartLimit)
-            kept.values[series] = reading.value;
+        if (std::abs(*value) <= ChartLimit)
+            kept.values[series] = *value;
         else
             kept.tooLarge[series] = true;
     }

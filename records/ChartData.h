@@ -43,7 +43,12 @@ public:
 
     // The record shown at `place`: false, and nothing kept, for a place outside 1 to
     // Capacity().
-    bool SetRecord(int place, std::string_view record, std::string_view decimalSeparator);
+    bool SetRecord(int place, const DecodedRecord& record);
+    // The same, read from its frame.
+    bool SetRecord(int place, std::string_view record, std::string_view decimalSeparator)
+    {
+        return SetRecord(place, DecodeRecord(record, decimalSeparator));
+    }
     // Every place empty.
     void Clear();
     // Holds again what `earlier` holds (a copy taken before a change that is undone).

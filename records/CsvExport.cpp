@@ -5,7 +5,12 @@ namespace qm {
 std::array<std::string, RecordColumns> CsvCells(std::string_view record,
                                                 const QString& decimalSeparator)
 {
-    auto cells = RecordCells(record, decimalSeparator.toStdString());
+    return CsvCells(DecodeRecord(record, decimalSeparator.toStdString()));
+}
+
+std::array<std::string, RecordColumns> CsvCells(const DecodedRecord& record)
+{
+    auto cells = record.cells;
     // The table holds these texts as its cells' text, and the export reads that back one
     // byte per character: the same way here gives the same bytes.
     for (std::string& cell : cells) {

@@ -22,6 +22,8 @@ std::string CsvLine(const std::vector<std::string>& cells);
 // byte per character, as the export reads the table's text back.
 std::array<std::string, RecordColumns> CsvCells(std::string_view record,
                                                 const QString& decimalSeparator);
+// The same of a record read already: its texts as the table holds them, as bytes.
+std::array<std::string, RecordColumns> CsvCells(const DecodedRecord& record);
 
 // The whole file: a line for each of the rows 1 to `rows`, in order; nothing for 0 rows.
 // `cell` gives the text of a cell (row, column).

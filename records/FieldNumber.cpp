@@ -159,15 +159,20 @@ std::string WriteNumber(double value, std::string_view decimalSeparator)
 
 std::string FieldText(std::string_view field, std::string_view decimalSeparator)
 {
-    FieldReading reading = ReadField(field);
+    return FieldText(ReadField(field), decimalSeparator);
+}
+
+std::string FieldText(const FieldReading& reading, std::string_view decimalSeparator)
+{
     if (reading.inRange)
         return WriteNumber(reading.value, decimalSeparator);
-    for (char& c : reading.text) {
+    std::string text = reading.text;
+    for (char& c : text) {
         if (c == 'e')
             c = 'E';
     }
-    ReplaceAll(reading.text, '.', decimalSeparator);
-    return reading.text;
+    ReplaceAll(text, '.', decimalSeparator);
+    return text;
 }
 
 } // namespace qm

@@ -29,5 +29,7 @@ std::string WriteNumber(double value, std::string_view decimalSeparator);
 
 // ReadField then WriteNumber; a number out of range shows as it was sent.
 std::string FieldText(std::string_view field, std::string_view decimalSeparator);
+// The same of a field read already.
+std::string FieldText(const FieldReading& reading, std::string_view decimalSeparator);
 
 } // namespace qm

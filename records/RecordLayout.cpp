@@ -2,6 +2,8 @@
 
 #include "records/FieldNumber.h"
 
+#include <cmath>
+
 namespace qm {
 
 std::string_view RecordField(std::string_view record, int column)
@@ -22,6 +24,21 @@ std::array<std::string, RecordColumns> RecordCells(std::string_view record,
         cells[static_cast<std::size_t>(column)] =
             FieldText(RecordField(record, column), decimalSeparator);
     return cells;
+}
+
+DecodedRecord DecodeRecord(std::string_view record, std::string_view decimalSeparator)
+{
+    DecodedRecord decoded;
+    for (int column = 0; column < RecordColumns; ++column) {
+        const FieldReading reading = ReadField(RecordField(record, column));
+        const auto at = static_cast<std::size_t>(column);
+        decoded.cells[at] = FieldText(reading, decimalSeparator);
+        const bool radixPrefixOnly = reading.text.size() == 2 && reading.text[0] == '&';
+        if (column > 0 && !reading.text.empty() && !radixPrefixOnly && reading.inRange
+            && std::isfinite(reading.value))
+            decoded.values[at - 1] = reading.value;
+    }
+    return decoded;
 }
 
 } // namespace qm

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,5 +37,15 @@ std::string_view RecordField(std::string_view record, int column);
 // number and written back, with the given decimal separator.
 std::array<std::string, RecordColumns> RecordCells(std::string_view record,
                                                    std::string_view decimalSeparator);
+
+// A data record read once, for all who show, keep or draw it.
+struct DecodedRecord {
+    // The seven texts the table shows (RecordCells).
+    std::array<std::string, RecordColumns> cells;
+    // The counters and the total as numbers: none where the field holds no number (&H alone
+    // has no digits), or a number no double holds.
+    std::array<std::optional<double>, RecordColumns - 1> values;
+};
+DecodedRecord DecodeRecord(std::string_view record, std::string_view decimalSeparator);
 
 } // namespace qm

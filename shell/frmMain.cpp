@@ -205,7 +205,7 @@ frmMain::frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs 
     connect(m_journal, &JournalWriter::Failed, this,
             [this](const QString& text) { ShowMessage(text); });
     connect(m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
-        m_journal->AnswerOver(JournalOutcomeOf(end, m_tally, m_clearing));
+        m_journal->AnswerOver(m_acquisition, JournalOutcomeOf(end, m_tally, m_clearing));
         if (end == AnswerEnd::NotSent)
             CommandNotSent();
         SetCommandsEnabled(true);
@@ -551,9 +551,11 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     m_tally = {};
     m_clearing = verb == VerbClear;
     const QString device = SystemLocation(QmtTxRx->PortName());
-    m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, StableName(device),
-                            QStringLiteral("qm6200-datalink"), QStringLiteral(QM6200_VERSION),
-                            QByteArray(m_TxCommand.data(), qsizetype(m_TxCommand.size()))});
+    m_journal->Forget(m_acquisition);
+    m_acquisition =
+        m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, StableName(device),
+                                QStringLiteral("qm6200-datalink"), QStringLiteral(QM6200_VERSION),
+                                QByteArray(m_TxCommand.data(), qsizetype(m_TxCommand.size()))});
 }
 
 void frmMain::CommandNotSent()
@@ -610,7 +612,7 @@ void frmMain::QmtTxRx_OnComm()
     txtRx->Append(chunk);
 
     const std::string bytes = ToBytes(chunk);
-    m_journal->Received(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    m_journal->Received(m_acquisition, QByteArray(bytes.data(), qsizetype(bytes.size())));
     const ChunkOutcome outcome = m_link.Receive(bytes);
     m_answer->CharacterArrived(outcome, m_link.RxFlag != 0);
     switch (outcome) {
@@ -630,7 +632,7 @@ void frmMain::QmtTxRx_OnComm()
         ShowRecord();
         // Every stored record, those beyond the table's 100 too, as the table shows them.
         m_journal->Record(
-            m_link.RxCount,
+            m_acquisition, m_link.RxCount,
             CsvCells(m_link.RxRecords[std::size_t(m_link.RxCount - 1)], QLocale().decimalPoint()));
         break;
     case ChunkOutcome::RecordDropped:

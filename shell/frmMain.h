@@ -169,8 +169,9 @@ private:
     AnswerWatch* m_answer;
     // Every command, reply and record, kept on disk as they come.
     JournalWriter* m_journal;
-    AnswerTally m_tally;     // of the answer to the last command
-    bool m_clearing = false; // the last command was the clear
+    JournalWriter::Acquisition m_acquisition = 0; // the last command's
+    AnswerTally m_tally;                          // of the answer to the last command
+    bool m_clearing = false;                      // the last command was the clear
     QPointer<frmHistory> m_history;
     ChartData m_chart{TableDataRows};
     QPointer<frmChart> m_chartWindow;

@@ -73,19 +73,20 @@ inline SampleAcquisition Sample(int number, const QString& port, int records,
 }
 
 // As a program hands it over: the command, each byte on its own, each record once its frame
-// is in, then the end, unless the answer is not over.
-inline void Journal(JournalWriter& writer, const SampleAcquisition& sample)
+// is in, then the end, unless the answer is not over. The writer's number for it.
+inline JournalWriter::Acquisition Journal(JournalWriter& writer, const SampleAcquisition& sample)
 {
-    writer.CommandSent(sample.command);
+    const JournalWriter::Acquisition acquisition = writer.CommandSent(sample.command);
     for (std::size_t i = 0; i < sample.frames.size(); ++i) {
         for (const char byte : sample.frames[i])
-            writer.Received(QByteArray(1, byte));
-        writer.Record(int(i) + 1, sample.cells[i]);
+            writer.Received(acquisition, QByteArray(1, byte));
+        writer.Record(acquisition, int(i) + 1, sample.cells[i]);
     }
     for (const char byte : sample.trailer)
-        writer.Received(QByteArray(1, byte));
+        writer.Received(acquisition, QByteArray(1, byte));
     if (sample.outcome != JournalOutcome::Pending)
-        writer.AnswerOver(sample.outcome);
+        writer.AnswerOver(acquisition, sample.outcome);
+    return acquisition;
 }
 
 } // namespace qm::test

@@ -145,6 +145,47 @@ private slots:
         QVERIFY(reader.Records(3).empty());
     }
 
+    // Acquisitions on several ports at once keep their own, handed over interleaved byte by
+    // byte; bytes that come after an answer is over are still its own, until it is forgotten.
+    void acquisitionsAtOnceKeepTheirOwn()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        std::vector<SampleAcquisition> samples{
+            Sample(1, "/dev/ttyUSB0", 5, ".", JournalOutcome::Records),
+            Sample(2, "/dev/ttyUSB1", 3, ".", JournalOutcome::Records),
+            Sample(3, "/dev/ttyUSB2", 0, ".", JournalOutcome::NoAnswer)};
+        samples[0].trailer = "late";
+        {
+            JournalWriter writer(path);
+            std::vector<JournalWriter::Acquisition> numbers;
+            for (const SampleAcquisition& sample : samples)
+                numbers.push_back(writer.CommandSent(sample.command));
+            for (std::size_t place = 0; place < 5; ++place) {
+                for (std::size_t i = 0; i < samples.size(); ++i) {
+                    if (place >= samples[i].frames.size())
+                        continue;
+                    for (const char byte : samples[i].frames[place])
+                        writer.Received(numbers[i], QByteArray(1, byte));
+                    writer.Record(numbers[i], int(place) + 1, samples[i].cells[place]);
+                }
+            }
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                writer.AnswerOver(numbers[i], samples[i].outcome);
+            writer.Received(numbers[0], samples[0].trailer);
+            writer.Forget(numbers[1]);
+            writer.Received(numbers[1], "forgotten");
+            writer.Received(0, "none");
+            writer.WaitUntilWritten();
+        }
+        JournalReader reader(path);
+        QString error;
+        QVERIFY2(reader.open(&error), qPrintable(error));
+        QCOMPARE(reader.Entries().size(), samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            CompareJournaled(reader, qint64(i) + 1, samples[i]);
+    }
+
     // A record is on the disk within a second of its arrival: a program killed a second
     // after the last one lost none, whether its answer was over or still coming.
     void aRecordSurvivesAKillASecondLater_data()
