@@ -9,9 +9,11 @@
 #   link/qtserial/    the backend over Qt Serial Port: the core and itself
 #   journal/          the journal (qm6200_journal), on the core's level: the core and itself;
 #                     Qt Core and SQLite, no Gui, no Widgets, no Serial Port
+#   line/             a line per port and its exchanges (qm6200_line): the core, the journal
+#                     and itself; no Gui, no Widgets, no Serial Port
 #   ui/               the core, the journal and itself
-#   shell/            the core, the serial backends, the journal, ui/ and itself
-#   acquire/          the core, the serial backends, the journal and itself: no widgets
+#   shell/            the core, the serial backends, the journal, line/, ui/ and itself
+#   acquire/          the core, the serial backends, the journal, line/ and itself: no widgets
 # tests/, bench/ and tools/ may use anything. Fails, naming each step up.
 #   tools/check-layers.sh [PRESET]   the build to judge (default debug, built if it is not)
 . "$(dirname "$0")/common.sh"
@@ -60,8 +62,9 @@ above_core=(qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire
     qm6200_test_support)
 widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
 forbid qm6200_files qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_journal "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_core "${above_core[@]}" qm6200_journal qm6200_line "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_journal "${above_core[@]}" qm6200_line "${widgets[@]}" Qt6::SerialPort
+forbid qm6200_line "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
 forbid qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire "${widgets[@]}"
 forbid qm6200_gui qm6200_serial qm6200_qtserial qm6200_shell qm6200_acquire Qt6::SerialPort
 forbid qm6200_shell qm6200_acquire qm6200_test_support
@@ -92,12 +95,14 @@ awk -v root="$root/" -v build="$build/" '
         may["core"] = " files core "
         may["link/qtserial"] = " files core link/qtserial "
         may["journal"] = " files core journal "
+        may["line"] = " files core journal line "
         may["ui"] = " files core journal ui "
-        may["shell"] = " files core link/qtserial journal ui shell "
-        may["acquire"] = " files core link/qtserial journal acquire "
+        may["shell"] = " files core link/qtserial journal line ui shell "
+        may["acquire"] = " files core link/qtserial journal line acquire "
         widgets["files"] = widgets["core"] = widgets["link/qtserial"] = widgets["journal"] = 1
-        widgets["acquire"] = 1
+        widgets["line"] = widgets["acquire"] = 1
         noSerialPort["files"] = noSerialPort["core"] = noSerialPort["journal"] = 1
+        noSerialPort["line"] = 1
         noSerialPort["ui"] = 1
     }
     /^[^ ]/ {
