@@ -1,7 +1,6 @@
 #include "acquire/Acquisition.h"
 
 #include "link/CommandFrame.h"
-#include "link/QmtTxRx.h"
 #include "records/RecordLayout.h"
 
 #include <QDir>
@@ -30,13 +29,11 @@ QString Seconds(milliseconds time)
 
 } // namespace
 
-std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator)
+std::string RecordsCsv(const std::vector<AnswerRecord>& records)
 {
     std::string csv;
-    for (const std::string& record : records) {
-        const auto cells = CsvCells(record, decimalSeparator);
-        csv += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
-    }
+    for (const AnswerRecord& record : records)
+        csv += CsvLine(std::vector<std::string>(record.bytes.begin(), record.bytes.end()));
     return csv;
 }
 
@@ -61,38 +58,28 @@ QString SaveProblem(const Options& options, const SaveResult& saved)
         .arg(Destination(options), saved.failure, what);
 }
 
-Acquisition::Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent)
+Acquisition::Acquisition(Line& line, const Options& options, Save save, QObject* parent)
     : QObject(parent)
-    , m_port(port)
+    , m_line(line)
     , m_options(options)
     , m_save(std::move(save))
-    , m_decimalSeparator(QLocale().decimalPoint())
 {
-    AnswerWatch::Intervals intervals;
+    Exchange::Intervals& intervals = m_settings.intervals;
     intervals.quiet = m_options.idle;
     intervals.noAnswer = std::min(m_options.wait, m_options.timeout);
     intervals.longest = m_options.timeout;
     intervals.leave = LeaveTime;
     intervals.quietOnlyAfterAFrame = true;
-    m_answer.setIntervals(intervals);
-    m_answer.setStillSending([this] { return m_port.OutBufferCount() > 0; });
-    connect(&m_answer, &AnswerWatch::Over, this, [this](AnswerEnd end) {
-        // Dropped, so that it never goes out behind a later command, or after this program.
-        if (end == AnswerEnd::NotSent)
-            m_port.setOutBufferCount(0);
-        AnswerOver(end, end == AnswerEnd::Lost ? m_lostReason : QString());
-    });
-    connect(&m_port, &QmtTxRx::OnComm, this, &Acquisition::OnComm);
-    connect(&m_port, &QmtTxRx::Sent, &m_answer, &AnswerWatch::CommandLeft);
-    connect(&m_port, &QmtTxRx::PortLost, this, [this](const QString& reason) {
-        m_lostReason = reason;
-        m_answer.Stop(AnswerEnd::Lost);
-    });
+    // The locale's, once: the journal's cells and the file's are the same bytes.
+    m_settings.decimalSeparator = QLocale().decimalPoint().toStdString();
+    m_settings.program = QStringLiteral("qm6200-acquire");
+    m_settings.version = QStringLiteral(QM6200_VERSION);
 }
 
 QString Acquisition::Activity() const
 {
-    const QString received = QStringLiteral(": %1").arg(Records(m_link.RxCount));
+    const QString received = QStringLiteral(": %1").arg(
+        Records(m_exchange ? qsizetype(m_exchange->Records().size()) : 0));
     switch (m_step) {
     case Step::Reading:
         return (m_options.command == Command::Present ? QStringLiteral("reading the present values")
@@ -104,12 +91,6 @@ QString Acquisition::Activity() const
         return QStringLiteral("clearing");
     }
     return {};
-}
-
-void Acquisition::JournalTo(JournalWriter* writer, const JournalCommand& command)
-{
-    m_journal = writer;
-    m_journaled = command;
 }
 
 void Acquisition::Start()
@@ -135,70 +116,35 @@ void Acquisition::Stop(int signal)
     if (m_outcome.signal > 0 || m_finished)
         return;
     m_outcome.signal = signal;
-    if (!m_answer.Waiting())
+    if (!Waiting())
         return; // Start() has not run yet, and will not send anything
     // Posted behind whatever the line has already brought, so that it is taken in.
     QMetaObject::invokeMethod(
-        this, [this] { m_answer.Stop(AnswerEnd::Stopped); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (m_exchange)
+                m_exchange->Stop(AnswerEnd::Stopped);
+        },
+        Qt::QueuedConnection);
 }
 
 void Acquisition::Ask(Step step, std::string_view verb, std::string_view argument)
 {
     m_step = step;
-    m_errorReplies = 0;
-    m_accepted = 0;
-    // Written first, then the store emptied, as the desktop's buttons do: no character can
-    // come in between, since both run before the event loop does again.
-    const std::string frame = ComposeCommand(verb, argument);
-    if (m_journal != nullptr) {
-        JournalCommand command = m_journaled;
-        command.sent = QDateTime::currentDateTimeUtc();
-        command.frame = QByteArray(frame.data(), static_cast<qsizetype>(frame.size()));
-        m_journal->Forget(m_acquisition);
-        m_acquisition = m_journal->CommandSent(command);
-    }
-    const bool sent =
-        m_port.Output(QString::fromLatin1(frame.data(), static_cast<qsizetype>(frame.size())));
-    m_link.ResetReception();
-    m_answer.CommandWritten();
-    if (!sent) {
-        m_lostReason = m_port.ErrorText();
-        m_answer.Stop(AnswerEnd::Lost);
-    }
-}
-
-void Acquisition::OnComm()
-{
-    if (m_port.CommEvent() != QmtTxRx::comEvReceive)
-        return;
-    const QByteArray chunk = m_port.Input().toLatin1();
-    // After the answer is over, nothing that comes is part of it.
-    if (!m_answer.Waiting())
-        return;
-    if (m_journal != nullptr)
-        m_journal->Received(m_acquisition, chunk);
-    const ChunkOutcome outcome =
-        m_link.Receive(std::string_view(chunk.constData(), std::size_t(chunk.size())));
-    // Each record as it comes, so that one the file never gets (the run killed, the disk
-    // full) is kept all the same.
-    if (outcome == ChunkOutcome::RecordStored && m_journal != nullptr) {
-        const std::string& record = m_link.RxRecords[std::size_t(m_link.RxCount - 1)];
-        m_journal->Record(m_acquisition, m_link.RxCount, CsvCells(record, m_decimalSeparator));
-    }
-    if (outcome == ChunkOutcome::ErrorReply)
-        ++m_errorReplies;
-    else if (outcome == ChunkOutcome::CommandAccepted)
-        ++m_accepted;
-    m_answer.CharacterArrived(outcome, m_link.RxFlag != 0);
+    m_settings.journal = m_journal;
+    auto* exchange = new Exchange(verb, argument, m_settings);
+    m_exchange = exchange;
+    connect(exchange, &Exchange::Over, this, [this, exchange](AnswerEnd end) {
+        AnswerOver(end, end == AnswerEnd::Lost ? exchange->LostReason() : QString());
+    });
+    // A command the port refuses is as good as a port lost.
+    connect(exchange, &Exchange::NotWritten, this,
+            [this](const QString& reason) { AnswerOver(AnswerEnd::Lost, reason); });
+    m_line.Run(exchange);
 }
 
 void Acquisition::AnswerOver(AnswerEnd end, const QString& reason)
 {
-    if (m_journal != nullptr) {
-        const AnswerTally tally{int(m_link.RxCount + m_link.RxDropped), m_errorReplies, m_accepted};
-        m_journal->AnswerOver(m_acquisition,
-                              JournalOutcomeOf(end, tally, m_step == Step::Clearing));
-    }
     switch (m_step) {
     case Step::Reading:
         return ReadingOver(end, reason);
@@ -274,27 +220,29 @@ bool Acquisition::AnswerFailed(AnswerEnd end, const QString& reason, const QStri
 
 void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
 {
+    const Exchange& answer = *m_exchange;
+    const auto kept = qsizetype(answer.Records().size());
     AnswerFailed(end, reason);
-    if (m_errorReplies > 0) {
+    if (answer.Tally().errorReplies > 0) {
         m_outcome.refused = true;
         m_problems << QStringLiteral("the instrument on %1 answered with an error reply: it did "
                                      "not carry out the command.")
                           .arg(m_options.port);
     }
-    if (m_link.RxDropped > 0) {
-        m_outcome.dropped = m_link.RxDropped;
+    if (answer.Dropped() > 0) {
+        m_outcome.dropped = answer.Dropped();
         m_problems << QStringLiteral("%1 more data frames arrived after the store was full and "
                                      "were dropped: only the first %2 are written.")
-                          .arg(m_link.RxDropped)
-                          .arg(Records(LinkState::StoreSize));
+                          .arg(answer.Dropped())
+                          .arg(Records(Exchange::StoreSize));
     }
     if (end != AnswerEnd::Complete && end != AnswerEnd::NoAnswer)
-        m_problems << QStringLiteral("%1 had arrived.").arg(Records(m_link.RxCount));
+        m_problems << QStringLiteral("%1 had arrived.").arg(Records(kept));
 
     const bool clean = ExitStatus(m_outcome) == exit_status::Success;
     // An empty file would take the place of one that held records: only an answer that came
     // whole may write nothing.
-    if (clean || m_link.RxCount > 0)
+    if (clean || kept > 0)
         WriteRecords();
     else
         m_problems << QStringLiteral("Nothing was written.");
@@ -313,8 +261,10 @@ void Acquisition::ReadingOver(AnswerEnd end, const QString& reason)
 
 void Acquisition::WriteRecords()
 {
-    m_saved.assign(m_link.RxRecords.begin(), m_link.RxRecords.begin() + m_link.RxCount);
-    const SaveResult saved = m_save(RecordsCsv(m_saved, m_decimalSeparator));
+    m_saved.clear();
+    for (const AnswerRecord& record : m_exchange->Records())
+        m_saved.push_back(record.frame);
+    const SaveResult saved = m_save(RecordsCsv(m_exchange->Records()));
     if (!saved.failure.isEmpty()) {
         m_outcome.writeFailed = true;
         m_problems << SaveProblem(m_options, saved);
@@ -335,10 +285,14 @@ void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
             .arg(Destination(m_options));
     if (AnswerFailed(end, reason, notCleared))
         return Finish();
-    const bool same = m_link.RxDropped == 0
-                      && std::equal(m_saved.begin(), m_saved.end(), m_link.RxRecords.begin(),
-                                    m_link.RxRecords.begin() + m_link.RxCount);
-    if (m_errorReplies > 0) {
+    const Exchange& answer = *m_exchange;
+    const auto& now = answer.Records();
+    const bool same = answer.Dropped() == 0
+                      && std::equal(m_saved.begin(), m_saved.end(), now.begin(), now.end(),
+                                    [](const std::string& saved, const AnswerRecord& record) {
+                                        return saved == record.frame;
+                                    });
+    if (answer.Tally().errorReplies > 0) {
         m_outcome.refused = true;
         m_problems << notCleared
                           + QStringLiteral("asked for its records once more, the instrument "
@@ -352,7 +306,7 @@ void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
                                            "answered with other records (%1 now, %2 saved). A "
                                            "record stored meanwhile would have been erased "
                                            "unsaved; read the records again.")
-                                .arg(m_link.RxCount + m_link.RxDropped)
+                                .arg(qsizetype(now.size()) + answer.Dropped())
                                 .arg(qsizetype(m_saved.size()));
         return Finish();
     }
@@ -366,15 +320,17 @@ void Acquisition::CheckingOver(AnswerEnd end, const QString& reason)
 
 void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
 {
-    const bool accepted = end == AnswerEnd::Complete && m_accepted > 0 && m_errorReplies == 0
-                          && m_link.RxCount == 0 && m_link.RxDropped == 0;
+    const Exchange& answer = *m_exchange;
+    const bool accepted = end == AnswerEnd::Complete && answer.Tally().accepted > 0
+                          && answer.Tally().errorReplies == 0 && answer.Records().empty()
+                          && answer.Dropped() == 0;
     if (accepted) {
         const QString cleared = QStringLiteral("the instrument's records were cleared");
         m_summary = m_summary.isEmpty() ? cleared : m_summary + QStringLiteral("; ") + cleared;
         return Finish();
     }
     QString why;
-    if (m_errorReplies > 0)
+    if (answer.Tally().errorReplies > 0)
         why = QStringLiteral("the instrument on %1 answered the clear with an error reply.")
                   .arg(m_options.port);
     else if (end == AnswerEnd::Complete)
@@ -395,7 +351,7 @@ void Acquisition::ClearingOver(AnswerEnd end, const QString& reason)
     }
     Count(end);
     // A whole answer that was not the accepted reply is a refusal.
-    if (end == AnswerEnd::Complete || m_errorReplies > 0)
+    if (end == AnswerEnd::Complete || answer.Tally().errorReplies > 0)
         m_outcome.refused = true;
     m_problems << why + QStringLiteral(" The instrument did not confirm the clear.");
     Finish();
@@ -408,8 +364,7 @@ void Acquisition::Finish()
     m_finished = true;
     // RTS down and the port closed, which also removes its lock file, before anyone is told
     // that the run is over.
-    m_port.setRTSEnable(false);
-    m_port.setPortOpen(false);
+    m_line.Unload();
     emit Finished();
 }
 

@@ -4,11 +4,11 @@
 #include "acquire/Outcome.h"
 #include "files/SafeWrite.h"
 #include "journal/Journal.h"
-#include "link/AnswerWatch.h"
-#include "link/LinkState.h"
+#include "line/Line.h"
 #include "records/CsvExport.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <chrono>
@@ -17,25 +17,21 @@
 #include <string_view>
 #include <vector>
 
-namespace qm {
-class QmtTxRx;
-}
-
 namespace qm::acquire {
 
 // The records as "Save Data (.csv file)" of the desktop program writes its table: each
 // record's seven cells as the table shows them (and as its text gives them back to the
 // export), one line each; here for every record, not only the table's first 100.
-std::string RecordsCsv(const std::vector<std::string>& records, const QString& decimalSeparator);
+std::string RecordsCsv(const std::vector<AnswerRecord>& records);
 
 // Where the options send the CSV, as messages name it: the file, or standard output.
 QString Destination(const Options& options);
 // A save that failed, in the desktop program's words, which say what became of an old file.
 QString SaveProblem(const Options& options, const SaveResult& saved);
 
-// The run on an open port: one command, its answer, and for "records --then-clear" the
-// reading again and the clear. Everything happens in the event loop; Finished comes once,
-// with the port closed.
+// The run on an open line: one command, its answer, and for "records --then-clear" the
+// reading again and the clear, each an exchange on the line. Everything happens in the event
+// loop; Finished comes once, with the port closed.
 //
 // An answer is over, as the desktop program's is, with this program's intervals: when the
 // line has been quiet for `idle` after at least one closed frame (complete, or cut short if
@@ -53,13 +49,12 @@ public:
     // this (its output stopped by flow control or by another program) is dropped.
     static constexpr std::chrono::seconds LeaveTime{2};
 
-    Acquisition(QmtTxRx& port, const Options& options, Save save, QObject* parent = nullptr);
+    Acquisition(Line& line, const Options& options, Save save, QObject* parent = nullptr);
 
-    // Journals each command sent, with the particulars `command` gives (the port, its stable
-    // name, the program and its version), the bytes of its answer, the records kept, each
-    // with the cells the file gets, and how the answer ended. Call before Start; without it,
-    // or with no writer, nothing is journaled.
-    void JournalTo(JournalWriter* writer, const JournalCommand& command);
+    // Journals each command sent, the bytes of its answer, the records kept, each with the
+    // cells the file gets, and how the answer ended. Call before Start; without it, or with
+    // no writer, nothing is journaled.
+    void JournalTo(JournalWriter* writer) { m_journal = writer; }
 
     // Sends the first command. Call once, from the event loop.
     void Start();
@@ -75,7 +70,7 @@ public:
 
     // For the progress: whether an answer is awaited, and what for with the records it
     // brought so far ("reading the records: 42 records").
-    bool Waiting() const { return m_answer.Waiting(); }
+    bool Waiting() const { return m_exchange && m_exchange->Waiting(); }
     QString Activity() const;
 
 signals:
@@ -85,7 +80,6 @@ private:
     enum class Step { Reading, Checking, Clearing };
 
     void Ask(Step step, std::string_view verb, std::string_view argument);
-    void OnComm();
     void AnswerOver(AnswerEnd end, const QString& reason = {});
     void ReadingOver(AnswerEnd end, const QString& reason);
     void CheckingOver(AnswerEnd end, const QString& reason);
@@ -101,22 +95,15 @@ private:
     QString WhyNoAnswer(AnswerEnd end, const QString& reason) const;
     QString SignalName() const;
 
-    QmtTxRx& m_port;
+    Line& m_line;
     Options m_options;
     Save m_save;
-    // The locale's, once: the journal's cells and the file's are the same bytes.
-    const QString m_decimalSeparator;
+    Exchange::Settings m_settings; // every command's
     JournalWriter* m_journal = nullptr;
-    JournalCommand m_journaled;                   // what every command journaled shares
-    JournalWriter::Acquisition m_acquisition = 0; // the last command's
-    LinkState m_link;
-    AnswerWatch m_answer;
+    QPointer<Exchange> m_exchange; // the command under way, or the last
 
     Step m_step = Step::Reading;
     bool m_finished = false;
-    QString m_lostReason;
-    int m_errorReplies = 0; // in this answer
-    int m_accepted = 0;     // accepted-command replies in this answer
 
     std::vector<std::string> m_saved; // the records written, whole frames
     bool m_written = false;           // and the file holds them

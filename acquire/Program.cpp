@@ -4,11 +4,11 @@
 #include "acquire/History.h"
 #include "files/SafeWrite.h"
 #include "journal/Journal.h"
+#include "line/Line.h"
 #include "link/MakeSerialBackend.h"
 #include "link/PortList.h"
 #include "link/PortMemory.h"
 #include "link/PortNames.h"
-#include "link/QmtTxRx.h"
 #include "link/ReturnWatch.h"
 #include "link/SimulatorPorts.h"
 #include "link/StopSignals.h"
@@ -320,14 +320,14 @@ int Run(const QList<QByteArray>& arguments)
         Tell(choice.problem);
         return exit_status::PortUnavailable;
     }
-    QmtTxRx port(MakeSerialBackend());
-    if (choice.kind == PortChoice::Entry)
-        port.setCommPort(static_cast<std::int16_t>(choice.entry + 1));
-    else
-        port.setDeviceName(choice.device);
-    port.setRTSEnable(true);
-    if (!port.setPortOpen(true)) {
-        Tell(port.ErrorText());
+    Line line(MakeSerialBackend());
+    line.Owner().Prepare();
+    const PortSelection selection =
+        choice.kind == PortChoice::Entry
+            ? PortSelection{static_cast<std::int16_t>(choice.entry + 1), {}}
+            : PortSelection{1, choice.device};
+    if (const QString failure = line.Owner().TryOpen(selection); !failure.isEmpty()) {
+        Tell(failure);
         return exit_status::PortUnavailable;
     }
 
@@ -344,19 +344,12 @@ int Run(const QList<QByteArray>& arguments)
                              Tell(message);
                          });
     }
-    Acquisition run(port, options, [&](std::string_view csv) {
+    Acquisition run(line, options, [&](std::string_view csv) {
         progress.Clear();
         return options.toStandardOutput() ? SaveToStandardOutput(csv)
                                           : SaveToFile(options.output, csv);
     });
-    if (journal) {
-        JournalCommand particulars;
-        particulars.port = SystemLocation(port.PortName());
-        particulars.stableName = StableName(particulars.port);
-        particulars.program = QStringLiteral("qm6200-acquire");
-        particulars.version = QStringLiteral(QM6200_VERSION);
-        run.JournalTo(journal.get(), particulars);
-    }
+    run.JournalTo(journal.get());
     QObject::connect(&stop, &StopSignals::Requested, &run, &Acquisition::Stop);
     QObject::connect(&run, &Acquisition::Finished, QCoreApplication::instance(),
                      &QCoreApplication::quit);

@@ -118,14 +118,15 @@ Shares Run(MainWindow& window, const QByteArray& stream)
         std::exit(1);
     }
     // An empty table, as at the first acquisition: each record is a new row to draw.
-    window.form.Command3_Click();
+    window.form.ClearTable();
     qsizetype received = 0;
     QEventLoop untilAll;
-    const auto counting = QObject::connect(window.ui.QmtTxRx, &QmtTxRx::OnComm, &window.form, [&] {
-        if (++received == stream.size())
-            untilAll.quit();
-    });
-    window.form.Command1_Click();
+    const auto counting =
+        QObject::connect(window.ui.serialControl, &QmtTxRx::OnComm, &window.form, [&] {
+            if (++received == stream.size())
+                untilAll.quit();
+        });
+    window.form.AcquireRecords();
     programLine.read(10); // the command frame
 
     int ready[2];
@@ -195,7 +196,7 @@ void MeasureFirstCharacter(MainWindow& window)
 {
     Pty line;
     window.choosePort(line.device);
-    window.form.Command1_Click();
+    window.form.AcquireRecords();
     line.read(10);
     std::vector<double> event;
     std::vector<double> shown;
@@ -204,17 +205,17 @@ void MeasureFirstCharacter(MainWindow& window)
         QEventLoop quiet;
         QTimer::singleShot(200, &quiet, &QEventLoop::quit);
         quiet.exec();
-        const qsizetype before = window.ui.txtRx->Text().size();
+        const qsizetype before = window.ui.receiveBox->Text().size();
         QElapsedTimer clock;
         clock.start();
         const char c = char('A' + i % 26);
         if (::write(line.master, &c, 1) != 1)
             std::exit(1);
-        while (window.ui.txtRx->Text().size() == before)
+        while (window.ui.receiveBox->Text().size() == before)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         event.push_back(double(clock.nsecsElapsed()) / 1e6);
         const QChar sent(u'A' + i % 26);
-        while (!window.ui.txtRx->ShownText().endsWith(sent))
+        while (!window.ui.receiveBox->ShownText().endsWith(sent))
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         shown.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
@@ -233,7 +234,7 @@ void MeasureFlood(MainWindow& window)
     constexpr auto Tick = std::chrono::milliseconds(20);
     Pty line;
     window.choosePort(line.device);
-    window.form.Command1_Click();
+    window.form.AcquireRecords();
     line.read(10);
     const long peakBefore = Own().ru_maxrss;
     const QByteArray stream = RecordAnswer(100).repeated(50);
@@ -247,8 +248,8 @@ void MeasureFlood(MainWindow& window)
         ::_exit(0);
     }
     qsizetype received = 0;
-    const auto counting =
-        QObject::connect(window.ui.QmtTxRx, &QmtTxRx::OnComm, &window.form, [&] { ++received; });
+    const auto counting = QObject::connect(window.ui.serialControl, &QmtTxRx::OnComm, &window.form,
+                                           [&] { ++received; });
     std::vector<double> late;
     QElapsedTimer sinceTick;
     QElapsedTimer wall;
@@ -333,7 +334,7 @@ int main(int argc, char* argv[])
         once.push_back(Run(window, answer));
         if (run < longRuns)
             ten.push_back(Run(window, tenTimes));
-        window.form.menuChart_Click();
+        window.form.ShowChart();
         charted.push_back(Run(window, answer));
         window.form.ChartWindow()->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -59,7 +59,7 @@ double CpuSeconds()
 // Every byte is its own trip through the event loop, with timers and repaints in between.
 double SecondsToReceive(Window& window, const QByteArray& stream)
 {
-    window.form.Command1_Click();
+    window.form.AcquireRecords();
     QCoreApplication::processEvents();
     QElapsedTimer timer;
     timer.start();
@@ -68,9 +68,9 @@ double SecondsToReceive(Window& window, const QByteArray& stream)
         QCoreApplication::processEvents();
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (window.ui.txtRx->Text().size() != stream.size()) {
+    if (window.ui.receiveBox->Text().size() != stream.size()) {
         std::fprintf(stderr, "echo incomplete: %lld of %lld characters\n",
-                     qlonglong(window.ui.txtRx->Text().size()), qlonglong(stream.size()));
+                     qlonglong(window.ui.receiveBox->Text().size()), qlonglong(stream.size()));
         std::exit(1);
     }
     return seconds;
@@ -81,7 +81,7 @@ double SecondsToReceive(Window& window, const QByteArray& stream)
 // Returns the share of one core that the program (this process alone) used meanwhile.
 double CpuShareAtLineRate(Window& window, const QByteArray& stream)
 {
-    window.form.Command1_Click();
+    window.form.AcquireRecords();
     QCoreApplication::processEvents();
 
     int fds[2];
@@ -129,7 +129,7 @@ double CpuShareAtLineRate(Window& window, const QByteArray& stream)
     const double cpu = CpuSeconds() - cpuStart;
     close(fds[0]);
     waitpid(line, nullptr, 0);
-    if (received != stream.size() || window.ui.txtRx->Text().size() != stream.size()) {
+    if (received != stream.size() || window.ui.receiveBox->Text().size() != stream.size()) {
         std::fprintf(stderr, "paced run lost characters: %lld of %lld\n", qlonglong(received),
                      qlonglong(stream.size()));
         std::exit(1);
@@ -160,8 +160,8 @@ int main(int argc, char* argv[])
     }
     const double t1 = Median(one);
     const double t10 = Median(ten);
-    if (window.link.RxCount != LinkState::StoreSize) {
-        std::fprintf(stderr, "store holds %d records, expected %d\n", window.link.RxCount,
+    if (window.store().RxCount != LinkState::StoreSize) {
+        std::fprintf(stderr, "store holds %d records, expected %d\n", window.store().RxCount,
                      LinkState::StoreSize);
         return 1;
     }

@@ -94,7 +94,6 @@ int main(int argc, char* argv[])
     }
 
     MainWindow window(MakeSerialBackend());
-    const LinkState& link = window.link;
     const QStringList& messages = window.messages;
     window.form.show();
     window.choosePort(device);
@@ -105,14 +104,15 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
-        window.form.Command1_Click();
-        bool right = WaitFor([&] { return link.RxCount == Records; });
+        window.form.AcquireRecords();
+        bool right = WaitFor([&] { return window.store().RxCount == Records; });
         for (int r = 1; right && r <= Records; ++r) {
             right = right && window.row(r) == expected[r - 1];
         }
         if (!right) {
             ++wrong;
-            std::fprintf(stderr, "soak: cycle %d wrong (%d records)\n", cycle, int(link.RxCount));
+            std::fprintf(stderr, "soak: cycle %d wrong (%d records)\n", cycle,
+                         int(window.store().RxCount));
         }
         if (cycle == 100) {
             residentAt100 = ResidentKiB();

@@ -5,6 +5,8 @@
 #include <QScopeGuard>
 
 #include <dirent.h>
+#include <pwd.h>
+#include <vector>
 
 namespace qm {
 
@@ -64,6 +66,16 @@ QString ShownText(const QString& text)
             shown += QString::fromUcs4(&code, 1);
     }
     return shown;
+}
+
+QString UserName(uid_t user)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QFile::decodeName(found->pw_name);
+    return QString::number(user);
 }
 
 } // namespace qm

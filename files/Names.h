@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 namespace qm {
 
 // True when the bytes are a name as Qt reads and writes names: UTF-8, whatever the locale.
@@ -24,5 +26,8 @@ QString EscapedName(const QByteArray& bytes);
 // sequences, a right-to-left override) as \xNN or \uNNNN, all else as it is. Such a character
 // would act rather than show: clear a terminal, set its title, turn a line around.
 QString ShownText(const QString& text);
+
+// A user's name, or their number where the system knows no name.
+QString UserName(uid_t user);
 
 } // namespace qm

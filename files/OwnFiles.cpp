@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -25,16 +24,6 @@ constexpr mode_t FileMode = 0600;
 QString Native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-QString OwnerName(uid_t user)
-{
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(4096);
-    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return QFile::decodeName(found->pw_name);
-    return QString::number(user);
 }
 
 // An absolute path from the environment, or why there is none.
@@ -139,7 +128,7 @@ OwnPath PrepareOwnFolder(const QString& folder, bool make)
         return {{},
                 QObject::tr("the folder %1 belongs to another user (%2), and the program keeps "
                             "nothing there. Remove it, or ask its owner to.")
-                    .arg(Native(folder), OwnerName(node.st_uid))};
+                    .arg(Native(folder), UserName(node.st_uid))};
     // What the user took away themselves (a folder made read-only) stays taken.
     if ((node.st_mode & 07777) & ~FolderMode)
         ::chmod(resolved.get(), node.st_mode & FolderMode);
@@ -162,7 +151,7 @@ QString CheckOwnFile(const QString& path)
         return QObject::tr("%1 is not a file. Remove it.").arg(Native(path));
     if (node.st_uid != ::geteuid())
         return QObject::tr("%1 belongs to another user (%2). Remove it, or ask its owner to.")
-            .arg(Native(path), OwnerName(node.st_uid));
+            .arg(Native(path), UserName(node.st_uid));
     // No other user can have put something else there since: the folder is the user's alone.
     // What the user took away themselves (a file made read-only) stays taken.
     if ((node.st_mode & 07777) & ~FileMode)

@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -22,17 +21,6 @@
 namespace qm {
 
 namespace {
-
-// The user's name, or their number where the system knows no name.
-QString UserName(uid_t user)
-{
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(4096);
-    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return QFile::decodeName(found->pw_name);
-    return QString::number(user);
-}
 
 // What a node that is not a file is, in the words of the messages.
 QString KindOf(mode_t mode)

@@ -15,6 +15,7 @@ Exchange::Exchange(std::string_view verb, std::string_view argument, const Setti
     , m_frame(ComposeCommand(verb, argument))
     , m_clear(verb == VerbClear)
     , m_settings(settings)
+    , m_journal(settings.journal)
 {
     m_answer.setIntervals(m_settings.intervals);
     m_answer.setStillSending([this] { return m_port && m_port->OutBufferCount() > 0; });
@@ -24,8 +25,8 @@ Exchange::Exchange(std::string_view verb, std::string_view argument, const Setti
 Exchange::~Exchange()
 {
     // Late characters are this acquisition's no more: the next one's, or none's.
-    if (m_settings.journal)
-        m_settings.journal->Forget(m_acquisition);
+    if (m_journal)
+        m_journal->Forget(m_acquisition);
 }
 
 void Exchange::Begin(QmtTxRx& port, const QString& device, const QString& stableName)
@@ -33,14 +34,13 @@ void Exchange::Begin(QmtTxRx& port, const QString& device, const QString& stable
     m_port = &port;
     const QByteArray frame(m_frame.data(), qsizetype(m_frame.size()));
     // Journaled first: a command that cannot be written is kept as not sent.
-    if (m_settings.journal)
-        m_acquisition =
-            m_settings.journal->CommandSent({QDateTime::currentDateTimeUtc(), device, stableName,
-                                             m_settings.program, m_settings.version, frame});
+    if (m_journal)
+        m_acquisition = m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, stableName,
+                                                m_settings.program, m_settings.version, frame});
     if (!port.Output(QString::fromLatin1(frame))) {
         const QString reason = port.ErrorText();
-        if (m_settings.journal)
-            m_settings.journal->AnswerOver(m_acquisition, JournalOutcome::NotSent);
+        if (m_journal)
+            m_journal->AnswerOver(m_acquisition, JournalOutcome::NotSent);
         m_over = true;
         m_end = AnswerEnd::NotSent;
         emit NotWritten(reason);
@@ -55,8 +55,8 @@ void Exchange::Begin(QmtTxRx& port, const QString& device, const QString& stable
 
 void Exchange::Take(const QByteArray& chunk)
 {
-    if (m_settings.journal)
-        m_settings.journal->Received(m_acquisition, chunk);
+    if (m_journal)
+        m_journal->Received(m_acquisition, chunk);
     // After the answer is over, what comes is kept as received, never read into its records.
     if (!m_answer.Waiting())
         return;
@@ -82,8 +82,8 @@ void Exchange::Take(const QByteArray& chunk)
         record.bytes = CsvCells(record.read);
         // Each record as it comes, so that one the file or the table never gets (the run
         // killed, the disk full) is kept all the same.
-        if (m_settings.journal)
-            m_settings.journal->Record(m_acquisition, record.place, record.bytes);
+        if (m_journal)
+            m_journal->Record(m_acquisition, record.place, record.bytes);
         emit RecordKept(record);
         break;
     }
@@ -116,8 +116,8 @@ void Exchange::Finish(AnswerEnd end)
     // into that command's.
     if (end == AnswerEnd::NotSent && m_port)
         m_port->setOutBufferCount(0);
-    if (m_settings.journal)
-        m_settings.journal->AnswerOver(m_acquisition, JournalOutcomeOf(end, m_tally, m_clear));
+    if (m_journal)
+        m_journal->AnswerOver(m_acquisition, JournalOutcomeOf(end, m_tally, m_clear));
     m_end = end;
     m_over = true;
     emit Over(end);

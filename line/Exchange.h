@@ -6,6 +6,7 @@
 #include "records/RecordLayout.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -35,8 +36,13 @@ class Exchange : public QObject {
     Q_OBJECT
 
 public:
+    // When an answer is over (AnswerWatch's).
+    using Intervals = AnswerWatch::Intervals;
+    // The records an answer keeps; data frames beyond them are counted, not kept.
+    static constexpr int StoreSize = LinkState::StoreSize;
+
     struct Settings {
-        AnswerWatch::Intervals intervals;
+        Intervals intervals;
         // The separator the cells get (the locale's, taken once by the caller): what the table
         // shows, the file gets and the journal keeps are the same texts.
         std::string decimalSeparator = ".";
@@ -62,6 +68,8 @@ public:
     const AnswerTally& Tally() const { return m_tally; }
     const std::vector<AnswerRecord>& Records() const { return m_records; }
     std::int64_t Dropped() const { return m_link.RxDropped; }
+    // The store and the receiver as they stand, for tests.
+    const LinkState& Store() const { return m_link; }
 
     // Nothing more is awaited (the port closed or changed, the program ends); Over comes now,
     // if the answer was awaited.
@@ -98,6 +106,8 @@ private:
     std::string m_frame;
     bool m_clear = false;
     Settings m_settings;
+    // The journal may end before the last exchange does (at a program's end).
+    QPointer<JournalWriter> m_journal;
     QmtTxRx* m_port = nullptr;
     LinkState m_link;
     AnswerWatch m_answer;

@@ -8,21 +8,6 @@
 
 namespace qm {
 
-namespace {
-
-PortSelection SelectionOf(const QString& device)
-{
-    PortSelection selection;
-    selection.PortDevice = device;
-    for (int entry = 0; entry < PortEntries; ++entry) {
-        if (device == PortEntryName(entry))
-            selection = {std::int16_t(entry + 1), {}};
-    }
-    return selection;
-}
-
-} // namespace
-
 Line::Line(std::unique_ptr<CommBackend> backend, const SystemRoots& system, QObject* parent)
     : QObject(parent)
     , m_control(new qm::QmtTxRx(std::move(backend), this))
@@ -146,7 +131,7 @@ void Line::WaitForReturn()
 
 void Line::Reconnect(const QString& device)
 {
-    const QString failure = m_owner.TryOpen(SelectionOf(device));
+    const QString failure = m_owner.TryOpen(SelectionFor(device));
     if (!failure.isEmpty()) {
         m_return->OpenFailed(failure);
         return;

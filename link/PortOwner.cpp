@@ -1,8 +1,20 @@
 #include "link/PortOwner.h"
 
 #include "link/LineSettings.h"
+#include "link/PortNames.h"
 
 namespace qm {
+
+PortSelection SelectionFor(const QString& device)
+{
+    PortSelection selection;
+    selection.PortDevice = device;
+    for (int entry = 0; entry < PortEntries; ++entry) {
+        if (device == PortEntryName(entry))
+            selection = {std::int16_t(entry + 1), {}};
+    }
+    return selection;
+}
 
 void PortOwner::Prepare()
 {

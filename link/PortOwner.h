@@ -18,6 +18,9 @@ struct PortSelection {
     friend bool operator==(const PortSelection&, const PortSelection&) = default;
 };
 
+// The selection that names `device`: COM1 to COM4 by their entries, any other by its name.
+PortSelection SelectionFor(const QString& device);
+
 // Which port the program uses and when it is open. It is the one owner of the serial
 // control's port: the port dialog only chooses, and asks this to open what it chose.
 class PortOwner {

@@ -1,12 +1,7 @@
 #pragma once
 
 #include "journal/Journal.h"
-#include "link/AnswerWatch.h"
-#include "link/LinkState.h"
-#include "link/PortMemory.h"
-#include "link/PortOwner.h"
-#include "link/QmtTxRx.h"
-#include "link/ReturnWatch.h"
+#include "line/Line.h"
 #include "records/ChartData.h"
 #include "shell/frmChart.h"
 #include "ui/CommonDialog.h"
@@ -34,8 +29,9 @@ namespace qm {
 class frmHistory;
 
 // The main window: the operator's buttons, the transmit and receive boxes, the status text
-// and the record table, and the event handlers that tie them to the device link. Its
-// controls are its own; each carries its design name as its object name.
+// and the record table. It shows what its line and the exchanges on it tell: the command
+// sent, every character received, the replies and the records. Its controls are its own;
+// each carries its design name as its object name (docs/design-names.md).
 class frmMain : public QMainWindow {
     Q_OBJECT
 
@@ -57,12 +53,15 @@ public:
     };
 
     // The serial ports are looked for in `system` (tests give a made-up tree).
-    frmMain(LinkState& link, std::unique_ptr<CommBackend> backend, Dialogs dialogs = {},
-            QWidget* parent = nullptr, const SystemRoots& system = {});
+    explicit frmMain(std::unique_ptr<CommBackend> backend, Dialogs dialogs = {},
+                     QWidget* parent = nullptr, const SystemRoots& system = {});
     ~frmMain() override;
 
-    void Form_Load();
-    void Form_Unload();
+    // At start: the boxes and the table emptied, the splash screen, the port prepared and
+    // the one remembered offered first.
+    void Load();
+    // At the end: the port closed, the other windows closed.
+    void Unload();
 
     // The run is asked to end (a logout, a shutdown, Ctrl+C): whatever dialog is open is
     // closed without acting on it, then the window unloads as with "Finish". No port is
@@ -70,48 +69,52 @@ public:
     void EndRun();
     bool Ending() const { return m_ending; }
 
-    // The menu: the port selection dialog, the program's name and version, the end; the
-    // journal's history and the chart of the records shown.
-    void menuPort_Click();
-    void MenuAbout_Click();
-    void menuFin_Click();
-    void menuHistory_Click();
-    void menuChart_Click();
+    // The menu: the port dialog, the program's name and version, the end; the journal's
+    // history and the chart of the records shown.
+    void ChoosePort();
+    void ShowAbout();
+    void Finish();
+    void ShowHistory();
+    void ShowChart();
     // The chart window, while it is open.
     frmChart* ChartWindow() const { return m_chartWindow; }
     // The records the table shows, as the chart draws them.
     const ChartData& ChartRecords() const { return m_chart; }
     static QString AboutText();
 
-    void Command1_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command2_Click();
-    void CsvOut_Click();
-    void QmtTxRx_OnComm();
-    // The port went away while open: the operator is told once; nothing received is lost.
-    void QmtTxRx_PortLost(const QString& reason);
-    // The command just written did not leave the port in time.
-    void CommandNotSent();
-
-    void InitGrid();
-    void ShowRecord();
+    // The buttons.
+    void AcquireRecords();
+    void AcquirePresentValue();
+    void ClearAll();
+    void ClearTable();
+    void SaveTable();
 
     // Tells the operator something that needs attention.
     void ShowMessage(const QString& text);
 
-    // The frame most recently composed by a command.
-    const std::string& TxCommand() const { return m_TxCommand; }
-    // The port in use and when it is open.
-    const PortOwner& Port() const { return m_port; }
+    // The line the window's commands run on, and the last of them (none before the first).
+    Line& PortLine() { return *m_line; }
+    const Exchange* LastExchange() const { return m_exchange; }
+    // When an answer is over: the intervals every command's exchange gets.
+    void SetAnswerIntervals(const Exchange::Intervals& intervals);
+    const Exchange::Intervals& AnswerIntervals() const { return m_settings.intervals; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // The steps every command shares: compose, show, blank the table and status, send,
-    // empty the echo, reset the store. With the port closed nothing changes.
+    // The window's controls, where the design has them (frmMainLayout.cpp).
+    void PlaceControls();
+    void ConnectControls();
+
+    // A command on the line: composed by its exchange, shown, the table and status blanked;
+    // once written, the echo emptied and the commands off until its answer is over. One that
+    // cannot be written changes nothing. With the port closed nothing is sent.
     void SendCommand(std::string_view verb, std::string_view argument);
+    // The command just written did not leave the port in time.
+    void CommandNotSent();
+    // What the exchange under way tells.
+    void ShowRecord(const AnswerRecord& record);
     // The three command buttons are off while the answer to a command is arriving: a
     // second command would reset the table, and the rest of this answer would land in it.
     void SetCommandsEnabled(bool enabled);
@@ -119,15 +122,14 @@ private:
     // fit would otherwise re-lay out the label for every frame.
     void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();
+    std::int64_t RecordsNotInTable() const;
+    // The port went away while open; whether it is waited for.
+    void PortLost(const QString& reason, bool waitingForReturn);
     // The port remembered from the last run, where it is now, is offered first; a port that
     // opens is remembered for the next.
     void PreferRememberedPort();
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
-    // After a loss: the same port is opened again when it comes back, until the operator
-    // chooses a port or the program ends. Nothing is sent again.
-    void WaitForReturn();
-    void Reconnect(const QString& device);
     void ShowNotice(const QString& text);
     // The chart follows the table: told what changed; a record clicked in it selects its row,
     // and the rows with a selected cell are marked in it.
@@ -135,43 +137,39 @@ private:
     void SelectTableRow(int place);
     void MarkSelectedRows();
 
-    QLabel* Title1;
-    QPushButton* Command1;
-    QPushButton* Command4;
-    QPushButton* Command2;
-    QLabel* Label1;
-    TextBox* cmdFormat;
-    QLabel* Label2;
-    TextBox* txtRx;
-    QLabel* Label5;
-    QGroupBox* Frame3;
-    qm::QmtData* QmtData;
-    QPushButton* Command3;
-    QPushButton* CsvOut;
-    // Tells when received records are not in the table (it holds 100).
-    QLabel* lblNotInTable;
-    qm::QmtTxRx* QmtTxRx;
-    QAction* menuPort;
-    QAction* MenuAbout;
-    QAction* menuFin;
-    QAction* menuHistory;
-    QAction* menuChart;
+    QLabel* titleLabel;
+    QPushButton* acquireRecordsButton;
+    QPushButton* acquirePresentButton;
+    QPushButton* clearAllButton;
+    QLabel* transmitCaption;
+    TextBox* transmitBox;
+    QLabel* receiveCaption;
+    TextBox* receiveBox;
+    QLabel* statusText;
+    QGroupBox* csvFrame;
+    qm::QmtData* recordTable;
+    QPushButton* clearTableButton;
+    QPushButton* saveButton;
+    // Tells when received records are not in the table (it holds 100), and of reconnects.
+    QLabel* noticeText;
+    QAction* choosePortAction;
+    QAction* aboutAction;
+    QAction* finishAction;
+    QAction* historyAction;
+    QAction* chartAction;
 
-    LinkState& m_link;
+    Line* m_line;
     Dialogs m_dialogs;
     // The export's save dialog, kept so that it remembers the last name.
-    std::unique_ptr<CommonDialog> CommonDialog1;
-    PortOwner m_port;
-    std::string m_TxCommand;
+    std::unique_ptr<CommonDialog> m_saveDialog;
+    // Every command's: its intervals, the journal, the program's name.
+    Exchange::Settings m_settings;
+    QPointer<Exchange> m_exchange;
     LiveRefresh m_noticeUpdate{[this] {
         ShowRecordsNotInTable();
     }};
-    AnswerWatch* m_answer;
     // Every command, reply and record, kept on disk as they come.
     JournalWriter* m_journal;
-    JournalWriter::Acquisition m_acquisition = 0; // the last command's
-    AnswerTally m_tally;                          // of the answer to the last command
-    bool m_clearing = false;                      // the last command was the clear
     QPointer<frmHistory> m_history;
     ChartData m_chart{TableDataRows};
     QPointer<frmChart> m_chartWindow;
@@ -181,9 +179,6 @@ private:
     // end waits for the last.
     QThreadPool m_memoryWriter;
     SystemRoots m_system;
-    RememberedPort m_opened; // the port that opened last, and who it is
-    QPointer<ReturnWatch> m_return;
-    void StopWaitingForReturn();
     bool m_ending = false;
     // The command button that had the focus when the commands went off.
     QPointer<QPushButton> m_focusBack;

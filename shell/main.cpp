@@ -1,4 +1,3 @@
-#include "link/LinkState.h"
 #include "link/MakeSerialBackend.h"
 #include "link/StopSignals.h"
 #include "shell/AppIdentity.h"
@@ -9,19 +8,18 @@
 
 namespace qm {
 
-// The program's start: the link state for this run; the main window, loaded (the splash
-// screen shows during the load) and then shown; the choice of the port; then the events.
+// The program's start: the main window, loaded (the splash screen shows during the load)
+// and then shown; the choice of the port; then the events.
 // A stop signal at any point ends the run as "Finish" does.
 int SubMain(QApplication& app)
 {
-    LinkState link;
-    frmMain window(link, MakeSerialBackend());
+    frmMain window(MakeSerialBackend());
     StopSignals stop;
     QObject::connect(&stop, &StopSignals::Requested, &window, &frmMain::EndRun);
-    window.Form_Load();
+    window.Load();
     if (!window.Ending()) {
         window.show();
-        window.menuPort_Click();
+        window.ChoosePort();
     }
     // Asked to end before the events began: the window has unloaded already.
     if (window.Ending())

@@ -1,8 +1,7 @@
 #include "ui/RecordTable.h"
 
+#include "records/CsvExport.h"
 #include "records/RecordLayout.h"
-
-#include <QLocale>
 
 #include <algorithm>
 
@@ -21,14 +20,11 @@ void InitGrid(QmtData& grid)
         grid.setTextMatrix(0, col, QString::fromLatin1(RecordHeaders[std::size_t(col)]));
 }
 
-bool ShowRecord(QmtData& grid, const LinkState& link)
+bool ShowRecord(QmtData& grid, int place, const std::array<std::string, RecordColumns>& cells)
 {
-    const int index = link.RxCount - 1;
-    const int row = index + 1;
-    if (index < 0 || row >= grid.Rows())
+    const int row = place;
+    if (row < 1 || row >= grid.Rows())
         return false;
-    const std::string& record = link.RxRecords[static_cast<std::size_t>(index)];
-    const auto cells = RecordCells(record, QLocale().decimalPoint().toStdString());
     for (int col = 0; col < RecordColumns; ++col)
         grid.setTextMatrix(row, col, QString::fromStdString(cells[static_cast<std::size_t>(col)]));
     return true;
@@ -61,10 +57,20 @@ void RestoreDataRows(QmtData& grid, const std::vector<QString>& texts)
     }
 }
 
-std::int64_t RecordsNotInTable(const QmtData& grid, const LinkState& link)
+std::int64_t RecordsNotInTable(const QmtData& grid, std::int64_t kept, std::int64_t dropped)
 {
     const int dataRows = std::max(grid.Rows() - 1, 0);
-    return std::max<std::int64_t>(link.RxCount - dataRows, 0) + link.RxDropped;
+    return std::max<std::int64_t>(kept - dataRows, 0) + dropped;
+}
+
+std::string TableCsv(const QmtData& grid, int rows)
+{
+    const QAbstractItemModel* cells = grid.model();
+    // Data row r is the model's row r - 1: the header row is the view's header.
+    return CsvContent(std::min(rows, grid.Rows() - 1), grid.Cols(), [cells](int row, int col) {
+        const QByteArray text = cells->index(row - 1, col).data().toString().toLatin1();
+        return std::string(text.constData(), static_cast<std::size_t>(text.size()));
+    });
 }
 
 } // namespace qm

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "link/LinkState.h"
+#include "records/RecordLayout.h"
 #include "ui/QmtData.h"
 
+#include <array>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qm {
@@ -14,9 +17,9 @@ inline constexpr int TableDataRows = TableRows - 1;
 // Shape, column widths, alignment and header texts.
 void InitGrid(QmtData& grid);
 
-// Decodes the newest stored record (index RxCount - 1) into its row, RxCount. Returns
-// false, writing nothing, when that record has no row in the table.
-bool ShowRecord(QmtData& grid, const LinkState& link);
+// Shows the record at `place` in the answer (1 for the first) in its row, `place`: its
+// texts as read. Returns false, writing nothing, when that record has no row in the table.
+bool ShowRecord(QmtData& grid, int place, const std::array<std::string, RecordColumns>& cells);
 
 // Blanks every data row; the header row stays.
 void BlankDataRows(QmtData& grid);
@@ -26,8 +29,12 @@ void BlankDataRows(QmtData& grid);
 std::vector<QString> DataRowTexts(const QmtData& grid);
 void RestoreDataRows(QmtData& grid, const std::vector<QString>& texts);
 
-// Received data records that the table does not show: those stored beyond its last row
-// and those that arrived when the store was full.
-std::int64_t RecordsNotInTable(const QmtData& grid, const LinkState& link);
+// Received data records that the table does not show: of `kept` those beyond its last row,
+// and the `dropped` that arrived when the store was full.
+std::int64_t RecordsNotInTable(const QmtData& grid, std::int64_t kept, std::int64_t dropped);
+
+// The texts of data rows 1 to `rows`, as the table's model holds them (what it shows: CLR's
+// blanks too), one byte per character: the export's content.
+std::string TableCsv(const QmtData& grid, int rows);
 
 } // namespace qm

@@ -165,12 +165,12 @@ Run RunAcquire(const QStringList& arguments, const QString& locale = {},
 void DesktopSaves(const QString& port, int records, const QString& path)
 {
     Program program(port);
-    QVERIFY(program.ui.QmtTxRx->PortOpen());
-    program.ui.Command1->click();
-    QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, records, Patience);
-    QTRY_VERIFY_WITH_TIMEOUT(program.ui.CsvOut->isEnabled(), Patience);
+    QVERIFY(program.ui.serialControl->PortOpen());
+    program.ui.acquireRecordsButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, records, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(program.ui.saveButton->isEnabled(), Patience);
     program.saveDialog->answer = path;
-    program.ui.CsvOut->click();
+    program.ui.saveButton->click();
     QCOMPARE(program.messages, QStringList());
 }
 

@@ -21,26 +21,27 @@ struct Program : MainWindow {
     Program()
     {
         openPort();
-        // Runs after the window's own handler of each receive event.
-        QObject::connect(ui.QmtTxRx, &QmtTxRx::OnComm, &form, [this] { Check(); });
+        // Runs after the line's own handling of each receive event.
+        QObject::connect(ui.serialControl, &QmtTxRx::OnComm, &form, [this] { Check(); });
     }
 
     void Fail(const char* what) const
     {
         std::fprintf(stderr, "invariant broken: %s (RxCount %d, RxFlag %d, buffer %zu)\n", what,
-                     int(link.RxCount), int(link.RxFlag), link.RxBuffer.size());
+                     int(store().RxCount), int(store().RxFlag), store().RxBuffer.size());
         std::abort();
     }
 
     void Check() const
     {
+        const LinkState& link = store();
         if (link.RxCount < 0 || link.RxCount > LinkState::StoreSize)
             Fail("RxCount outside 0 to 201");
         for (int i = link.RxCount; i < LinkState::StoreSize; ++i) {
             if (!link.RxRecords[std::size_t(i)].empty())
                 Fail("a store entry past RxCount is not empty");
         }
-        if (ui.QmtData->OutsideAccesses() != 0)
+        if (ui.recordTable->OutsideAccesses() != 0)
             Fail("a grid access outside rows 0 to 100 and columns 0 to 6");
         if (link.RxFlag == 0 && !link.RxBuffer.empty())
             Fail("an idle receiver holds characters");
@@ -76,17 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     Program& program = TheProgram();
     frmMain& form = program.form;
-    form.Command1_Click(); // every input starts from a fresh acquisition
+    form.AcquireRecords(); // every input starts from a fresh acquisition
     while (input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange<int>(0, 15)) {
         case 0:
-            form.Command1_Click();
+            form.AcquireRecords();
             break;
         case 1:
-            form.Command4_Click();
+            form.AcquirePresentValue();
             break;
         case 2:
-            form.Command3_Click();
+            form.ClearTable();
             break;
         default: {
             const std::string chunk =
@@ -97,5 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         program.Check();
     }
+    // The exchanges that gave way go, as the event loop would let them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

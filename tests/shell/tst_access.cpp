@@ -67,7 +67,7 @@ QStringList Unnamed(QWidget& window)
 struct Rig : MainWindow {
     Rig()
     {
-        ui.answerWatch->setIntervals({20ms, 20ms, 1000ms});
+        form.SetAnswerIntervals({20ms, 20ms, 1000ms});
         form.show();
         if (!QTest::qWaitForWindowActive(&form))
             qWarning("the main window did not become active");
@@ -116,7 +116,7 @@ private slots:
     {
         Rig rig;
         rig.openPort();
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         rig.arrive(RecordAnswer(3));
         QTRY_VERIFY(rig.commandsEnabled());
         QStringList faults = Unnamed(rig.form);
@@ -125,13 +125,13 @@ private slots:
             return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
         };
         // The boxes by their captions, the focus taking text inside each too.
-        QCOMPARE(named(rig.ui.cmdFormat->editor()), QString("Transmit Format"));
-        QCOMPARE(named(rig.ui.txtRx), QString("Receive Format"));
-        QCOMPARE(rig.ui.Label2->buddy(), rig.ui.txtRx);
-        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(rig.ui.QmtData);
+        QCOMPARE(named(rig.ui.transmitBox->editor()), QString("Transmit Format"));
+        QCOMPARE(named(rig.ui.receiveBox), QString("Receive Format"));
+        QCOMPARE(rig.ui.receiveCaption->buddy(), rig.ui.receiveBox);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(rig.ui.recordTable);
         QCOMPARE(table->text(QAccessible::Name), QString("Records"));
         QTRY_COMPARE(table->text(QAccessible::Description), QString("3 records shown"));
-        QAccessibleInterface* status = QAccessible::queryAccessibleInterface(rig.ui.Label5);
+        QAccessibleInterface* status = QAccessible::queryAccessibleInterface(rig.ui.statusText);
         QCOMPARE(status->text(QAccessible::Name), QString("COMMAND OK !"));
         QCOMPARE(status->text(QAccessible::Description), QString("Status"));
 
@@ -152,7 +152,7 @@ private slots:
             faults << Unnamed(*dialog);
             static_cast<QDialog*>(dialog)->done(QDialog::Rejected);
         });
-        rig.form.menuPort_Click();
+        rig.form.ChoosePort();
         // On Linux Qt names an editable box after its text; the text in it has the name.
         QCOMPARE(port, QStringList({"Communication port", device, device, device, device}));
         OnNextModal([&faults](QWidget* question) {
@@ -160,15 +160,15 @@ private slots:
             faults << Unnamed(*question);
             static_cast<QDialog*>(question)->reject();
         });
-        rig.ui.Command2->click();
+        rig.ui.clearAllButton->click();
 
-        rig.ui.menuHistory->trigger();
+        rig.ui.historyAction->trigger();
         auto* history = rig.form.findChild<frmHistory*>();
         QVERIFY(history);
         faults << Unnamed(*history);
         QCOMPARE(named(Find<QTableView>(*history, "grdRecords")), QString("Records"));
 
-        rig.form.menuChart_Click();
+        rig.form.ShowChart();
         frmChart* chart = rig.form.ChartWindow();
         QVERIFY(chart && QTest::qWaitForWindowExposed(chart));
         faults << Unnamed(*chart);
@@ -210,18 +210,18 @@ private slots:
             press();
         });
         QTest::keyClick(&rig.form, Qt::Key_P, Qt::AltModifier);
-        QVERIFY(ui.QmtTxRx->PortOpen());
+        QVERIFY(ui.serialControl->PortOpen());
         rig.backToTheWindow();
-        QCOMPARE(QApplication::focusWidget(), ui.Command1);
+        QCOMPARE(QApplication::focusWidget(), ui.acquireRecordsButton);
 
         press();
         QCOMPARE(rig.backend->written(), STX + "RDD ALL\x03\r");
         // While the commands are off the table holds the focus, not "Save Data".
-        QCOMPARE(QApplication::focusWidget(), ui.QmtData);
+        QCOMPARE(QApplication::focusWidget(), ui.recordTable);
         const QByteArray answer = RecordAnswer(3);
         rig.arrive(answer);
         QTRY_VERIFY(rig.commandsEnabled());
-        QCOMPARE(QApplication::focusWidget(), ui.Command1);
+        QCOMPARE(QApplication::focusWidget(), ui.acquireRecordsButton);
 
         QTest::keyClick(&rig.form, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(answer));
@@ -230,12 +230,12 @@ private slots:
         rig.saveDialog->answer = dir.filePath("records.csv");
         for (int tab = 0; tab < 3; ++tab)
             Rig::Press(Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), ui.CsvOut);
+        QCOMPARE(QApplication::focusWidget(), ui.saveButton);
         press();
         QCOMPARE(Read(dir.filePath("records.csv")).count("\r\n"), 3);
 
         Rig::Press(Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(QApplication::focusWidget(), ui.Command2);
+        QCOMPARE(QApplication::focusWidget(), ui.clearAllButton);
         rig.backend->clearWritten();
         Rig::InNextModal([](QWidget*) { Rig::Press(Qt::Key_Escape); });
         press();
@@ -250,8 +250,8 @@ private slots:
         rig.backToTheWindow();
         rig.arrive(ACK + CR);
         QTRY_VERIFY(rig.commandsEnabled());
-        QCOMPARE(QApplication::focusWidget(), ui.Command2);
-        QCOMPARE(ui.Label5->text(), QString("COMMAND OK!"));
+        QCOMPARE(QApplication::focusWidget(), ui.clearAllButton);
+        QCOMPARE(ui.statusText->text(), QString("COMMAND OK!"));
 
         bool aboutShown = false;
         Rig::InNextModal([&aboutShown](QWidget* about) {
@@ -264,19 +264,19 @@ private slots:
 
         QTest::keyClick(&rig.form, Qt::Key_Z, Qt::AltModifier);
         QVERIFY(!rig.form.isVisible());
-        QVERIFY(!ui.QmtTxRx->PortOpen());
+        QVERIFY(!ui.serialControl->PortOpen());
     }
 
     void theFocusStaysWhereTheOperatorMovedIt()
     {
         Rig rig;
         rig.openPort();
-        rig.ui.Command4->setFocus();
+        rig.ui.acquirePresentButton->setFocus();
         Rig::Press(Qt::Key_Space);
-        QCOMPARE(QApplication::focusWidget(), rig.ui.QmtData);
+        QCOMPARE(QApplication::focusWidget(), rig.ui.recordTable);
         Rig::Press(Qt::Key_Tab); // on, while the answer comes
         QWidget* moved = QApplication::focusWidget();
-        QVERIFY(moved != rig.ui.QmtData);
+        QVERIFY(moved != rig.ui.recordTable);
         rig.arrive(DataFrame(0, {1, 2, 3, 4, 5}));
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(QApplication::focusWidget(), moved);
@@ -288,14 +288,14 @@ private slots:
     {
         Rig rig;
         rig.openPort();
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         rig.arrive(RecordAnswer(4));
         QTRY_VERIFY(rig.commandsEnabled());
         const auto cell = [&rig](int row, int column) {
-            return rig.ui.QmtData->TextMatrix(row, column);
+            return rig.ui.recordTable->TextMatrix(row, column);
         };
 
-        rig.ui.QmtData->setFocus();
+        rig.ui.recordTable->setFocus();
         Rig::Press(Qt::Key_Home, Qt::ControlModifier);
         Rig::Press(Qt::Key_Down);
         Rig::Press(Qt::Key_Right);
@@ -309,7 +309,7 @@ private slots:
                      .join('\n'));
 
         rig.form.findChild<JournalWriter*>()->WaitUntilWritten();
-        rig.ui.menuHistory->trigger();
+        rig.ui.historyAction->trigger();
         auto* history = rig.form.findChild<frmHistory*>();
         auto* records = Find<QTableView>(*history, "grdRecords");
         QCOMPARE(records->model()->rowCount(), 4);
@@ -329,7 +329,7 @@ private slots:
     void copyAllReceivedHasItsShortcutInTheMenu()
     {
         Rig rig;
-        std::unique_ptr<QMenu> menu(rig.ui.txtRx->ContextMenu());
+        std::unique_ptr<QMenu> menu(rig.ui.receiveBox->ContextMenu());
         QStringList shortcuts;
         for (QAction* action : menu->actions()) {
             if (action->text() == "Copy all received")

@@ -80,9 +80,9 @@ private slots:
             area = w.form.geometry();
             OnNextModal(measure);
             if (opened == Opened::PortDialog)
-                w.form.menuPort_Click();
+                w.form.ChoosePort();
             else
-                w.ui.Command2->click();
+                w.ui.clearAllButton->click();
         }
         QVERIFY(placed.isValid());
 

@@ -65,14 +65,14 @@ private slots:
             else
                 QVERIFY(program->choosePort(sim.device));
             const qsizetype told = program->messages.size();
-            program->form.Command1_Click();
+            program->form.AcquireRecords();
             QTRY_COMPARE_WITH_TIMEOUT(program->messages.size(), told + 1, Patience);
             QVERIFY(program->messages.last().contains("was lost"));
-            QVERIFY(!program->ui.QmtTxRx->PortOpen());
-            QCOMPARE(int(program->link.RxCount), cut / 42);
+            QVERIFY(!program->ui.serialControl->PortOpen());
+            QCOMPARE(int(program->store().RxCount), cut / 42);
             for (int r = 1; r <= cut / 42; ++r)
                 QCOMPARE(program->row(r), sim.records[r - 1]);
-            QCOMPARE(program->ui.txtRx->Text().size(), cut);
+            QCOMPARE(program->ui.receiveBox->Text().size(), cut);
         }
         ProcessQueued();
         QCOMPARE(program->messages.size(), 6);
@@ -88,12 +88,12 @@ private slots:
         Program program(sim.device);
         QCOMPARE(program.messages.size(), 1);
         QVERIFY(program.messages.first().contains("in use by another program"));
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.serialControl->PortOpen());
 
         other.close();
         QVERIFY(program.choosePort(sim.device));
-        program.form.Command4_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 1, Patience);
+        program.form.AcquirePresentValue();
+        QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 1, Patience);
     }
 
     void aDeviceWithoutPermission()
@@ -106,7 +106,7 @@ private slots:
         Program program(sim.device);
         QCOMPARE(program.messages.size(), 1);
         QVERIFY(program.messages.first().contains("not allowed"));
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.serialControl->PortOpen());
     }
 
     // The operator opens the port dialog while records are arriving: the port closes, what
@@ -115,28 +115,28 @@ private slots:
     {
         Simulator sim({"--records", "40"}); // paced: about 1.7 s
         Program program(sim.device);
-        program.form.Command1_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(program.link.RxCount >= 5, Patience);
+        program.form.AcquireRecords();
+        QTRY_VERIFY_WITH_TIMEOUT(program.store().RxCount >= 5, Patience);
         int before = 0;
         QList<QStringList> rowsBefore;
         OnNextModal([&](QWidget* modal) {
-            before = program.link.RxCount;
+            before = program.store().RxCount;
             for (int r = 1; r <= before; ++r)
                 rowsBefore << program.row(r);
-            QVERIFY(!program.ui.QmtTxRx->PortOpen());
+            QVERIFY(!program.ui.serialControl->PortOpen());
             // The instrument goes on talking to a closed port, to the end of its answer.
             QTRY_COMPARE_WITH_TIMEOUT(sim.replies, 1, Patience);
-            QCOMPARE(int(program.link.RxCount), before);
+            QCOMPARE(int(program.store().RxCount), before);
             Find<QPushButton>(*modal, "Command1")->click();
         });
-        program.form.menuPort_Click();
-        QVERIFY(program.ui.QmtTxRx->PortOpen());
+        program.form.ChoosePort();
+        QVERIFY(program.ui.serialControl->PortOpen());
         for (int r = 1; r <= before; ++r)
             QCOMPARE(program.row(r), rowsBefore[r - 1]);
 
         // What the instrument sent while the port was closed was dropped when it opened.
-        program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 40, Patience);
+        program.form.AcquireRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 40, Patience);
         for (int r = 1; r <= 40; ++r)
             QCOMPARE(program.row(r), sim.records[r - 1]);
         QCOMPARE(program.messages, QStringList());
@@ -148,8 +148,8 @@ private slots:
     {
         Simulator sim({"--no-pace", "--records", "99"});
         Program program(sim.device);
-        program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 99, Patience);
+        program.form.AcquireRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 99, Patience);
 
         QTemporaryDir dir;
         const QString readOnly = dir.filePath("kept.csv");
@@ -158,7 +158,7 @@ private slots:
         const QStringList paths{dir.filePath("missing folder/records.csv"), readOnly};
         for (const QString& path : paths) {
             program.saveDialog->answer = path;
-            program.form.CsvOut_Click();
+            program.form.SaveTable();
             QVERIFY(program.messages.last().contains(path));
         }
         QVERIFY(!QFile::exists(paths[0]));
@@ -170,7 +170,7 @@ private slots:
             QVERIFY(Write(full, "earlier export"));
             QVERIFY(Write(disk.filePath("filler"), QByteArray(12 * 1024, 'x')));
             program.saveDialog->answer = full;
-            program.form.CsvOut_Click();
+            program.form.SaveTable();
             QVERIFY2(program.messages.last().contains("No space left"),
                      qPrintable(program.messages.last()));
             QCOMPARE(Read(full), QByteArray("earlier export"));
@@ -180,7 +180,7 @@ private slots:
 
         // Saved elsewhere, everything is there.
         program.saveDialog->answer = dir.filePath("records.csv");
-        program.form.CsvOut_Click();
+        program.form.SaveTable();
         QCOMPARE(Read(dir.filePath("records.csv")).count('\n'), 99);
         if (!disk.mounted())
             QSKIP(qPrintable("a full disk was not tried: cannot mount a small tmpfs here ("

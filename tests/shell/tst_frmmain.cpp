@@ -43,27 +43,24 @@ struct Rig : MainWindow {
     }
 
     // When the command buttons come back after a command, in test time.
-    void answerOver(const AnswerWatch::Intervals& intervals)
-    {
-        ui.answerWatch->setIntervals(intervals);
-    }
+    void answerOver(const AnswerWatch::Intervals& intervals) { form.SetAnswerIntervals(intervals); }
 
     // "Clear All Data", answered with the given button of the confirmation.
     void clearAll(bool ok)
     {
-        QTRY_VERIFY(ui.Command2->isEnabled());
+        QTRY_VERIFY(ui.clearAllButton->isEnabled());
         OnNextModal([ok](QWidget* modal) {
             QVERIFY(qobject_cast<CLR_ALL*>(modal));
             Find<QPushButton>(*modal, ok ? "OKButton" : "CancelButton")->click();
         });
-        ui.Command2->click();
+        ui.clearAllButton->click();
     }
 
     void fillAllRows()
     {
         for (int r = 1; r <= TableDataRows; ++r) {
             for (int c = 0; c < RecordColumns; ++c)
-                ui.QmtData->setTextMatrix(r, c, QStringLiteral("old"));
+                ui.recordTable->setTextMatrix(r, c, QStringLiteral("old"));
         }
     }
 };
@@ -83,50 +80,52 @@ private slots:
     {
         MainWindow window;
         const MainControls& form = window.ui;
-        QCOMPARE(window.form.Port().PortNumber(), std::int16_t(1));
-        QCOMPARE(form.QmtTxRx->CommPort(), std::int16_t(1));
-        QCOMPARE(form.QmtTxRx->Settings(), QStringLiteral("9600,n,8,1"));
-        QVERIFY(form.QmtTxRx->RTSEnable());
-        QVERIFY(!form.QmtTxRx->PortOpen());
-        QVERIFY(form.cmdFormat->Text().isEmpty());
-        QVERIFY(form.txtRx->Text().isEmpty());
-        QVERIFY(form.Label5->text().isEmpty());
-        QCOMPARE(form.QmtData->TextMatrix(0, 0), QStringLiteral("No."));
-        QCOMPARE(form.cmdFormat->editor()->focusPolicy(), Qt::ClickFocus);
-        QCOMPARE(form.txtRx->editor()->focusPolicy(), Qt::ClickFocus);
+        QCOMPARE(window.form.PortLine().Owner().PortNumber(), std::int16_t(1));
+        QCOMPARE(form.serialControl->CommPort(), std::int16_t(1));
+        QCOMPARE(form.serialControl->Settings(), QStringLiteral("9600,n,8,1"));
+        QVERIFY(form.serialControl->RTSEnable());
+        QVERIFY(!form.serialControl->PortOpen());
+        QVERIFY(form.transmitBox->Text().isEmpty());
+        QVERIFY(form.receiveBox->Text().isEmpty());
+        QVERIFY(form.statusText->text().isEmpty());
+        QCOMPARE(form.recordTable->TextMatrix(0, 0), QStringLiteral("No."));
+        QCOMPARE(form.transmitBox->editor()->focusPolicy(), Qt::ClickFocus);
+        QCOMPARE(form.receiveBox->editor()->focusPolicy(), Qt::ClickFocus);
     }
 
     void acquireCommandsSendTheirTenBytes()
     {
         Rig rig;
         QVERIFY(rig.backend->requestToSend());
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
-        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
-        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), AcquireRecords);
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.TxCommand()), AcquireRecords);
 
         rig.backend->clearWritten();
         QTRY_VERIFY(rig.commandsEnabled());
-        rig.ui.Command4->click();
+        rig.ui.acquirePresentButton->click();
         QCOMPARE(rig.backend->written(), AcquirePresent);
-        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquirePresent));
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquirePresent));
 
         // The handler sends a frame each time: nothing is queued. The button, though, is
         // off until the answer to the first is over.
         rig.backend->clearWritten();
-        rig.form.Command1_Click();
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
+        rig.form.AcquireRecords();
         QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         QCOMPARE(rig.backend->written(), AcquireRecords + AcquireRecords);
     }
 
     void acquireStepsRunInOrder()
     {
         Rig rig;
+        rig.answerOver({60s, 60s, 60s});
+        rig.form.AcquireRecords();
         rig.arrive(STX + "old" + CR + ACK + CR);
         rig.fillAllRows();
-        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+        QCOMPARE(rig.store().RxCount, std::int16_t(1));
 
         // At the moment the frame goes out it is shown and the table and status are blank,
         // but the echo and the store are only emptied after the write.
@@ -134,63 +133,65 @@ private slots:
         rig.backend->onWrite = [&](const QByteArray& bytes) {
             checked = true;
             QCOMPARE(bytes, AcquireRecords);
-            QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
+            QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquireRecords));
             QVERIFY(rig.rowBlank(1));
             QVERIFY(rig.rowBlank(100));
-            QVERIFY(rig.ui.Label5->text().isEmpty());
-            QVERIFY(!rig.ui.txtRx->Text().isEmpty());
-            QCOMPARE(rig.link.RxCount, std::int16_t(1));
+            QVERIFY(rig.ui.statusText->text().isEmpty());
+            QVERIFY(!rig.ui.receiveBox->Text().isEmpty());
+            QCOMPARE(rig.store().RxCount, std::int16_t(1));
         };
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         QVERIFY(checked);
-        QVERIFY(rig.ui.txtRx->Text().isEmpty());
-        QCOMPARE(rig.link.RxCount, std::int16_t(0));
-        QCOMPARE(rig.link.RxFlag, std::int16_t(0));
-        QVERIFY(rig.link.RxRecords[0].empty());
-        QCOMPARE(rig.ui.QmtData->TextMatrix(0, 6), QStringLiteral("TOTAL"));
+        QVERIFY(rig.ui.receiveBox->Text().isEmpty());
+        QCOMPARE(rig.store().RxCount, std::int16_t(0));
+        QCOMPARE(rig.store().RxFlag, std::int16_t(0));
+        QVERIFY(rig.store().RxRecords[0].empty());
+        QCOMPARE(rig.ui.recordTable->TextMatrix(0, 6), QStringLiteral("TOTAL"));
     }
 
     void answerFillsTheTable()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         const QByteArray answer = RecordAnswer(3) + ACK + CR;
         rig.arrive(answer);
-        QCOMPARE(rig.link.RxCount, std::int16_t(3));
+        QCOMPARE(rig.store().RxCount, std::int16_t(3));
         QCOMPARE(rig.row(1), (QStringList{"1", "1", "2", "3", "4", "5", "15"}));
         QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
         QVERIFY(rig.rowBlank(4));
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("COMMAND OK!"));
         QCOMPARE(rig.form.ChartRecords().LastPlace(), 3); // the chart holds what the table shows
         // Every character is echoed, control characters included.
-        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
-        QVERIFY(!rig.ui.lblNotInTable->isVisibleTo(&rig.form));
+        QCOMPARE(rig.ui.receiveBox->Text(), Text(answer));
+        QVERIFY(!rig.ui.noticeText->isVisibleTo(&rig.form));
     }
 
     void statusTextFollowsEachReply()
     {
         Rig rig;
+        rig.answerOver({60s, 60s, 60s});
+        rig.form.AcquireRecords();
         rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK !"));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("COMMAND OK !"));
         rig.arrive(STX + NAK + CR);
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("ERROR..."));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("ERROR..."));
         // Opening a frame leaves the status as it was.
         rig.arrive(ACK);
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("ERROR..."));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("ERROR..."));
         rig.arrive(CR);
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
-        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.store().RxCount, std::int16_t(1));
     }
 
     void newAcquisitionLeavesNoStaleRow()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(100));
-        QCOMPARE(rig.ui.QmtData->TextMatrix(100, 0), QStringLiteral("0")); // record 100 is "00"
-        QCOMPARE(rig.ui.QmtData->TextMatrix(100, 1), QStringLiteral("100"));
+        QCOMPARE(rig.ui.recordTable->TextMatrix(100, 0), QStringLiteral("0")); // record 100 is "00"
+        QCOMPARE(rig.ui.recordTable->TextMatrix(100, 1), QStringLiteral("100"));
 
-        rig.form.Command4_Click();
+        rig.form.AcquirePresentValue();
         rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
         QCOMPARE(rig.row(1), (QStringList{"0", "9", "9", "9", "9", "9", "45"}));
         for (int r = 2; r <= 100; ++r)
@@ -200,26 +201,26 @@ private slots:
     void clrBlanksTableButKeepsTheStore()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(100));
-        rig.ui.Label5->setText(QStringLiteral("COMMAND OK !"));
+        rig.ui.statusText->setText(QStringLiteral("COMMAND OK !"));
         rig.backend->clearWritten();
 
-        rig.ui.Command3->click();
+        rig.ui.clearTableButton->click();
         for (int r = 1; r <= 100; ++r)
             QVERIFY(rig.rowBlank(r));
-        QVERIFY(rig.ui.Label5->text().isEmpty());
-        QCOMPARE(rig.link.RxCount, std::int16_t(100));
+        QVERIFY(rig.ui.statusText->text().isEmpty());
+        QCOMPARE(rig.store().RxCount, std::int16_t(100));
         QVERIFY(rig.backend->written().isEmpty());
-        QVERIFY(!rig.ui.txtRx->Text().isEmpty());
+        QVERIFY(!rig.ui.receiveBox->Text().isEmpty());
     }
 
     void clrThenMoreRecordsContinueBelow()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(3));
-        rig.form.Command3_Click();
+        rig.form.ClearTable();
         QCOMPARE(rig.form.ChartRecords().LastPlace(), 0);
         rig.arrive(DataFrame(4, {4, 0, 0, 0, 0}));
         QVERIFY(rig.rowBlank(3));
@@ -231,110 +232,114 @@ private slots:
     void recordsBeyondTheTableAreCountedNotLost()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.answerOver({60s, 60s, 60s});
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(100));
         const QStringList row100 = rig.row(100);
         rig.arrive(DataFrame(1, {7, 7, 7, 7, 7}) + DataFrame(2, {8, 8, 8, 8, 8}));
-        QCOMPARE(rig.link.RxCount, std::int16_t(102));
+        QCOMPARE(rig.store().RxCount, std::int16_t(102));
         QCOMPARE(rig.row(100), row100);
-        QTRY_VERIFY(rig.ui.lblNotInTable->isVisibleTo(&rig.form));
-        QVERIFY(rig.ui.lblNotInTable->text().contains(QStringLiteral("2 more records")));
+        QTRY_VERIFY(rig.ui.noticeText->isVisibleTo(&rig.form));
+        QVERIFY(rig.ui.noticeText->text().contains(QStringLiteral("2 more records")));
         // The status text of later replies is still shown.
         rig.arrive(ACK + CR);
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK!"));
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("COMMAND OK!"));
 
         // A new acquisition starts with an empty store and no notice.
-        rig.form.Command1_Click();
-        QVERIFY(!rig.ui.lblNotInTable->isVisibleTo(&rig.form));
+        rig.form.AcquireRecords();
+        QVERIFY(!rig.ui.noticeText->isVisibleTo(&rig.form));
     }
 
     void fullStoreDropsButStillEchoes()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.answerOver({60s, 60s, 60s});
+        rig.form.AcquireRecords();
         const QByteArray answer = RecordAnswer(205);
         rig.arrive(answer);
-        QCOMPARE(rig.link.RxCount, std::int16_t(201));
-        QCOMPARE(rig.link.RxDropped, std::int64_t(4));
-        QCOMPARE(QByteArray::fromStdString(rig.link.RxRecords[200]),
+        QCOMPARE(rig.store().RxCount, std::int16_t(201));
+        QCOMPARE(rig.store().RxDropped, std::int64_t(4));
+        QCOMPARE(QByteArray::fromStdString(rig.store().RxRecords[200]),
                  DataFrame(201, {201, 402, 603, 804, 1005}));
-        QTRY_VERIFY(rig.ui.lblNotInTable->text().contains(QStringLiteral("105 more records")));
-        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
+        QTRY_VERIFY(rig.ui.noticeText->text().contains(QStringLiteral("105 more records")));
+        QCOMPARE(rig.ui.receiveBox->Text(), Text(answer));
 
         // A record that finds the store full still shows as a record received.
-        rig.form.Command3_Click();
-        QCOMPARE(rig.ui.Label5->text(), QString());
+        rig.form.ClearTable();
+        QCOMPARE(rig.ui.statusText->text(), QString());
         rig.arrive(DataFrame(99, {9, 9, 9, 9, 9}));
-        QCOMPARE(rig.link.RxDropped, std::int64_t(5));
-        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK !"));
+        QCOMPARE(rig.store().RxDropped, std::int64_t(5));
+        QCOMPARE(rig.ui.statusText->text(), QString("COMMAND OK !"));
     }
 
     void clickDuringAReplyAbandonsIt()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         const QByteArray frame = DataFrame(5, {1, 2, 3, 4, 5});
         rig.arrive(frame.left(20));
-        QCOMPARE(rig.link.RxFlag, std::int16_t(1));
-        rig.form.Command4_Click();
+        QCOMPARE(rig.store().RxFlag, std::int16_t(1));
+        rig.form.AcquirePresentValue();
         rig.arrive(frame.mid(20) + DataFrame(6, {6, 6, 6, 6, 6}));
-        QCOMPARE(rig.link.RxCount, std::int16_t(1));
-        QCOMPARE(rig.ui.QmtData->TextMatrix(1, 0), QStringLiteral("6"));
+        QCOMPARE(rig.store().RxCount, std::int16_t(1));
+        QCOMPARE(rig.ui.recordTable->TextMatrix(1, 0), QStringLiteral("6"));
     }
 
     void endlessFrameKeepsItsEcho()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         const QByteArray flood = STX + QByteArray(5000, 'n');
         rig.arrive(flood);
-        QCOMPARE(rig.link.RxFlag, std::int16_t(0));
-        QVERIFY(rig.link.RxBuffer.size() <= LinkState::MaxFrameLength);
-        QCOMPARE(rig.ui.txtRx->Text(), Text(flood));
+        QCOMPARE(rig.store().RxFlag, std::int16_t(0));
+        QVERIFY(rig.store().RxBuffer.size() <= LinkState::MaxFrameLength);
+        QCOMPARE(rig.ui.receiveBox->Text(), Text(flood));
         rig.arrive(DataFrame(1, {1, 1, 1, 1, 1}));
-        QCOMPARE(rig.link.RxCount, std::int16_t(1));
+        QCOMPARE(rig.store().RxCount, std::int16_t(1));
     }
 
     void commandWithPortClosedChangesNothing()
     {
         Rig rig;
+        rig.answerOver({60s, 60s, 60s});
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
-        rig.ui.Label5->setText(QStringLiteral("COMMAND OK !"));
-        rig.ui.QmtTxRx->setPortOpen(false);
+        rig.ui.statusText->setText(QStringLiteral("COMMAND OK !"));
+        rig.ui.serialControl->setPortOpen(false);
         rig.backend->clearWritten();
-        const QString echo = rig.ui.txtRx->Text();
+        const QString echo = rig.ui.receiveBox->Text();
 
-        rig.form.Command1_Click();
-        rig.form.Command4_Click();
+        rig.form.AcquireRecords();
+        rig.form.AcquirePresentValue();
         QCOMPARE(rig.messages.size(), 2);
         QVERIFY(rig.messages.first().contains(QStringLiteral("not open")));
         QVERIFY(rig.backend->written().isEmpty());
-        QCOMPARE(rig.link.RxCount, std::int16_t(2));
-        QCOMPARE(rig.ui.QmtData->TextMatrix(2, 0), QStringLiteral("2"));
-        QCOMPARE(rig.ui.txtRx->Text(), echo);
-        QCOMPARE(rig.ui.Label5->text(), QStringLiteral("COMMAND OK !"));
-        QVERIFY(rig.ui.cmdFormat->Text().isEmpty());
+        QCOMPARE(rig.store().RxCount, std::int16_t(2));
+        QCOMPARE(rig.ui.recordTable->TextMatrix(2, 0), QStringLiteral("2"));
+        QCOMPARE(rig.ui.receiveBox->Text(), echo);
+        QCOMPARE(rig.ui.statusText->text(), QStringLiteral("COMMAND OK !"));
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquireRecords)); // the last one sent
     }
 
     void aCommandThatCannotBeSentChangesNothing()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2) + ACK + CR);
-        const QString echo = rig.ui.txtRx->Text();
+        const QString echo = rig.ui.receiveBox->Text();
         QTRY_VERIFY(rig.commandsEnabled());
         rig.backend->setWriteFailure("the adapter refused it");
 
-        rig.ui.Command4->click();
+        rig.ui.acquirePresentButton->click();
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("was not sent: the adapter refused it"));
-        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
-        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), AcquireRecords);
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquireRecords));
+        QCOMPARE(QByteArray::fromStdString(rig.TxCommand()), AcquireRecords);
         QCOMPARE(rig.row(2), (QStringList{"2", "2", "4", "6", "8", "10", "30"}));
         QCOMPARE(rig.form.ChartRecords().LastPlace(), 2);
-        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK!"));
-        QCOMPARE(rig.ui.txtRx->Text(), echo);
-        QCOMPARE(rig.link.RxCount, 2);
+        QCOMPARE(rig.ui.statusText->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.ui.receiveBox->Text(), echo);
+        QCOMPARE(rig.store().RxCount, 2);
         QVERIFY(rig.commandsEnabled()); // nothing is awaited
     }
 
@@ -361,11 +366,11 @@ private slots:
         rig.arrive(DataFrame(9, {9, 9, 9, 9, 9})); // no command outstanding: nothing goes off
         QVERIFY(rig.commandsEnabled());
 
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         QVERIFY(!rig.commandsEnabled());
         // CLR and the menu stay usable.
-        QVERIFY(rig.ui.Command3->isEnabled() && rig.ui.CsvOut->isEnabled());
-        QVERIFY(rig.ui.menuPort->isEnabled() && rig.ui.menuFin->isEnabled());
+        QVERIFY(rig.ui.clearTableButton->isEnabled() && rig.ui.saveButton->isEnabled());
+        QVERIFY(rig.ui.choosePortAction->isEnabled() && rig.ui.finishAction->isEnabled());
 
         // A second click in the middle of the answer is not taken: the rest of the answer
         // still lands below the first half, once.
@@ -374,12 +379,12 @@ private slots:
         const bool answers = what != "nothing";
         if (answers)
             rig.backend->arrive(RecordAnswer(2));
-        rig.ui.Command1->click();
-        rig.ui.Command2->click();
+        rig.ui.acquireRecordsButton->click();
+        rig.ui.clearAllButton->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
         if (answers)
             rig.backend->arrive(DataFrame(3, {3, 3, 3, 3, 3}));
-        QCOMPARE(rig.link.RxCount, answers ? 3 : 0);
+        QCOMPARE(rig.store().RxCount, answers ? 3 : 0);
         QVERIFY(!rig.commandsEnabled());
 
         QTimer talk;
@@ -389,10 +394,10 @@ private slots:
         } else if (what == "lost") {
             rig.backend->loseDevice("unplugged");
         } else if (what == "closed") {
-            rig.form.Form_Unload();
+            rig.form.Unload();
         } else if (what == "changed") {
             OnNextModal([](QWidget* modal) { modal->close(); });
-            rig.form.menuPort_Click();
+            rig.form.ChoosePort();
         }
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(rig.row(3).first(), answers ? QString("3") : QString());
@@ -405,9 +410,9 @@ private slots:
     void aCommandTheLineHoldsIsAwaitedThenDropped()
     {
         Rig rig;
-        rig.answerOver({20ms, 30ms, 1000ms, 500ms});
+        rig.answerOver({20ms, 1000ms, 1000ms, 500ms});
         rig.backend->setOutputStopped(true);
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         bool restedWhileHeld = false;
         QTimer::singleShot(100ms, &rig.form, [&] {
             restedWhileHeld = !rig.commandsEnabled();
@@ -417,19 +422,19 @@ private slots:
         QVERIFY(restedWhileHeld);
         rig.arrive(RecordAnswer(3));
         QTRY_VERIFY(rig.commandsEnabled());
-        QCOMPARE(rig.link.RxCount, 3);
+        QCOMPARE(rig.store().RxCount, 3);
 
         rig.answerOver({20ms, 20ms, 1000ms, 30ms});
         rig.backend->clearWritten();
         rig.backend->setOutputStopped(true);
-        rig.ui.Command4->click();
+        rig.ui.acquirePresentButton->click();
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY2(rig.messages.first().startsWith("The command was not sent"),
                  qPrintable(rig.messages.first()));
-        QCOMPARE(rig.ui.QmtTxRx->OutBufferCount(), 0);
+        QCOMPARE(rig.ui.serialControl->OutBufferCount(), 0);
         rig.backend->setOutputStopped(false);
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         QCOMPARE(rig.backend->written(), AcquireRecords);
     }
 
@@ -465,7 +470,7 @@ private slots:
             offered = Find<QComboBox>(*modal, "Combo1")->currentText();
             qobject_cast<QDialog*>(modal)->reject();
         });
-        next.form.menuPort_Click();
+        next.form.ChoosePort();
         const QString expected = stillThere && !byNumber ? device : QString("COM1");
         QCOMPARE(offered, expected);
         QCOMPARE(next.backend->portName(), expected);
@@ -475,14 +480,14 @@ private slots:
     {
         Rig rig;
         rig.arrive("from before the command");
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all += char(b);
         const QByteArray answer = RecordAnswer(300) + all; // far more than the box shows
         rig.arrive(answer);
 
-        std::unique_ptr<QMenu> menu(rig.ui.txtRx->ContextMenu());
+        std::unique_ptr<QMenu> menu(rig.ui.receiveBox->ContextMenu());
         QStringList entries;
         QAction* copyAll = nullptr;
         for (QAction* action : menu->actions()) {
@@ -501,7 +506,7 @@ private slots:
     void lostPortIsToldOnceAndKeepsEverything()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         const QByteArray partial = RecordAnswer(3)
                                    + "\x02"
                                      "0";
@@ -510,10 +515,10 @@ private slots:
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains(QStringLiteral("COM1")));
         QVERIFY(rig.messages.first().contains(QStringLiteral("CommPort Select")));
-        QVERIFY(!rig.ui.QmtTxRx->PortOpen());
-        QCOMPARE(rig.link.RxCount, 3);
+        QVERIFY(!rig.ui.serialControl->PortOpen());
+        QCOMPARE(rig.store().RxCount, 3);
         QCOMPARE(rig.row(3), (QStringList{"3", "3", "6", "9", "12", "15", "45"}));
-        QCOMPARE(rig.ui.txtRx->Text(), Text(partial));
+        QCOMPARE(rig.ui.receiveBox->Text(), Text(partial));
 
         // The menu brings the port back; the table is still there.
         QTimer::singleShot(0, [] {
@@ -521,8 +526,8 @@ private slots:
             QVERIFY(dialog);
             dialog->Command1_Click();
         });
-        rig.form.menuPort_Click();
-        QVERIFY(rig.ui.QmtTxRx->PortOpen());
+        rig.form.ChoosePort();
+        QVERIFY(rig.ui.serialControl->PortOpen());
         QCOMPARE(rig.backend->openCount(), 2);
         QCOMPARE(rig.row(3).first(), QStringLiteral("3"));
         QCOMPARE(rig.messages.size(), 1);
@@ -531,11 +536,11 @@ private slots:
     void echoHoldsTheLongestAnswer()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         // A full store and more: every character, in order.
         const QByteArray answer = QByteArray("noise") + RecordAnswer(220) + ACK + CR;
         rig.arrive(answer);
-        QCOMPARE(rig.ui.txtRx->Text(), Text(answer));
+        QCOMPARE(rig.ui.receiveBox->Text(), Text(answer));
         QVERIFY(frmMain::EchoCapacity >= 10 * answer.size());
     }
 
@@ -543,12 +548,12 @@ private slots:
     {
         Rig rig;
         QTemporaryDir dir;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(DataFrame(7, {123, 0, 45, 10, 1}) + DataFrame(8, {1, 2, 3, 4, 5})
                    + DataFrame(9, {0, 0, 0, 0, 0}));
-        rig.ui.QmtData->setTextMatrix(3, 2, QString()); // what the table shows is written
+        rig.ui.recordTable->setTextMatrix(3, 2, QString()); // what the table shows is written
         rig.saveDialog->answer = dir.filePath("first.csv");
-        rig.ui.CsvOut->click();
+        rig.ui.saveButton->click();
         QCOMPARE(Read(rig.saveDialog->answer),
                  QByteArray("\"7\",\"123\",\"0\",\"45\",\"10\",\"1\",\"179\"\r\n"
                             "\"8\",\"1\",\"2\",\"3\",\"4\",\"5\",\"15\"\r\n"
@@ -557,16 +562,16 @@ private slots:
 
         // The next export starts from the name chosen; a cancel changes nothing.
         rig.saveDialog->cancel = true;
-        rig.form.Command1_Click(); // empty table now
-        rig.ui.CsvOut->click();
+        rig.form.AcquireRecords(); // empty table now
+        rig.ui.saveButton->click();
         QCOMPARE(rig.saveDialog->shownWith, (QStringList{"", dir.filePath("first.csv")}));
         QCOMPARE(Read(dir.filePath("first.csv")).count('\n'), 3);
         // No records: an empty file.
         rig.saveDialog->cancel = false;
-        rig.ui.CsvOut->click();
+        rig.ui.saveButton->click();
         QCOMPARE(Read(dir.filePath("first.csv")), QByteArray());
         rig.saveDialog->answer.clear(); // no name: nothing happens
-        rig.ui.CsvOut->click();
+        rig.ui.saveButton->click();
         QVERIFY(rig.messages.isEmpty());
     }
 
@@ -576,23 +581,23 @@ private slots:
     {
         Rig rig;
         QTemporaryDir dir;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(5));
-        rig.form.menuChart_Click();
+        rig.form.ShowChart();
         QPointer<frmChart> window = rig.form.ChartWindow();
         QVERIFY(window && window->isVisible());
-        rig.form.menuChart_Click();
+        rig.form.ShowChart();
         QCOMPARE(rig.form.ChartWindow(), window.data());
         RecordChart* chart = window->Chart();
 
         QTest::mouseClick(chart, Qt::LeftButton, {}, chart->PlacePoint(4));
-        QModelIndexList cells = rig.ui.QmtData->selectionModel()->selectedIndexes();
+        QModelIndexList cells = rig.ui.recordTable->selectionModel()->selectedIndexes();
         QCOMPARE(cells.size(), RecordColumns);
         for (const QModelIndex& cell : cells)
             QCOMPARE(cell.row() + 1, 4); // table row 4
         QCOMPARE(chart->Marked(), std::vector<int>{4});
-        const QAbstractItemModel* model = rig.ui.QmtData->model();
-        rig.ui.QmtData->selectionModel()->select(
+        const QAbstractItemModel* model = rig.ui.recordTable->model();
+        rig.ui.recordTable->selectionModel()->select(
             QItemSelection(model->index(1, 5), model->index(2, 6)),
             QItemSelectionModel::ClearAndSelect);
         QCOMPARE(chart->Marked(), (std::vector<int>{2, 3}));
@@ -611,7 +616,7 @@ private slots:
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().startsWith("The chart could not be saved to"));
 
-        rig.ui.menuFin->trigger();
+        rig.ui.finishAction->trigger();
         QVERIFY(!window || !window->isVisible());
     }
 
@@ -619,10 +624,10 @@ private slots:
     {
         Rig rig;
         QTemporaryDir dir;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(130));
         rig.saveDialog->answer = dir.filePath("full.csv");
-        rig.form.CsvOut_Click();
+        rig.form.SaveTable();
         const QList<QByteArray> lines = Read(rig.saveDialog->answer).split('\n');
         QCOMPARE(lines.size(), 101); // 100 lines and what follows the last
         QVERIFY(lines[99].startsWith("\"0\",\"100\",\"200\",")); // record 100 numbers itself 00
@@ -634,7 +639,7 @@ private slots:
     {
         Rig rig;
         QTemporaryDir dir;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
         const QString path = dir.filePath("kept.csv");
         QFile old(path);
@@ -643,7 +648,7 @@ private slots:
         old.close();
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         rig.saveDialog->answer = path;
-        rig.form.CsvOut_Click();
+        rig.form.SaveTable();
         QCOMPARE(Read(path), QByteArray("old"));
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains(path));
@@ -654,7 +659,7 @@ private slots:
     void clearAllSendsItsFrameOnceAndEmptiesEverything()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(3)
                    + "\x02"
                      "0");
@@ -662,56 +667,58 @@ private slots:
         rig.backend->clearWritten();
         rig.clearAll(true);
         QCOMPARE(rig.backend->written(), ClearAll);
-        QCOMPARE(rig.ui.cmdFormat->Text(), Text(ClearAll));
-        QCOMPARE(QByteArray::fromStdString(rig.form.TxCommand()), ClearAll);
-        QVERIFY(rig.ui.txtRx->Text().isEmpty());
-        QVERIFY(rig.ui.Label5->text().isEmpty());
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(ClearAll));
+        QCOMPARE(QByteArray::fromStdString(rig.TxCommand()), ClearAll);
+        QVERIFY(rig.ui.receiveBox->Text().isEmpty());
+        QVERIFY(rig.ui.statusText->text().isEmpty());
         for (int r = 1; r <= 100; ++r)
             QVERIFY(rig.rowBlank(r));
-        QCOMPARE(rig.ui.QmtData->TextMatrix(0, 6), QString("TOTAL"));
-        QCOMPARE(rig.link.RxCount, 0);
-        QCOMPARE(rig.link.RxFlag, 0);
-        QVERIFY(std::all_of(rig.link.RxRecords.begin(), rig.link.RxRecords.end(),
+        QCOMPARE(rig.ui.recordTable->TextMatrix(0, 6), QString("TOTAL"));
+        QCOMPARE(rig.store().RxCount, 0);
+        QCOMPARE(rig.store().RxFlag, 0);
+        QVERIFY(std::all_of(rig.store().RxRecords.begin(), rig.store().RxRecords.end(),
                             [](const std::string& r) { return r.empty(); }));
         rig.arrive(ACK + CR);
-        QCOMPARE(rig.ui.Label5->text(), QString("COMMAND OK!"));
-        QCOMPARE(rig.link.RxCount, 0);
+        QCOMPARE(rig.ui.statusText->text(), QString("COMMAND OK!"));
+        QCOMPARE(rig.store().RxCount, 0);
     }
 
     void clearAllCancelledOrClosedChangesNothing()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
         rig.backend->clearWritten();
         rig.clearAll(false);
         OnNextModal([](QWidget* modal) { modal->close(); }); // the close box
-        rig.form.Command2_Click();
+        rig.form.ClearAll();
         QCOMPARE(rig.backend->written(), QByteArray());
-        QCOMPARE(rig.link.RxCount, 2);
+        QCOMPARE(rig.store().RxCount, 2);
         QCOMPARE(rig.row(2).first(), QString("2"));
-        QCOMPARE(rig.ui.cmdFormat->Text(), Text(AcquireRecords));
+        QCOMPARE(rig.ui.transmitBox->Text(), Text(AcquireRecords));
 
-        // Replies that arrive while the question is open are still handled.
+        // What arrives while the question is open is still received and echoed; the answer
+        // being over, it is read into no record.
         OnNextModal([&rig](QWidget* modal) {
             rig.arrive(DataFrame(3, {1, 1, 1, 1, 1}));
-            QCOMPARE(rig.row(3).first(), QString("3"));
+            QVERIFY(rig.ui.receiveBox->Text().endsWith(Text(DataFrame(3, {1, 1, 1, 1, 1}))));
+            QVERIFY(rig.rowBlank(3));
             Find<QPushButton>(*modal, "CancelButton")->click();
         });
-        rig.form.Command2_Click();
-        QCOMPARE(rig.link.RxCount, 3);
+        rig.form.ClearAll();
+        QCOMPARE(rig.store().RxCount, 2);
     }
 
     void clearAllWithThePortClosedSaysSoAndKeepsEverything()
     {
         Rig rig;
-        rig.form.Command1_Click();
+        rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
-        rig.ui.QmtTxRx->setPortOpen(false);
+        rig.ui.serialControl->setPortOpen(false);
         rig.clearAll(true);
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("not open"));
-        QCOMPARE(rig.link.RxCount, 2);
+        QCOMPARE(rig.store().RxCount, 2);
         QCOMPARE(rig.row(2).first(), QString("2"));
         QVERIFY(!QApplication::activeModalWidget()); // the question has closed
     }
@@ -734,9 +741,9 @@ private slots:
         Rig rig;
         QVERIFY(rig.backend->requestToSend());
         rig.form.close();
-        QVERIFY(!rig.ui.QmtTxRx->RTSEnable());
-        QVERIFY(!rig.ui.QmtTxRx->PortOpen());
-        rig.form.Form_Unload(); // already closed: still fine
+        QVERIFY(!rig.ui.serialControl->RTSEnable());
+        QVERIFY(!rig.ui.serialControl->PortOpen());
+        rig.form.Unload(); // already closed: still fine
     }
 };
 

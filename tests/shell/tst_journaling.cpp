@@ -38,7 +38,7 @@ struct Rig : OwnJournal, MainWindow {
         : OwnJournal(dataFolder)
     {
         openPort();
-        ui.answerWatch->setIntervals({20ms, 20ms, 1000ms});
+        form.SetAnswerIntervals({20ms, 20ms, 1000ms});
     }
 
     JournalWriter& journal() { return *form.findChild<JournalWriter*>(); }
@@ -104,8 +104,8 @@ private slots:
     void whatArrivedIsKeptWhileTheWindowIsStuck()
     {
         Rig rig;
-        rig.ui.answerWatch->setIntervals({60s, 60s, 60s});
-        rig.ui.Command1->click();
+        rig.form.SetAnswerIntervals({60s, 60s, 60s});
+        rig.ui.acquireRecordsButton->click();
         rig.arrive(RecordAnswer(12));
         const QDeadlineTimer deadline(10s);
         std::vector<JournalCells> kept;
@@ -128,12 +128,13 @@ private slots:
         QFETCH(int, outcome);
         Rig rig;
         if (lost)
-            rig.ui.answerWatch->setIntervals({60s, 60s, 60s});
+            rig.form.SetAnswerIntervals({60s, 60s, 60s});
         if (command == "clear") {
             OnNextModal([](QWidget* modal) { Find<QPushButton>(*modal, "OKButton")->click(); });
-            rig.ui.Command2->click();
+            rig.ui.clearAllButton->click();
         } else {
-            (command == "records" ? rig.ui.Command1 : rig.ui.Command4)->click();
+            (command == "records" ? rig.ui.acquireRecordsButton : rig.ui.acquirePresentButton)
+                ->click();
         }
         rig.arrive(answer);
         if (lost)
@@ -163,17 +164,17 @@ private slots:
     void theHistoryShowsAndSavesEveryRecord()
     {
         Rig rig;
-        rig.ui.Command4->click();
+        rig.ui.acquirePresentButton->click();
         rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
         QTRY_VERIFY(rig.commandsEnabled());
-        rig.ui.Command1->click();
+        rig.ui.acquireRecordsButton->click();
         rig.arrive(RecordAnswer(120));
         QCOMPARE(rig.entries().size(), std::size_t(2));
         QTemporaryDir dir;
         rig.saveDialog->answer = dir.filePath("table.csv");
-        rig.ui.CsvOut->click();
+        rig.ui.saveButton->click();
 
-        rig.ui.menuHistory->trigger();
+        rig.ui.historyAction->trigger();
         auto* history = rig.form.findChild<frmHistory*>();
         QVERIFY(history && history->isVisible());
         auto* list = Find<QTableView>(*history, "lstAcquisitions");
@@ -194,11 +195,11 @@ private slots:
         // Asked again: the same window, the present values chosen stay chosen.
         list->setCurrentIndex(list->model()->index(1, 0));
         QCOMPARE(records->model()->rowCount(), 1);
-        rig.ui.menuHistory->trigger();
+        rig.ui.historyAction->trigger();
         QCOMPARE(rig.form.findChildren<frmHistory*>().size(), 1);
         QCOMPARE(list->currentIndex().row(), 1);
         // It goes with the window.
-        rig.form.Form_Unload();
+        rig.form.Unload();
         QTRY_VERIFY(!rig.form.findChild<frmHistory*>());
     }
 
@@ -211,14 +212,14 @@ private slots:
         QVERIFY(Write(blocked, "a file where the journal's folder would be"));
         Rig rig(blocked);
         for (int round = 0; round < 2; ++round) {
-            rig.ui.Command1->click();
+            rig.ui.acquireRecordsButton->click();
             rig.arrive(RecordAnswer(3));
             QTRY_VERIFY(rig.commandsEnabled());
         }
         rig.journal().WaitUntilWritten();
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY2(rig.messages.first().contains(blocked), qPrintable(rig.messages.first()));
-        QCOMPARE(rig.link.RxCount, 3);
+        QCOMPARE(rig.store().RxCount, 3);
         QCOMPARE(rig.row(3).first(), QString("3"));
     }
 };

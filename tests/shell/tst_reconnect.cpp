@@ -76,7 +76,7 @@ private slots:
         first->hangUp();
         if (adapter)
             system.pullOut("ttyUSB0");
-        QTRY_VERIFY(!program.ui.QmtTxRx->PortOpen());
+        QTRY_VERIFY(!program.ui.serialControl->PortOpen());
         QTRY_COMPARE(program.messages.size(), 1);
         QVERIFY(program.messages.first().contains("opened again as soon as it is back"));
 
@@ -88,11 +88,11 @@ private slots:
         } else {
             QVERIFY(Point(port, second.device));
         }
-        QTRY_VERIFY(program.ui.QmtTxRx->PortOpen());
-        QCOMPARE(program.ui.lblNotInTable->text(), "Reconnected to " + back);
+        QTRY_VERIFY(program.ui.serialControl->PortOpen());
+        QCOMPARE(program.ui.noticeText->text(), "Reconnected to " + back);
         QCOMPARE(program.messages.size(), 1);
         // Nothing was sent again: the next command is the first thing on the new line.
-        program.ui.Command1->click();
+        program.ui.acquireRecordsButton->click();
         QCOMPARE(second.read(int(AcquireRecords.size())), AcquireRecords);
     }
 
@@ -108,14 +108,14 @@ private slots:
         QTRY_COMPARE(program.messages.size(), 1);
         QVERIFY2(program.messages.first().contains("does not come back"),
                  qPrintable(program.messages.first()));
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.serialControl->PortOpen());
 
         std::vector<std::unique_ptr<Pty>> opened;
         while (opened.size() < 16 && (opened.empty() || opened.back()->device != number))
             opened.push_back(std::make_unique<Pty>());
         ProcessQueued();
         QVERIFY(!program.form.findChild<ReturnWatch*>());
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.serialControl->PortOpen());
     }
 
     // Choosing a port ends the wait: nothing is opened behind the operator's back.
@@ -134,7 +134,7 @@ private slots:
             waitingWhileChoosing = program.form.findChild<ReturnWatch*>() != nullptr;
             qobject_cast<QDialog*>(modal)->done(QDialog::Rejected);
         });
-        program.form.menuPort_Click();
+        program.form.ChoosePort();
         QVERIFY(!waitingWhileChoosing);
         Pty second;
         QVERIFY(Point(port, second.device));

@@ -26,18 +26,18 @@ private slots:
     {
         Simulator sim({"--records", "12", "--seed", "3"}); // paced like the real line
         Program program(sim.device);
-        QVERIFY(program.ui.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.serialControl->PortOpen());
         QCOMPARE(program.messages, QStringList());
 
         for (int round = 0; round < 2; ++round) {
-            program.form.Command1_Click();
+            program.form.AcquireRecords();
             QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), round + 1, Patience);
             QCOMPARE(sim.received.last(), ReadAllHex);
-            QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 12, Patience);
+            QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 12, Patience);
             for (int r = 1; r <= 12; ++r)
                 QCOMPARE(program.row(r), sim.records[r - 1]);
             QCOMPARE(program.row(13).join(QString()), QString());
-            QCOMPARE(program.ui.Label5->text(), QString("COMMAND OK !"));
+            QCOMPARE(program.ui.statusText->text(), QString("COMMAND OK !"));
         }
     }
 
@@ -47,9 +47,9 @@ private slots:
         const QString link = dir.filePath("instrument");
         Simulator sim({"--no-pace", "--link", link});
         Program program(link);
-        QVERIFY(program.ui.QmtTxRx->PortOpen());
-        program.form.Command4_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 1, Patience);
+        QVERIFY(program.ui.serialControl->PortOpen());
+        program.form.AcquirePresentValue();
+        QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 1, Patience);
         // The simulator's report may come after its answer has been handled.
         QTRY_COMPARE_WITH_TIMEOUT(sim.received, QStringList{ReadNowHex}, Patience);
         QCOMPARE(program.row(1), sim.present);
@@ -59,24 +59,24 @@ private slots:
     {
         Simulator sim({"--no-pace", "--refuse"});
         Program program(sim.device);
-        program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.ui.Label5->text(), QString("ERROR..."), Patience);
-        QCOMPARE(program.link.RxCount, 0);
-        QCOMPARE(program.ui.txtRx->Text(), QString("\x02\x15\r"));
+        program.form.AcquireRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(program.ui.statusText->text(), QString("ERROR..."), Patience);
+        QCOMPARE(program.store().RxCount, 0);
+        QCOMPARE(program.ui.receiveBox->Text(), QString("\x02\x15\r"));
     }
 
     void noiseAndAFrameThatNeverCloses()
     {
         Simulator sim({"--no-pace", "--noise", "--never-close", "--records", "20"});
         Program program(sim.device);
-        program.form.Command1_Click();
+        program.form.AcquireRecords();
         QTRY_VERIFY_WITH_TIMEOUT(
-            program.ui.txtRx->Text().endsWith("this frame never gets its carriage return"),
+            program.ui.receiveBox->Text().endsWith("this frame never gets its carriage return"),
             Patience);
-        QCOMPARE(program.link.RxCount, 20);
+        QCOMPARE(program.store().RxCount, 20);
         for (int r = 1; r <= 20; ++r)
             QCOMPARE(program.row(r), sim.records[r - 1]);
-        QCOMPARE(program.link.RxFlag, 1); // the last frame is still open
+        QCOMPARE(program.store().RxFlag, 1); // the last frame is still open
         QCOMPARE(program.messages, QStringList());
     }
 
@@ -84,12 +84,12 @@ private slots:
     {
         Simulator sim({"--no-pace", "--records", "5", "--seed", "11"});
         Program program(sim.device);
-        program.form.Command1_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.link.RxCount, 5, Patience);
+        program.form.AcquireRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(program.store().RxCount, 5, Patience);
 
         QTemporaryDir dir;
         program.saveDialog->answer = dir.filePath("records.csv");
-        program.ui.CsvOut->click();
+        program.ui.saveButton->click();
         QFile saved(program.saveDialog->answer);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QByteArray expected;
@@ -98,17 +98,17 @@ private slots:
         QCOMPARE(saved.readAll(), expected);
 
         // The buttons come back once the answer is over.
-        QTRY_VERIFY_WITH_TIMEOUT(program.ui.Command2->isEnabled(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(program.ui.clearAllButton->isEnabled(), Patience);
         OnNextModal([](QWidget* modal) { Find<QPushButton>(*modal, "OKButton")->click(); });
-        program.ui.Command2->click();
-        QTRY_COMPARE_WITH_TIMEOUT(program.ui.Label5->text(), QString("COMMAND OK!"), Patience);
+        program.ui.clearAllButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(program.ui.statusText->text(), QString("COMMAND OK!"), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(sim.received.size(), 2, Patience);
         QCOMPARE(sim.received.last(), QString("02 43 4C 52 20 41 4C 4C 03 0D"));
 
-        program.form.Command1_Click();
+        program.form.AcquireRecords();
         QTRY_COMPARE_WITH_TIMEOUT(sim.replies, 3, Patience);
         ProcessQueued();
-        QCOMPARE(program.link.RxCount, 0);
+        QCOMPARE(program.store().RxCount, 0);
         QCOMPARE(program.row(1).join(QString()), QString());
         QCOMPARE(program.messages, QStringList());
     }
@@ -118,23 +118,23 @@ private slots:
         // Two whole frames of 42 characters and part of a third.
         Simulator sim({"--no-pace", "--hangup-after", "100"});
         Program program(sim.device);
-        program.form.Command1_Click();
+        program.form.AcquireRecords();
         QTRY_COMPARE_WITH_TIMEOUT(program.messages.size(), 1, Patience);
         QVERIFY(program.messages.first().contains(sim.device));
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
-        QCOMPARE(program.link.RxCount, 2);
+        QVERIFY(!program.ui.serialControl->PortOpen());
+        QCOMPARE(program.store().RxCount, 2);
         QCOMPARE(program.row(1), sim.records[0]);
         QCOMPARE(program.row(2), sim.records[1]);
-        QCOMPARE(program.ui.txtRx->Text().size(), 100);
+        QCOMPARE(program.ui.receiveBox->Text().size(), 100);
 
         // Told once; a command now says the port is closed and changes nothing.
         ProcessQueued();
         QCOMPARE(program.messages.size(), 1);
-        program.form.Command1_Click();
+        program.form.AcquireRecords();
         QCOMPARE(program.messages.size(), 2);
         QVERIFY(program.messages.last().contains("not open"));
         QCOMPARE(program.row(2), sim.records[1]);
-        QCOMPARE(program.ui.txtRx->Text().size(), 100);
+        QCOMPARE(program.ui.receiveBox->Text().size(), 100);
     }
 };
 

@@ -84,23 +84,23 @@ private slots:
     {
         Simulator sim({"--records", "3"});
         Program program(sim.device);
-        QVERIFY(program.ui.QmtTxRx->PortOpen());
+        QVERIFY(program.ui.serialControl->PortOpen());
         StopSignals stop;
         connect(&stop, &StopSignals::Requested, &program.form, &frmMain::EndRun);
         program.form.show();
 
         // The clear-all question is open when the signal comes; it is closed unanswered.
         OnNextModal([](QWidget*) { ::kill(::getpid(), SIGTERM); });
-        program.ui.Command2->click();
+        program.ui.clearAllButton->click();
         QVERIFY(program.form.Ending());
         QVERIFY(!program.form.isVisible());
-        QVERIFY(!program.ui.QmtTxRx->RTSEnable());
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        QVERIFY(!program.ui.serialControl->RTSEnable());
+        QVERIFY(!program.ui.serialControl->PortOpen());
         QVERIFY(!QApplication::activeModalWidget());
         // No port is opened again while ending, and the lock is gone: another program
         // may take the port at once.
-        program.form.menuPort_Click();
-        QVERIFY(!program.ui.QmtTxRx->PortOpen());
+        program.form.ChoosePort();
+        QVERIFY(!program.ui.serialControl->PortOpen());
         SerialBackend other;
         QVERIFY2(other.open(sim.device, {}), qPrintable(other.errorText()));
         QVERIFY(sim.received.isEmpty());

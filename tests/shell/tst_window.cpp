@@ -47,7 +47,7 @@ struct Window : MainWindow {
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(openPort());
-        ui.QmtTxRx->setRTSEnable(true);
+        ui.serialControl->setRTSEnable(true);
     }
     ~Window()
     {
@@ -75,9 +75,9 @@ private slots:
         const Qt::WindowFlags flags = w.form.windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(w.ui.Command2->geometry(), QRect(224, 152, 161, 33));
-        QCOMPARE(w.ui.CsvOut->parentWidget(), w.ui.Frame3);
-        QCOMPARE(w.ui.Title1->text(), QString("QM-6200  DATA LINK SOFTWARE"));
+        QCOMPARE(w.ui.clearAllButton->geometry(), QRect(224, 152, 161, 33));
+        QCOMPARE(w.ui.saveButton->parentWidget(), w.ui.csvFrame);
+        QCOMPARE(w.ui.titleLabel->text(), QString("QM-6200  DATA LINK SOFTWARE"));
         QVERIFY(!QApplication::windowIcon().isNull());
 
         // The design's fonts, or their stand-ins, are there: captions are measured in them.
@@ -95,16 +95,17 @@ private slots:
     void tabGoesThroughTheButtonsAndTableNeverTheBoxes()
     {
         Window w;
-        QWidget* const expected[] = {w.ui.Command4, w.ui.Command2, w.ui.CsvOut,
-                                     w.ui.Command3, w.ui.QmtData,  w.ui.Command1};
-        w.ui.Command1->setFocus();
+        QWidget* const expected[] = {w.ui.acquirePresentButton, w.ui.clearAllButton,
+                                     w.ui.saveButton,           w.ui.clearTableButton,
+                                     w.ui.recordTable,          w.ui.acquireRecordsButton};
+        w.ui.acquireRecordsButton->setFocus();
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
         // A click still reaches them.
-        QTest::mouseClick(w.ui.txtRx->editor(), Qt::LeftButton);
-        QCOMPARE(QApplication::focusWidget(), w.ui.txtRx->editor());
+        QTest::mouseClick(w.ui.receiveBox->editor(), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.ui.receiveBox->editor());
     }
 
     // The design's three entries, then the journal's history.
@@ -123,7 +124,7 @@ private slots:
     void aboutShowsTheVersionAndChangesNothing()
     {
         Window w;
-        w.ui.cmdFormat->SetText("\x02RDD ALL\x03\r");
+        w.ui.transmitBox->SetText("\x02RDD ALL\x03\r");
         bool seen = false;
         OnNextModal([&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
@@ -136,10 +137,10 @@ private slots:
             seen = true;
             box->buttons().first()->click();
         });
-        w.ui.MenuAbout->trigger();
+        w.ui.aboutAction->trigger();
         QVERIFY(seen);
-        QVERIFY(w.ui.QmtTxRx->PortOpen());
-        QCOMPARE(w.ui.cmdFormat->Text(), QString("\x02RDD ALL\x03\r"));
+        QVERIFY(w.ui.serialControl->PortOpen());
+        QCOMPARE(w.ui.transmitBox->Text(), QString("\x02RDD ALL\x03\r"));
         QVERIFY(w.form.isVisible());
     }
 
@@ -150,11 +151,11 @@ private slots:
             Window w;
             w.log().clear();
             if (way == 0)
-                w.ui.menuFin->trigger();
+                w.ui.finishAction->trigger();
             else
                 w.form.close();
             QVERIFY(!w.form.isVisible());
-            QVERIFY(!w.ui.QmtTxRx->PortOpen());
+            QVERIFY(!w.ui.serialControl->PortOpen());
             logs[way] = w.log();
         }
         QCOMPARE(logs[0], (QStringList{"rts off", "close"}));
@@ -164,9 +165,9 @@ private slots:
     void aFailingLoadStepIsSkipped()
     {
         Window w([] { throw std::runtime_error("splash screen failed"); });
-        QCOMPARE(w.form.Port().PortNumber(), 1);
-        QCOMPARE(w.ui.QmtTxRx->Settings(), QString("9600,n,8,1"));
-        QVERIFY(w.ui.QmtTxRx->RTSEnable());
+        QCOMPARE(w.form.PortLine().Owner().PortNumber(), 1);
+        QCOMPARE(w.ui.serialControl->Settings(), QString("9600,n,8,1"));
+        QVERIFY(w.ui.serialControl->RTSEnable());
         QVERIFY(w.form.isVisible());
     }
 };

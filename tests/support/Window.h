@@ -2,9 +2,8 @@
 
 // The main window as the tests, the benchmark and the fuzz targets set it up: loaded
 // without the splash screen, its messages collected, its save dialog scripted, its
-// controls found by their design names.
+// controls found by their design names and named by their roles.
 
-#include "link/AnswerWatch.h"
 #include "records/RecordLayout.h"
 #include "shell/frmMain.h"
 #include "tests/support/Dialogs.h"
@@ -41,52 +40,50 @@ Control* Find(const QObject& window, const char* name)
     return control;
 }
 
-// The main window's controls.
+// The main window's controls, found by their design names.
 struct MainControls {
     explicit MainControls(const frmMain& form)
-        : Title1(Find<QLabel>(form, "Title1"))
-        , Command1(Find<QPushButton>(form, "Command1"))
-        , Command4(Find<QPushButton>(form, "Command4"))
-        , Command2(Find<QPushButton>(form, "Command2"))
-        , Label1(Find<QLabel>(form, "Label1"))
-        , cmdFormat(Find<TextBox>(form, "cmdFormat"))
-        , Label2(Find<QLabel>(form, "Label2"))
-        , txtRx(Find<TextBox>(form, "txtRx"))
-        , Label5(Find<QLabel>(form, "Label5"))
-        , Frame3(Find<QGroupBox>(form, "Frame3"))
-        , QmtData(Find<qm::QmtData>(form, "QmtData"))
-        , Command3(Find<QPushButton>(form, "Command3"))
-        , CsvOut(Find<QPushButton>(form, "CsvOut"))
-        , lblNotInTable(Find<QLabel>(form, "lblNotInTable"))
-        , QmtTxRx(Find<qm::QmtTxRx>(form, "QmtTxRx"))
-        , menuPort(Find<QAction>(form, "menuPort"))
-        , MenuAbout(Find<QAction>(form, "MenuAbout"))
-        , menuFin(Find<QAction>(form, "menuFin"))
-        , menuHistory(Find<QAction>(form, "menuHistory"))
-        , answerWatch(Find<AnswerWatch>(form, "answerWatch"))
+        : titleLabel(Find<QLabel>(form, "Title1"))
+        , acquireRecordsButton(Find<QPushButton>(form, "Command1"))
+        , acquirePresentButton(Find<QPushButton>(form, "Command4"))
+        , clearAllButton(Find<QPushButton>(form, "Command2"))
+        , transmitCaption(Find<QLabel>(form, "Label1"))
+        , transmitBox(Find<TextBox>(form, "cmdFormat"))
+        , receiveCaption(Find<QLabel>(form, "Label2"))
+        , receiveBox(Find<TextBox>(form, "txtRx"))
+        , statusText(Find<QLabel>(form, "Label5"))
+        , csvFrame(Find<QGroupBox>(form, "Frame3"))
+        , recordTable(Find<qm::QmtData>(form, "QmtData"))
+        , clearTableButton(Find<QPushButton>(form, "Command3"))
+        , saveButton(Find<QPushButton>(form, "CsvOut"))
+        , noticeText(Find<QLabel>(form, "lblNotInTable"))
+        , serialControl(Find<qm::QmtTxRx>(form, "QmtTxRx"))
+        , choosePortAction(Find<QAction>(form, "menuPort"))
+        , aboutAction(Find<QAction>(form, "MenuAbout"))
+        , finishAction(Find<QAction>(form, "menuFin"))
+        , historyAction(Find<QAction>(form, "menuHistory"))
     {
     }
 
-    QLabel* Title1;
-    QPushButton* Command1;
-    QPushButton* Command4;
-    QPushButton* Command2;
-    QLabel* Label1;
-    TextBox* cmdFormat;
-    QLabel* Label2;
-    TextBox* txtRx;
-    QLabel* Label5;
-    QGroupBox* Frame3;
-    qm::QmtData* QmtData;
-    QPushButton* Command3;
-    QPushButton* CsvOut;
-    QLabel* lblNotInTable;
-    qm::QmtTxRx* QmtTxRx;
-    QAction* menuPort;
-    QAction* MenuAbout;
-    QAction* menuFin;
-    QAction* menuHistory;
-    AnswerWatch* answerWatch;
+    QLabel* titleLabel;
+    QPushButton* acquireRecordsButton;
+    QPushButton* acquirePresentButton;
+    QPushButton* clearAllButton;
+    QLabel* transmitCaption;
+    TextBox* transmitBox;
+    QLabel* receiveCaption;
+    TextBox* receiveBox;
+    QLabel* statusText;
+    QGroupBox* csvFrame;
+    qm::QmtData* recordTable;
+    QPushButton* clearTableButton;
+    QPushButton* saveButton;
+    QLabel* noticeText;
+    qm::QmtTxRx* serialControl;
+    QAction* choosePortAction;
+    QAction* aboutAction;
+    QAction* finishAction;
+    QAction* historyAction;
 };
 
 // The main window, loaded, on the port given (an in-memory one unless another is), with
@@ -97,12 +94,11 @@ struct MainWindow {
         std::unique_ptr<CommBackend> port = std::make_unique<MemoryBackend>(),
         std::function<void()> splash = [] {}, const SystemRoots& system = {})
         : backend(dynamic_cast<MemoryBackend*>(port.get()))
-        , form(link, std::move(port), MakeDialogs(std::move(splash)), nullptr, system)
+        , form(std::move(port), MakeDialogs(std::move(splash)), nullptr, system)
     {
-        form.Form_Load();
+        form.Load();
     }
 
-    LinkState link;
     QStringList messages;
     ScriptedDialog* saveDialog = new ScriptedDialog;  // the window owns it
     ScriptedDialog* imageDialog = new ScriptedDialog; // the chart's, owned likewise
@@ -111,7 +107,19 @@ struct MainWindow {
     MainControls ui{form};
 
     // The port open, as the port dialog leaves it when it closes.
-    bool openPort() { return ui.QmtTxRx->setPortOpen(true); }
+    bool openPort() { return ui.serialControl->setPortOpen(true); }
+
+    // What the last command's answer brought to its store; an empty store before any.
+    const LinkState& store() const
+    {
+        static const LinkState none;
+        return form.LastExchange() ? form.LastExchange()->Store() : none;
+    }
+    // The last command's bytes; none before any.
+    std::string TxCommand() const
+    {
+        return form.LastExchange() ? form.LastExchange()->Command() : std::string();
+    }
 
     // "CommPort Select", `port` typed into the box, "Determine" pressed. When the port will
     // not open, the dialog is left without going back to the port in use before: on this
@@ -126,8 +134,8 @@ struct MainWindow {
                     dialog->done(QDialog::Rejected);
             }
         });
-        form.menuPort_Click();
-        return ui.QmtTxRx->PortOpen();
+        form.ChoosePort();
+        return ui.serialControl->PortOpen();
     }
 
     // Bytes "from the instrument", handled as the event loop delivers them.
@@ -140,15 +148,16 @@ struct MainWindow {
     QStringList row(int r) const
     {
         QStringList cells;
-        for (int c = 0; c < ui.QmtData->Cols(); ++c)
-            cells << ui.QmtData->TextMatrix(r, c);
+        for (int c = 0; c < ui.recordTable->Cols(); ++c)
+            cells << ui.recordTable->TextMatrix(r, c);
         return cells;
     }
     bool rowBlank(int r) const { return row(r).join(QString()).isEmpty(); }
 
     bool commandsEnabled() const
     {
-        return ui.Command1->isEnabled() && ui.Command4->isEnabled() && ui.Command2->isEnabled();
+        return ui.acquireRecordsButton->isEnabled() && ui.acquirePresentButton->isEnabled()
+               && ui.clearAllButton->isEnabled();
     }
 
 private:

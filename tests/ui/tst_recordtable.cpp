@@ -26,7 +26,8 @@ bool StoreAndShow(QmtData& grid, LinkState& link, const std::string& record)
 {
     link.RxRecords[std::size_t(link.RxCount)] = record;
     ++link.RxCount;
-    return ShowRecord(grid, link);
+    return ShowRecord(grid, link.RxCount,
+                      RecordCells(record, QLocale().decimalPoint().toStdString()));
 }
 
 } // namespace
@@ -109,7 +110,7 @@ private slots:
                              "\x02"
                              "099"));
         QCOMPARE(grid.TextMatrix(100, 0), QStringLiteral("99"));
-        QCOMPARE(RecordsNotInTable(grid, link), std::int64_t(0));
+        QCOMPARE(RecordsNotInTable(grid, link.RxCount, link.RxDropped), std::int64_t(0));
 
         // Index 100 has no row: nothing is written anywhere.
         QVERIFY(!StoreAndShow(grid, link,
@@ -118,9 +119,9 @@ private slots:
         QCOMPARE(grid.TextMatrix(100, 0), QStringLiteral("99"));
         QCOMPARE(grid.TextMatrix(101, 0), QString());
         QCOMPARE(grid.Rows(), 101);
-        QCOMPARE(RecordsNotInTable(grid, link), std::int64_t(1));
+        QCOMPARE(RecordsNotInTable(grid, link.RxCount, link.RxDropped), std::int64_t(1));
         link.RxDropped = 3;
-        QCOMPARE(RecordsNotInTable(grid, link), std::int64_t(4));
+        QCOMPARE(RecordsNotInTable(grid, link.RxCount, link.RxDropped), std::int64_t(4));
     }
 
     void blankingCoversEveryDataRow()
