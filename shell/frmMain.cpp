@@ -341,7 +341,7 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     auto* exchange = new Exchange(verb, argument, m_settings);
     const std::string& command = exchange->Command();
     transmitBox->SetText(QString::fromLatin1(command.data(), qsizetype(command.size())));
-    ClearTable();
+    BlankTable();
     connect(exchange, &Exchange::NotWritten, this, [=, this](const QString& reason) {
         transmitBox->SetText(lastFormat);
         statusText->setText(lastStatus);
@@ -412,6 +412,11 @@ void frmMain::SetCommandsEnabled(bool enabled)
 }
 
 void frmMain::ClearTable()
+{
+    BlankTable();
+}
+
+void frmMain::BlankTable()
 {
     BlankDataRows(*recordTable);
     m_chart.Clear();

@@ -113,6 +113,8 @@ private:
     void SendCommand(std::string_view verb, std::string_view argument);
     // The command just written did not leave the port in time.
     void CommandNotSent();
+    // The table's data rows, the chart and the status blanked, as a new command or CLR does.
+    void BlankTable();
     // What the exchange under way tells.
     void ShowRecord(const AnswerRecord& record);
     // The three command buttons are off while the answer to a command is arriving: a

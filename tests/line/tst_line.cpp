@@ -119,6 +119,9 @@ private slots:
                                    << AnswerEnd::Lost << 2 << JournalOutcome::LostLine;
         QTest::newRow("stopped") << "records" << RecordAnswer(1) << "stop" << QByteArray()
                                  << AnswerEnd::Stopped << 1 << JournalOutcome::Stopped;
+        QTest::newRow("a frame too long to keep, then a record")
+            << "records" << STX + QByteArray(5000, 'n') + DataFrame(1, {1, 2, 3, 4, 5}) << ""
+            << QByteArray() << AnswerEnd::CutShort << 1 << JournalOutcome::CutShort;
         QTest::newRow("late characters") << "records" << RecordAnswer(2) << "" << RecordAnswer(1)
                                          << AnswerEnd::Complete << 2 << JournalOutcome::Records;
     }
@@ -175,6 +178,7 @@ private slots:
                      std::optional<double>(command == "present" ? 1 : place));
         }
         QCOMPARE(over.size(), 1);
+        QVERIFY(exchange->Store().RxBuffer.size() <= LinkState::MaxFrameLength);
         const auto entries = rig.journaled();
         QCOMPARE(entries.size(), std::size_t(1));
         QCOMPARE(entries[0].outcome, outcome);
