@@ -61,6 +61,9 @@ double SecondsToReceive(Window& window, const QByteArray& stream)
 {
     window.form.AcquireRecords();
     QCoreApplication::processEvents();
+    // The program's event loop deletes what was let go (the last command's exchange) as it
+    // returns to it; processEvents alone never does, and the posted deletions pile up.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QElapsedTimer timer;
     timer.start();
     for (const char byte : stream) {

@@ -73,7 +73,7 @@ void Line::OnComm()
 {
     if (m_control->CommEvent() != qm::QmtTxRx::comEvReceive)
         return;
-    const QByteArray chunk = m_control->Input().toLatin1();
+    const QByteArray chunk = m_control->InputBytes();
     emit Received(chunk);
     if (m_current)
         m_current->Take(chunk);

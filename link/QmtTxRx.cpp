@@ -99,7 +99,12 @@ void QmtTxRx::setOutBufferCount(int count)
 
 QString QmtTxRx::Input()
 {
-    return std::exchange(m_input, {});
+    return std::exchange(m_hasInput, false) ? QString(QLatin1Char(m_input)) : QString();
+}
+
+QByteArray QmtTxRx::InputBytes()
+{
+    return std::exchange(m_hasInput, false) ? QByteArray(1, m_input) : QByteArray();
 }
 
 void QmtTxRx::onReadyRead()
@@ -112,7 +117,8 @@ void QmtTxRx::onReadyRead()
     m_delivering = true;
     qsizetype next = 0;
     while (next < m_pending.size()) {
-        m_input = QString(QLatin1Char(m_pending[next++]));
+        m_input = m_pending[next++];
+        m_hasInput = true;
         m_commEvent = comEvReceive;
         emit OnComm();
     }

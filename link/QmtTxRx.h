@@ -54,6 +54,8 @@ public:
     void setOutBufferCount(int count);
     // The chunk of the receive event being handled; reading it empties it.
     QString Input();
+    // The same as bytes, for the receive path: no text is made of them.
+    QByteArray InputBytes();
     std::int16_t CommEvent() const { return m_commEvent; }
 
     QString ErrorText() const { return m_error; }
@@ -80,7 +82,9 @@ private:
     LineSettings m_settings;
     bool m_rtsEnable = false;
     std::int16_t m_commEvent = 0;
-    QString m_input;
+    // The byte of the receive event being handled, until it is read.
+    char m_input = 0;
+    bool m_hasInput = false;
     QString m_error;
     QByteArray m_pending; // received, not yet delivered as events
     bool m_delivering = false;

@@ -206,6 +206,13 @@ void TextBox::Append(QStringView text)
     m_refresh.Changed();
 }
 
+void TextBox::Append(QLatin1String bytes)
+{
+    m_text.append(bytes);
+    TrimToCapacity();
+    m_refresh.Changed();
+}
+
 QString TextBox::ShownText() const
 {
     return m_edit->text();

@@ -44,6 +44,8 @@ public:
     const QString& Text() const { return m_text; }
     void SetText(const QString& text);
     void Append(QStringView text);
+    // Bytes, one character each (codes 0 to 255), as they came from the line.
+    void Append(QLatin1String bytes);
 
     // Keeps at most about this many characters (0: no limit). When the text grows past
     // it, the oldest quarter is let go, so the cost of appending stays constant.
