@@ -49,6 +49,9 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000)
     QDeadlineTimer deadline(ms);
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    // The program's event loop deletes what was let go as it returns to it; processEvents
+    // alone never does.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return done();
 }
 

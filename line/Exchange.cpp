@@ -110,6 +110,16 @@ void Exchange::Stop(AnswerEnd end)
     m_answer.Stop(end);
 }
 
+void Exchange::Retire()
+{
+    m_records = {};
+    m_link.ResetReception();
+    m_link.RxRecords = {};
+    m_link.RxBuffer.shrink_to_fit();
+    if (m_journal)
+        m_journal->Forget(std::exchange(m_acquisition, 0));
+}
+
 void Exchange::Finish(AnswerEnd end)
 {
     // Dropped, so that it cannot go out later behind the next command and bring its answer

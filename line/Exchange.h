@@ -102,6 +102,9 @@ private:
     void CommandLeft() { m_answer.CommandLeft(); }
     void PortLost(const QString& reason);
     void Finish(AnswerEnd end);
+    // The next exchange has begun: what this one kept goes now, before the object itself
+    // (deleted later, when control is back in the event loop).
+    void Retire();
 
     std::string m_frame;
     bool m_clear = false;

@@ -48,9 +48,7 @@ void Line::Next()
         m_waiting.pop_front();
         if (!next)
             continue;
-        // The last one's late characters are its own no more.
-        if (m_current && m_current != next)
-            m_current->deleteLater();
+        Exchange* previous = m_current;
         m_current = next;
         connect(next, &Exchange::Over, this, [this, next] {
             // Queued: whoever listens to this one's end has heard it before the next begins.
@@ -64,8 +62,19 @@ void Line::Next()
         });
         const QString device = SystemLocation(m_control->PortName());
         next->Begin(*m_control, device, StableName(device, m_system));
-        if (next->Waiting())
-            return;
+        if (!next->Waiting()) {
+            // Not written: nothing changed on the line, and what comes still belongs to the
+            // one before.
+            m_current = previous;
+            next->deleteLater();
+            continue;
+        }
+        // The last one's late characters are its own no more.
+        if (previous && previous != next) {
+            previous->Retire();
+            previous->deleteLater();
+        }
+        return;
     }
 }
 
