@@ -1,6 +1,6 @@
 #include "acquire/Acquisition.h"
 
-#include "link/CommandFrame.h"
+#include "protocol/CommandFrame.h"
 #include "records/RecordLayout.h"
 
 #include <QDir>

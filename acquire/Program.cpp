@@ -5,13 +5,13 @@
 #include "files/SafeWrite.h"
 #include "journal/Journal.h"
 #include "line/Line.h"
-#include "link/MakeSerialBackend.h"
-#include "link/PortList.h"
-#include "link/PortMemory.h"
-#include "link/PortNames.h"
-#include "link/ReturnWatch.h"
-#include "link/SimulatorPorts.h"
-#include "link/StopSignals.h"
+#include "ports/PortList.h"
+#include "ports/PortMemory.h"
+#include "ports/PortNames.h"
+#include "ports/ReturnWatch.h"
+#include "ports/SimulatorPorts.h"
+#include "process/StopSignals.h"
+#include "serial/MakeSerialBackend.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // See --help and the manual page.
 
 #include "acquire/Program.h"
-#include "link/StopSignals.h"
+#include "process/StopSignals.h"
 
 #include <QCoreApplication>
 

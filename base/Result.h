@@ -23,7 +23,7 @@ struct Failure {
 //     Result<Journal> opened = OpenJournal(path);
 //     if (!opened)
 //         return Failure{opened.Reason()};
-template <typename T = void, typename E = Failure>
+template<typename T = void, typename E = Failure>
 class [[nodiscard]] Result {
 public:
     Result(T value)
@@ -58,7 +58,7 @@ private:
 };
 
 // A step that gives nothing but may fail. Result<>() is success.
-template <typename E>
+template<typename E>
 class [[nodiscard]] Result<void, E> {
 public:
     Result() = default;

@@ -15,7 +15,7 @@
 // full pseudo-terminal speed.
 
 #include "bench/Measure.h"
-#include "link/MakeSerialBackend.h"
+#include "serial/MakeSerialBackend.h"
 #include "shell/frmChart.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TemporaryHome.h"

@@ -5,7 +5,7 @@
 // Prints its figures; exits with 1 when a cycle was wrong, memory grew by more than 5 %,
 // or descriptors were left open.
 
-#include "link/MakeSerialBackend.h"
+#include "serial/MakeSerialBackend.h"
 #include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 

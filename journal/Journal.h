@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/AnswerWatch.h"
+#include "protocol/AnswerWatch.h"
 #include "records/RecordLayout.h"
 
 #include <QByteArray>

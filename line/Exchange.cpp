@@ -1,9 +1,9 @@
 #include "line/Exchange.h"
 
-#include "link/CommandFrame.h"
-#include "link/Log.h"
-#include "link/QmtTxRx.h"
+#include "ports/Log.h"
+#include "protocol/CommandFrame.h"
 #include "records/CsvExport.h"
+#include "serial/QmtTxRx.h"
 
 #include <QDateTime>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "journal/Journal.h"
-#include "link/AnswerWatch.h"
-#include "link/LinkState.h"
+#include "protocol/AnswerWatch.h"
+#include "protocol/LinkState.h"
 #include "records/RecordLayout.h"
 
 #include <QObject>

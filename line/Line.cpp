@@ -1,8 +1,8 @@
 #include "line/Line.h"
 
-#include "link/Log.h"
-#include "link/PortNames.h"
-#include "link/ReturnWatch.h"
+#include "ports/Log.h"
+#include "ports/PortNames.h"
+#include "ports/ReturnWatch.h"
 
 #include <QTimer>
 

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "line/Exchange.h"
-#include "link/CommBackend.h"
-#include "link/PortList.h"
-#include "link/PortMemory.h"
-#include "link/PortOwner.h"
-#include "link/QmtTxRx.h"
-#include "link/ReturnWatch.h"
+#include "ports/PortList.h"
+#include "ports/PortMemory.h"
+#include "ports/ReturnWatch.h"
+#include "serial/CommBackend.h"
+#include "serial/PortOwner.h"
+#include "serial/QmtTxRx.h"
 
 #include <QObject>
 #include <QPointer>

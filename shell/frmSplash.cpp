@@ -1,6 +1,6 @@
 #include "shell/frmSplash.h"
 
-#include "link/Log.h"
+#include "shell/Log.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/KeyboardUse.h"

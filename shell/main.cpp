@@ -1,5 +1,5 @@
-#include "link/MakeSerialBackend.h"
-#include "link/StopSignals.h"
+#include "process/StopSignals.h"
+#include "serial/MakeSerialBackend.h"
 #include "shell/AppIdentity.h"
 #include "shell/Appearance.h"
 #include "shell/frmMain.h"

@@ -2,18 +2,22 @@
 # Keeps the layers pointing down, judged from the build itself rather than from the text of
 # the sources: what each library links (CMake's own graph of the targets), and the headers
 # each object file really includes (the compiler's dependency records, as Ninja keeps them).
-#   files/            the user's own files and files written whole (qm6200_files): itself
-#                     alone; Qt Core, no Gui, no Widgets, no Serial Port
-#   link/, records/   the core (qm6200_core): files/ and each other only; Qt Core, no Gui, no
-#                     Widgets, no Serial Port
-#   link/qtserial/    the backend over Qt Serial Port: the core and itself
-#   journal/          the journal (qm6200_journal), on the core's level: the core and itself;
-#                     Qt Core and SQLite, no Gui, no Widgets, no Serial Port
-#   line/             a line per port and its exchanges (qm6200_line): the core, the journal
-#                     and itself; no Gui, no Widgets, no Serial Port
-#   ui/               the core, the journal and itself
-#   shell/            the core, the serial backends, the journal, line/, ui/ and itself
-#   acquire/          the core, the serial backends, the journal, line/ and itself: no widgets
+#   base/             what every layer shares (qm6200_base): itself alone; Qt Core
+#   files/            the user's own files, files written whole (qm6200_files): base/
+#   protocol/         the instrument's protocol (qm6200_protocol): base/
+#   records/          the record logic (qm6200_records): base/
+#   ports/            the ports this computer has (qm6200_ports): base/, files/
+#   serial/           the serial line (qm6200_serial): base/, files/, ports/
+#   serial/qtserial/  the backend over Qt Serial Port: those and serial/
+#   process/          the signals that end a program (qm6200_process): base/
+#   journal/          the journal (qm6200_journal): base/, files/, protocol/, records/; SQLite
+#   line/             a line per port and its exchanges (qm6200_line): all of the above but
+#                     serial/qtserial/ and process/
+#   ui/               the same but line/
+#   shell/            everything above but acquire/
+#   acquire/          everything above but ui/ and shell/: no widgets
+# Every layer under ui/ is without Qt Gui and Widgets, and every one but serial/qtserial/
+# without Qt Serial Port.
 # tests/, bench/ and tools/ may use anything. Fails, naming each step up.
 #   tools/check-layers.sh [PRESET]   the build to judge (default debug, built if it is not)
 . "$(dirname "$0")/common.sh"
@@ -58,17 +62,28 @@ forbid() {
         fi
     done
 }
-above_core=(qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire
-    qm6200_test_support)
 widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
-forbid qm6200_files qm6200_core "${above_core[@]}" qm6200_journal "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_core "${above_core[@]}" qm6200_journal qm6200_line "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_journal "${above_core[@]}" qm6200_line "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_line "${above_core[@]}" "${widgets[@]}" Qt6::SerialPort
-forbid qm6200_qtserial qm6200_serial qm6200_gui qm6200_shell qm6200_acquire "${widgets[@]}"
-forbid qm6200_gui qm6200_serial qm6200_qtserial qm6200_shell qm6200_acquire Qt6::SerialPort
-forbid qm6200_shell qm6200_acquire qm6200_test_support
-forbid qm6200_acquire "${widgets[@]}" qm6200_test_support
+# Each library, then what it may not reach: what stands above it in the list of layers.
+layers=(qm6200_base qm6200_files qm6200_protocol qm6200_records qm6200_ports qm6200_serial
+    qm6200_qtserial qm6200_backend qm6200_process qm6200_journal qm6200_line qm6200_gui
+    qm6200_shell qm6200_acquire qm6200_test_support)
+for ((i = 0; i < ${#layers[@]} - 1; i++)); do
+    case ${layers[i]} in
+    qm6200_gui | qm6200_shell) forbid "${layers[i]}" "${layers[@]:i+1}" ;;
+    *) forbid "${layers[i]}" "${layers[@]:i+1}" "${widgets[@]}" ;;
+    esac
+done
+# Side by side, not above one another: the protocol and the records, the command-line
+# program and the windows.
+forbid qm6200_protocol qm6200_files qm6200_records
+forbid qm6200_records qm6200_files qm6200_protocol
+forbid qm6200_acquire qm6200_gui qm6200_shell
+forbid qm6200_gui qm6200_backend qm6200_qtserial qm6200_line
+forbid qm6200_journal qm6200_ports qm6200_serial
+for library in qm6200_base qm6200_files qm6200_protocol qm6200_records qm6200_ports qm6200_serial \
+    qm6200_process qm6200_journal qm6200_line qm6200_gui; do
+    forbid "$library" Qt6::SerialPort
+done
 forbid qm6200-acquire "${widgets[@]}" qm6200_test_support
 forbid qm6200-datalink qm6200_acquire qm6200_test_support
 # Qt Serial Port only in a build whose programs use it.
@@ -85,25 +100,30 @@ awk -v root="$root/" -v build="$build/" '
     function folder(path) {
         if (index(path, root) == 1)
             path = substr(path, length(root) + 1)
-        if (path ~ /^link\/qtserial\//) return "link/qtserial"
-        if (path ~ /^(link|records)\//) return "core"
+        if (path ~ /^serial\/qtserial\//) return "serial/qtserial"
         split(path, parts, "/")
         return parts[1]
     }
     BEGIN {
-        may["files"] = " files "
-        may["core"] = " files core "
-        may["link/qtserial"] = " files core link/qtserial "
-        may["journal"] = " files core journal "
-        may["line"] = " files core journal line "
-        may["ui"] = " files core journal ui "
-        may["shell"] = " files core link/qtserial journal line ui shell "
-        may["acquire"] = " files core link/qtserial journal line acquire "
-        widgets["files"] = widgets["core"] = widgets["link/qtserial"] = widgets["journal"] = 1
-        widgets["line"] = widgets["acquire"] = 1
-        noSerialPort["files"] = noSerialPort["core"] = noSerialPort["journal"] = 1
-        noSerialPort["line"] = 1
-        noSerialPort["ui"] = 1
+        may["base"] = " base "
+        may["files"] = " base files "
+        may["protocol"] = " base protocol "
+        may["records"] = " base records "
+        may["ports"] = " base files ports "
+        may["serial"] = " base files ports serial "
+        may["serial/qtserial"] = " base files ports serial serial/qtserial "
+        may["process"] = " base process "
+        may["journal"] = " base files protocol records journal "
+        may["line"] = " base files protocol records ports serial journal line "
+        may["ui"] = " base files protocol records ports serial journal ui "
+        may["shell"] = " base files protocol records ports serial serial/qtserial process journal line ui shell "
+        may["acquire"] = " base files protocol records ports serial serial/qtserial process journal line acquire "
+        for (layer in may)
+            if (layer != "ui" && layer != "shell")
+                widgets[layer] = 1
+        for (layer in may)
+            if (layer != "serial/qtserial" && layer != "shell" && layer != "acquire")
+                noSerialPort[layer] = 1
     }
     /^[^ ]/ {
         object = $1

@@ -1,6 +1,6 @@
 #include "ui/QmtData.h"
 
-#include "link/Log.h"
+#include "ui/Log.h"
 #include "ui/TableCopy.h"
 #include "ui/Twips.h"
 

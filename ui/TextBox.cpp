@@ -1,6 +1,6 @@
 #include "ui/TextBox.h"
 
-#include "link/ControlCharacters.h"
+#include "protocol/ControlCharacters.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,8 +1,8 @@
 #include "ui/frmPORT.h"
 
-#include "link/Log.h"
-#include "link/PortNames.h"
-#include "link/SimulatorPorts.h"
+#include "ports/Log.h"
+#include "ports/PortNames.h"
+#include "ports/SimulatorPorts.h"
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/Twips.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/PortList.h"
-#include "link/PortOwner.h"
-#include "link/PortWatch.h"
+#include "ports/PortList.h"
+#include "ports/PortWatch.h"
+#include "serial/PortOwner.h"
 
 #include <QComboBox>
 #include <QDialog>

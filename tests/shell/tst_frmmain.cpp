@@ -1,4 +1,4 @@
-#include "link/AnswerWatch.h"
+#include "protocol/AnswerWatch.h"
 #include "shell/frmMain.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/Files.h"

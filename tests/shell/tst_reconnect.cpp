@@ -2,8 +2,8 @@
 // a new line or an adapter under a new name, and nothing sent again. Never while the operator
 // chooses, nor after.
 
-#include "link/MakeSerialBackend.h"
-#include "link/ReturnWatch.h"
+#include "ports/ReturnWatch.h"
+#include "serial/MakeSerialBackend.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/Frames.h"
 #include "tests/support/Pty.h"

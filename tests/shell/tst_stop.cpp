@@ -2,8 +2,8 @@
 // end it at once) ends the program as "Finish" does, whatever window is open; a log nobody
 // reads does not end it.
 
-#include "link/SerialBackend.h"
-#include "link/StopSignals.h"
+#include "process/StopSignals.h"
+#include "serial/SerialBackend.h"
 #include "tests/support/Session.h"
 #include "tests/support/TemporaryHome.h"
 

@@ -5,7 +5,7 @@
 // as it reads the real ones. Nodes are plain files or links (to a pseudo-terminal, for a
 // port that must open), so no device is ever made.
 
-#include "link/PortList.h"
+#include "ports/PortList.h"
 
 #include <QDir>
 #include <QFile>

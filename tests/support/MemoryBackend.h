@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/CommBackend.h"
+#include "serial/CommBackend.h"
 
 #include <functional>
 

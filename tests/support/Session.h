@@ -3,7 +3,7 @@
 // A session of the real program with the instrument simulator: qm6200-sim on a
 // pseudo-terminal, and the main window on the real serial backend.
 
-#include "link/MakeSerialBackend.h"
+#include "serial/MakeSerialBackend.h"
 #include "tests/support/Window.h"
 #include "ui/frmPORT.h"
 

@@ -1,4 +1,4 @@
-#include "link/SimulatorPorts.h"
+#include "ports/SimulatorPorts.h"
 #include "records/FieldNumber.h"
 #include "records/RecordLayout.h"
 #include "tests/support/TestMain.h"

@@ -1,5 +1,5 @@
-#include "link/PortNames.h"
-#include "link/QmtTxRx.h"
+#include "ports/PortNames.h"
+#include "serial/QmtTxRx.h"
 #include "tests/support/FakeSystem.h"
 #include "tests/support/MemoryBackend.h"
 #include "tests/support/Pty.h"

@@ -1,4 +1,4 @@
-#include "link/LinkState.h"
+#include "protocol/LinkState.h"
 #include "records/RecordLayout.h"
 #include "tests/support/TestMain.h"
 #include "ui/QmtData.h"

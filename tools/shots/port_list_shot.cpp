@@ -4,8 +4,8 @@
 // tools/screenshots.sh makes the tree and runs this; the program itself always looks at the
 // real /sys, /run/udev/data and /dev.
 
-#include "link/PortList.h"
-#include "link/PortNames.h"
+#include "ports/PortList.h"
+#include "ports/PortNames.h"
 #include "shell/Appearance.h"
 #include "ui/frmPORT.h"
 

@@ -206,7 +206,7 @@ std::string Disturb(const std::string& answer, const Options& options, std::mt19
 // $XDG_RUNTIME_DIR/qm6200/ that names its device, locked (flock) for as long as it runs. The
 // lock is what tells a running simulator's file from one left by a simulator killed outright:
 // the system gives a pseudo-terminal's number to the next one at once, so such a file names
-// a device that may be anyone's now, and the list leaves it out (link/SimulatorPorts.cpp).
+// a device that may be anyone's now, and the list leaves it out (ports/SimulatorPorts.cpp).
 struct Announcement {
     int fd = -1;
     std::string path;

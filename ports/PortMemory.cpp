@@ -1,0 +1,234 @@
+#include "ports/PortMemory.h"
+
+#include "files/OwnFiles.h"
+#include "files/SafeWrite.h"
+#include "ports/PortNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm {
+
+namespace {
+
+const QString Group = QStringLiteral("port");
+const QString KindSimulator = QStringLiteral("simulator");
+const QString KindPseudoTerminal = QStringLiteral("pseudo-terminal");
+
+bool SameDevice(const QString& a, const QString& b)
+{
+    const QString resolved = QFileInfo(a).canonicalFilePath();
+    return !resolved.isEmpty() && resolved == QFileInfo(b).canonicalFilePath();
+}
+
+QString SettingsProblem(const QSettings& settings, const QString& shownAs)
+{
+    switch (settings.status()) {
+    case QSettings::NoError:
+        return {};
+    case QSettings::AccessError:
+        return QStringLiteral("%1 cannot be read or written").arg(shownAs);
+    case QSettings::FormatError:
+        return QStringLiteral("%1 is damaged").arg(shownAs);
+    }
+    return {};
+}
+
+// The file in its folder as the system reaches it, once the folder is the user's own; empty,
+// with `problem`, when it may not be used.
+QString OwnConfigFile(const QString& path, bool make, QString* problem)
+{
+    const QFileInfo named(path);
+    const OwnPath folder = PrepareOwnFolder(named.absolutePath(), make);
+    *problem = folder.problem;
+    return folder.path.isEmpty() ? QString() : folder.path + QLatin1Char('/') + named.fileName();
+}
+
+// The bytes of a regular file of the user's own, read without following a link or waiting on
+// a pipe; nothing when there is none.
+QByteArray OwnFileBytes(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QFile file;
+    struct stat node {};
+    if (::fstat(fd, &node) != 0 || !S_ISREG(node.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    return file.readAll();
+}
+
+} // namespace
+
+QString DefaultConfigPath()
+{
+    const OwnPath folder = ProgramFolder(UserFolderKind::Config);
+    return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/qm6200.conf");
+}
+
+std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* problem)
+{
+    QString why;
+    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, false, &why);
+    if (file.isEmpty() || !(why = CheckOwnFile(file)).isEmpty() || !QFileInfo(file).isFile()) {
+        if (problem)
+            *problem = why;
+        return std::nullopt;
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    if (const QString what = SettingsProblem(settings, path); !what.isEmpty()) {
+        if (problem)
+            *problem = what;
+        return std::nullopt;
+    }
+    settings.beginGroup(Group);
+    RememberedPort port;
+    port.choice = settings.value(QStringLiteral("choice")).toString().trimmed();
+    port.vendorId = settings.value(QStringLiteral("vendor")).toString().trimmed();
+    port.productId = settings.value(QStringLiteral("product")).toString().trimmed();
+    port.serialNumber = settings.value(QStringLiteral("serial")).toString().trimmed();
+    port.byId = settings.value(QStringLiteral("by-id")).toString().trimmed();
+    const QString kind = settings.value(QStringLiteral("kind")).toString().trimmed();
+    if (kind == KindSimulator)
+        port.kind = RememberedPort::Kind::Simulator;
+    // Kept by a version that did not say, a terminal's number is still one.
+    else if (kind == KindPseudoTerminal || port.choice.startsWith(QLatin1String("/dev/pts/"))
+             || NamesPseudoTerminal(port.choice))
+        port.kind = RememberedPort::Kind::PseudoTerminal;
+    if (port.choice.isEmpty())
+        return std::nullopt;
+    return port;
+}
+
+bool WriteRememberedPort(const RememberedPort& port, const QString& path, QString* problem)
+{
+    QString why = path.isEmpty() ? QStringLiteral("there is no folder for settings") : QString();
+    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, true, &why);
+    if (file.isEmpty()) {
+        if (problem)
+            *problem = why;
+        return false;
+    }
+    // The rest of the file is kept as it was; a file that is not the user's own, or a link,
+    // is not read, and is replaced.
+    const QByteArray kept = CheckOwnFile(file).isEmpty() ? OwnFileBytes(file) : QByteArray();
+    const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary, QString* failure) {
+        QFile draft(temporary);
+        if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size()) {
+            *failure = draft.errorString();
+            return false;
+        }
+        draft.close();
+        QSettings settings(temporary, QSettings::IniFormat);
+        settings.beginGroup(Group);
+        settings.setValue(QStringLiteral("choice"), port.choice);
+        const auto keep = [&](const char* key, const QString& value) {
+            if (value.isEmpty())
+                settings.remove(QLatin1String(key));
+            else
+                settings.setValue(QLatin1String(key), value);
+        };
+        keep("vendor", port.vendorId);
+        keep("product", port.productId);
+        keep("serial", port.serialNumber);
+        keep("by-id", port.byId);
+        keep("kind", port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
+                     : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
+                                                                         : QString());
+        settings.endGroup();
+        settings.sync();
+        *failure = SettingsProblem(settings, path);
+        return failure->isEmpty();
+    });
+    if (!saved.failure.isEmpty()) {
+        if (problem)
+            *problem = QStringLiteral("%1 could not be written: %2").arg(path, saved.failure);
+        return false;
+    }
+    return true;
+}
+
+RememberedPort RememberPort(const QString& choice, const QString& device,
+                            const QList<FoundPort>& present, const QStringList& simulators)
+{
+    RememberedPort port;
+    port.choice = choice;
+    for (const QString& simulator : simulators) {
+        if (SameDevice(simulator, device))
+            port.kind = RememberedPort::Kind::Simulator;
+    }
+    if (port.kind == RememberedPort::Kind::Line && NamesPseudoTerminal(device))
+        port.kind = RememberedPort::Kind::PseudoTerminal;
+    for (const FoundPort& found : present) {
+        if (found.vendorId.isEmpty() || !SameDevice(found.device, device))
+            continue;
+        port.vendorId = found.vendorId;
+        port.productId = found.productId;
+        port.serialNumber = found.serialNumber;
+        if (!found.byId.isEmpty())
+            port.byId = found.byId.first();
+        break;
+    }
+    return port;
+}
+
+qsizetype AdaptersAlike(const RememberedPort& port, const QList<FoundPort>& present)
+{
+    return std::count_if(present.begin(), present.end(), [&](const FoundPort& candidate) {
+        return port.IsAdapter() && candidate.vendorId == port.vendorId
+               && candidate.productId == port.productId
+               && candidate.serialNumber == port.serialNumber;
+    });
+}
+
+std::optional<QString> LocateRememberedPort(const RememberedPort& port,
+                                            const QList<FoundPort>& present,
+                                            const QStringList& simulators, const QString& sysfsRoot)
+{
+    switch (port.kind) {
+    case RememberedPort::Kind::Simulator:
+        if (simulators.size() == 1)
+            return simulators.first();
+        return std::nullopt;
+    case RememberedPort::Kind::PseudoTerminal:
+        return std::nullopt;
+    case RememberedPort::Kind::Line:
+        break;
+    }
+    if (port.IsAdapter()) {
+        // Two identical adapters without serial numbers cannot be told apart: the operator
+        // chooses.
+        if (port.serialNumber.isEmpty())
+            return std::nullopt;
+        if (AdaptersAlike(port, present) != 1)
+            return std::nullopt;
+        for (const FoundPort& candidate : present) {
+            if (candidate.vendorId == port.vendorId && candidate.productId == port.productId
+                && candidate.serialNumber == port.serialNumber)
+                return candidate.device;
+        }
+        return std::nullopt;
+    }
+    for (int entry = 0; entry < PortEntries; ++entry) {
+        if (port.choice == PortEntryName(entry))
+            return port.choice;
+    }
+    // A terminal's node named directly holds for that terminal's life alone.
+    if (!NamesPseudoTerminal(port.choice)
+        && ClassifyDevice(port.choice, sysfsRoot) == DeviceKind::SerialLine)
+        return port.choice;
+    return std::nullopt;
+}
+
+} // namespace qm
