@@ -326,8 +326,8 @@ int Run(const QList<QByteArray>& arguments)
         choice.kind == PortChoice::Entry
             ? PortSelection{static_cast<std::int16_t>(choice.entry + 1), {}}
             : PortSelection{1, choice.device};
-    if (const QString failure = line.Owner().TryOpen(selection); !failure.isEmpty()) {
-        Tell(failure);
+    if (const Result<> opened = line.Owner().TryOpen(selection); !opened) {
+        Tell(opened.Reason());
         return exit_status::PortUnavailable;
     }
 

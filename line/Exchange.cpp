@@ -37,8 +37,8 @@ void Exchange::Begin(QmtTxRx& port, const QString& device, const QString& stable
     if (m_journal)
         m_acquisition = m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, stableName,
                                                 m_settings.program, m_settings.version, frame});
-    if (!port.Output(QString::fromLatin1(frame))) {
-        const QString reason = port.ErrorText();
+    if (const Result<> written = port.Output(QString::fromLatin1(frame)); !written) {
+        const QString reason = written.Reason();
         if (m_journal)
             m_journal->AnswerOver(m_acquisition, JournalOutcome::NotSent);
         m_over = true;

@@ -140,9 +140,8 @@ void Line::WaitForReturn()
 
 void Line::Reconnect(const QString& device)
 {
-    const QString failure = m_owner.TryOpen(SelectionFor(device));
-    if (!failure.isEmpty()) {
-        m_return->OpenFailed(failure);
+    if (const Result<> opened = m_owner.TryOpen(SelectionFor(device)); !opened) {
+        m_return->OpenFailed(opened.Reason());
         return;
     }
     StopWaitingForReturn();

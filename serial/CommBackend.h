@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "serial/LineSettings.h"
 
 #include <QByteArray>
@@ -16,15 +17,15 @@ class CommBackend : public QObject {
 public:
     using QObject::QObject;
 
-    // Opens the named port with the given line settings. On failure returns false and
-    // errorText() says why, in words an operator understands.
-    virtual bool open(const QString& portName, const LineSettings& settings) = 0;
+    // Opens the named port with the given line settings; or why it would not open, in words
+    // an operator understands.
+    virtual Result<> open(const QString& portName, const LineSettings& settings) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual void setRequestToSend(bool raised) = 0;
-    // Hands bytes to the device; false (and errorText()) when they cannot be sent. They have
-    // left the port when `sent` comes.
-    virtual bool write(const QByteArray& bytes) = 0;
+    // Hands bytes to the device, or says why they cannot be sent (a line being lost: why it
+    // was lost). They have left the port when `sent` comes.
+    virtual Result<> write(const QByteArray& bytes) = 0;
     // Bytes written that have not left the port yet: still with the program, or waiting in
     // the driver (a line whose output is stopped, by flow control or by another program,
     // keeps them).
@@ -33,7 +34,6 @@ public:
     virtual void discardOutput() = 0;
     // Everything received and not yet read.
     virtual QByteArray readAll() = 0;
-    virtual QString errorText() const = 0;
 
 signals:
     // Bytes are waiting to be read with readAll().

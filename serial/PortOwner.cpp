@@ -20,34 +20,34 @@ void PortOwner::Prepare()
 {
     m_inUse = {};
     m_comm.setCommPort(m_inUse.PortNumber);
-    m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
+    // The instrument's own settings, which are always valid.
+    (void)m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
     m_comm.setRTSEnable(true);
 }
 
 void PortOwner::CloseForChoosing()
 {
     if (m_comm.PortOpen())
-        m_comm.setPortOpen(false);
+        (void)m_comm.setPortOpen(false);
     m_comm.setRTSEnable(false);
 }
 
-QString PortOwner::TryOpen(const PortSelection& selection)
+Result<> PortOwner::TryOpen(const PortSelection& selection)
 {
     m_comm.setCommPort(selection.PortNumber);
     m_comm.setDeviceName(selection.PortDevice);
-    m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
-    const bool opened = m_comm.setPortOpen(true);
+    (void)m_comm.setSettings(QString::fromLatin1(InstrumentSettings));
+    Result<> opened = m_comm.setPortOpen(true);
     m_comm.setRTSEnable(true);
-    if (!opened)
-        return m_comm.ErrorText();
-    m_inUse = selection;
-    return {};
+    if (opened)
+        m_inUse = selection;
+    return opened;
 }
 
 void PortOwner::Unload()
 {
     m_comm.setRTSEnable(false);
-    m_comm.setPortOpen(false);
+    (void)m_comm.setPortOpen(false);
 }
 
 } // namespace qm

@@ -43,9 +43,9 @@ public:
     void Prefer(const PortSelection& selection) { m_inUse = selection; }
     // While the operator chooses: the port closed, RTS dropped.
     void CloseForChoosing();
-    // Opens the selection with RTS raised; once open, it is the port in use. Returns the
-    // failure, in the operator's words, or an empty text.
-    QString TryOpen(const PortSelection& selection);
+    // Opens the selection with RTS raised; once open, it is the port in use. A port that
+    // would not open says why, in the operator's words.
+    Result<> TryOpen(const PortSelection& selection);
     // At the main window's unload: RTS dropped, then the port closed.
     void Unload();
 

@@ -20,17 +20,16 @@ QmtTxRx::QmtTxRx(std::unique_ptr<CommBackend> backend, QObject* parent)
 
 QmtTxRx::~QmtTxRx() = default;
 
-bool QmtTxRx::setSettings(const QString& text)
+Result<> QmtTxRx::setSettings(const QString& text)
 {
     const auto parsed = ParseSettings(text.toStdString());
     if (!parsed) {
-        m_error =
-            tr("\"%1\" is not a valid line setting (baud,parity,data bits,stop bits).").arg(text);
-        return false;
+        return Failure{
+            tr("\"%1\" is not a valid line setting (baud,parity,data bits,stop bits).").arg(text)};
     }
     m_settingsText = text;
     m_settings = *parsed;
-    return true;
+    return {};
 }
 
 bool QmtTxRx::PortOpen() const
@@ -43,23 +42,23 @@ QString QmtTxRx::PortName() const
     return m_deviceName.isEmpty() ? PortEntryName(m_commPort - 1) : m_deviceName;
 }
 
-bool QmtTxRx::setPortOpen(bool open)
+Result<> QmtTxRx::setPortOpen(bool open)
 {
     if (!open) {
         m_backend->close();
         // Bytes not yet delivered belong to the port that is gone.
         m_pending.clear();
-        return true;
+        return {};
     }
     if (m_backend->isOpen())
-        return true;
-    if (!m_backend->open(PortName(), m_settings)) {
-        m_error = m_backend->errorText();
-        qCWarning(lcLink) << "open" << PortName() << "failed:" << m_error;
-        return false;
+        return {};
+    Result<> opened = m_backend->open(PortName(), m_settings);
+    if (!opened) {
+        qCWarning(lcLink) << "open" << PortName() << "failed:" << opened.Reason();
+        return opened;
     }
     m_backend->setRequestToSend(m_rtsEnable);
-    return true;
+    return {};
 }
 
 void QmtTxRx::setRTSEnable(bool enable)
@@ -69,21 +68,15 @@ void QmtTxRx::setRTSEnable(bool enable)
         m_backend->setRequestToSend(enable);
 }
 
-bool QmtTxRx::Output(const QString& text)
+Result<> QmtTxRx::Output(const QString& text)
 {
-    if (!m_backend->isOpen()) {
-        m_error = tr("The serial port is not open.");
-        return false;
-    }
+    if (!m_backend->isOpen())
+        return Failure{tr("The serial port is not open.")};
     QByteArray bytes;
     bytes.reserve(text.size());
     for (const QChar c : text)
         bytes += c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?';
-    if (!m_backend->write(bytes)) {
-        m_error = m_backend->errorText();
-        return false;
-    }
-    return true;
+    return m_backend->write(bytes);
 }
 
 int QmtTxRx::OutBufferCount() const
@@ -129,7 +122,6 @@ void QmtTxRx::onReadyRead()
 void QmtTxRx::onLost(const QString& reason)
 {
     m_pending.clear();
-    m_error = reason;
     emit PortLost(reason);
 }
 

@@ -34,20 +34,20 @@ public:
     void setDeviceName(const QString& device) { m_deviceName = device; }
 
     QString Settings() const { return m_settingsText; }
-    // Refuses (returns false, changes nothing) a text that is not "baud,parity,data,stop".
-    bool setSettings(const QString& text);
+    // Refuses (changes nothing) a text that is not "baud,parity,data,stop".
+    Result<> setSettings(const QString& text);
 
     bool PortOpen() const;
-    // Opening uses CommPort and Settings. Returns false when the port cannot be opened or
-    // closed as asked; ErrorText() then says why.
-    bool setPortOpen(bool open);
+    // Opening uses CommPort and Settings; a port that would not open says why. Closing
+    // always succeeds.
+    Result<> setPortOpen(bool open);
 
     bool RTSEnable() const { return m_rtsEnable; }
     void setRTSEnable(bool enable);
 
     // Sends a text, one byte per character (codes 0 to 255; any other character is sent as
-    // '?'). Returns false, sending nothing, when the port is not open or refuses the bytes.
-    bool Output(const QString& text);
+    // '?'). Sends nothing, and says why, when the port is not open or refuses the bytes.
+    Result<> Output(const QString& text);
     // Characters sent that have not left the port yet; setting it to 0 drops them, so that
     // they never go out.
     int OutBufferCount() const;
@@ -58,7 +58,6 @@ public:
     QByteArray InputBytes();
     std::int16_t CommEvent() const { return m_commEvent; }
 
-    QString ErrorText() const { return m_error; }
     // The port that opening uses: DeviceName, or else COM<CommPort>.
     QString PortName() const;
 
@@ -85,7 +84,6 @@ private:
     // The byte of the receive event being handled, until it is read.
     char m_input = 0;
     bool m_hasInput = false;
-    QString m_error;
     QByteArray m_pending; // received, not yet delivered as events
     bool m_delivering = false;
 };

@@ -77,7 +77,7 @@ SerialBackend::~SerialBackend()
     close();
 }
 
-bool SerialBackend::open(const QString& portName, const LineSettings& settings)
+Result<> SerialBackend::open(const QString& portName, const LineSettings& settings)
 {
     if (isOpen())
         close();
@@ -131,21 +131,19 @@ bool SerialBackend::open(const QString& portName, const LineSettings& settings)
     m_losing = false;
     m_received.clear();
     m_unwritten.clear();
-    m_error.clear();
     m_reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_reader, &QSocketNotifier::activated, this, &SerialBackend::onReadable);
     m_writer = new QSocketNotifier(fd, QSocketNotifier::Write, this);
     m_writer->setEnabled(false);
     connect(m_writer, &QSocketNotifier::activated, this, &SerialBackend::onWritable);
     qCInfo(lcLink) << "opened" << location;
-    return true;
+    return {};
 }
 
-bool SerialBackend::refuse(const QString& location, const QString& message)
+Failure SerialBackend::refuse(const QString& location, const QString& message)
 {
-    m_error = message;
-    qCDebug(lcLink) << "not opened:" << location << m_error;
-    return false;
+    qCDebug(lcLink) << "not opened:" << location << message;
+    return {message};
 }
 
 void SerialBackend::close()
@@ -186,19 +184,19 @@ void SerialBackend::setRequestToSend(bool raised)
         qCDebug(lcLink) << "RTS not set:" << std::strerror(errno);
 }
 
-bool SerialBackend::write(const QByteArray& bytes)
+Result<> SerialBackend::write(const QByteArray& bytes)
 {
-    if (m_fd < 0 || m_losing) {
-        // A line being lost keeps the reason it was lost for.
-        if (!m_losing)
-            m_error = tr("The serial port is not open.");
-        return false;
-    }
+    // A line being lost is told by the reason it was lost for.
+    if (m_losing)
+        return Failure{m_lostReason};
+    if (m_fd < 0)
+        return Failure{tr("The serial port is not open.")};
     m_unwritten += bytes;
     onWritable();
     m_drain.Written();
-    // m_error holds the reason the line was lost.
-    return !m_losing;
+    if (m_losing)
+        return Failure{m_lostReason};
+    return {};
 }
 
 qsizetype SerialBackend::outputWaiting() const
@@ -279,7 +277,7 @@ void SerialBackend::lose(const QString& reason)
     if (m_losing)
         return;
     m_losing = true;
-    m_error = reason;
+    m_lostReason = reason;
     m_reader->setEnabled(false);
     m_writer->setEnabled(false);
     m_gather.stop();
@@ -296,7 +294,6 @@ void SerialBackend::closeLostPort(const QString& reason)
     if (!m_received.isEmpty())
         emit readyRead();
     close();
-    m_error = reason;
     emit lost(reason);
 }
 

@@ -35,15 +35,14 @@ public:
                            const QStringList& lockFolders = UsualLockFolders());
     ~SerialBackend() override;
 
-    bool open(const QString& portName, const LineSettings& settings) override;
+    Result<> open(const QString& portName, const LineSettings& settings) override;
     void close() override;
     bool isOpen() const override { return m_fd >= 0; }
     void setRequestToSend(bool raised) override;
-    bool write(const QByteArray& bytes) override;
+    Result<> write(const QByteArray& bytes) override;
     qsizetype outputWaiting() const override;
     void discardOutput() override;
     QByteArray readAll() override;
-    QString errorText() const override { return m_error; }
 
 private:
     void onReadable();
@@ -51,7 +50,7 @@ private:
     void onWritable();
     void lose(const QString& reason);
     void closeLostPort(const QString& reason);
-    bool refuse(const QString& location, const QString& message);
+    static Failure refuse(const QString& location, const QString& message);
 
     QString m_sysfsRoot;
     QStringList m_lockFolders;
@@ -64,7 +63,7 @@ private:
     OutputDrain m_drain;
     QByteArray m_received;
     QByteArray m_unwritten;
-    QString m_error;
+    QString m_lostReason;  // why the line was lost, while it is being closed
     bool m_losing = false; // a lost port is being closed; further errors are its echo
 };
 

@@ -203,10 +203,10 @@ void frmMain::ChoosePort()
     frmPORT dialog(
         owner.InUse(),
         [this, &owner](const PortSelection& choice) {
-            const QString failure = owner.TryOpen(choice);
-            if (failure.isEmpty())
+            Result<> opened = owner.TryOpen(choice);
+            if (opened)
                 RememberOpenedPort(choice);
-            return failure;
+            return opened;
         },
         [this](const QString& text) { ShowMessage(text); }, this, m_system);
     dialog.exec();

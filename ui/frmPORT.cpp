@@ -249,10 +249,10 @@ void frmPORT::Command1_Click()
 
 bool frmPORT::Open(const PortSelection& selection)
 {
-    const QString failure = m_tryPort(selection);
-    if (!failure.isEmpty())
-        m_showMessage(failure);
-    return failure.isEmpty();
+    const Result<> opened = m_tryPort(selection);
+    if (!opened)
+        m_showMessage(opened.Reason());
+    return opened.Ok();
 }
 
 void frmPORT::showEvent(QShowEvent* event)

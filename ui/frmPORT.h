@@ -25,8 +25,8 @@ class frmPORT : public QDialog {
 
 public:
     using MessageFunction = std::function<void(const QString& text)>;
-    // Opens the selection and makes it the port in use; returns the failure, or nothing.
-    using TryFunction = std::function<QString(const PortSelection& selection)>;
+    // Opens the selection and makes it the port in use, or says why it would not open.
+    using TryFunction = std::function<Result<>(const PortSelection& selection)>;
 
     // Where a found port's line in the list is kept (what the drop-down shows for it); the
     // item's text is the device alone, which is what the box shows.

@@ -46,14 +46,13 @@ QtSerialBackend::QtSerialBackend(QObject* parent, const QString& sysfsRoot,
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialBackend::onError);
 }
 
-bool QtSerialBackend::open(const QString& portName, const LineSettings& settings)
+Result<> QtSerialBackend::open(const QString& portName, const LineSettings& settings)
 {
     close();
     const QString location = SystemLocation(portName);
     if (const auto refusal = RefuseToOpen(portName, settings, m_sysfsRoot)) {
-        m_error = *refusal;
-        qCDebug(lcLink) << "not opened:" << location << m_error;
-        return false;
+        qCDebug(lcLink) << "not opened:" << location << *refusal;
+        return Failure{*refusal};
     }
     // Qt's serial port takes its own lock with Qt's lock file, which takes a lock over when
     // its process runs under another name than the lock gives, or under one this user may
@@ -66,9 +65,9 @@ bool QtSerialBackend::open(const QString& portName, const LineSettings& settings
     // lock folder is always the first usual one, whatever `lockFolders` say.
     PortLock lock(location, m_lockFolders);
     if (const auto held = lock.clearWay()) {
-        m_error = DescribeOpenFailure(PortLabel(portName, location), *held);
-        qCDebug(lcLink) << "not opened:" << location << m_error;
-        return false;
+        Failure refused{DescribeOpenFailure(PortLabel(portName, location), *held)};
+        qCDebug(lcLink) << "not opened:" << location << refused.reason;
+        return refused;
     }
     const QString device = QFileInfo(location).canonicalFilePath();
     m_port.setPortName(device.isEmpty() ? location : device);
@@ -102,18 +101,16 @@ bool QtSerialBackend::open(const QString& portName, const LineSettings& settings
             failure.detail = m_port.errorString();
             break;
         }
-        m_error = DescribeOpenFailure(PortLabel(portName, location), failure);
         qCDebug(lcLink) << "open" << location << "failed:" << m_port.error()
                         << m_port.errorString();
         m_port.clearError();
-        return false;
+        return Failure{DescribeOpenFailure(PortLabel(portName, location), failure)};
     }
     // Whatever sat in the driver from before belongs to no command of ours.
     m_port.clear(QSerialPort::Input);
     m_losing = false;
-    m_error.clear();
     qCInfo(lcLink) << "opened" << location;
-    return true;
+    return {};
 }
 
 void QtSerialBackend::close()
@@ -139,26 +136,23 @@ void QtSerialBackend::setRequestToSend(bool raised)
     m_port.clearError();
 }
 
-bool QtSerialBackend::write(const QByteArray& bytes)
+Result<> QtSerialBackend::write(const QByteArray& bytes)
 {
-    if (!m_port.isOpen() || m_losing) {
-        // A line being lost keeps the reason it was lost for.
-        if (!m_losing)
-            m_error = tr("The serial port is not open.");
-        return false;
-    }
+    // A line being lost is told by the reason it was lost for.
+    if (m_losing)
+        return Failure{m_lostReason};
+    if (!m_port.isOpen())
+        return Failure{tr("The serial port is not open.")};
     // Qt writes later, from the event loop: a line already gone is told now, as the
     // program's own backend tells it.
     if (const auto gone = LineGone(int(m_port.handle()))) {
         lose(*gone);
-        return false;
+        return Failure{*gone};
     }
-    if (m_port.write(bytes) != bytes.size()) {
-        m_error = m_port.errorString();
-        return false;
-    }
+    if (m_port.write(bytes) != bytes.size())
+        return Failure{m_port.errorString()};
     m_drain.Written();
-    return true;
+    return {};
 }
 
 qsizetype QtSerialBackend::outputWaiting() const
@@ -216,7 +210,7 @@ void QtSerialBackend::onError(QSerialPort::SerialPortError error)
 void QtSerialBackend::lose(const QString& reason)
 {
     m_losing = true;
-    m_error = reason;
+    m_lostReason = reason;
     qCWarning(lcLink) << "port lost:" << reason;
     // Not closed here, inside the port's own signal: on the next turn of the event loop.
     QMetaObject::invokeMethod(
@@ -231,7 +225,6 @@ void QtSerialBackend::closeLostPort(const QString& reason)
     if (!m_received.isEmpty() || m_port.bytesAvailable() > 0)
         emit readyRead();
     close();
-    m_error = reason;
     emit lost(reason);
 }
 

@@ -24,15 +24,14 @@ public:
                              const QString& sysfsRoot = QStringLiteral("/sys"),
                              const QStringList& lockFolders = UsualLockFolders());
 
-    bool open(const QString& portName, const LineSettings& settings) override;
+    Result<> open(const QString& portName, const LineSettings& settings) override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     void setRequestToSend(bool raised) override;
-    bool write(const QByteArray& bytes) override;
+    Result<> write(const QByteArray& bytes) override;
     qsizetype outputWaiting() const override;
     void discardOutput() override;
     QByteArray readAll() override;
-    QString errorText() const override { return m_error; }
 
 private:
     void onError(QSerialPort::SerialPortError error);
@@ -43,7 +42,7 @@ private:
     QString m_sysfsRoot;
     OutputDrain m_drain;
     QStringList m_lockFolders;
-    QString m_error;
+    QString m_lostReason;  // why the line was lost, while it is being closed
     QByteArray m_received; // read past Qt while asking the line, not yet handed on
     bool m_opening = false;
     bool m_losing = false; // a lost port is being closed; further errors are its echo

@@ -819,7 +819,8 @@ private slots:
             if (!holder) {
                 holder.emplace();
                 // Also tells that the program closed the port and freed its lock.
-                QVERIFY2(holder->open(device, {}), qPrintable(holder->errorText()));
+                const Result<> opened = holder->open(device, {});
+                QVERIFY2(opened, qPrintable(opened.Reason()));
             }
             QVERIFY(holder->write("\x02RDD NOW\x03\r"));
             received << "NOW";

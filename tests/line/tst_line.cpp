@@ -42,7 +42,7 @@ struct Rig {
             auto port = std::make_unique<MemoryBackend>();
             ports.push_back(port.get());
             lines.push_back(std::make_unique<Line>(std::move(port)));
-            lines.back()->Owner().TryOpen({std::int16_t(i + 1), {}});
+            QVERIFY(lines.back()->Owner().TryOpen({std::int16_t(i + 1), {}}));
         }
     }
 

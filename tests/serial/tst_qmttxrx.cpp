@@ -88,7 +88,7 @@ private slots:
         connect(&rig.control, &QmtTxRx::OnComm, this, [&] {
             received += rig.control.Input();
             if (received.size() == 2)
-                rig.control.setPortOpen(false);
+                (void)rig.control.setPortOpen(false);
         });
         rig.arrive("abcdef");
         QCOMPARE(received, QStringLiteral("ab"));
@@ -117,8 +117,9 @@ private slots:
     void outputToClosedPortSendsNothing()
     {
         Rig rig;
-        QVERIFY(!rig.control.Output(QStringLiteral("RDD")));
-        QVERIFY(!rig.control.ErrorText().isEmpty());
+        const Result<> sent = rig.control.Output(QStringLiteral("RDD"));
+        QVERIFY(!sent);
+        QVERIFY(sent.Reason().contains("not open"));
         QVERIFY(rig.backend->written().isEmpty());
     }
 
@@ -145,9 +146,9 @@ private slots:
     {
         Rig rig;
         rig.backend->setOpenFailure(QStringLiteral("no such device"));
-        QVERIFY(!rig.control.setPortOpen(true));
+        const Result<> opened = rig.control.setPortOpen(true);
         QVERIFY(!rig.control.PortOpen());
-        QCOMPARE(rig.control.ErrorText(), QStringLiteral("no such device"));
+        QCOMPARE(opened.Reason(), QStringLiteral("no such device"));
     }
 
     void settingsText_data()
@@ -175,7 +176,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, valid);
         Rig rig;
-        QCOMPARE(rig.control.setSettings(text), valid);
+        QCOMPARE(rig.control.setSettings(text).Ok(), valid);
         // A refused text changes nothing.
         QCOMPARE(rig.control.Settings(), valid ? text : QStringLiteral("9600,n,8,1"));
         QCOMPARE(ParseSettings(text.toStdString()).has_value(), valid);

@@ -74,11 +74,11 @@ struct Port {
         });
     }
 
-    bool open(const QString& device, const QString& settings = "9600,n,8,1")
+    Result<> open(const QString& device, const QString& settings = "9600,n,8,1")
     {
         control.setDeviceName(device);
-        control.setSettings(settings);
-        const bool opened = control.setPortOpen(true);
+        (void)control.setSettings(settings);
+        Result<> opened = control.setPortOpen(true);
         control.setRTSEnable(true);
         return opened;
     }
@@ -242,7 +242,6 @@ private slots:
         // The reason is what the line says.
         const QString reason = port.lost.first().first().toString();
         QVERIFY2(reason.contains("hung up"), qPrintable(reason));
-        QCOMPARE(port.control.ErrorText(), reason);
         // No echo of the loss: the port stays quiet once closed.
         ProcessQueued();
         QCOMPARE(port.lost.count(), 1);
@@ -255,19 +254,19 @@ private slots:
         Port first;
         QVERIFY(first.open(line.device));
         Port second;
-        QVERIFY(!second.open(line.device));
-        QVERIFY2(second.control.ErrorText().contains("in use by another program"),
-                 qPrintable(second.control.ErrorText()));
-        QVERIFY(second.control.ErrorText().contains(line.device));
+        Result<> opened = second.open(line.device);
+        QVERIFY2(opened.Reason().contains("in use by another program"),
+                 qPrintable(opened.Reason()));
+        QVERIFY(opened.Reason().contains(line.device));
         // The first keeps working.
         line.send("ok");
         QTRY_COMPARE(first.received, QByteArray("ok"));
         // Nor does the second get it through a link, as /dev/serial/by-id names a port.
         QTemporaryDir links;
         QVERIFY(Symlink(line.device, links.filePath("port")));
-        QVERIFY(!second.open(links.filePath("port")));
-        QVERIFY2(second.control.ErrorText().contains("in use by another program"),
-                 qPrintable(second.control.ErrorText()));
+        opened = second.open(links.filePath("port"));
+        QVERIFY2(opened.Reason().contains("in use by another program"),
+                 qPrintable(opened.Reason()));
         // Another program that locks its ports with Qt's lock file, as Qt's serial port does,
         // sees it taken too (the lock of the backend over Qt's serial port is Qt's own, in the
         // system's folder), and gets it once it is free.
@@ -275,19 +274,20 @@ private slots:
         QLockFile other(LockFolder() + '/' + LockFileName(line.device));
         if (backend == "termios")
             QVERIFY(!other.tryLock());
-        first.control.setPortOpen(false);
+        (void)first.control.setPortOpen(false);
         QVERIFY(other.tryLock());
         // And the other way round, named.
-        QVERIFY(!second.open(line.device));
+        opened = second.open(line.device);
+        QVERIFY(!opened);
         // Named as the system names this process (under valgrind, valgrind's own name).
         QFile comm("/proc/self/comm");
         QVERIFY(comm.open(QIODevice::ReadOnly));
         const QString name = QString::fromLocal8Bit(comm.readAll()).trimmed();
-        QVERIFY2(second.control.ErrorText().contains(
-                     QString("\"%1\" (process %2)").arg(name).arg(::getpid())),
-                 qPrintable(second.control.ErrorText()));
+        QVERIFY2(opened.Reason().contains(QString("\"%1\" (process %2)").arg(name).arg(::getpid())),
+                 qPrintable(opened.Reason()));
         other.unlock();
-        QVERIFY2(second.open(line.device), qPrintable(second.control.ErrorText()));
+        opened = second.open(line.device);
+        QVERIFY2(opened, qPrintable(opened.Reason()));
     }
 
     void aLockCountsWhileItsProcessLives_data()
@@ -333,8 +333,9 @@ private slots:
         QVERIFY(!throughLink || Symlink(line.device, name));
 
         const auto port = Backend(QStringLiteral("/sys"), rig.folder.path());
-        const bool opened = port->open(name, Instrument);
-        const QString text = port->errorText();
+        const Result<> opening = port->open(name, Instrument);
+        const bool opened = opening.Ok();
+        const QString text = opening.Reason();
         QVERIFY2(opened != held, qPrintable(text));
         if (opened) {
             // What nobody held any more is the program's own lock now.
@@ -360,9 +361,10 @@ private slots:
         QVERIFY(port.open(line.device));
         QVERIFY(MarkedExclusive(line.device));
         for (int round = 0; round < 2; ++round) {
-            port.control.setPortOpen(false);
+            (void)port.control.setPortOpen(false);
             QVERIFY(!MarkedExclusive(line.device));
-            QVERIFY2(port.open(line.device), qPrintable(port.control.ErrorText()));
+            const Result<> opened = port.open(line.device);
+            QVERIFY2(opened, qPrintable(opened.Reason()));
         }
         line.send("again");
         QTRY_COMPARE(port.received, QByteArray("again"));
@@ -391,7 +393,8 @@ private slots:
         termios before{};
         QCOMPARE(::tcgetattr(line.master, &before), 0);
         Port port;
-        QVERIFY2(port.open(line.device, settings), qPrintable(port.control.ErrorText()));
+        const Result<> opened = port.open(line.device, settings);
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         termios now{};
         QCOMPARE(::tcgetattr(line.master, &now), 0);
         QCOMPARE(int(::cfgetispeed(&now)), speed);
@@ -402,7 +405,7 @@ private slots:
         QCOMPARE(int(now.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)), 0);
         QCOMPARE(int(now.c_oflag & OPOST), 0);
         QCOMPARE(int(now.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF)), 0);
-        port.control.setPortOpen(false);
+        (void)port.control.setPortOpen(false);
         termios after{};
         QCOMPARE(::tcgetattr(line.master, &after), 0);
         QCOMPARE(after.c_cflag, before.c_cflag);
@@ -425,8 +428,9 @@ private slots:
         QFETCH(QString, named);
         Pty line;
         Port port;
-        QVERIFY(!port.open(line.device, settings));
-        const QString text = port.control.ErrorText();
+        const Result<> opened = port.open(line.device, settings);
+        QVERIFY(!opened);
+        const QString text = opened.Reason();
         QVERIFY2(text.contains(named) && text.contains(line.device), qPrintable(text));
         QVERIFY(!port.control.PortOpen());
     }
@@ -456,8 +460,9 @@ private slots:
         Port port;
         QVERIFY(port.open(line.device));
         line.hangUp();
-        QVERIFY(!port.control.Output("\x02RDD ALL\x03\r"));
-        const QString reason = port.control.ErrorText();
+        const Result<> sent = port.control.Output("\x02RDD ALL\x03\r");
+        QVERIFY(!sent);
+        const QString reason = sent.Reason();
         QVERIFY2(reason.contains("hung up"), qPrintable(reason));
         QTRY_COMPARE(port.lost.count(), 1);
         QCOMPARE(port.lost.first().first().toString(), reason);
@@ -529,9 +534,8 @@ private slots:
     void aMissingDeviceIsToldAsMissing()
     {
         Port port;
-        QVERIFY(!port.open("/dev/pts/999999"));
-        QVERIFY2(port.control.ErrorText().contains("does not exist"),
-                 qPrintable(port.control.ErrorText()));
+        const Result<> opened = port.open("/dev/pts/999999");
+        QVERIFY2(opened.Reason().contains("does not exist"), qPrintable(opened.Reason()));
         QCOMPARE(port.lost.count(), 0);
         QVERIFY(!port.control.PortOpen());
     }
@@ -558,8 +562,9 @@ private slots:
         const group* owner = ::getgrgid(info.st_gid);
         const bool joinHelps = mode != 0 && owner && info.st_gid != 0 && info.st_gid != ::getegid();
         Port port;
-        QVERIFY(!port.open(line.device));
-        const QString text = port.control.ErrorText();
+        const Result<> opened = port.open(line.device);
+        QVERIFY(!opened);
+        const QString text = opened.Reason();
         QVERIFY2(text.contains("not allowed"), qPrintable(text));
         if (joinHelps) {
             QVERIFY2(text.contains(QString("usermod -aG %1 ").arg(owner->gr_name)),
@@ -613,7 +618,8 @@ private slots:
             QCOMPARE(choice.device, path);
             if (node.contains("pty")) {
                 const auto backend = Backend(sysfs);
-                QVERIFY2(backend->open(path, Instrument), qPrintable(backend->errorText()));
+                const Result<> opened = backend->open(path, Instrument);
+                QVERIFY2(opened, qPrintable(opened.Reason()));
             }
             return;
         }
@@ -623,14 +629,14 @@ private slots:
         QCOMPARE(watching, kind != int(DeviceKind::Missing));
         const PortChoice choice = InterpretPortText(path, sysfs);
         const auto backend = Backend(sysfs);
-        const bool opened = backend->open(path, Instrument);
+        const Result<> opened = backend->open(path, Instrument);
         QCOMPARE(watch.opens(), 0);
         QVERIFY(!opened);
         QCOMPARE(choice.kind, PortChoice::Invalid);
         QVERIFY(choice.problem.contains(QString("\"%1\" is not a serial port").arg(path)));
-        QVERIFY2(backend->errorText().contains(
+        QVERIFY2(opened.Reason().contains(
                      kind == int(DeviceKind::Missing) ? "does not exist" : "is not a serial port"),
-                 qPrintable(backend->errorText()));
+                 qPrintable(opened.Reason()));
         if (!watching)
             return;
         // The watch does see an open.
@@ -659,9 +665,9 @@ private slots:
             QCOMPARE(choice.kind, PortChoice::Entry);
             // Missing: nothing to open, even if the check were gone.
             const auto backend = Backend(emptyTree.path());
-            QVERIFY(!backend->open(name, Instrument));
-            QVERIFY(backend->errorText().contains(
-                QString("%1 (%2) does not exist").arg(name, location)));
+            const Result<> opened = backend->open(name, Instrument);
+            QVERIFY(
+                opened.Reason().contains(QString("%1 (%2) does not exist").arg(name, location)));
         }
     }
 };

@@ -305,7 +305,7 @@ private slots:
         rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
         rig.ui.statusText->setText(QStringLiteral("COMMAND OK !"));
-        rig.ui.serialControl->setPortOpen(false);
+        QVERIFY(rig.ui.serialControl->setPortOpen(false));
         rig.backend->clearWritten();
         const QString echo = rig.ui.receiveBox->Text();
 
@@ -714,7 +714,7 @@ private slots:
         Rig rig;
         rig.form.AcquireRecords();
         rig.arrive(RecordAnswer(2));
-        rig.ui.serialControl->setPortOpen(false);
+        QVERIFY(rig.ui.serialControl->setPortOpen(false));
         rig.clearAll(true);
         QCOMPARE(rig.messages.size(), 1);
         QVERIFY(rig.messages.first().contains("not open"));

@@ -46,7 +46,8 @@ private slots:
         QStringList faults = ClippedCaptions(main.form);
 
         frmPORT port(
-            PortSelection{}, [](const PortSelection&) { return QString(); }, [](const QString&) {});
+            PortSelection{}, [](const PortSelection&) { return Result<>(); },
+            [](const QString&) {});
         CLR_ALL question([] {});
         frmSplash splash;
         splash.Form_Load();

@@ -102,7 +102,8 @@ private slots:
         program.form.ChoosePort();
         QVERIFY(!program.ui.serialControl->PortOpen());
         SerialBackend other;
-        QVERIFY2(other.open(sim.device, {}), qPrintable(other.errorText()));
+        const Result<> opened = other.open(sim.device, {});
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         QVERIFY(sim.received.isEmpty());
     }
 };

@@ -2,19 +2,16 @@
 
 namespace qm {
 
-bool MemoryBackend::open(const QString& portName, const LineSettings& settings)
+Result<> MemoryBackend::open(const QString& portName, const LineSettings& settings)
 {
-    if (!m_openFailure.isEmpty()) {
-        m_error = m_openFailure;
-        return false;
-    }
+    if (!m_openFailure.isEmpty())
+        return Failure{m_openFailure};
     m_open = true;
     m_portName = portName;
     m_settings = settings;
     m_received.clear();
-    m_error.clear();
     ++m_openCount;
-    return true;
+    return {};
 }
 
 void MemoryBackend::close()
@@ -30,36 +27,31 @@ void MemoryBackend::loseDevice(const QString& reason)
     if (!m_open)
         return;
     close();
-    m_error = reason;
     emit lost(reason);
 }
 
-bool MemoryBackend::write(const QByteArray& bytes)
+Result<> MemoryBackend::write(const QByteArray& bytes)
 {
-    if (!m_open) {
-        m_error = tr("The port is not open.");
-        return false;
-    }
-    if (!m_writeFailure.isEmpty()) {
-        m_error = m_writeFailure;
-        return false;
-    }
+    if (!m_open)
+        return Failure{tr("The port is not open.")};
+    if (!m_writeFailure.isEmpty())
+        return Failure{m_writeFailure};
     if (m_outputStopped) {
         m_held += bytes;
-        return true;
+        return {};
     }
     if (onWrite)
         onWrite(bytes);
     m_written += bytes;
     QMetaObject::invokeMethod(this, &CommBackend::sent, Qt::QueuedConnection);
-    return true;
+    return {};
 }
 
 void MemoryBackend::setOutputStopped(bool stopped)
 {
     m_outputStopped = stopped;
     if (!stopped && !m_held.isEmpty())
-        write(std::exchange(m_held, {}));
+        (void)write(std::exchange(m_held, {}));
 }
 
 QByteArray MemoryBackend::readAll()

@@ -15,15 +15,14 @@ class MemoryBackend : public CommBackend {
 public:
     using CommBackend::CommBackend;
 
-    bool open(const QString& portName, const LineSettings& settings) override;
+    Result<> open(const QString& portName, const LineSettings& settings) override;
     void close() override;
     bool isOpen() const override { return m_open; }
     void setRequestToSend(bool raised) override { m_rts = raised; }
-    bool write(const QByteArray& bytes) override;
+    Result<> write(const QByteArray& bytes) override;
     qsizetype outputWaiting() const override { return m_held.size(); }
     void discardOutput() override { m_held.clear(); }
     QByteArray readAll() override;
-    QString errorText() const override { return m_error; }
 
     // Bytes "from the instrument": queued now, received when the event loop runs.
     void deliver(const QByteArray& bytes);
@@ -59,7 +58,6 @@ private:
     LineSettings m_settings;
     QString m_openFailure;
     QString m_writeFailure;
-    QString m_error;
     QByteArray m_written;
     QByteArray m_held; // written while the output is stopped
     bool m_outputStopped = false;

@@ -107,7 +107,7 @@ struct MainWindow {
     MainControls ui{form};
 
     // The port open, as the port dialog leaves it when it closes.
-    bool openPort() { return ui.serialControl->setPortOpen(true); }
+    bool openPort() { return ui.serialControl->setPortOpen(true).Ok(); }
 
     // What the last command's answer brought to its store; an empty store before any.
     const LinkState& store() const

@@ -155,7 +155,7 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.control.setPortOpen(true));
-        QCOMPARE(rig.owner.TryOpen({3, {}}), QString());
+        QVERIFY(rig.owner.TryOpen({3, {}}));
         auto dialog = rig.dialog();
         QVERIFY(!rig.control.PortOpen());
         QVERIFY(!rig.control.RTSEnable());
@@ -320,7 +320,7 @@ private slots:
     void textThatNamesNoPortKeepsTheDialogOpen()
     {
         Rig rig;
-        QCOMPARE(rig.owner.TryOpen({2, {}}), QString());
+        QVERIFY(rig.owner.TryOpen({2, {}}));
         auto dialog = rig.dialog();
         Combo1(*dialog)->setEditText("COM9x");
         dialog->Command1_Click();

@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     const qm::SystemRoots roots{QFile::decodeName(argv[1]), QFile::decodeName(argv[2]),
                                 QFile::decodeName(argv[3])};
     qm::frmPORT dialog(
-        qm::PortSelection{}, [](const qm::PortSelection&) { return QString(); },
+        qm::PortSelection{}, [](const qm::PortSelection&) { return qm::Result<>(); },
         [](const QString&) {}, nullptr, roots);
     auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("Combo1"));
     // The first found port chosen, as an operator picks an adapter.
