@@ -25,8 +25,8 @@ namespace qm {
 // (the records whose row is selected in the table) is drawn over the kept picture, never
 // into it.
 //
-// To a screen reader the chart is a chart whose children are the legend entries: check boxes
-// named after their series, checked while it is shown, whose press hides or shows it.
+// To a screen reader the chart is a chart whose children are the legend entries
+// (RecordChartAccess.h).
 class RecordChart : public QWidget {
     Q_OBJECT
 
@@ -38,6 +38,8 @@ public:
     // A refresh is due and not yet drawn.
     bool RefreshPending() const { return m_refresh.Pending(); }
 
+    // A series' name, as its legend entry shows it.
+    static QString SeriesName(int series);
     bool SeriesShown(int series) const;
     void SetSeriesShown(int series, bool shown);
 
