@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 namespace qm::acquire {
@@ -40,6 +41,29 @@ bool ReadMilliseconds(const QString& text, milliseconds& value)
         return false;
     value = milliseconds(ms);
     return true;
+}
+
+enum class SpanUnit { Seconds, Milliseconds };
+
+// A span given by `option`, read into `value`. What does not read as one is a problem, named
+// after the option; an option not given is none.
+
+QString ReadSpan(const QCommandLineParser& parser, const QCommandLineOption& option, SpanUnit unit,
+                 milliseconds& value)
+{
+    if (!parser.isSet(option))
+        return {};
+    const QString text = parser.value(option);
+    const QString name = QStringLiteral("--") + option.names().constFirst();
+    if (unit == SpanUnit::Seconds)
+        return ReadSeconds(text, value)
+                   ? QString()
+                   : QStringLiteral("%1 takes seconds, more than 0 and at most %2, not \"%3\".")
+                         .arg(name, QString::number(qlonglong(LongestSeconds)), text);
+    return ReadMilliseconds(text, value)
+               ? QString()
+               : QStringLiteral("%1 takes whole milliseconds, from 1 to %2, not \"%3\".")
+                     .arg(name, QString::number(qlonglong(LongestSeconds) * 1000), text);
 }
 
 ParsedArguments Problem(const QString& text)
@@ -152,25 +176,16 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     options.thenClear = parser.isSet(thenClear);
     options.yes = parser.isSet(yes);
 
-    if (parser.isSet(wait) && !ReadSeconds(parser.value(wait), options.wait))
-        return Problem(
-            QStringLiteral("--wait takes seconds, more than 0 and at most %1, not \"%2\".")
-                .arg(qlonglong(LongestSeconds))
-                .arg(parser.value(wait)));
-    if (parser.isSet(waitPort) && !ReadSeconds(parser.value(waitPort), options.waitPort))
-        return Problem(
-            QStringLiteral("--wait-port takes seconds, more than 0 and at most %1, not \"%2\".")
-                .arg(qlonglong(LongestSeconds))
-                .arg(parser.value(waitPort)));
-    if (parser.isSet(idle) && !ReadMilliseconds(parser.value(idle), options.idle))
-        return Problem(QStringLiteral("--idle takes whole milliseconds, from 1 to %1, not \"%2\".")
-                           .arg(qlonglong(LongestSeconds) * 1000)
-                           .arg(parser.value(idle)));
-    if (parser.isSet(timeout) && !ReadSeconds(parser.value(timeout), options.timeout))
-        return Problem(
-            QStringLiteral("--timeout takes seconds, more than 0 and at most %1, not \"%2\".")
-                .arg(qlonglong(LongestSeconds))
-                .arg(parser.value(timeout)));
+    const std::tuple<const QCommandLineOption&, SpanUnit, milliseconds&> spans[] = {
+        {wait, SpanUnit::Seconds, options.wait},
+        {waitPort, SpanUnit::Seconds, options.waitPort},
+        {idle, SpanUnit::Milliseconds, options.idle},
+        {timeout, SpanUnit::Seconds, options.timeout}};
+    for (const auto& [option, unit, value] : spans) {
+        const QString problem = ReadSpan(parser, option, unit, value);
+        if (!problem.isEmpty())
+            return Problem(problem);
+    }
 
     if (options.command == Command::Clear) {
         if (!options.yes)

@@ -267,6 +267,32 @@ private slots:
         QCOMPARE(parsed.options.timeout.count(), timeoutMs);
     }
 
+    // Each span option says which it is and what it takes, with what was given.
+    void spanProblems_data()
+    {
+        QTest::addColumn<QStringList>("option");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("--wait") << QStringList{
+            "--wait", "0"} << "--wait takes seconds, more than 0 and at most 86400, not \"0\".";
+        QTest::newRow("--wait-port")
+            << QStringList{"--wait-port", "%1"}
+            << "--wait-port takes seconds, more than 0 and at most 86400, not \"%1\".";
+        QTest::newRow("--idle") << QStringList{
+            "--idle", "1.5"} << "--idle takes whole milliseconds, from 1 to 86400000, not \"1.5\".";
+        QTest::newRow("--timeout")
+            << QStringList{"--timeout", "86401"}
+            << "--timeout takes seconds, more than 0 and at most 86400, not \"86401\".";
+    }
+
+    void spanProblems()
+    {
+        QFETCH(QStringList, option);
+        QFETCH(QString, problem);
+        const auto parsed = acquire::ParseArguments(
+            QStringList{"qm6200-acquire", "records", "-p", "COM1"} + option);
+        QCOMPARE(parsed.problem, problem);
+    }
+
     void exitStatusOrder_data()
     {
         QTest::addColumn<int>("from"); // the outcomes from this one on in the order are set
