@@ -28,11 +28,62 @@ namespace qm {
 
 class frmHistory;
 
+// The main window's controls, by their roles; each carries its design name as its object name
+// (docs/design-names.md). The window places them; the test rig finds them by those names.
+struct frmMainControls {
+    QLabel* titleLabel;
+    QPushButton* acquireRecordsButton;
+    QPushButton* acquirePresentButton;
+    QPushButton* clearAllButton;
+    QLabel* transmitCaption;
+    TextBox* transmitBox;
+    QLabel* receiveCaption;
+    TextBox* receiveBox;
+    QLabel* statusText;
+    QGroupBox* csvFrame;
+    qm::QmtData* recordTable;
+    QPushButton* clearTableButton;
+    QPushButton* saveButton;
+    // Tells when received records are not in the table (it holds 100), and of reconnects.
+    QLabel* noticeText;
+    QAction* choosePortAction;
+    QAction* aboutAction;
+    QAction* finishAction;
+    QAction* historyAction;
+    QAction* chartAction;
+
+    // Calls visit(control, design name) for each control, the control's pointer as a
+    // reference, so that whoever finds the controls can fill it in.
+    template<typename Visit>
+    void ForEachControl(Visit&& visit)
+    {
+        visit(titleLabel, "Title1");
+        visit(acquireRecordsButton, "Command1");
+        visit(acquirePresentButton, "Command4");
+        visit(clearAllButton, "Command2");
+        visit(transmitCaption, "Label1");
+        visit(transmitBox, "cmdFormat");
+        visit(receiveCaption, "Label2");
+        visit(receiveBox, "txtRx");
+        visit(statusText, "Label5");
+        visit(csvFrame, "Frame3");
+        visit(recordTable, "QmtData");
+        visit(clearTableButton, "Command3");
+        visit(saveButton, "CsvOut");
+        visit(noticeText, "lblNotInTable");
+        visit(choosePortAction, "menuPort");
+        visit(aboutAction, "MenuAbout");
+        visit(finishAction, "menuFin");
+        visit(historyAction, "menuHistory");
+        visit(chartAction, "menuChart");
+    }
+};
+
 // The main window: the operator's buttons, the transmit and receive boxes, the status text
 // and the record table. It shows what its line and the exchanges on it tell: the command
 // sent, every character received, the replies and the records. Its controls are its own;
 // each carries its design name as its object name (docs/design-names.md).
-class frmMain : public QMainWindow {
+class frmMain : public QMainWindow, private frmMainControls {
     Q_OBJECT
 
 public:
@@ -138,27 +189,6 @@ private:
     void ChartChanged();
     void SelectTableRow(int place);
     void MarkSelectedRows();
-
-    QLabel* titleLabel;
-    QPushButton* acquireRecordsButton;
-    QPushButton* acquirePresentButton;
-    QPushButton* clearAllButton;
-    QLabel* transmitCaption;
-    TextBox* transmitBox;
-    QLabel* receiveCaption;
-    TextBox* receiveBox;
-    QLabel* statusText;
-    QGroupBox* csvFrame;
-    qm::QmtData* recordTable;
-    QPushButton* clearTableButton;
-    QPushButton* saveButton;
-    // Tells when received records are not in the table (it holds 100), and of reconnects.
-    QLabel* noticeText;
-    QAction* choosePortAction;
-    QAction* aboutAction;
-    QAction* finishAction;
-    QAction* historyAction;
-    QAction* chartAction;
 
     Line* m_line;
     Dialogs m_dialogs;

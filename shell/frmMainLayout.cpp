@@ -2,7 +2,6 @@
 
 #include "shell/AppIdentity.h"
 #include "shell/frmMain.h"
-#include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 
@@ -114,25 +113,8 @@ void frmMain::PlaceControls()
     historyAction = menuBar()->addAction(tr("History(&H)"));
     chartAction = menuBar()->addAction(tr("Chart(&C)"));
 
-    NameControls({{titleLabel, "Title1"},
-                  {acquireRecordsButton, "Command1"},
-                  {acquirePresentButton, "Command4"},
-                  {clearAllButton, "Command2"},
-                  {transmitCaption, "Label1"},
-                  {transmitBox, "cmdFormat"},
-                  {receiveCaption, "Label2"},
-                  {receiveBox, "txtRx"},
-                  {statusText, "Label5"},
-                  {csvFrame, "Frame3"},
-                  {recordTable, "QmtData"},
-                  {clearTableButton, "Command3"},
-                  {saveButton, "CsvOut"},
-                  {noticeText, "lblNotInTable"},
-                  {choosePortAction, "menuPort"},
-                  {aboutAction, "MenuAbout"},
-                  {finishAction, "menuFin"},
-                  {historyAction, "menuHistory"},
-                  {chartAction, "menuChart"}});
+    ForEachControl(
+        [](QObject* control, const char* name) { control->setObjectName(QLatin1String(name)); });
 }
 
 void frmMain::ConnectControls()

@@ -40,50 +40,18 @@ Control* Find(const QObject& window, const char* name)
     return control;
 }
 
-// The main window's controls, found by their design names.
-struct MainControls {
+// The main window's controls, found by their design names; and the serial control, which
+// the window's line owns.
+struct MainControls : frmMainControls {
     explicit MainControls(const frmMain& form)
-        : titleLabel(Find<QLabel>(form, "Title1"))
-        , acquireRecordsButton(Find<QPushButton>(form, "Command1"))
-        , acquirePresentButton(Find<QPushButton>(form, "Command4"))
-        , clearAllButton(Find<QPushButton>(form, "Command2"))
-        , transmitCaption(Find<QLabel>(form, "Label1"))
-        , transmitBox(Find<TextBox>(form, "cmdFormat"))
-        , receiveCaption(Find<QLabel>(form, "Label2"))
-        , receiveBox(Find<TextBox>(form, "txtRx"))
-        , statusText(Find<QLabel>(form, "Label5"))
-        , csvFrame(Find<QGroupBox>(form, "Frame3"))
-        , recordTable(Find<qm::QmtData>(form, "QmtData"))
-        , clearTableButton(Find<QPushButton>(form, "Command3"))
-        , saveButton(Find<QPushButton>(form, "CsvOut"))
-        , noticeText(Find<QLabel>(form, "lblNotInTable"))
-        , serialControl(Find<qm::QmtTxRx>(form, "QmtTxRx"))
-        , choosePortAction(Find<QAction>(form, "menuPort"))
-        , aboutAction(Find<QAction>(form, "MenuAbout"))
-        , finishAction(Find<QAction>(form, "menuFin"))
-        , historyAction(Find<QAction>(form, "menuHistory"))
+        : serialControl(Find<qm::QmtTxRx>(form, "QmtTxRx"))
     {
+        ForEachControl([&form]<typename Control>(Control*& control, const char* name) {
+            control = Find<Control>(form, name);
+        });
     }
 
-    QLabel* titleLabel;
-    QPushButton* acquireRecordsButton;
-    QPushButton* acquirePresentButton;
-    QPushButton* clearAllButton;
-    QLabel* transmitCaption;
-    TextBox* transmitBox;
-    QLabel* receiveCaption;
-    TextBox* receiveBox;
-    QLabel* statusText;
-    QGroupBox* csvFrame;
-    qm::QmtData* recordTable;
-    QPushButton* clearTableButton;
-    QPushButton* saveButton;
-    QLabel* noticeText;
     qm::QmtTxRx* serialControl;
-    QAction* choosePortAction;
-    QAction* aboutAction;
-    QAction* finishAction;
-    QAction* historyAction;
 };
 
 // The main window, loaded, on the port given (an in-memory one unless another is), with
