@@ -43,7 +43,7 @@ QString Destination(const Options& options)
                                       : QDir::toNativeSeparators(options.output);
 }
 
-QString SaveProblem(const Options& options, const SaveResult& saved)
+QString SaveProblem(const Options& options, const SaveFailure& saved)
 {
     QString what;
     if (!options.toStandardOutput() && saved.oldContentKept)
@@ -55,7 +55,7 @@ QString SaveProblem(const Options& options, const SaveResult& saved)
                                     "kept in %1.")
                          .arg(saved.oldContentCopy);
     return QStringLiteral("The records could not be saved to %1: %2.%3")
-        .arg(Destination(options), saved.failure, what);
+        .arg(Destination(options), saved.reason, what);
 }
 
 Acquisition::Acquisition(Line& line, const Options& options, Save save, QObject* parent)
@@ -265,9 +265,9 @@ void Acquisition::WriteRecords()
     for (const AnswerRecord& record : m_exchange->Records())
         m_saved.push_back(record.frame);
     const SaveResult saved = m_save(RecordsCsv(m_exchange->Records()));
-    if (!saved.failure.isEmpty()) {
+    if (!saved) {
         m_outcome.writeFailed = true;
-        m_problems << SaveProblem(m_options, saved);
+        m_problems << SaveProblem(m_options, saved.Error());
         return;
     }
     m_written = true;

@@ -27,7 +27,7 @@ std::string RecordsCsv(const std::vector<AnswerRecord>& records);
 // Where the options send the CSV, as messages name it: the file, or standard output.
 QString Destination(const Options& options);
 // A save that failed, in the desktop program's words, which say what became of an old file.
-QString SaveProblem(const Options& options, const SaveResult& saved);
+QString SaveProblem(const Options& options, const SaveFailure& saved);
 
 // The run on an open line: one command, its answer, and for "records --then-clear" the
 // reading again and the clear, each an exchange on the line. Everything happens in the event

@@ -91,14 +91,14 @@ private:
 SaveResult SaveToStandardOutput(std::string_view csv)
 {
     if (const int error = WriteAll(STDOUT_FILENO, csv); error != 0)
-        return {qt_error_string(error)};
+        return SaveFailure{qt_error_string(error)};
     return {};
 }
 
 SaveResult SaveToFile(const QString& path, std::string_view csv)
 {
     SaveResult saved = WriteWholeFile(path, csv);
-    if (!saved.failure.isEmpty())
+    if (!saved)
         return saved;
     // The file's bytes are on the disk; so must be its name in the folder, before the
     // instrument may be cleared: after a power cut the folder could still show the old file.
@@ -113,9 +113,9 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     }
     // Some file systems cannot sync a folder, and need not.
     if (error != 0 && error != EINVAL && error != EROFS)
-        return {QStringLiteral("the folder %1 could not be written to the disk: %2")
-                    .arg(QDir::toNativeSeparators(folder), qt_error_string(error)),
-                false};
+        return SaveFailure{QStringLiteral("the folder %1 could not be written to the disk: %2")
+                               .arg(QDir::toNativeSeparators(folder), qt_error_string(error)),
+                           false};
     return {};
 }
 
@@ -152,8 +152,8 @@ int ShowHistory(const Options& options)
     const std::string csv = JournalCsv(records);
     const SaveResult saved =
         options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
-    if (!saved.failure.isEmpty()) {
-        Tell(SaveProblem(options, saved));
+    if (!saved) {
+        Tell(SaveProblem(options, saved.Error()));
         return exit_status::CannotWrite;
     }
     if (!options.quiet)
@@ -178,8 +178,9 @@ int ChoosePort(const Options& options, QString* chosen)
     // What is waited for: an adapter by who it is, any other port by its path.
     RememberedPort awaited{SystemLocation(port), {}, {}, {}, {}};
     if (port == QLatin1String("last")) {
-        QString problem;
-        const auto remembered = ReadRememberedPort(DefaultConfigPath(), &problem);
+        const auto read = ReadRememberedPort(DefaultConfigPath());
+        const QString problem = read.Reason();
+        const std::optional<RememberedPort> remembered = read.ValueOr(std::nullopt);
         if (!remembered) {
             Tell(QStringLiteral("no port is remembered%1: \"-p last\" uses the port "
                                 "qm6200-datalink opened last, and it has opened none here. Give "

@@ -43,9 +43,9 @@ QString KindOf(mode_t mode)
 SaveResult NotAFile(mode_t mode, const QString& reachedThroughLink = {})
 {
     if (reachedThroughLink.isEmpty())
-        return {QObject::tr("it is %1, not a file").arg(KindOf(mode))};
-    return {QObject::tr("it leads to %1, which is %2, not a file")
-                .arg(QDir::toNativeSeparators(reachedThroughLink), KindOf(mode))};
+        return SaveFailure{QObject::tr("it is %1, not a file").arg(KindOf(mode))};
+    return SaveFailure{QObject::tr("it leads to %1, which is %2, not a file")
+                           .arg(QDir::toNativeSeparators(reachedThroughLink), KindOf(mode))};
 }
 
 // Where a chain of links that leads nowhere ends.
@@ -102,7 +102,7 @@ std::optional<SaveResult> WriteAside(const QString& path, std::string_view bytes
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return SaveResult{file.errorString()};
+        return SaveFailure{file.errorString()};
     if (old && !TakeOwnerAndMode(file.handle(), *old)) {
         file.cancelWriting();
         return std::nullopt;
@@ -114,7 +114,7 @@ std::optional<SaveResult> WriteAside(const QString& path, std::string_view bytes
                           : ReserveRoom(file.handle(), node, static_cast<off_t>(bytes.size()));
     if (error != 0) {
         file.cancelWriting();
-        return SaveResult{qt_error_string(error)};
+        return SaveFailure{qt_error_string(error)};
     }
     const auto size = static_cast<qint64>(bytes.size());
     // Everything must be on the disk before the file is put in place: commit() alone can
@@ -123,10 +123,10 @@ std::optional<SaveResult> WriteAside(const QString& path, std::string_view bytes
     if (file.write(bytes.data(), size) != size || !file.flush() || file.size() != size) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        return SaveResult{reason};
+        return SaveFailure{reason};
     }
     if (!file.commit())
-        return SaveResult{file.errorString()};
+        return SaveFailure{file.errorString()};
     return SaveResult{};
 }
 
@@ -260,11 +260,11 @@ SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool fold
         fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }
     if (fd < 0)
-        return {qt_error_string(errno)};
+        return SaveFailure{qt_error_string(errno)};
     auto closeFile = qScopeGuard([fd] { ::close(fd); });
     struct stat node {};
     if (::fstat(fd, &node) != 0)
-        return {qt_error_string(errno)};
+        return SaveFailure{qt_error_string(errno)};
     if (!S_ISREG(node.st_mode)) // replaced since it was looked at
         return NotAFile(node.st_mode);
 
@@ -272,12 +272,13 @@ SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool fold
     const auto size = static_cast<off_t>(bytes.size());
     std::string covered(readable ? static_cast<std::size_t>(std::min(oldSize, size)) : 0, '\0');
     if (const int error = ReadAt(fd, covered.data(), covered.size(), 0); error != 0)
-        return {qt_error_string(error)};
+        return SaveFailure{qt_error_string(error)};
     OldContentCopy copy;
     if (readable && folderWritable) {
         if (const int error = copy.Make(fd, oldSize, name, folder); error != 0)
-            return {QObject::tr("a copy of its old content could not be kept beside it: %1")
-                        .arg(qt_error_string(error))};
+            return SaveFailure{
+                QObject::tr("a copy of its old content could not be kept beside it: %1")
+                    .arg(qt_error_string(error))};
     }
 
     // After a failure with the old end still there: the old bytes back over the `written`
@@ -290,7 +291,7 @@ SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool fold
                           && RestoreSize(fd, oldSize) && ::fsync(fd) == 0;
         if (back)
             copy.Drop();
-        return {qt_error_string(error), back, copy.Path()};
+        return SaveFailure{qt_error_string(error), back, copy.Path()};
     };
     if (const int error = ReserveRoom(fd, node, size); error != 0)
         return undo(error, 0);
@@ -303,10 +304,10 @@ SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool fold
         return undo(errno, written);
     // The old end is cut off: only the copy has it now.
     if (::fsync(fd) != 0)
-        return {qt_error_string(errno), false, copy.Path()};
+        return SaveFailure{qt_error_string(errno), false, copy.Path()};
     closeFile.dismiss();
     if (::close(fd) != 0)
-        return {qt_error_string(errno), false, copy.Path()};
+        return SaveFailure{qt_error_string(errno), false, copy.Path()};
     copy.Drop();
     return {};
 }
@@ -319,10 +320,11 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
     // Saved to, such a name would make a new file beside the one the operator saw, or write
     // over a third one.
     if (const QByteArray other = NameReadAsAnother(path); !other.isEmpty())
-        return {QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it "
-                            "is not certain which file is meant. Give that one a name in "
-                            "UTF-8, or choose another name")
-                    .arg(EscapedName(other))};
+        return SaveFailure{
+            QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it "
+                        "is not certain which file is meant. Give that one a name in "
+                        "UTF-8, or choose another name")
+                .arg(EscapedName(other))};
 
     const QByteArray name = QFile::encodeName(path);
     struct stat node {};
@@ -330,13 +332,14 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
         const int error = errno;
         struct stat link {};
         if (error == ENOENT && ::lstat(name.constData(), &link) == 0)
-            return {QObject::tr("it is a link to %1, which does not exist")
-                        .arg(QDir::toNativeSeparators(MissingTarget(path)))};
+            return SaveFailure{QObject::tr("it is a link to %1, which does not exist")
+                                   .arg(QDir::toNativeSeparators(MissingTarget(path)))};
         if (error != ENOENT)
-            return {qt_error_string(error)};
+            return SaveFailure{qt_error_string(error)};
         const QFileInfo target(path);
         if (!target.dir().exists())
-            return {QObject::tr("the folder %1 does not exist").arg(target.dir().path())};
+            return SaveFailure{
+                QObject::tr("the folder %1 does not exist").arg(target.dir().path())};
         return *WriteAside(path, bytes);
     }
 
@@ -346,27 +349,29 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
     const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(name.constData(), nullptr),
                                                             &::free);
     if (!resolved)
-        return {qt_error_string(errno)};
+        return SaveFailure{qt_error_string(errno)};
     const QString real = QFile::decodeName(resolved.get());
     if (!S_ISREG(node.st_mode))
         return NotAFile(node.st_mode, target.isSymLink() ? real : QString());
     if (!NameIsText(resolved.get()))
-        return {QObject::tr("it leads to %1, whose name is not UTF-8, so the program cannot "
-                            "name it to write it. Give that file a name in UTF-8, or choose "
-                            "another name")
-                    .arg(EscapedName(resolved.get()))};
+        return SaveFailure{
+            QObject::tr("it leads to %1, whose name is not UTF-8, so the program cannot "
+                        "name it to write it. Give that file a name in UTF-8, or choose "
+                        "another name")
+                .arg(EscapedName(resolved.get()))};
     // A file marked read-only is kept, also for a user whose rights would let it be replaced.
     // One that others may write is not read-only: this user may not, and is told so.
     if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0) {
         const int error = errno;
         if (error != EACCES)
-            return {qt_error_string(error)};
+            return SaveFailure{qt_error_string(error)};
         if (node.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))
-            return {QObject::tr("it belongs to %1, and this user (%2) may not write to it")
-                        .arg(UserName(node.st_uid), UserName(::geteuid()))};
+            return SaveFailure{
+                QObject::tr("it belongs to %1, and this user (%2) may not write to it")
+                    .arg(UserName(node.st_uid), UserName(::geteuid()))};
     }
     if (!(node.st_mode & S_IWUSR))
-        return {QObject::tr("the file is read-only")};
+        return SaveFailure{QObject::tr("the file is read-only")};
 
     // Writing aside and renaming makes a new file: it would leave other names with the old
     // content, needs the right to create in the folder, and must be given the old file's
@@ -381,9 +386,8 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
     return WriteInPlace(real, folder, folderWritable, bytes, beforeCut);
 }
 
-SaveResult
-ReplaceOwnFile(const QString& path,
-               const std::function<bool(const QString& temporary, QString* problem)>& fill)
+SaveResult ReplaceOwnFile(const QString& path,
+                          const std::function<Result<>(const QString& temporary)>& fill)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat node {};
@@ -393,33 +397,32 @@ ReplaceOwnFile(const QString& path,
     // O_EXCL, and readable by the user alone whatever the umask.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return {qt_error_string(errno)};
+        return SaveFailure{qt_error_string(errno)};
     auto removeTemporary = qScopeGuard([&temporary] { ::unlink(temporary.constData()); });
     ::close(fd);
-    QString problem;
-    if (!fill(QFile::decodeName(temporary), &problem))
-        return {problem};
+    if (const Result<> filled = fill(QFile::decodeName(temporary)); !filled)
+        return SaveFailure{filled.Reason()};
     // What filled it may have put a new file under its name: the one there now goes in place.
     const int filled = ::open(temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (filled < 0)
-        return {qt_error_string(errno)};
+        return SaveFailure{qt_error_string(errno)};
     int error = ::fchmod(filled, 0600) == 0 && ::fsync(filled) == 0 ? 0 : errno;
     if (::close(filled) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temporary.constData(), name.constData()) != 0)
         error = errno;
     if (error != 0)
-        return {qt_error_string(error)};
+        return SaveFailure{qt_error_string(error)};
     removeTemporary.dismiss();
     if (const int synced = SyncFolder(QFile::encodeName(QFileInfo(path).absolutePath()));
         synced != 0)
-        return {qt_error_string(synced), false};
+        return SaveFailure{qt_error_string(synced), false};
     return {};
 }
 
 SaveResult WriteOwnFile(const QString& path, std::string_view bytes)
 {
-    return ReplaceOwnFile(path, [bytes](const QString& temporary, QString* problem) {
+    return ReplaceOwnFile(path, [bytes](const QString& temporary) -> Result<> {
         const int fd =
             ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
         std::size_t done = 0;
@@ -427,8 +430,8 @@ SaveResult WriteOwnFile(const QString& path, std::string_view bytes)
         if (fd >= 0)
             ::close(fd);
         if (error != 0)
-            *problem = qt_error_string(error);
-        return error == 0;
+            return Failure{qt_error_string(error)};
+        return {};
     });
 }
 

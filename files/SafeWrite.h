@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,15 +14,16 @@ namespace qm {
 // settings) are written by different rules: the first keep whatever makes them what they are
 // to others, the second are never anyone's but the user's.
 
-// What a save did. `failure` is empty on success, else the reason in an operator's words;
-// `oldContentKept` then tells whether what the name held before is still as it was.
-struct SaveResult {
-    QString failure;
+// Why a save failed, in an operator's words, and whether what the name held before is still
+// as it was.
+struct SaveFailure {
+    QString reason;
     bool oldContentKept = true;
     // When the old content may be damaged: the copy of it kept beside the file, if there is
     // one.
     QString oldContentCopy = {};
 };
+using SaveResult = Result<void, SaveFailure>;
 
 // An operator's file. Writes the bytes to `path`, following symbolic links. Whatever is not a
 // file (a device, a named pipe, a socket, a folder) and a link that leads nowhere are refused
@@ -44,12 +47,11 @@ SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
 
 // A file of the program's own, in a folder of the user's own (PrepareOwnFolder): a new file,
 // made with O_EXCL beside `path` and readable by the user alone (0600), is filled by `fill`
-// (given its name; false, with the reason, when it could not be), put on the disk and renamed
+// (given its name; a failure when it could not be), put on the disk and renamed
 // into place. Never written through a link, nor into another file: what stood at `path` (a
 // link included) is replaced whole; a folder or a device there is refused.
-SaveResult
-ReplaceOwnFile(const QString& path,
-               const std::function<bool(const QString& temporary, QString* problem)>& fill);
+SaveResult ReplaceOwnFile(const QString& path,
+                          const std::function<Result<>(const QString& temporary)>& fill);
 // The same with the bytes.
 SaveResult WriteOwnFile(const QString& path, std::string_view bytes);
 

@@ -28,15 +28,15 @@ bool SameDevice(const QString& a, const QString& b)
     return !resolved.isEmpty() && resolved == QFileInfo(b).canonicalFilePath();
 }
 
-QString SettingsProblem(const QSettings& settings, const QString& shownAs)
+Result<> SettingsStatus(const QSettings& settings, const QString& shownAs)
 {
     switch (settings.status()) {
     case QSettings::NoError:
         return {};
     case QSettings::AccessError:
-        return QStringLiteral("%1 cannot be read or written").arg(shownAs);
+        return Failure{QStringLiteral("%1 cannot be read or written").arg(shownAs)};
     case QSettings::FormatError:
-        return QStringLiteral("%1 is damaged").arg(shownAs);
+        return Failure{QStringLiteral("%1 is damaged").arg(shownAs)};
     }
     return {};
 }
@@ -77,21 +77,19 @@ QString DefaultConfigPath()
     return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/qm6200.conf");
 }
 
-std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* problem)
+Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 {
     QString why;
     const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, false, &why);
-    if (file.isEmpty() || !(why = CheckOwnFile(file)).isEmpty() || !QFileInfo(file).isFile()) {
-        if (problem)
-            *problem = why;
-        return std::nullopt;
-    }
+    if (!file.isEmpty())
+        why = CheckOwnFile(file);
+    if (!why.isEmpty())
+        return Failure{why};
+    if (file.isEmpty() || !QFileInfo(file).isFile())
+        return std::optional<RememberedPort>();
     QSettings settings(file, QSettings::IniFormat);
-    if (const QString what = SettingsProblem(settings, path); !what.isEmpty()) {
-        if (problem)
-            *problem = what;
-        return std::nullopt;
-    }
+    if (Result<> read = SettingsStatus(settings, path); !read)
+        return read.Error();
     settings.beginGroup(Group);
     RememberedPort port;
     port.choice = settings.value(QStringLiteral("choice")).toString().trimmed();
@@ -107,28 +105,23 @@ std::optional<RememberedPort> ReadRememberedPort(const QString& path, QString* p
              || NamesPseudoTerminal(port.choice))
         port.kind = RememberedPort::Kind::PseudoTerminal;
     if (port.choice.isEmpty())
-        return std::nullopt;
-    return port;
+        return std::optional<RememberedPort>();
+    return std::optional(port);
 }
 
-bool WriteRememberedPort(const RememberedPort& port, const QString& path, QString* problem)
+Result<> WriteRememberedPort(const RememberedPort& port, const QString& path)
 {
     QString why = path.isEmpty() ? QStringLiteral("there is no folder for settings") : QString();
     const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, true, &why);
-    if (file.isEmpty()) {
-        if (problem)
-            *problem = why;
-        return false;
-    }
+    if (file.isEmpty())
+        return Failure{why};
     // The rest of the file is kept as it was; a file that is not the user's own, or a link,
     // is not read, and is replaced.
     const QByteArray kept = CheckOwnFile(file).isEmpty() ? OwnFileBytes(file) : QByteArray();
-    const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary, QString* failure) {
+    const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary) -> Result<> {
         QFile draft(temporary);
-        if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size()) {
-            *failure = draft.errorString();
-            return false;
-        }
+        if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size())
+            return Failure{draft.errorString()};
         draft.close();
         QSettings settings(temporary, QSettings::IniFormat);
         settings.beginGroup(Group);
@@ -148,15 +141,11 @@ bool WriteRememberedPort(const RememberedPort& port, const QString& path, QStrin
                                                                          : QString());
         settings.endGroup();
         settings.sync();
-        *failure = SettingsProblem(settings, path);
-        return failure->isEmpty();
+        return SettingsStatus(settings, path);
     });
-    if (!saved.failure.isEmpty()) {
-        if (problem)
-            *problem = QStringLiteral("%1 could not be written: %2").arg(path, saved.failure);
-        return false;
-    }
-    return true;
+    if (!saved)
+        return Failure{QStringLiteral("%1 could not be written: %2").arg(path, saved.Reason())};
+    return {};
 }
 
 RememberedPort RememberPort(const QString& choice, const QString& device,

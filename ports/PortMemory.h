@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ports/PortList.h"
 
 #include <QString>
@@ -38,17 +39,14 @@ struct RememberedPort {
 // ${XDG_CONFIG_HOME:-~/.config}/qm6200/qm6200.conf; empty when the user has no such folder.
 QString DefaultConfigPath();
 
-// The port remembered in the configuration file; nothing when none is, or when the file
-// cannot be read, is damaged, or is not a regular file of the user's own in a folder of theirs
-// (`problem` then says why, for the log). Reading it brings the folder to 0700 and the file to
-// 0600.
-std::optional<RememberedPort> ReadRememberedPort(const QString& path = DefaultConfigPath(),
-                                                 QString* problem = nullptr);
+// The port remembered in the configuration file; nothing when none is. A failure, with why,
+// when the file cannot be read, is damaged, or is not a regular file of the user's own in a
+// folder of theirs. Reading it brings the folder to 0700 and the file to 0600.
+Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path = DefaultConfigPath());
 // Keeps the port, the rest of the file as it was: written whole beside it and renamed into
-// place (0600, in a folder made 0700), never through a link; false, with `problem`, when it
-// cannot be written. It waits for the disk: not for a window's thread.
-bool WriteRememberedPort(const RememberedPort& port, const QString& path = DefaultConfigPath(),
-                         QString* problem = nullptr);
+// place (0600, in a folder made 0700), never through a link; or why it could not be written.
+// It waits for the disk: not for a window's thread.
+Result<> WriteRememberedPort(const RememberedPort& port, const QString& path = DefaultConfigPath());
 
 // What to remember of a port that just opened: the operator's choice, and who it is when the
 // device it reached is a USB adapter among `present`, or one of the `simulators` running, or a

@@ -16,7 +16,7 @@ QString Capitalised(QString text)
 
 } // namespace
 
-QString SaveFailureText(const QString& what, const QString& path, const SaveResult& saved)
+QString SaveFailureText(const QString& what, const QString& path, const SaveFailure& saved)
 {
     const auto tr = [](const char* text) {
         return QCoreApplication::translate("qm::SaveFailureText", text);
@@ -38,7 +38,7 @@ QString SaveFailureText(const QString& what, const QString& path, const SaveResu
                    "another place or name, or to this file once the cause is mended.")
                     .arg(what);
     return tr("%1 could not be saved to %2: %3.\n%4")
-        .arg(Capitalised(what), QDir::toNativeSeparators(path), saved.failure, after);
+        .arg(Capitalised(what), QDir::toNativeSeparators(path), saved.reason, after);
 }
 
 } // namespace qm

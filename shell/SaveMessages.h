@@ -9,6 +9,6 @@ namespace qm {
 
 // What the operator is told when records could not be saved to `path`: why, what became of
 // the file, and that `what` ("the table", say) is still there to be saved again.
-QString SaveFailureText(const QString& what, const QString& path, const SaveResult& saved);
+QString SaveFailureText(const QString& what, const QString& path, const SaveFailure& saved);
 
 } // namespace qm

@@ -53,8 +53,8 @@ void frmChart::cmdSaveImage_Click()
     const RecordChart::ImageFormat format = ImageFormatFor(path, m_save.FilterIndex());
     const SaveResult saved =
         WriteWholeFile(path, chtRecords->Image(format, chtRecords->size()).toStdString());
-    if (!saved.failure.isEmpty())
-        m_message(SaveFailureText(tr("the chart"), path, saved));
+    if (!saved)
+        m_message(SaveFailureText(tr("the chart"), path, saved.Error()));
 }
 
 } // namespace qm

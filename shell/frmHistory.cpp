@@ -283,8 +283,9 @@ void frmHistory::cmdSave_Click()
     for (const JournalCells& cells : m_records->records())
         content += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
     const SaveResult saved = WriteWholeFile(path, content);
-    if (!saved.failure.isEmpty())
-        m_message(SaveFailureText(tr("the records of acquisition %1").arg(number), path, saved));
+    if (!saved)
+        m_message(
+            SaveFailureText(tr("the records of acquisition %1").arg(number), path, saved.Error()));
 }
 
 } // namespace qm

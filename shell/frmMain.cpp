@@ -214,10 +214,10 @@ void frmMain::ChoosePort()
 
 void frmMain::PreferRememberedPort()
 {
-    QString problem;
-    const auto remembered = ReadRememberedPort(DefaultConfigPath(), &problem);
-    if (!problem.isEmpty())
-        TellMemoryProblem(problem);
+    const auto read = ReadRememberedPort(DefaultConfigPath());
+    if (!read)
+        TellMemoryProblem(read.Reason());
+    const std::optional<RememberedPort> remembered = read.ValueOr(std::nullopt);
     if (!remembered)
         return;
     const auto located = LocateRememberedPort(*remembered, FindSerialPorts(m_system),
@@ -235,9 +235,8 @@ void frmMain::RememberOpenedPort(const PortSelection& selection)
     m_line->Remember(opened);
     // The disk may be slow or far away (a home on the network): the window does not wait.
     m_memoryWriter.start([this, opened, path = DefaultConfigPath()] {
-        QString why;
-        if (!WriteRememberedPort(opened, path, &why))
-            TellMemoryProblem(why);
+        if (const Result<> written = WriteRememberedPort(opened, path); !written)
+            TellMemoryProblem(written.Reason());
     });
 }
 
@@ -305,8 +304,8 @@ void frmMain::SaveTable()
     // The table holds the first 100 records; those beyond are not in the file.
     const int kept = m_exchange ? int(m_exchange->Records().size()) : 0;
     const SaveResult saved = WriteWholeFile(path, TableCsv(*recordTable, kept));
-    if (!saved.failure.isEmpty()) {
-        ShowMessage(SaveFailureText(tr("the table"), path, saved));
+    if (!saved) {
+        ShowMessage(SaveFailureText(tr("the table"), path, saved.Error()));
         return;
     }
     if (const std::int64_t notSaved = RecordsNotInTable(); notSaved > 0) {

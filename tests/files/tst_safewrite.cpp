@@ -251,14 +251,13 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
         const bool saved = failure.isEmpty();
-        if (saved)
-            QCOMPARE(result.failure, QString());
-        QVERIFY2(result.failure.contains(failure), qPrintable(result.failure));
-        QVERIFY(result.oldContentKept);               // none of these fails halfway
-        if (viaLink && !saved && kind != NameNotUtf8) // names where the link leads
-            QVERIFY2(result.failure.contains(QDir::toNativeSeparators(
+        QVERIFY2(result.Ok() == saved, qPrintable(result.Reason()));
+        QVERIFY2(result.Reason().contains(failure), qPrintable(result.Reason()));
+        QVERIFY(saved || result.Error().oldContentKept); // none of these fails halfway
+        if (viaLink && !saved && kind != NameNotUtf8)    // names where the link leads
+            QVERIFY2(result.Reason().contains(QDir::toNativeSeparators(
                          existed ? QFileInfo(target).canonicalFilePath() : target)),
-                     qPrintable(result.failure));
+                     qPrintable(result.Reason()));
         QVERIFY(!viaLink || QFileInfo(link).isSymLink());
         struct stat after {};
         QCOMPARE(::lstat(node, &after) == 0, existed || saved);

@@ -36,6 +36,12 @@ FakePort Adapter(const QString& name, const QString& number, const QString& seri
     return port;
 }
 
+// The port remembered in `path`, or nothing, whether because none is or the file is refused.
+std::optional<RememberedPort> Remembered(const QString& path)
+{
+    return ReadRememberedPort(path).ValueOr(std::nullopt);
+}
+
 // Until the system's clock for file times has gone past when `path` last changed, so that what
 // changes next is newer (the clock moves in ticks of a few milliseconds).
 void WaitPast(const QString& path)
@@ -164,11 +170,11 @@ private slots:
             QSKIP("another program took the terminal's number first");
 
         QVERIFY(!LocateRememberedPort(byNumber, {}, {}));
-        const auto kept = ReadRememberedPort(config);
+        const auto kept = Remembered(config);
         QVERIFY(kept && !kept->CanReturn() && !LocateRememberedPort(*kept, {}, {}));
         // A configuration kept before the kind was, naming the terminal by its number.
         QVERIFY(Write(config, "[port]\nchoice=" + QFile::encodeName(number) + "\n"));
-        QVERIFY(!LocateRememberedPort(ReadRememberedPort(config).value(), {}, {}));
+        QVERIFY(!LocateRememberedPort(Remembered(config).value(), {}, {}));
         QCOMPARE(ClassifyDevice(link), DeviceKind::StaleLink);
         QVERIFY(!LocateRememberedPort(byLink, {}, {}));
         const PortChoice typed = InterpretPortText(link);
@@ -197,18 +203,17 @@ private slots:
 
         QTemporaryDir dir;
         const QString path = dir.filePath("qm6200/qm6200.conf");
-        QVERIFY(!ReadRememberedPort(path));
+        QVERIFY(ReadRememberedPort(path) && !Remembered(path)); // none, and nothing wrong
         QVERIFY(WriteRememberedPort(adapter, path));
-        QCOMPARE(ReadRememberedPort(path), adapter);
+        QCOMPARE(Remembered(path), adapter);
         QVERIFY(WriteRememberedPort(entry, path));
-        QCOMPARE(ReadRememberedPort(path), entry);
+        QCOMPARE(Remembered(path), entry);
 
-        QString problem;
         QVERIFY(Write(dir.filePath("file"), "a file where the folder would be"));
-        QVERIFY(!WriteRememberedPort(entry, dir.filePath("file/qm6200.conf"), &problem));
-        QVERIFY2(problem.contains("file is not a folder"), qPrintable(problem));
+        const Result<> written = WriteRememberedPort(entry, dir.filePath("file/qm6200.conf"));
+        QVERIFY2(written.Reason().contains("file is not a folder"), qPrintable(written.Reason()));
         QVERIFY(Write(path, QByteArray("\x00\xff[port\nchoice\x01=\xfe\n", 18)));
-        QVERIFY(!ReadRememberedPort(path));
+        QVERIFY(!Remembered(path));
     }
 
     // The configuration is the user's alone, and written only as a file of theirs: what stands
@@ -257,18 +262,18 @@ private slots:
             QCOMPARE(::chown(QFile::encodeName(folder), 65534, 65534), 0);
         }
 
-        QString readProblem;
-        QVERIFY(!ReadRememberedPort(path, &readProblem));
-        QVERIFY2(readProblem.contains(problem), qPrintable(readProblem));
+        const auto read = ReadRememberedPort(path);
+        QVERIFY(!read.ValueOr(std::nullopt));
+        QVERIFY2(read.Reason().contains(problem), qPrintable(read.Reason()));
         const RememberedPort port{"COM2", {}, {}, {}, {}};
-        QString writeProblem;
-        QCOMPARE(WriteRememberedPort(port, path, &writeProblem), written);
+        const Result<> writing = WriteRememberedPort(port, path);
+        QCOMPARE(writing.Ok(), written);
         QCOMPARE(Read(elsewhere), QByteArray("another file's text"));
         if (!written) {
-            QVERIFY2(writeProblem.contains(problem), qPrintable(writeProblem));
+            QVERIFY2(writing.Reason().contains(problem), qPrintable(writing.Reason()));
             return;
         }
-        QCOMPARE(ReadRememberedPort(path), port);
+        QCOMPARE(Remembered(path), port);
         struct stat node {};
         QVERIFY(::lstat(name, &node) == 0 && S_ISREG(node.st_mode));
         QCOMPARE(node.st_mode & 0777, mode_t(0600));
