@@ -277,42 +277,42 @@ PortLock::~PortLock()
     release();
 }
 
-std::optional<OpenFailure> PortLock::take()
+PortLock::Outcome PortLock::take()
 {
     return settle(true);
 }
 
-std::optional<OpenFailure> PortLock::clearWay()
+PortLock::Outcome PortLock::clearWay()
 {
     return settle(false);
 }
 
-std::optional<OpenFailure> PortLock::settle(bool write)
+PortLock::Outcome PortLock::settle(bool write)
 {
     release();
     if (m_path.isEmpty()) {
         qCDebug(lcLink) << "no lock folder takes a lock; the port is used without one";
-        return std::nullopt;
+        return {};
     }
     const QByteArray path = Encoded(m_path);
     QString own;
     if (write)
         own = WriteOwnLock(m_path);
-    const auto done = [&](std::optional<OpenFailure> failure) {
+    const auto done = [&](Outcome outcome) {
         if (!own.isEmpty())
             ::unlink(Encoded(own).constData());
-        return failure;
+        return outcome;
     };
     // A few rounds: a stale lock removed may be taken by another program before this one.
     for (int round = 0; round < 3; ++round) {
         if (!own.isEmpty()) {
             if (::link(Encoded(own).constData(), path.constData()) == 0) {
                 m_taken = true;
-                return done(std::nullopt);
+                return done({});
             }
             if (errno != EEXIST) {
                 qCDebug(lcLink) << "no lock taken:" << m_path << SystemText(errno);
-                return done(std::nullopt);
+                return done({});
             }
         }
         const Found found = Inspect(m_path);
@@ -320,7 +320,7 @@ std::optional<OpenFailure> PortLock::settle(bool write)
         case Found::Gone:
             // Nothing in the way; a folder that takes no file of ours is used without a lock.
             if (own.isEmpty())
-                return done(std::nullopt);
+                return done({});
             continue;
         case Found::Held:
             qCDebug(lcLink) << "locked by process" << found.pid << m_path;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ports/PortNames.h"
 
 #include <QByteArray>
@@ -48,17 +49,20 @@ public:
     const QString& path() const { return m_path; }
     bool isTaken() const { return m_taken; }
 
-    // Takes the lock, in place of one that nobody holds any more. Returns why the port must
-    // not be opened: another program holds it, or its lock is left over and cannot be
-    // removed. Where no folder can take a lock, the port is opened without one.
-    std::optional<OpenFailure> take();
+    // Whether the port may be opened, and why not: another program holds it, or its lock is
+    // left over and cannot be removed.
+    using Outcome = Result<void, OpenFailure>;
+
+    // Takes the lock, in place of one that nobody holds any more. Where no folder can take a
+    // lock, the port is opened without one.
+    Outcome take();
     // The same, for a port whose library writes its own lock: nothing is written, a lock
     // nobody holds is removed so that the library can take the port.
-    std::optional<OpenFailure> clearWay();
+    Outcome clearWay();
     void release();
 
 private:
-    std::optional<OpenFailure> settle(bool write);
+    Outcome settle(bool write);
 
     QString m_path;
     bool m_taken = false;

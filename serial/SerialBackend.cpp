@@ -18,7 +18,7 @@ namespace qm {
 
 namespace {
 
-// Raw bytes in both directions at the given settings (ones RefuseToOpen let through), no
+// Raw bytes in both directions at the given settings (ones MayOpen let through), no
 // flow control, reads that never wait. On failure errno says why.
 bool ApplySettings(int fd, const LineSettings& settings, termios& line)
 {
@@ -83,13 +83,13 @@ Result<> SerialBackend::open(const QString& portName, const LineSettings& settin
         close();
     const QString location = SystemLocation(portName);
     const QString label = PortLabel(portName, location);
-    if (const auto refusal = RefuseToOpen(portName, settings, m_sysfsRoot))
-        return refuse(location, *refusal);
+    if (const Result<> may = MayOpen(portName, settings, m_sysfsRoot); !may)
+        return refuse(location, may.Reason());
 
     // Another program that has the port holds its lock, whatever name it reached it by.
     auto lock = std::make_unique<PortLock>(location, m_lockFolders);
-    if (const auto held = lock->take())
-        return refuse(location, DescribeOpenFailure(label, *held));
+    if (const PortLock::Outcome taken = lock->take(); !taken)
+        return refuse(location, DescribeOpenFailure(label, taken.Error()));
 
     const int fd =
         ::open(QFile::encodeName(location).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -57,15 +57,15 @@ bool UserListedInGroup(const group& owner)
     return false;
 }
 
-// Settings no serial line here takes, said as the operator's message's reason.
-std::optional<QString> UnsupportedSetting(const LineSettings& settings)
+// Whether a serial line here takes the settings; if not, the operator's message's reason.
+Result<> SettingsTaken(const LineSettings& settings)
 {
     if (TerminalSpeed(settings.baudRate) == B0)
-        return QObject::tr("serial lines on this computer do not take %1 baud")
-            .arg(settings.baudRate);
+        return Failure{QObject::tr("serial lines on this computer do not take %1 baud")
+                           .arg(settings.baudRate)};
     if (settings.stopBits == StopBits::OneAndHalf)
-        return QObject::tr("serial lines on this computer do not take 1.5 stop bits");
-    return std::nullopt;
+        return Failure{QObject::tr("serial lines on this computer do not take 1.5 stop bits")};
+    return {};
 }
 
 } // namespace
@@ -99,8 +99,7 @@ speed_t TerminalSpeed(int baudRate)
     }
 }
 
-std::optional<QString> RefuseToOpen(const QString& portName, const LineSettings& settings,
-                                    const QString& sysfsRoot)
+Result<> MayOpen(const QString& portName, const LineSettings& settings, const QString& sysfsRoot)
 {
     const QString location = SystemLocation(portName);
     const QString label = PortLabel(portName, location);
@@ -108,17 +107,17 @@ std::optional<QString> RefuseToOpen(const QString& portName, const LineSettings&
     // opened at all, whatever checked it before.
     switch (ClassifyDevice(location, sysfsRoot)) {
     case DeviceKind::Missing:
-        return DescribeOpenFailure(label, {OpenFailure::NoSuchDevice, {}, {}});
+        return Failure{DescribeOpenFailure(label, {OpenFailure::NoSuchDevice, {}, {}})};
     case DeviceKind::NotSerial:
-        return DescribeOpenFailure(label, {OpenFailure::NotSerial, {}, {}});
+        return Failure{DescribeOpenFailure(label, {OpenFailure::NotSerial, {}, {}})};
     case DeviceKind::StaleLink:
-        return DescribeOpenFailure(label, {OpenFailure::StaleLink, {}, {}});
+        return Failure{DescribeOpenFailure(label, {OpenFailure::StaleLink, {}, {}})};
     case DeviceKind::SerialLine:
         break;
     }
-    if (const auto unsupported = UnsupportedSetting(settings))
-        return DescribeOpenFailure(label, {OpenFailure::Other, {}, *unsupported});
-    return std::nullopt;
+    if (const Result<> taken = SettingsTaken(settings); !taken)
+        return Failure{DescribeOpenFailure(label, {OpenFailure::Other, {}, taken.Reason()})};
+    return {};
 }
 
 OpenFailure PermissionFailure(const QString& location)

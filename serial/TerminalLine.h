@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Result.h"
 #include "ports/PortNames.h"
 #include "serial/LineSettings.h"
 
@@ -25,11 +26,10 @@ QString PortLabel(const QString& portName, const QString& location);
 // The terminal interface's speed for a baud rate; B0 for a rate it has no speed for.
 speed_t TerminalSpeed(int baudRate);
 
-// The operator's message when the port must not be opened: the name is no serial line (or
-// nothing at all), or the settings are ones no line here takes. Decided without opening
-// anything.
-std::optional<QString> RefuseToOpen(const QString& portName, const LineSettings& settings,
-                                    const QString& sysfsRoot);
+// Whether the port may be opened, decided without opening anything; if not, the operator's
+// message: the name is no serial line (or nothing at all), or the settings are ones no line
+// here takes.
+Result<> MayOpen(const QString& portName, const LineSettings& settings, const QString& sysfsRoot);
 
 // Why a device that exists could not be opened for lack of rights, or, with the rights,
 // because another program holds it.

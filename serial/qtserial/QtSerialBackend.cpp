@@ -50,9 +50,9 @@ Result<> QtSerialBackend::open(const QString& portName, const LineSettings& sett
 {
     close();
     const QString location = SystemLocation(portName);
-    if (const auto refusal = RefuseToOpen(portName, settings, m_sysfsRoot)) {
-        qCDebug(lcLink) << "not opened:" << location << *refusal;
-        return Failure{*refusal};
+    if (Result<> may = MayOpen(portName, settings, m_sysfsRoot); !may) {
+        qCDebug(lcLink) << "not opened:" << location << may.Reason();
+        return may;
     }
     // Qt's serial port takes its own lock with Qt's lock file, which takes a lock over when
     // its process runs under another name than the lock gives, or under one this user may
@@ -64,8 +64,8 @@ Result<> QtSerialBackend::open(const QString& portName, const LineSettings& sett
     // the moment between this check and its own another program may take the port; and its
     // lock folder is always the first usual one, whatever `lockFolders` say.
     PortLock lock(location, m_lockFolders);
-    if (const auto held = lock.clearWay()) {
-        Failure refused{DescribeOpenFailure(PortLabel(portName, location), *held)};
+    if (const PortLock::Outcome cleared = lock.clearWay(); !cleared) {
+        Failure refused{DescribeOpenFailure(PortLabel(portName, location), cleared.Error())};
         qCDebug(lcLink) << "not opened:" << location << refused.reason;
         return refused;
     }
@@ -93,8 +93,8 @@ Result<> QtSerialBackend::open(const QString& portName, const LineSettings& sett
             // holder.
             failure = PermissionFailure(location);
             if (failure.reason == OpenFailure::InUse) {
-                if (const auto held = lock.clearWay())
-                    failure = *held;
+                if (const PortLock::Outcome cleared = lock.clearWay(); !cleared)
+                    failure = cleared.Error();
             }
             break;
         default:

@@ -55,7 +55,7 @@ private slots:
         QTemporaryDir folder;
         PortLock lock(Device, {folder.path()});
         QCOMPARE(lock.path(), folder.filePath("LCK..ttyUSB97"));
-        QVERIFY(!lock.take());
+        QVERIFY(lock.take());
         QVERIFY(lock.isTaken());
         QCOMPARE(
             QDir(folder.path())
@@ -67,7 +67,7 @@ private slots:
         // Released, it is gone; but not a lock another program put in its place.
         lock.release();
         QVERIFY(!QFile::exists(lock.path()));
-        QVERIFY(!lock.take());
+        QVERIFY(lock.take());
         QVERIFY(QFile::remove(lock.path()));
         QVERIFY(LockRig::put(lock.path(), "4242\n"));
         lock.release();
@@ -81,10 +81,12 @@ private slots:
         LockRig rig;
         PortLock lock(Device, {rig.folder.path()});
         QVERIFY(LockRig::put(lock.path(), rig.content("ended")));
-        QVERIFY(!lock.clearWay());
+        QVERIFY(lock.clearWay());
         QVERIFY(!QFile::exists(lock.path()));
         QVERIFY(LockRig::put(lock.path(), rig.content("padded")));
-        QCOMPARE(lock.clearWay().value_or(OpenFailure{}).holderPid, rig.live);
+        const PortLock::Outcome held = lock.clearWay();
+        QVERIFY(!held);
+        QCOMPARE(held.Error().holderPid, rig.live);
         QVERIFY(!lock.isTaken());
     }
 
@@ -97,8 +99,10 @@ private slots:
         QVERIFY(LockRig::put(lock.path(), rig.content("ended")));
         const auto all = QFile::permissions(rig.folder.path());
         QVERIFY(QFile::setPermissions(rig.folder.path(), QFile::ReadOwner | QFile::ExeOwner));
-        const OpenFailure failure = lock.take().value_or(OpenFailure{});
+        const PortLock::Outcome taken = lock.take();
         QFile::setPermissions(rig.folder.path(), all);
+        QVERIFY(!taken);
+        const OpenFailure& failure = taken.Error();
         QVERIFY2(failure.detail.contains(lock.path()) && failure.detail.contains("administrator"),
                  qPrintable(failure.detail));
     }
