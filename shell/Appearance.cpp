@@ -12,9 +12,10 @@ namespace {
 
 // Debian's free Tahoma (package fonts-wine), made to Tahoma's widths: the captions fill the
 // design's boxes as they were meant to. It lies outside fontconfig's folders, so this program
-// loads it for itself and leaves the rest of the desktop as it is.
-constexpr const char* TahomaFiles[] = {"/usr/share/wine/fonts/tahoma.ttf",
-                                       "/usr/share/wine/fonts/tahomabd.ttf"};
+// loads it for itself and leaves the rest of the desktop as it is. Its regular face alone: the
+// bold file beside it carries regular-weight strokes, and without it Qt draws the bold captions
+// by emboldening the regular face, in the same widths.
+constexpr const char* TahomaFile = "/usr/share/wine/fonts/tahoma.ttf";
 
 struct Substitute {
     const char* family;
@@ -36,11 +37,8 @@ constexpr Substitute Substitutes[] = {
 
 void SetUpAppearance()
 {
-    for (const char* file : TahomaFiles) {
-        const QString path = QString::fromLatin1(file);
-        if (QFile::exists(path))
-            QFontDatabase::addApplicationFont(path);
-    }
+    if (const QString path = QString::fromLatin1(TahomaFile); QFile::exists(path))
+        QFontDatabase::addApplicationFont(path);
     const QStringList families = QFontDatabase::families();
     for (const Substitute& s : Substitutes) {
         const QString family = QString::fromLatin1(s.family);

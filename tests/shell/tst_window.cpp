@@ -5,13 +5,16 @@
 #include "tests/support/Captions.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Window.h"
+#include "ui/DesignWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTest>
 #include <QTimer>
 
@@ -90,6 +93,32 @@ private slots:
         }
         const QStringList clipped = ClippedCaptions(w.form);
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
+    }
+
+    // A bold caption's strokes are heavier than a regular one's, in every design font: the ink
+    // of the same text, drawn both ways.
+    void boldCaptionsAreBold()
+    {
+        const auto ink = [](const QFont& font) {
+            QImage image(480, 80, QImage::Format_Grayscale8);
+            image.fill(255);
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.drawText(10, 55, QStringLiteral("QM-6200 DATA LINK"));
+            painter.end();
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                const uchar* line = image.constScanLine(y);
+                for (int x = 0; x < image.width(); ++x)
+                    sum += 255 - line[x];
+            }
+            return double(sum);
+        };
+        for (const char* family : {"Tahoma", "Arial", "Lucida Sans Unicode"}) {
+            const double ratio =
+                ink(DesignFont(family, 15.75, true)) / ink(DesignFont(family, 15.75));
+            QVERIFY2(ratio > 1.2, qPrintable(QString("%1: %2").arg(family).arg(ratio)));
+        }
     }
 
     void tabGoesThroughTheButtonsAndTableNeverTheBoxes()
