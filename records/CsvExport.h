@@ -3,7 +3,6 @@
 #include "records/RecordLayout.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -28,13 +27,5 @@ std::array<std::string, RecordColumns> CsvCells(const DecodedRecord& record);
 // The whole file: a line for each of the rows 1 to `rows`, in order; nothing for 0 rows.
 // `cell` gives the text of a cell (row, column).
 std::string CsvContent(int rows, int columns, const std::function<std::string(int, int)>& cell);
-
-// A file-type filter of the form "description|patterns|description|patterns...", as the
-// save dialog is designed with, turned into the entries of its file-type list.
-struct FileType {
-    QString description;  // shown as it stands
-    QStringList patterns; // what the list matches here: "*.*" (all files) becomes "*"
-};
-std::vector<FileType> ParseFileTypes(const QString& filter);
 
 } // namespace qm

@@ -1,6 +1,6 @@
 #include "ui/CommonDialog.h"
 
-#include "records/CsvExport.h"
+#include "ui/FileTypes.h"
 
 #include <QFileDialog>
 

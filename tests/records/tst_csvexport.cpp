@@ -35,16 +35,6 @@ private slots:
         QCOMPARE(read.front(), std::make_pair(1, 0)); // never the header row
         QCOMPARE(read.back(), std::make_pair(3, 1));
     }
-
-    void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
-    {
-        const auto types = ParseFileTypes("CSV File (*.csv)|*.csv|全てのファイル (*.*)|*.*");
-        QCOMPARE(types.size(), std::size_t(2));
-        QCOMPARE(types[0].description, QString("CSV File (*.csv)"));
-        QCOMPARE(types[0].patterns, QStringList{"*.csv"});
-        QCOMPARE(types[1].description, QString::fromUtf8("全てのファイル (*.*)"));
-        QCOMPARE(types[1].patterns, QStringList{"*"});
-    }
 };
 
 QM6200_TEST_MAIN(TestCsvExport)

@@ -3,6 +3,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/TestMain.h"
 #include "ui/CommonDialog.h"
+#include "ui/FileTypes.h"
 
 #include <QFileDialog>
 #include <QTemporaryDir>
@@ -43,6 +44,16 @@ private slots:
         });
         QVERIFY(!dialog.ShowSave());
         QCOMPARE(dialog.FileName(), path);
+    }
+
+    void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
+    {
+        const auto types = ParseFileTypes("CSV File (*.csv)|*.csv|全てのファイル (*.*)|*.*");
+        QCOMPARE(types.size(), std::size_t(2));
+        QCOMPARE(types[0].description, QString("CSV File (*.csv)"));
+        QCOMPARE(types[0].patterns, QStringList{"*.csv"});
+        QCOMPARE(types[1].description, QString::fromUtf8("全てのファイル (*.*)"));
+        QCOMPARE(types[1].patterns, QStringList{"*"});
     }
 };
 
