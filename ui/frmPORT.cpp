@@ -36,35 +36,62 @@ protected:
     }
 };
 
-// The box's text is taken whole when the operator comes to it by a click or by Tab, so that
-// typing a device replaces "COM1" instead of going into its middle. A click into a box that
-// has the focus already places the cursor, as in any text.
-class WholeTextOnEntry : public QObject {
+// The port box. Its text is taken whole when the operator comes to it (a click, Tab) and when
+// its list closes, so that what is typed then replaces "COM1" or the port just chosen instead of
+// going into its middle. The first click into the text after the list has closed keeps it whole,
+// as the click that gives the box the focus does; a click after that, or after a key, places the
+// cursor.
+class PortBox : public QComboBox {
 public:
-    explicit WholeTextOnEntry(QComboBox* box)
-        : QObject(box)
-        , m_edit(box->lineEdit())
+    explicit PortBox(QWidget* parent)
+        : QComboBox(parent)
     {
-        box->installEventFilter(this);
-        m_edit->installEventFilter(this);
+        setEditable(true);
+        installEventFilter(this);
+        lineEdit()->installEventFilter(this);
+        // An entry chosen from the list comes into the box after the list has closed.
+        connect(this, &QComboBox::activated, this, [this] {
+            if (m_clickPending)
+                lineEdit()->selectAll();
+        });
+    }
+
+    void hidePopup() override
+    {
+        // Also called when the box is hidden, with no list to close.
+        const bool listed = view()->isVisible();
+        QComboBox::hidePopup();
+        if (listed)
+            TakeWhole(true);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (watched != this && watched != lineEdit())
+            return QComboBox::eventFilter(watched, event);
         switch (event->type()) {
-        case QEvent::FocusIn: {
-            // The box has the focus; its text has it through the box.
-            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-            m_clickPending = reason == Qt::MouseFocusReason;
-            if (m_clickPending || reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
-                m_edit->selectAll();
+        case QEvent::FocusIn:
+            // The box has the focus; its text has it through the box. The focus that comes back
+            // from the list is left to hidePopup().
+            switch (const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason()) {
+            case Qt::MouseFocusReason:
+            case Qt::TabFocusReason:
+            case Qt::BacktabFocusReason:
+            case Qt::ShortcutFocusReason:
+                TakeWhole(reason == Qt::MouseFocusReason);
+                break;
+            case Qt::PopupFocusReason:
+                break;
+            default:
+                m_clickPending = false;
+                break;
+            }
             break;
-        }
         case QEvent::MouseButtonPress:
             // The focus comes before the press that gave it, which would put the cursor where
             // it fell. A press on the arrow opens the list as ever.
-            if (std::exchange(m_clickPending, false) && watched == m_edit)
+            if (std::exchange(m_clickPending, false) && watched == lineEdit())
                 return true;
             break;
         case QEvent::FocusOut:
@@ -79,7 +106,13 @@ protected:
     }
 
 private:
-    QLineEdit* m_edit;
+    // `keptOnClick`: the next press on the text keeps it whole.
+    void TakeWhole(bool keptOnClick)
+    {
+        lineEdit()->selectAll();
+        m_clickPending = keptOnClick;
+    }
+
     bool m_clickPending = false;
 };
 
@@ -106,13 +139,11 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Combo1 = Place(new QComboBox(this), 3240, 360, 1215, 300);
-    Combo1->setEditable(true);
+    Combo1 = Place(new PortBox(this), 3240, 360, 1215, 300);
     // Typed text selects or names a port; it never becomes an entry of the list.
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     Combo1->setEditText(QStringLiteral("Port Select..."));
     Combo1->setItemDelegate(new PortListDelegate(Combo1));
-    new WholeTextOnEntry(Combo1);
 
     Command1 = Place(new QPushButton(QStringLiteral("Determine"), this), 3240, 840, 1215, 375);
     Command1->setFont(DesignFont("Tahoma", 9));

@@ -503,6 +503,62 @@ private slots:
         }
         dialog->reject();
     }
+
+    // The list opened and closed again leaves the box with the focus: its text is taken whole
+    // all the same, and the first click into it keeps it so; what is typed then replaces it.
+    void typingAfterTheListClosedReplacesTheText_data()
+    {
+        QTest::addColumn<bool>("byKeyboard"); // opened with Tab and F4, or by a click on the arrow
+        QTest::addColumn<bool>("choosing");   // closed by a click on an entry, or with Esc
+        QTest::newRow("a click on the arrow, Esc") << false << false;
+        QTest::newRow("Tab and F4, Esc") << true << false;
+        QTest::newRow("Tab and F4, an entry clicked") << true << true;
+    }
+
+    void typingAfterTheListClosedReplacesTheText()
+    {
+        QFETCH(bool, byKeyboard);
+        QFETCH(bool, choosing);
+        Rig rig;
+        auto dialog = rig.dialog();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QComboBox* combo = Combo1(*dialog);
+        QLineEdit* edit = combo->lineEdit();
+        combo->setEditText("/home/lab/qm-sim");
+
+        if (byKeyboard) {
+            QTest::keyClick(Command1(*dialog), Qt::Key_Tab);
+            QTest::keyClick(combo, Qt::Key_F4);
+        } else {
+            const QPoint arrow((edit->geometry().right() + combo->width()) / 2,
+                               combo->height() / 2);
+            QTest::mouseClick(combo, Qt::LeftButton, {}, arrow);
+        }
+        QAbstractItemView* list = combo->view();
+        QTRY_VERIFY(list->isVisible());
+        if (choosing) {
+            const QRect second = list->visualRect(combo->model()->index(1, 0));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+        } else {
+            QTest::keyClick(list, Qt::Key_Escape);
+        }
+        QTRY_VERIFY(!list->isVisible());
+        const QString before = choosing ? QString("COM2") : QString("/home/lab/qm-sim");
+        QCOMPARE(edit->text(), before);
+        QCOMPARE(edit->selectedText(), before);
+
+        QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+        QCOMPARE(edit->selectedText(), before);
+        QTest::keyClicks(edit, "/dev/ttyUSB0");
+        QCOMPARE(edit->text(), QString("/dev/ttyUSB0"));
+        QTest::mouseClick(Command1(*dialog), Qt::LeftButton);
+        // What Determine tells is of the device typed, whatever this computer has.
+        const PortChoice typed = InterpretPortText("/dev/ttyUSB0");
+        QCOMPARE(rig.messages,
+                 typed.problem.isEmpty() ? QStringList() : QStringList(typed.problem));
+        dialog->reject();
+    }
 };
 
 QM6200_TEST_MAIN(TestFrmPort)
