@@ -11,10 +11,12 @@
 #include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <utility>
 
 namespace qm {
@@ -36,6 +38,19 @@ protected:
     }
 };
 
+// The drop-down is as wide as its longest line, so that a found port shows whole beside what it
+// is, but no wider than the screen. The box keeps its size.
+void FitListToLines(QComboBox& box)
+{
+    QAbstractItemView* list = box.view();
+    const int lines = list->sizeHintForColumn(0) + 2 * list->frameWidth()
+                      + list->verticalScrollBar()->sizeHint().width();
+    // The list drops down in a frame of its own.
+    const QMargins frame = list->window()->contentsMargins();
+    const int room = box.screen()->availableGeometry().width() - frame.left() - frame.right();
+    list->setMinimumWidth(std::min(lines, room));
+}
+
 // The port box. Its text is taken whole when the operator comes to it (a click, Tab) and when
 // its list closes, so that what is typed then replaces "COM1" or the port just chosen instead of
 // going into its middle. The first click into the text after the list has closed keeps it whole,
@@ -54,6 +69,13 @@ public:
             if (m_clickPending)
                 lineEdit()->selectAll();
         });
+    }
+
+    void showPopup() override
+    {
+        // The lines and the screen are those of now.
+        FitListToLines(*this);
+        QComboBox::showPopup();
     }
 
     void hidePopup() override
@@ -223,8 +245,9 @@ void frmPORT::ListFoundPorts()
             Combo1->insertItem(row, rows[i].first);
         for (int gone = listed - row; gone > 0; --gone)
             Combo1->removeItem(row);
-        Combo1->setItemData(row, rows[i].second, ListTextRole);
-        Combo1->setItemData(row, rows[i].second, Qt::ToolTipRole);
+        // A screen reader reads the line as the list shows it, not the device alone.
+        for (const int role : {ListTextRole, int(Qt::ToolTipRole), int(Qt::AccessibleTextRole)})
+            Combo1->setItemData(row, rows[i].second, role);
     }
     while (Combo1->count() > PortEntries + int(rows.size()))
         Combo1->removeItem(Combo1->count() - 1);
@@ -240,10 +263,8 @@ void frmPORT::ListFoundPorts()
     else
         edit->setCursorPosition(cursor);
 
-    // The drop-down may be wider than the box, so that each line shows whole.
-    QAbstractItemView* list = Combo1->view();
-    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth()
-                          + list->verticalScrollBar()->sizeHint().width());
+    // An open list follows its lines.
+    FitListToLines(*Combo1);
 }
 
 void frmPORT::DescribePort(const QString& text)

@@ -28,8 +28,9 @@ public:
     // Opens the selection and makes it the port in use, or says why it would not open.
     using TryFunction = std::function<Result<>(const PortSelection& selection)>;
 
-    // Where a found port's line in the list is kept (what the drop-down shows for it); the
-    // item's text is the device alone, which is what the box shows.
+    // Where a found port's line in the list is kept (what the drop-down shows for it, and its
+    // accessible name, Qt::AccessibleTextRole); the item's text is the device alone, which is
+    // what the box shows.
     static constexpr int ListTextRole = Qt::UserRole + 1;
 
     // Loads the dialog: a new one for each showing, with the port in use preselected. The

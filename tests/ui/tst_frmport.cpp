@@ -9,11 +9,13 @@
 #include "ui/frmPORT.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 
 using namespace qm;
 using namespace qm::test;
@@ -251,6 +253,61 @@ private slots:
         const int shown = list->sizeHintForIndex(combo->model()->index(5, 0)).width();
         QVERIFY(shown > list->fontMetrics().horizontalAdvance(line));
         QVERIFY(shown <= list->viewport()->width());
+        combo->hidePopup();
+        dialog->reject();
+    }
+
+    // The drop-down shows each line whole, within the screen, however narrow the box; a screen
+    // reader reads each item as the list shows it.
+    void theListShowsAndNamesEachLineWhole_data()
+    {
+        QTest::addColumn<QString>("model"); // an adapter's, in udev's words; empty: a simulator
+        QTest::addColumn<bool>("fits");     // on the screen whole
+        QTest::newRow("an adapter") << "UB-232 Cable" << true;
+        QTest::newRow("a simulator") << "" << true;
+        QTest::newRow("wider than the screen") << QString(200, 'W') << false;
+    }
+
+    void theListShowsAndNamesEachLineWhole()
+    {
+        QFETCH(QString, model);
+        QFETCH(bool, fits);
+        Rig rig;
+        std::optional<Simulator> simulator;
+        if (model.isEmpty()) {
+            simulator.emplace(QStringList());
+        } else {
+            FakePort adapter("ttyUSB0");
+            adapter.record = {"E:ID_MODEL=" + model, "E:ID_VENDOR=Northwind"};
+            rig.system.plugIn(adapter);
+        }
+        auto dialog = rig.dialog();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QComboBox* combo = Combo1(*dialog);
+        QCOMPARE(combo->count(), PortEntries + 1);
+        QCOMPARE(combo->width(), 81);
+        combo->showPopup();
+        QAbstractItemView* list = combo->view();
+        QTRY_VERIFY(list->isVisible());
+
+        const QRect screen = combo->screen()->availableGeometry();
+        QVERIFY(screen.contains(list->window()->geometry()));
+        QAccessibleTableInterface* items =
+            QAccessible::queryAccessibleInterface(list)->tableInterface();
+        QVERIFY(items);
+        for (int row = 0; row < combo->count(); ++row) {
+            const QString line = row < PortEntries
+                                     ? PortEntryName(row)
+                                     : combo->itemData(row, frmPORT::ListTextRole).toString();
+            QVERIFY(line.contains(combo->itemText(row)));
+            QCOMPARE(items->cellAt(row, 0)->text(QAccessible::Name), line);
+            if (fits)
+                QVERIFY2(list->sizeHintForIndex(combo->model()->index(row, 0)).width()
+                             <= list->viewport()->width(),
+                         qPrintable(line));
+        }
+        QCOMPARE(list->window()->width() == screen.width(), !fits);
         combo->hidePopup();
         dialog->reject();
     }
