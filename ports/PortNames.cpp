@@ -82,6 +82,27 @@ QString NotASerialPort(const QString& name)
         .arg(name);
 }
 
+// What to tell of a port that is not there. `name` is the path looked for, or an entry with its
+// device: "COM3 (/dev/ttyS2)". The hint fits the kind of name: an adapter's device comes and goes
+// with the adapter, a board's port does not.
+QString DoesNotExist(const QString& name)
+{
+    static const QRegularExpression adapterName(
+        QStringLiteral("(^|/)tty(USB|ACM)[0-9]+$|/serial/by-(id|path)/"));
+    static const QRegularExpression entryName(QStringLiteral("^COM[1-4] \\("));
+    QString hint;
+    if (adapterName.match(name).hasMatch())
+        hint = QObject::tr("Plug in the USB adapter the instrument is connected to (its device is "
+                           "there only while the adapter is plugged in), then try again, or "
+                           "choose another port.");
+    else if (entryName.match(name).hasMatch())
+        hint = QObject::tr("This computer has no such port: choose another one, or for a USB "
+                           "adapter its device, such as /dev/ttyUSB0.");
+    else
+        hint = QObject::tr("Check the name, or choose another port.");
+    return QObject::tr("%1 does not exist on this computer.").arg(name) + QLatin1Char(' ') + hint;
+}
+
 QString StaleLinkText(const QString& name)
 {
     return QObject::tr("\"%1\" is a link left behind: the pseudo-terminal it leads to was opened "
@@ -163,6 +184,8 @@ PortChoice InterpretPortText(const QString& typed, const QString& sysfsRoot)
     case DeviceKind::StaleLink:
         return Problem(StaleLinkText(text));
     case DeviceKind::Missing:
+        // Told by the path looked for: "ttyUSB0" is /dev/ttyUSB0.
+        return Problem(DoesNotExist(path));
     case DeviceKind::NotSerial:
         break;
     }
@@ -192,10 +215,7 @@ QString DescribeOpenFailure(const QString& portLabel, const OpenFailure& failure
 {
     switch (failure.reason) {
     case OpenFailure::NoSuchDevice:
-        return QObject::tr("The serial port %1 does not exist on this computer. Check that the "
-                           "instrument's cable or USB adapter is plugged in, or choose another "
-                           "port.")
-            .arg(portLabel);
+        return DoesNotExist(portLabel);
     case OpenFailure::NotSerial:
         return NotASerialPort(portLabel);
     case OpenFailure::StaleLink:

@@ -651,8 +651,9 @@ private slots:
             << 64 << "--then-clear" << -1 << none;
 
         // The port: the desktop's messages.
-        QTest::newRow("no such device") << none << "missing" << toFile << false << 0 << 69
-                                        << "is not a serial port" << -1 << none;
+        QTest::newRow("no such device")
+            << none << "missing" << toFile << false << 0 << 69
+            << "ttyUSB9 does not exist on this computer. Plug in the USB adapter" << -1 << none;
         QTest::newRow("not a serial line")
             << none << "node" << toFile << false << 0 << 69 << "is not a serial port" << -1 << none;
         QTest::newRow("in use") << fast << "busy" << toFile << false << 0 << 69
@@ -673,7 +674,7 @@ private slots:
             << "1 record written" << 1 << QStringList{"NOW"};
         QTest::newRow("--wait-port, the port never appears")
             << none << "missing" << QStringList{"present", "-p", "PORT", "--wait-port", "1"}
-            << false << 0 << 69 << "is not a serial port" << -1 << none;
+            << false << 0 << 69 << "ttyUSB9 does not exist" << -1 << none;
 
         // The store full: written, counted.
         const QStringList overfull = fast + QStringList{"--records", "99", "--repeat", "3"};

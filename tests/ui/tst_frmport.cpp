@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -90,28 +91,38 @@ private slots:
     {
         Pty pty;
         QVERIFY(!pty.device.isEmpty());
+        QTemporaryDir dir; // nothing in it but what a case makes
+        const QString adapter = dir.filePath("ttyUSB0");
+        const QString byId = dir.filePath("serial/by-id/usb-Northwind_UB-232_NW0042-if00-port0");
+        const QString plugIn = " does not exist on this computer. Plug in the USB adapter";
+        const QString checkName = " does not exist on this computer. Check the name";
         const struct {
             QString text;
             PortChoice::Kind kind;
             int entry;
+            QString said; // part of the problem
         } cases[] = {
-            {"COM3", PortChoice::Entry, 2},
-            {"com1", PortChoice::Entry, 0},
-            {" Com4 ", PortChoice::Entry, 3},
-            {pty.device, PortChoice::Device, -1},
-            {pty.device.mid(5), PortChoice::Device, -1}, // "pts/N", under /dev
-            {"", PortChoice::Invalid, -1},
-            {"   ", PortChoice::Invalid, -1},
-            {"Port Select...", PortChoice::Invalid, -1},
-            {"COM0", PortChoice::Invalid, -1},
-            {"/etc/passwd", PortChoice::Invalid, -1}, // exists, but no device
-            {"/dev/no-such-port", PortChoice::Invalid, -1},
+            {"COM3", PortChoice::Entry, 2, {}},
+            {"com1", PortChoice::Entry, 0, {}},
+            {" Com4 ", PortChoice::Entry, 3, {}},
+            {pty.device, PortChoice::Device, -1, {}},
+            {pty.device.mid(5), PortChoice::Device, -1, {}}, // "pts/N", under /dev
+            {"", PortChoice::Invalid, -1, "Choose one of the ports from the list"},
+            {"   ", PortChoice::Invalid, -1, "Choose one of the ports from the list"},
+            {"Port Select...", PortChoice::Invalid, -1, "/dev/Port Select..." + checkName},
+            {"COM0", PortChoice::Invalid, -1, "/dev/COM0" + checkName},
+            {"/etc/passwd", PortChoice::Invalid, -1, "\"/etc/passwd\" is not a serial port"},
+            {"/dev/no-such-port", PortChoice::Invalid, -1, "/dev/no-such-port" + checkName},
+            {adapter, PortChoice::Invalid, -1, adapter + plugIn},
+            {dir.filePath("ttyACM12"), PortChoice::Invalid, -1, dir.filePath("ttyACM12") + plugIn},
+            {byId, PortChoice::Invalid, -1, byId + plugIn},
         };
         for (const auto& c : cases) {
             const PortChoice choice = InterpretPortText(c.text);
             QVERIFY2(choice.kind == c.kind, qPrintable(c.text));
             QCOMPARE(choice.entry, c.entry);
-            QCOMPARE(choice.problem.isEmpty(), c.kind != PortChoice::Invalid);
+            QVERIFY2(c.said.isEmpty() ? choice.problem.isEmpty() : choice.problem.contains(c.said),
+                     qPrintable(choice.problem));
             if (c.kind == PortChoice::Device)
                 QCOMPARE(choice.device, pty.device);
         }
@@ -147,8 +158,9 @@ private slots:
 
         QVERIFY(DescribeOpenFailure("/dev/ttyUSB0", {OpenFailure::InUse, {}, {}})
                     .contains("in use by another program"));
-        QVERIFY(DescribeOpenFailure("COM3", {OpenFailure::NoSuchDevice, {}, {}})
-                    .contains("COM3 does not exist"));
+        QVERIFY(DescribeOpenFailure("COM3 (/dev/ttyS2)", {OpenFailure::NoSuchDevice, {}, {}})
+                    .startsWith("COM3 (/dev/ttyS2) does not exist on this computer. This computer "
+                                "has no such port"));
         QVERIFY(DescribeOpenFailure("COM3", {OpenFailure::Other, {}, "I/O error"})
                     .contains("I/O error"));
     }
