@@ -15,6 +15,7 @@
 #include "ui/CLR_ALL.h"
 #include "ui/DesignWindow.h"
 #include "ui/RecordTable.h"
+#include "ui/WindowCentring.h"
 #include "ui/frmPORT.h"
 
 #include <QApplication>
@@ -173,6 +174,8 @@ void frmMain::ShowAbout()
 {
     QMessageBox about(QMessageBox::NoIcon, QString::fromLatin1(AppTitle), AboutText(),
                       QMessageBox::Ok, this);
+    // Centred as the other dialogs are: Qt's own placement guesses a frame where none is drawn.
+    OpenCentred(about);
     about.exec();
 }
 

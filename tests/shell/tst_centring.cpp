@@ -1,6 +1,6 @@
-// Where the windows open: the port dialog and the clear question centred on the main window,
-// the splash screen on the screen. Run twice: with the thin frames the offscreen platform
-// draws, as under a window manager, and with none, as on a display without one.
+// Where the windows open: the port dialog, the clear question and the About box centred on the
+// main window, the splash screen on the screen. Run twice: with the thin frames the offscreen
+// platform draws, as under a window manager, and with none, as on a display without one.
 
 #include "shell/Appearance.h"
 #include "shell/frmSplash.h"
@@ -16,7 +16,7 @@ using namespace qm::test;
 
 namespace {
 
-enum class Opened { PortDialog, ClearQuestion, Splash };
+enum class Opened { PortDialog, ClearQuestion, About, Splash };
 
 // `size` centred on `area`; half a pixel left over goes right and down.
 QRect Centred(const QRect& area, const QSize& size)
@@ -45,6 +45,7 @@ private slots:
         QTest::addColumn<bool>("fits");
         QTest::newRow("port dialog") << Opened::PortDialog << QPoint(12, 40) << true;
         QTest::newRow("clear question") << Opened::ClearQuestion << QPoint(12, 40) << true;
+        QTest::newRow("about box") << Opened::About << QPoint(12, 40) << true;
         QTest::newRow("port dialog, main window mostly off the screen's right edge")
             << Opened::PortDialog << QPoint(700, 40) << false;
         // Shown at start-up, before the main window.
@@ -81,6 +82,8 @@ private slots:
             OnNextModal(measure);
             if (opened == Opened::PortDialog)
                 w.form.ChoosePort();
+            else if (opened == Opened::About)
+                w.form.ShowAbout();
             else
                 w.ui.clearAllButton->click();
         }
