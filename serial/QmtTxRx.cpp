@@ -45,9 +45,12 @@ QString QmtTxRx::PortName() const
 Result<> QmtTxRx::setPortOpen(bool open)
 {
     if (!open) {
+        const bool wasOpen = m_backend->isOpen();
         m_backend->close();
         // Bytes not yet delivered belong to the port that is gone.
         m_pending.clear();
+        if (wasOpen)
+            emit OpenChanged(false);
         return {};
     }
     if (m_backend->isOpen())
@@ -58,6 +61,7 @@ Result<> QmtTxRx::setPortOpen(bool open)
         return opened;
     }
     m_backend->setRequestToSend(m_rtsEnable);
+    emit OpenChanged(true);
     return {};
 }
 
@@ -122,6 +126,7 @@ void QmtTxRx::onReadyRead()
 void QmtTxRx::onLost(const QString& reason)
 {
     m_pending.clear();
+    emit OpenChanged(false);
     emit PortLost(reason);
 }
 

@@ -67,8 +67,11 @@ signals:
     void OnComm();
     // Everything Output sent has left the port.
     void Sent();
-    // The open port went away; it is closed now. Comes once for each loss.
+    // The open port went away; it is closed now. Comes once for each loss, after
+    // OpenChanged(false).
     void PortLost(const QString& reason);
+    // The port opened or closed, whoever asked, or went away.
+    void OpenChanged(bool open);
 
 private:
     void onReadyRead();
