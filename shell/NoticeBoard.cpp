@@ -1,0 +1,79 @@
+#include "shell/NoticeBoard.h"
+
+#include "files/Names.h"
+#include "ports/PortNames.h"
+#include "ports/SimulatorPorts.h"
+
+#include <QFileInfo>
+
+namespace qm {
+
+NoticeBoard::Rank NoticeBoard::RankOf(Topic topic)
+{
+    switch (topic) {
+    case Topic::PortWillNotOpen:
+    case Topic::Incomplete:
+    case Topic::NoAnswer:
+    case Topic::NotInTable:
+        return Rank::Fault;
+    case Topic::News:
+        return Rank::News;
+    case Topic::Port:
+        break;
+    }
+    return Rank::State;
+}
+
+void NoticeBoard::Set(Topic topic, const QString& text)
+{
+    m_texts[Index(topic)] = text;
+}
+
+void NoticeBoard::CommandWritten()
+{
+    for (const Topic over : {Topic::Incomplete, Topic::NoAnswer, Topic::NotInTable, Topic::News})
+        Clear(over);
+}
+
+void NoticeBoard::PortChanged(bool open)
+{
+    Clear(Topic::News);
+    if (open)
+        Clear(Topic::PortWillNotOpen);
+}
+
+std::optional<NoticeBoard::Notice> NoticeBoard::Top() const
+{
+    for (std::size_t i = 0; i < Topics; ++i) {
+        if (!m_texts[i].isEmpty())
+            return Notice{Topic(i), m_texts[i]};
+    }
+    return std::nullopt;
+}
+
+QString OpenPortText(const QString& portName, const QList<FoundPort>& found,
+                     const QStringList& simulators)
+{
+    const QString device = SystemLocation(portName);
+    if (device != portName)
+        return QStringLiteral("%1 (%2)").arg(portName, device);
+    // A name under /dev/serial/by-id, or a link of the operator's, leads to the device listed.
+    const QString real = QFileInfo(device).canonicalFilePath();
+    const auto isIt = [&](const QString& listed) {
+        return listed == device
+               || (!real.isEmpty() && QFileInfo(listed).canonicalFilePath() == real);
+    };
+    for (FoundPort port : found) {
+        if (isIt(port.device)) {
+            port.permitted = true; // it is open, whatever the list thought of it
+            return FoundPortListText(port);
+        }
+    }
+    for (const QString& simulator : simulators) {
+        if (isIt(simulator))
+            return SimulatorListText(simulator);
+    }
+    return ShownText(portName);
+}
+
+} // namespace qm
