@@ -4,9 +4,19 @@
 #include "ports/PortNames.h"
 #include "ports/SimulatorPorts.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace qm {
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("qm::NoticeBoard", text);
+}
+
+} // namespace
 
 NoticeBoard::Rank NoticeBoard::RankOf(Topic topic)
 {
@@ -74,6 +84,12 @@ QString OpenPortText(const QString& portName, const QList<FoundPort>& found,
             return SimulatorListText(simulator);
     }
     return ShownText(portName);
+}
+
+QString NotInTableText(std::int64_t notInTable)
+{
+    return notInTable == 1 ? tr("Table full: 1 more record received, not shown.")
+                           : tr("Table full: %1 more records received, not shown.").arg(notInTable);
 }
 
 } // namespace qm

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 namespace qm {
@@ -77,5 +78,8 @@ private:
 // any other by its name.
 QString OpenPortText(const QString& portName, const QList<FoundPort>& found,
                      const QStringList& simulators);
+
+// The line's texts. Received records that have no row in the table.
+QString NotInTableText(std::int64_t notInTable);
 
 } // namespace qm

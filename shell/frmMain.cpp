@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include "files/Names.h"
 #include "files/SafeWrite.h"
 #include "ports/PortList.h"
 #include "ports/PortMemory.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
@@ -45,6 +47,9 @@ void LoadStep(const char* name, Step step)
         qCWarning(lcShell) << "load step" << name << "skipped";
     }
 }
+
+// Faults on the notice line; news and the standing state are in the window's text colour.
+const QColor AlarmColour(0xb0, 0, 0);
 
 } // namespace
 
@@ -102,6 +107,10 @@ void frmMain::Load()
     LoadStep("prepare the port", [this] {
         m_line->Owner().Prepare();
         PreferRememberedPort();
+    });
+    LoadStep("show the port on the notice line", [this] {
+        SetPortNotice();
+        ShowNotices();
     });
     // Centred on the screen once the menu bar has its height.
     adjustSize();
@@ -202,6 +211,10 @@ void frmMain::ChoosePort()
     // The dialog closes the port at once: no answer is coming any more, and a lost port is
     // no longer waited for.
     m_line->CloseForChoosing();
+    m_waitingForReturn = false;
+    m_notices.Clear(NoticeBoard::Topic::PortWillNotOpen);
+    SetPortNotice();
+    ShowNotices();
     PortOwner& owner = m_line->Owner();
     frmPORT dialog(
         owner.InUse(),
@@ -251,8 +264,47 @@ void frmMain::TellMemoryProblem(const QString& problem)
     qCWarning(lcShell) << "the remembered port:" << problem;
 }
 
+void frmMain::PortOpenChanged(bool open)
+{
+    if (open)
+        m_waitingForReturn = false;
+    m_notices.PortChanged(open);
+    SetPortNotice();
+    ShowNotices();
+}
+
+void frmMain::SetPortNotice()
+{
+    const QmtTxRx& control = m_line->Control();
+    const QString port = control.PortName();
+    QString text;
+    if (control.PortOpen()) {
+        // COM1 to COM4 need no look at the system.
+        const bool entry = SystemLocation(port) != port;
+        text = tr("Port open: %1")
+                   .arg(OpenPortText(port, entry ? QList<FoundPort>() : FindSerialPorts(m_system),
+                                     entry ? QStringList() : RunningSimulators()));
+    } else if (m_waitingForReturn) {
+        text = tr("No port open: waiting for %1 to come back.").arg(ShownText(port));
+    } else {
+        text = tr("No port open: choose one with \"CommPort Select\".");
+    }
+    m_notices.Set(NoticeBoard::Topic::Port, text);
+}
+
+void frmMain::PortReturned(const QString& device)
+{
+    m_notices.Set(NoticeBoard::Topic::News,
+                  tr("Reconnected to %1").arg(ShownText(QDir::toNativeSeparators(device))));
+    ShowNotices();
+}
+
 void frmMain::PortLost(const QString& reason, bool waitingForReturn)
 {
+    // The line says so before the message waits for the operator.
+    m_waitingForReturn = waitingForReturn;
+    SetPortNotice();
+    ShowNotices();
     const QString port = m_line->Control().PortName();
     if (waitingForReturn) {
         ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
@@ -272,13 +324,6 @@ void frmMain::PortLost(const QString& reason, bool waitingForReturn)
                    "Everything received so far is kept. %3When the instrument is back, "
                    "choose its port again with \"CommPort Select\" in the menu.")
                     .arg(port, reason, never));
-}
-
-void frmMain::ShowNotice(const QString& text)
-{
-    // The line under the table, not the status text, whose three texts are the replies'.
-    noticeText->setText(text);
-    noticeText->show();
 }
 
 void frmMain::AcquireRecords()
@@ -357,6 +402,7 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     connect(exchange, &Exchange::Written, this, [this, exchange] {
         m_exchange = exchange;
         receiveBox->SetText(QString());
+        m_notices.CommandWritten();
         m_noticeUpdate.Now();
         SetCommandsEnabled(false);
     });
@@ -500,13 +546,37 @@ std::int64_t frmMain::RecordsNotInTable() const
 void frmMain::ShowRecordsNotInTable()
 {
     const std::int64_t count = RecordsNotInTable();
-    if (count == 0) {
+    m_notices.Set(NoticeBoard::Topic::NotInTable, count == 0 ? QString() : NotInTableText(count));
+    ShowNotices();
+}
+
+void frmMain::ShowNotices()
+{
+    const std::optional<NoticeBoard::Notice> top = m_notices.Top();
+    if (!top) {
         noticeText->hide();
         return;
     }
-    noticeText->setText(count == 1
-                            ? tr("Table full: 1 more record received, not shown.")
-                            : tr("Table full: %1 more records received, not shown.").arg(count));
+    const bool fault = top->rank() == NoticeBoard::Rank::Fault;
+    if (const QColor colour = fault ? AlarmColour : palette().color(QPalette::WindowText);
+        noticeText->palette().color(QPalette::WindowText) != colour) {
+        QPalette colours = noticeText->palette();
+        colours.setColor(QPalette::WindowText, colour);
+        noticeText->setPalette(colours);
+    }
+    const QString shown =
+        QFontMetricsF(noticeText->font(), noticeText)
+            .elidedText(top->text, Qt::ElideRight, noticeText->contentsRect().width());
+    // Only what changed: a screen reader reads out each change of the name.
+    if (noticeText->text() != shown)
+        noticeText->setText(shown);
+    if (noticeText->accessibleName() != top->text) {
+        noticeText->setToolTip(top->text);
+        noticeText->setAccessibleName(top->text);
+    }
+    if (const QString kind = fault ? tr("Warning") : tr("Notice");
+        noticeText->accessibleDescription() != kind)
+        noticeText->setAccessibleDescription(kind);
     noticeText->show();
 }
 

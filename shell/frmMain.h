@@ -3,6 +3,7 @@
 #include "journal/Journal.h"
 #include "line/Line.h"
 #include "records/ChartData.h"
+#include "shell/NoticeBoard.h"
 #include "shell/frmChart.h"
 #include "ui/CommonDialog.h"
 #include "ui/LiveRefresh.h"
@@ -44,7 +45,8 @@ struct frmMainControls {
     qm::QmtData* recordTable;
     QPushButton* clearTableButton;
     QPushButton* saveButton;
-    // Tells when received records are not in the table (it holds 100), and of reconnects.
+    // The notice line: the most pressing of what holds now (NoticeBoard), from a fault of
+    // the last acquisition to the port in use.
     QLabel* noticeText;
     QAction* choosePortAction;
     QAction* aboutAction;
@@ -176,14 +178,20 @@ private:
     void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();
     std::int64_t RecordsNotInTable() const;
+    // The notice line shows the top of the board: cut to its width, whole in its tooltip and
+    // to a screen reader; a fault in the alarm colour.
+    void ShowNotices();
+    // The port in use, open or not, as the standing notice.
+    void SetPortNotice();
+    void PortOpenChanged(bool open);
     // The port went away while open; whether it is waited for.
     void PortLost(const QString& reason, bool waitingForReturn);
+    void PortReturned(const QString& device);
     // The port remembered from the last run, where it is now, is offered first; a port that
     // opens is remembered for the next.
     void PreferRememberedPort();
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
-    void ShowNotice(const QString& text);
     // The chart follows the table: told what changed; a record clicked in it selects its row,
     // and the rows with a selected cell are marked in it.
     void ChartChanged();
@@ -200,6 +208,9 @@ private:
     LiveRefresh m_noticeUpdate{[this] {
         ShowRecordsNotInTable();
     }};
+    NoticeBoard m_notices;
+    // A lost port is waited for, to be opened again when it is back.
+    bool m_waitingForReturn = false;
     // Every command, reply and record, kept on disk as they come.
     JournalWriter* m_journal;
     QPointer<frmHistory> m_history;

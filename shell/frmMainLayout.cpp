@@ -5,7 +5,6 @@
 #include "ui/DesignWindow.h"
 #include "ui/Twips.h"
 
-#include <QDir>
 #include <QGroupBox>
 #include <QMenuBar>
 
@@ -77,14 +76,13 @@ void frmMain::PlaceControls()
     saveButton =
         Place(Button(QStringLiteral("Save Data (.csv file)"), csvFrame), 4080, 5160, 2175, 375);
     noticeText = Place(Caption(QString(), csvFrame), 240, 4740, 5040, 375);
+    // A file's or a device's name is shown as it is, never read as markup.
+    noticeText->setTextFormat(Qt::PlainText);
     noticeText->hide();
     // The two texts that change while an answer arrives paint their own background, so
     // that a change repaints them alone, not the frame and the window behind them.
     for (QLabel* changing : {statusText, noticeText}) {
-        QPalette own = colours;
-        if (changing == noticeText)
-            own.setColor(QPalette::WindowText, QColor(0xb0, 0, 0));
-        changing->setPalette(own);
+        changing->setPalette(colours);
         changing->setAutoFillBackground(true);
     }
 
@@ -135,12 +133,13 @@ void frmMain::ConnectControls()
     // Every character on the line, in the receive box, whatever command it follows.
     connect(m_line, &Line::Received, this,
             [this](const QByteArray& bytes) { receiveBox->Append(QString::fromLatin1(bytes)); });
+    connect(&m_line->Control(), &QmtTxRx::OpenChanged, this, &frmMain::PortOpenChanged);
     connect(m_line, &Line::Lost, this, &frmMain::PortLost);
-    connect(m_line, &Line::Reconnected, this, [this](const QString& device) {
-        ShowNotice(tr("Reconnected to %1").arg(QDir::toNativeSeparators(device)));
-    });
+    connect(m_line, &Line::Reconnected, this, &frmMain::PortReturned);
     connect(m_line, &Line::ReturnWouldNotOpen, this, [this](const QString& reason) {
-        ShowNotice(tr("The port came back but would not open: %1").arg(reason));
+        m_notices.Set(NoticeBoard::Topic::PortWillNotOpen,
+                      tr("The port came back but would not open: %1").arg(reason));
+        ShowNotices();
     });
     // The acquisition goes on without the journal; the operator is told once.
     connect(m_journal, &JournalWriter::Failed, this,

@@ -72,6 +72,11 @@ private slots:
         MainWindow program(
             MakeSerialBackend(), [] {}, system.roots);
         QVERIFY(program.choosePort(port));
+        // The adapter as the port list shows it; a link to a terminal, by its name.
+        const QString open = program.ui.noticeText->accessibleName();
+        QVERIFY2(adapter ? open.startsWith("Port open: " + port + " \u2014 USB serial adapter")
+                         : open == "Port open: " + port,
+                 qPrintable(open));
 
         first->hangUp();
         if (adapter)
@@ -89,7 +94,10 @@ private slots:
             QVERIFY(Point(port, second.device));
         }
         QTRY_VERIFY(program.ui.serialControl->PortOpen());
-        QCOMPARE(program.ui.noticeText->text(), "Reconnected to " + back);
+        // Good news, not in the alarm colour.
+        QCOMPARE(program.ui.noticeText->accessibleName(), "Reconnected to " + back);
+        QCOMPARE(program.ui.noticeText->palette().color(QPalette::WindowText),
+                 program.ui.statusText->palette().color(QPalette::WindowText));
         QCOMPARE(program.messages.size(), 1);
         // Nothing was sent again: the next command is the first thing on the new line.
         program.ui.acquireRecordsButton->click();

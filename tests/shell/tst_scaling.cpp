@@ -44,6 +44,12 @@ private slots:
         QVERIFY2(std::abs(main.form.devicePixelRatioF() - dpi / 96 * factor) < 0.01,
                  qPrintable(QString::number(main.form.devicePixelRatioF())));
         QStringList faults = ClippedCaptions(main.form);
+        // The notice line with a text longer than it: cut short to fit.
+        main.ui.serialControl->setDeviceName("/dev/" + QString(80, 'n'));
+        QVERIFY(main.openPort());
+        QVERIFY(main.ui.noticeText->isVisible());
+        QVERIFY(main.ui.noticeText->text().endsWith(QChar(0x2026)));
+        faults << ClippedCaptions(main.form);
 
         frmPORT port(
             PortSelection{}, [](const PortSelection&) { return Result<>(); },

@@ -28,6 +28,8 @@ private slots:
         Program program(sim.device);
         QVERIFY(program.ui.serialControl->PortOpen());
         QCOMPARE(program.messages, QStringList());
+        QCOMPARE(program.ui.noticeText->accessibleName(),
+                 "Port open: " + sim.device + " \u2014 simulated instrument (qm6200-sim)");
 
         for (int round = 0; round < 2; ++round) {
             program.form.AcquireRecords();
