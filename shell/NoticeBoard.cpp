@@ -92,4 +92,18 @@ QString NotInTableText(std::int64_t notInTable)
                            : tr("Table full: %1 more records received, not shown.").arg(notInTable);
 }
 
+QString IncompleteText(std::int64_t received, std::int64_t notInTable)
+{
+    QString text;
+    if (received == 0)
+        text = tr("Table incomplete: the line was lost before any record came.");
+    else if (received == 1)
+        text = tr("Table incomplete: 1 record, then the line was lost.");
+    else
+        text = tr("Table incomplete: %1 records, then the line was lost.").arg(received);
+    if (notInTable > 0)
+        text += tr(" %1 of them are not in the table.").arg(notInTable);
+    return text;
+}
+
 } // namespace qm

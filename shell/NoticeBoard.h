@@ -81,5 +81,7 @@ QString OpenPortText(const QString& portName, const QList<FoundPort>& found,
 
 // The line's texts. Received records that have no row in the table.
 QString NotInTableText(std::int64_t notInTable);
+// The line lost after `received` records came, `notInTable` of them without a row.
+QString IncompleteText(std::int64_t received, std::int64_t notInTable);
 
 } // namespace qm

@@ -80,6 +80,19 @@ frmMain::frmMain(std::unique_ptr<CommBackend> backend, Dialogs dialogs, QWidget*
             QMessageBox::warning(over ? over : this, QString::fromLatin1(AppTitle), text);
         };
     }
+    if (!m_dialogs.portLost) {
+        m_dialogs.portLost = [this](const QString& text) {
+            QWidget* over = QApplication::activeModalWidget();
+            QMessageBox box(QMessageBox::Warning, QString::fromLatin1(AppTitle), text,
+                            QMessageBox::Ok, over ? over : this);
+            m_lostMessage = &box;
+            box.exec();
+        };
+        m_dialogs.portBack = [this] {
+            if (m_lostMessage)
+                m_lostMessage->done(QMessageBox::Ok);
+        };
+    }
     if (!m_dialogs.splash) {
         m_dialogs.splash = [] {
             frmSplash splash;
@@ -297,6 +310,7 @@ void frmMain::PortReturned(const QString& device)
     m_notices.Set(NoticeBoard::Topic::News,
                   tr("Reconnected to %1").arg(ShownText(QDir::toNativeSeparators(device))));
     ShowNotices();
+    m_dialogs.portBack();
 }
 
 void frmMain::PortLost(const QString& reason, bool waitingForReturn)
@@ -307,11 +321,12 @@ void frmMain::PortLost(const QString& reason, bool waitingForReturn)
     ShowNotices();
     const QString port = m_line->Control().PortName();
     if (waitingForReturn) {
-        ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
-                       "Everything received so far is kept. The port will be opened again as "
-                       "soon as it is back; nothing is sent again by itself. To use another "
-                       "port, choose it with \"CommPort Select\" in the menu.")
-                        .arg(port, reason));
+        m_dialogs.portLost(
+            tr("The connection to the instrument on %1 was lost: %2.\n"
+               "Everything received so far is kept. The port will be opened again as "
+               "soon as it is back; nothing is sent again by itself. To use another "
+               "port, choose it with \"CommPort Select\" in the menu.")
+                .arg(port, reason));
         return;
     }
     const QString never =
@@ -320,10 +335,10 @@ void frmMain::PortLost(const QString& reason, bool waitingForReturn)
             : tr("A pseudo-terminal does not come back once its other end has closed: the "
                  "system gives its number to the next terminal opened, which may be another "
                  "program's. ");
-    ShowMessage(tr("The connection to the instrument on %1 was lost: %2.\n"
-                   "Everything received so far is kept. %3When the instrument is back, "
-                   "choose its port again with \"CommPort Select\" in the menu.")
-                    .arg(port, reason, never));
+    m_dialogs.portLost(tr("The connection to the instrument on %1 was lost: %2.\n"
+                          "Everything received so far is kept. %3When the instrument is back, "
+                          "choose its port again with \"CommPort Select\" in the menu.")
+                           .arg(port, reason, never));
 }
 
 void frmMain::AcquireRecords()
@@ -415,9 +430,11 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
         statusText->setText(QStringLiteral("COMMAND OK !"));
         ScheduleNoticeUpdate();
     });
-    connect(exchange, &Exchange::Over, this, [this](AnswerEnd end) {
+    const bool reading = verb == VerbRead;
+    connect(exchange, &Exchange::Over, this, [this, exchange, reading](AnswerEnd end) {
         if (end == AnswerEnd::NotSent)
             CommandNotSent();
+        TellAnswerEnd(*exchange, end, reading);
         SetCommandsEnabled(true);
     });
     m_line->Run(exchange);
@@ -547,6 +564,18 @@ void frmMain::ShowRecordsNotInTable()
 {
     const std::int64_t count = RecordsNotInTable();
     m_notices.Set(NoticeBoard::Topic::NotInTable, count == 0 ? QString() : NotInTableText(count));
+    ShowNotices();
+}
+
+void frmMain::TellAnswerEnd(const Exchange& exchange, AnswerEnd end, bool reading)
+{
+    // A command that gave way to the next tells nothing.
+    if (&exchange != m_exchange)
+        return;
+    if (end == AnswerEnd::Lost && reading) {
+        m_notices.Set(NoticeBoard::Topic::Incomplete,
+                      IncompleteText(exchange.Tally().records, RecordsNotInTable()));
+    }
     ShowNotices();
 }
 

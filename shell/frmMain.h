@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
@@ -99,6 +100,10 @@ public:
     // warning box, the splash screen, Qt's save dialog. Tests put their own in place.
     struct Dialogs {
         MessageFunction message;
+        // Tells that the open port was lost. The port may come back by itself before the
+        // operator has read it: `portBack` then takes the message away.
+        MessageFunction portLost;
+        std::function<void()> portBack;
         std::function<void()> splash;
         std::unique_ptr<CommonDialog> save;
         // The chart's image dialog.
@@ -178,6 +183,8 @@ private:
     void ScheduleNoticeUpdate();
     void ShowRecordsNotInTable();
     std::int64_t RecordsNotInTable() const;
+    // What the end of `exchange`'s answer leaves on the notice line.
+    void TellAnswerEnd(const Exchange& exchange, AnswerEnd end, bool reading);
     // The notice line shows the top of the board: cut to its width, whole in its tooltip and
     // to a screen reader; a fault in the alarm colour.
     void ShowNotices();
@@ -211,6 +218,8 @@ private:
     NoticeBoard m_notices;
     // A lost port is waited for, to be opened again when it is back.
     bool m_waitingForReturn = false;
+    // The message that the port was lost, while it is shown.
+    QPointer<QMessageBox> m_lostMessage;
     // Every command, reply and record, kept on disk as they come.
     JournalWriter* m_journal;
     QPointer<frmHistory> m_history;

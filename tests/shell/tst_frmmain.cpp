@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMenu>
 #include <QPointer>
@@ -68,6 +69,25 @@ struct Rig : MainWindow {
 QString Text(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes);
+}
+
+// The notice line shows its whole text, or as much of it as fits and an ellipsis; whole in its
+// tooltip and its accessible name.
+bool NoticeShowsItsText(const QLabel& line)
+{
+    const QString whole = line.accessibleName();
+    const QString shown = line.text();
+    const bool cut = shown.endsWith(QChar(0x2026)) && whole.startsWith(shown.chopped(1));
+    return line.isVisibleTo(line.window()) && line.toolTip() == whole && (shown == whole || cut)
+           && QFontMetricsF(line.font(), &line).horizontalAdvance(shown)
+                  <= line.contentsRect().width() + 0.5;
+}
+
+// The notice line is in the alarm colour, not the status text's.
+bool Alarm(const MainControls& ui)
+{
+    return ui.noticeText->palette().color(QPalette::WindowText)
+           != ui.statusText->palette().color(QPalette::WindowText);
 }
 
 } // namespace
@@ -342,6 +362,55 @@ private slots:
         QCOMPARE(rig.ui.receiveBox->Text(), echo);
         QCOMPARE(rig.store().RxCount, 2);
         QVERIFY(rig.commandsEnabled()); // nothing is awaited
+    }
+
+    // How an answer ended stays on the notice line until the next command: a fault in the
+    // alarm colour, and once none holds, the port.
+    void theNoticeLineTellsHowTheAnswerEnded_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("records") << "records"
+                                 << "Port open: COM1 (/dev/ttyS0)" << false;
+        QTest::newRow("the line lost after 48 records")
+            << "lost"
+            << "Table incomplete: 48 records, then the line was lost." << true;
+        QTest::newRow("lost after 130")
+            << "lost, table full"
+            << "Table incomplete: 130 records, then the line was lost. 30 of them are not in the "
+               "table."
+            << true;
+    }
+
+    void theNoticeLineTellsHowTheAnswerEnded()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, notice);
+        QFETCH(bool, alarm);
+        Rig rig;
+        rig.answerOver({20ms, 20ms, 60s});
+        rig.form.AcquireRecords();
+        if (what.startsWith("lost")) {
+            rig.arrive(RecordAnswer(what.endsWith("full") ? 130 : 48)
+                       + "\x02"
+                         "0");
+            rig.backend->loseDevice("unplugged");
+        } else if (what == "records") {
+            rig.arrive(RecordAnswer(3));
+        }
+        QTRY_VERIFY(rig.commandsEnabled());
+        QCOMPARE(rig.ui.noticeText->accessibleName(), notice);
+        QVERIFY(NoticeShowsItsText(*rig.ui.noticeText));
+        QCOMPARE(Alarm(rig.ui), alarm);
+        QCOMPARE(rig.ui.statusText->text(), QString("COMMAND OK !"));
+
+        // The port back, the fault stays until the next command.
+        rig.openPort();
+        QCOMPARE(rig.ui.noticeText->accessibleName(), notice);
+        rig.form.AcquirePresentValue();
+        QCOMPARE(rig.ui.noticeText->accessibleName(), QString("Port open: COM1 (/dev/ttyS0)"));
+        QVERIFY(!Alarm(rig.ui));
     }
 
     void commandButtonsRestWhileAnAnswerArrives_data()

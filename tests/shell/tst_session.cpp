@@ -128,6 +128,8 @@ private slots:
         QCOMPARE(program.row(1), sim.records[0]);
         QCOMPARE(program.row(2), sim.records[1]);
         QCOMPARE(program.ui.receiveBox->Text().size(), 100);
+        QCOMPARE(program.ui.noticeText->accessibleName(),
+                 QString("Table incomplete: 2 records, then the line was lost."));
 
         // Told once; a command now says the port is closed and changes nothing.
         ProcessQueued();

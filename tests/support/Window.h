@@ -67,7 +67,8 @@ struct MainWindow {
         form.Load();
     }
 
-    QStringList messages;
+    QStringList messages;   // the port's loss among them
+    bool lostShown = false; // the message that the port was lost is still up
     ScriptedDialog* saveDialog = new ScriptedDialog;  // the window owns it
     ScriptedDialog* imageDialog = new ScriptedDialog; // the chart's, owned likewise
     MemoryBackend* backend;                           // the in-memory port, if that is the port
@@ -134,6 +135,13 @@ private:
         frmMain::Dialogs dialogs;
         dialogs.message = [this](const QString& text) {
             messages << text;
+        };
+        dialogs.portLost = [this](const QString& text) {
+            messages << text;
+            lostShown = true;
+        };
+        dialogs.portBack = [this] {
+            lostShown = false;
         };
         dialogs.splash = std::move(splash);
         dialogs.save.reset(saveDialog);
