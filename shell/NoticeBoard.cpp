@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLocale>
 
 namespace qm {
 
@@ -104,6 +105,14 @@ QString IncompleteText(std::int64_t received, std::int64_t notInTable)
     if (notInTable > 0)
         text += tr(" %1 of them are not in the table.").arg(notInTable);
     return text;
+}
+
+QString NoAnswerText(std::chrono::milliseconds within, const QString& portName)
+{
+    const QString seconds = QLocale().toString(double(within.count()) / 1000, 'g', 3);
+    return tr("No answer within %1 s: check the cable, that the instrument is switched on, and "
+              "that it is connected to %2.")
+        .arg(seconds, ShownText(portName));
 }
 
 } // namespace qm

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -83,5 +84,7 @@ QString OpenPortText(const QString& portName, const QList<FoundPort>& found,
 QString NotInTableText(std::int64_t notInTable);
 // The line lost after `received` records came, `notInTable` of them without a row.
 QString IncompleteText(std::int64_t received, std::int64_t notInTable);
+// Nothing came `within` the time after a command on `portName`.
+QString NoAnswerText(std::chrono::milliseconds within, const QString& portName);
 
 } // namespace qm

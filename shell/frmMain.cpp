@@ -572,7 +572,10 @@ void frmMain::TellAnswerEnd(const Exchange& exchange, AnswerEnd end, bool readin
     // A command that gave way to the next tells nothing.
     if (&exchange != m_exchange)
         return;
-    if (end == AnswerEnd::Lost && reading) {
+    if (end == AnswerEnd::NoAnswer) {
+        m_notices.Set(NoticeBoard::Topic::NoAnswer,
+                      NoAnswerText(m_settings.intervals.noAnswer, m_line->Control().PortName()));
+    } else if (end == AnswerEnd::Lost && reading) {
         m_notices.Set(NoticeBoard::Topic::Incomplete,
                       IncompleteText(exchange.Tally().records, RecordsNotInTable()));
     }

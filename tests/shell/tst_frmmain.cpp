@@ -373,6 +373,11 @@ private slots:
         QTest::addColumn<bool>("alarm");
         QTest::newRow("records") << "records"
                                  << "Port open: COM1 (/dev/ttyS0)" << false;
+        QTest::newRow("no answer")
+            << "nothing"
+            << "No answer within 0.02 s: check the cable, that the instrument is switched on, "
+               "and that it is connected to COM1."
+            << true;
         QTest::newRow("the line lost after 48 records")
             << "lost"
             << "Table incomplete: 48 records, then the line was lost." << true;
@@ -403,7 +408,7 @@ private slots:
         QCOMPARE(rig.ui.noticeText->accessibleName(), notice);
         QVERIFY(NoticeShowsItsText(*rig.ui.noticeText));
         QCOMPARE(Alarm(rig.ui), alarm);
-        QCOMPARE(rig.ui.statusText->text(), QString("COMMAND OK !"));
+        QCOMPARE(rig.ui.statusText->text(), QString(what == "nothing" ? "" : "COMMAND OK !"));
 
         // The port back, the fault stays until the next command.
         rig.openPort();
