@@ -5,6 +5,7 @@
 #include "ports/SimulatorPorts.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -113,6 +114,18 @@ QString NoAnswerText(std::chrono::milliseconds within, const QString& portName)
     return tr("No answer within %1 s: check the cable, that the instrument is switched on, and "
               "that it is connected to %2.")
         .arg(seconds, ShownText(portName));
+}
+
+QString SavedText(int records, int blank, const QString& path)
+{
+    const QString shown = ShownText(QDir::toNativeSeparators(path));
+    const QString blankLines = blank == 1 ? tr("1 blank line") : tr("%1 blank lines").arg(blank);
+    if (records == 0)
+        return blank == 0 ? tr("Saved an empty file to %1").arg(shown)
+                          : tr("Saved %1 to %2").arg(blankLines, shown);
+    const QString saved = records == 1 ? tr("1 record") : tr("%1 records").arg(records);
+    return blank == 0 ? tr("Saved %1 to %2").arg(saved, shown)
+                      : tr("Saved %1 and %2 to %3").arg(saved, blankLines, shown);
 }
 
 } // namespace qm

@@ -86,5 +86,7 @@ QString NotInTableText(std::int64_t notInTable);
 QString IncompleteText(std::int64_t received, std::int64_t notInTable);
 // Nothing came `within` the time after a command on `portName`.
 QString NoAnswerText(std::chrono::milliseconds within, const QString& portName);
+// `records` rows with text and `blank` rows without were saved to `path`.
+QString SavedText(int records, int blank, const QString& path);
 
 } // namespace qm

@@ -51,6 +51,21 @@ void LoadStep(const char* name, Step step)
 // Faults on the notice line; news and the standing state are in the window's text colour.
 const QColor AlarmColour(0xb0, 0, 0);
 
+// Data rows 1 to `rows` that show any text.
+int RowsWithText(const QmtData& grid, int rows)
+{
+    int filled = 0;
+    for (int r = 1; r <= rows; ++r) {
+        for (int c = 0; c < grid.Cols(); ++c) {
+            if (!grid.TextMatrix(r, c).isEmpty()) {
+                ++filled;
+                break;
+            }
+        }
+    }
+    return filled;
+}
+
 } // namespace
 
 frmMain::frmMain(std::unique_ptr<CommBackend> backend, Dialogs dialogs, QWidget* parent,
@@ -91,6 +106,13 @@ frmMain::frmMain(std::unique_ptr<CommBackend> backend, Dialogs dialogs, QWidget*
         m_dialogs.portBack = [this] {
             if (m_lostMessage)
                 m_lostMessage->done(QMessageBox::Ok);
+        };
+    }
+    if (!m_dialogs.ask) {
+        m_dialogs.ask = [this](const QString& question) {
+            return QMessageBox::question(this, QString::fromLatin1(AppTitle), question,
+                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   == QMessageBox::Yes;
         };
     }
     if (!m_dialogs.splash) {
@@ -359,25 +381,49 @@ void frmMain::ClearAll()
 
 void frmMain::SaveTable()
 {
+    // The table holds the first 100 records; those beyond are not in the file.
+    const int rows = m_exchange ? std::min(int(m_exchange->Records().size()), TableDataRows) : 0;
+    const int filled = RowsWithText(*recordTable, rows);
+    if (filled == 0) {
+        const QString question =
+            rows == 0 ? tr("The table is empty: the file would hold nothing. Save it all the same?")
+                      : tr("The table is blank (CLR blanked it): the file would hold %1 empty "
+                           "lines and no record. Save it all the same?")
+                            .arg(rows);
+        if (!m_dialogs.ask(question))
+            return;
+    }
     if (!m_saveDialog->ShowSave())
         return;
     const QString path = m_saveDialog->FileName();
     if (path.isEmpty())
         return;
-    // The table holds the first 100 records; those beyond are not in the file.
-    const int kept = m_exchange ? int(m_exchange->Records().size()) : 0;
-    const SaveResult saved = WriteWholeFile(path, TableCsv(*recordTable, kept));
+    const SaveResult saved = WriteWholeFile(path, TableCsv(*recordTable, rows));
     if (!saved) {
         ShowMessage(SaveFailureText(tr("the table"), path, saved.Error()));
         return;
     }
-    if (const std::int64_t notSaved = RecordsNotInTable(); notSaved > 0) {
-        ShowMessage(tr("The table was saved to %1, but it holds only the first %2 records: "
-                       "%3 more received records were not in the table and were not saved.")
-                        .arg(QDir::toNativeSeparators(path))
-                        .arg(TableDataRows)
-                        .arg(notSaved));
+    m_notices.Set(NoticeBoard::Topic::News, SavedText(filled, rows - filled, path));
+    ShowNotices();
+    // A table with less than was received is saved all the same, and said to be.
+    const QString where = QDir::toNativeSeparators(path);
+    QStringList caveats;
+    if (!m_notices.Text(NoticeBoard::Topic::Incomplete).isEmpty()) {
+        caveats << tr("The table was saved to %1, but it is incomplete: the line was lost while "
+                      "the records came (%2 received). Acquire again once the instrument is back "
+                      "to save them all.")
+                       .arg(where)
+                       .arg(m_exchange->Tally().records);
     }
+    if (const std::int64_t notSaved = RecordsNotInTable(); notSaved > 0) {
+        caveats << tr("The table was saved to %1, but it holds only the first %2 records: "
+                      "%3 more received records were not in the table and were not saved.")
+                       .arg(where)
+                       .arg(TableDataRows)
+                       .arg(notSaved);
+    }
+    if (!caveats.isEmpty())
+        ShowMessage(caveats.join(QLatin1Char('\n')));
 }
 
 void frmMain::SendCommand(std::string_view verb, std::string_view argument)

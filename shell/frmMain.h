@@ -97,13 +97,16 @@ public:
     using MessageFunction = std::function<void(const QString& text)>;
 
     // How the window asks and tells the operator. What is left empty is the real thing: a
-    // warning box, the splash screen, Qt's save dialog. Tests put their own in place.
+    // warning box, a question box, the splash screen, Qt's save dialog. Tests put their own in
+    // place.
     struct Dialogs {
         MessageFunction message;
         // Tells that the open port was lost. The port may come back by itself before the
         // operator has read it: `portBack` then takes the message away.
         MessageFunction portLost;
         std::function<void()> portBack;
+        // Asks a question; true for Yes.
+        std::function<bool(const QString& question)> ask;
         std::function<void()> splash;
         std::unique_ptr<CommonDialog> save;
         // The chart's image dialog.

@@ -418,6 +418,68 @@ private slots:
         QVERIFY(!Alarm(rig.ui));
     }
 
+    // A save says what it wrote; a table with nothing in it is saved only when the operator
+    // says so; an incomplete one is saved and said to be.
+    void savingSaysWhatItWrote_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("yes"); // the answer to a question
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<int>("lines");      // in the file; -1: none written
+        QTest::addColumn<QString>("notice"); // %1: the file
+        QTest::addColumn<QString>("message");
+        QTest::newRow("records") << "3 records" << true << false << 3 << "Saved 3 records to %1"
+                                 << "";
+        QTest::newRow("empty, no")
+            << "empty" << false << true << -1 << "Port open: COM1 (/dev/ttyS0)"
+            << "";
+        QTest::newRow("blanked, yes")
+            << "blanked" << true << true << 3 << "Saved 3 blank lines to %1"
+            << "";
+        QTest::newRow("incomplete")
+            << "incomplete" << true << false << 48
+            << "Table incomplete: 48 records, then the line was lost."
+            << "The table was saved to %1, but it is incomplete: the line was lost while the "
+               "records came (48 received).";
+    }
+
+    void savingSaysWhatItWrote()
+    {
+        QFETCH(QString, table);
+        QFETCH(bool, yes);
+        QFETCH(bool, asked);
+        QFETCH(int, lines);
+        QFETCH(QString, notice);
+        QFETCH(QString, message);
+        Rig rig;
+        QTemporaryDir dir;
+        if (table != "empty") {
+            rig.form.AcquireRecords();
+            rig.arrive(RecordAnswer(table == "incomplete" ? 48 : 3));
+        }
+        if (table == "blanked")
+            rig.ui.clearTableButton->click();
+        if (table == "incomplete")
+            rig.backend->loseDevice("unplugged");
+        rig.messages.clear();
+        // A name longer than the line.
+        const QString path = dir.filePath(QString(80, 'n') + ".csv");
+        rig.saveDialog->answer = path;
+        rig.answerYes = yes;
+        rig.ui.saveButton->click();
+        QCOMPARE(rig.questions.size(), asked ? 1 : 0);
+        QCOMPARE(QFile::exists(path), lines >= 0);
+        if (lines >= 0)
+            QCOMPARE(Read(path).count('\n'), lines);
+        QCOMPARE(rig.ui.noticeText->accessibleName(), notice.arg(path));
+        QVERIFY(NoticeShowsItsText(*rig.ui.noticeText));
+        QCOMPARE(Alarm(rig.ui), table == "incomplete");
+        QCOMPARE(rig.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(rig.messages.first().startsWith(message.arg(path)),
+                     qPrintable(rig.messages.first()));
+    }
+
     void commandButtonsRestWhileAnAnswerArrives_data()
     {
         QTest::addColumn<QString>("what");

@@ -69,6 +69,8 @@ struct MainWindow {
 
     QStringList messages;   // the port's loss among them
     bool lostShown = false; // the message that the port was lost is still up
+    QStringList questions;
+    bool answerYes = true;                            // to every question
     ScriptedDialog* saveDialog = new ScriptedDialog;  // the window owns it
     ScriptedDialog* imageDialog = new ScriptedDialog; // the chart's, owned likewise
     MemoryBackend* backend;                           // the in-memory port, if that is the port
@@ -142,6 +144,10 @@ private:
         };
         dialogs.portBack = [this] {
             lostShown = false;
+        };
+        dialogs.ask = [this](const QString& question) {
+            questions << question;
+            return answerYes;
         };
         dialogs.splash = std::move(splash);
         dialogs.save.reset(saveDialog);
