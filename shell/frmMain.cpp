@@ -131,7 +131,7 @@ void frmMain::Load()
 {
     LoadStep("clear the transmit box", [this] { transmitBox->SetText(QString()); });
     LoadStep("clear the receive box", [this] { receiveBox->SetText(QString()); });
-    LoadStep("clear the status", [this] { statusText->setText(QString()); });
+    LoadStep("clear the status", [this] { ShowStatus(QString()); });
     LoadStep("set up the table", [this] { InitGrid(*recordTable); });
     // The two boxes only show frames; Tab passes them by, a click still reaches them.
     LoadStep("take the boxes out of the tab order", [this] {
@@ -452,7 +452,7 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
     BlankTable();
     connect(exchange, &Exchange::NotWritten, this, [=, this](const QString& reason) {
         transmitBox->SetText(lastFormat);
-        statusText->setText(lastStatus);
+        ShowStatus(lastStatus);
         RestoreDataRows(*recordTable, lastRows);
         m_chart.Restore(lastChart);
         ChartChanged();
@@ -468,12 +468,12 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
         SetCommandsEnabled(false);
     });
     connect(exchange, &Exchange::ErrorReply, this,
-            [this] { statusText->setText(QStringLiteral("ERROR...")); });
+            [this] { ShowStatus(QStringLiteral("ERROR...")); });
     connect(exchange, &Exchange::Accepted, this,
-            [this] { statusText->setText(QStringLiteral("COMMAND OK!")); });
+            [this] { ShowStatus(QStringLiteral("COMMAND OK!")); });
     connect(exchange, &Exchange::RecordKept, this, &frmMain::ShowRecord);
     connect(exchange, &Exchange::RecordDropped, this, [this] {
-        statusText->setText(QStringLiteral("COMMAND OK !"));
+        ShowStatus(QStringLiteral("COMMAND OK !"));
         ScheduleNoticeUpdate();
     });
     const bool reading = verb == VerbRead;
@@ -527,17 +527,24 @@ void frmMain::ClearTable()
     BlankTable();
 }
 
+void frmMain::ShowStatus(const QString& text)
+{
+    statusText->setText(text);
+    // A screen reader reads the status by its text; with none, it still names the label.
+    statusText->setAccessibleName(text.isEmpty() ? tr("No status") : QString());
+}
+
 void frmMain::BlankTable()
 {
     BlankDataRows(*recordTable);
     m_chart.Clear();
     ChartChanged();
-    statusText->setText(QString());
+    ShowStatus(QString());
 }
 
 void frmMain::ShowRecord(const AnswerRecord& record)
 {
-    statusText->setText(QStringLiteral("COMMAND OK !"));
+    ShowStatus(QStringLiteral("COMMAND OK !"));
     if (!qm::ShowRecord(*recordTable, record.place, record.read.cells))
         return ScheduleNoticeUpdate();
     m_chart.SetRecord(record.place, record.read);

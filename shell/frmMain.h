@@ -164,6 +164,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The status text, as the label shows it and a screen reader reads it.
+    void ShowStatus(const QString& text);
     // The window's controls, where the design has them (frmMainLayout.cpp).
     void PlaceControls();
     void ConnectControls();

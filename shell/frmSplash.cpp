@@ -65,6 +65,7 @@ frmSplash::frmSplash(const AppVersion& version, QWidget* parent)
     imgLogo->setAccessibleName(tr("Logo"));
     picIcon->setAccessibleName(QString::fromLatin1(AppTitle));
     picIcon->setAccessibleDescription(tr("Starting; any key goes on"));
+    setAccessibleName(QString::fromLatin1(AppTitle));
 
     Timer1 = new QTimer(this);
     NameControls({{Frame1, "Frame1"},

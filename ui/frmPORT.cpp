@@ -193,6 +193,7 @@ frmPORT::frmPORT(const PortSelection& inUse, TryFunction tryPort, MessageFunctio
     Label1->setBuddy(Combo1);
     for (QWidget* box : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Combo1->lineEdit())})
         box->setAccessibleName(tr("Communication port"));
+    Combo1->view()->setAccessibleName(tr("Ports"));
     connect(Combo1, &QComboBox::editTextChanged, this, &frmPORT::DescribePort);
     connect(Command1, &QPushButton::clicked, this, &frmPORT::Command1_Click);
     connect(m_watch, &PortWatch::PortsChanged, this, &frmPORT::ListFoundPorts);

@@ -114,16 +114,17 @@ class TestAccess : public QObject {
 private slots:
     void everyControlHasANameAndARole()
     {
+        const auto named = [](QObject* control) {
+            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+        };
         Rig rig;
+        // Before any command: the status shows nothing, and is named still.
+        QStringList faults = Unnamed(rig.form);
         rig.openPort();
         rig.ui.acquireRecordsButton->click();
         rig.arrive(RecordAnswer(3));
         QTRY_VERIFY(rig.commandsEnabled());
-        QStringList faults = Unnamed(rig.form);
-
-        const auto named = [](QObject* control) {
-            return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
-        };
+        faults << Unnamed(rig.form);
         // The boxes by their captions, the focus taking text inside each too.
         QCOMPARE(named(rig.ui.transmitBox->editor()), QString("Transmit Format"));
         QCOMPARE(named(rig.ui.receiveBox), QString("Receive Format"));
@@ -150,6 +151,8 @@ private slots:
             if (Find<QLabel>(*dialog, "Label1")->buddy() != box)
                 faults << "the port's caption names another control";
             faults << Unnamed(*dialog);
+            if (named(box->view()).isEmpty())
+                faults << "the port list has no name";
             static_cast<QDialog*>(dialog)->done(QDialog::Rejected);
         });
         rig.form.ChoosePort();
@@ -180,6 +183,8 @@ private slots:
         splash.show();
         QVERIFY(QTest::qWaitForWindowExposed(&splash));
         faults << Unnamed(splash);
+        if (named(&splash).isEmpty())
+            faults << "the splash screen has no name";
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
