@@ -16,7 +16,7 @@ const QString frmChart::ImageFilter =
 
 frmChart::frmChart(const ChartData& records, CommonDialog& save, MessageFunction message,
                    QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : SideWindow(parent)
     , m_save(save)
     , m_message(std::move(message))
 {

@@ -3,6 +3,7 @@
 #include "records/ChartData.h"
 #include "ui/CommonDialog.h"
 #include "ui/RecordChart.h"
+#include "ui/SideWindow.h"
 
 #include <QWidget>
 
@@ -14,7 +15,7 @@ namespace qm {
 
 // The records the table shows, as a chart, in a window of its own beside the main window;
 // "Save image" writes the chart as the window shows it, as a PNG or an SVG file.
-class frmChart : public QWidget {
+class frmChart : public SideWindow {
     Q_OBJECT
 
 public:

@@ -172,7 +172,7 @@ QTableView* ReadOnlyTable(QAbstractTableModel* model, QWidget* parent)
 
 frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFunction message,
                        QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : SideWindow(parent)
     , m_journalPath(journalPath)
     , m_save(save)
     , m_message(std::move(message))

@@ -2,6 +2,7 @@
 
 #include "journal/Journal.h"
 #include "ui/CommonDialog.h"
+#include "ui/SideWindow.h"
 
 #include <QWidget>
 
@@ -21,7 +22,7 @@ class JournalRecordsModel;
 // The journal's acquisitions, newest first, and the records of the one chosen, all of them,
 // which "Save as CSV" writes as "Save Data" wrote them at the time. A window of its own beside
 // the main window; it reads the journal, never writes it.
-class frmHistory : public QWidget {
+class frmHistory : public SideWindow {
     Q_OBJECT
 
 public:

@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFontMetricsF>
 #include <QLocale>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -231,6 +232,7 @@ void frmMain::ShowHistory()
             DefaultJournalPath(), *m_saveDialog, [this](const QString& text) { ShowMessage(text); },
             this);
         m_history->setAttribute(Qt::WA_DeleteOnClose);
+        m_history->ShareMenuKeys(menuBar()->actions());
     } else {
         m_history->Reload();
     }
@@ -565,6 +567,7 @@ void frmMain::ShowChart()
             m_chart, *m_dialogs.saveImage, [this](const QString& text) { ShowMessage(text); },
             this);
         m_chartWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_chartWindow->ShareMenuKeys(menuBar()->actions());
         connect(m_chartWindow->Chart(), &RecordChart::RecordClicked, this,
                 &frmMain::SelectTableRow);
         MarkSelectedRows();

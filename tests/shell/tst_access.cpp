@@ -272,6 +272,30 @@ private slots:
         QVERIFY(!ui.serialControl->PortOpen());
     }
 
+    // History and Chart are windows of their own, for a screen reader too; Esc closes them and
+    // the menu's keys work from them.
+    void sideWindowsAreWindowsThatAnswerTheKeys()
+    {
+        Rig rig;
+        rig.ui.historyAction->trigger();
+        auto* history = rig.form.findChild<frmHistory*>();
+        QVERIFY(history && QTest::qWaitForWindowActive(history));
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(history);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QString("History"));
+
+        Rig::Press(Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(rig.form.ChartWindow() && rig.form.ChartWindow()->isActiveWindow());
+        QPointer<frmChart> chart = rig.form.ChartWindow();
+        QCOMPARE(QAccessible::queryAccessibleInterface(chart)->role(), QAccessible::Window);
+        Rig::Press(Qt::Key_Escape);
+        QTRY_VERIFY(!chart);
+        history->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(history));
+        Rig::Press(Qt::Key_Escape);
+        QTRY_VERIFY(!history->isVisible());
+    }
+
     void theFocusStaysWhereTheOperatorMovedIt()
     {
         Rig rig;

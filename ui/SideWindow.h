@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class QAction;
+
+namespace qm {
+
+// A window of the program's beside the main one (History, Chart): a window of its own with
+// its title, which a screen reader finds as a frame, not as a part of another window. Esc
+// closes it, and the main window's menu entries answer their Alt keys from it too.
+class SideWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SideWindow(QWidget* parent = nullptr);
+
+    // The menu entries whose keys (Alt and the entry's underlined letter) work here as in the
+    // window that has the menu.
+    void ShareMenuKeys(const QList<QAction*>& entries);
+};
+
+} // namespace qm
