@@ -9,6 +9,8 @@
 #include "ui/TableCopy.h"
 
 #include <QAbstractTableModel>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -271,10 +273,27 @@ void frmHistory::ShowChosen()
     cmdSave->setEnabled(!m_records->records().empty());
 }
 
+QString frmHistory::ProposedName(const JournalEntry& entry, const QString& lastSaved)
+{
+    // A name of its own, never the last file saved: Enter must not put these records over
+    // another acquisition's. In the folder last used, where the operator keeps them.
+    const QString name =
+        QStringLiteral("qm6200-%1-acquisition-%2.csv")
+            .arg(entry.sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")))
+            .arg(entry.number);
+    const QFileInfo last(lastSaved);
+    return lastSaved.isEmpty() ? name : last.absoluteDir().filePath(name);
+}
+
 void frmHistory::cmdSave_Click()
 {
     const qint64 number = Chosen();
-    if (number <= 0 || !m_save.ShowSave())
+    if (number <= 0)
+        return;
+    const JournalEntry& entry =
+        m_acquisitions->entries()[std::size_t(lstAcquisitions->currentIndex().row())];
+    m_save.setFileName(ProposedName(entry, m_save.FileName()));
+    if (!m_save.ShowSave())
         return;
     const QString path = m_save.FileName();
     if (path.isEmpty())

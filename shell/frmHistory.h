@@ -39,6 +39,9 @@ public:
     void cmdSave_Click();
 
 private:
+    // The name "Save as CSV" offers for an acquisition's records: its time and number, in the
+    // folder of the file saved last (`lastSaved`), if any.
+    static QString ProposedName(const JournalEntry& entry, const QString& lastSaved);
     void ShowChosen();
     qint64 Chosen() const;
 

@@ -11,6 +11,8 @@
 #include "tests/support/Window.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -186,8 +188,13 @@ private slots:
         QCOMPARE(records->model()->rowCount(), 120);
         QCOMPARE(records->model()->index(119, 0).data().toString(), QString("20"));
 
+        // Offered a name of its own, the acquisition's time and number, where the table went.
+        const QString sent = rig.entries().front().sent.toLocalTime().toString("yyyy-MM-ddTHHmm");
         rig.saveDialog->answer = dir.filePath("history.csv");
         history->cmdSave_Click();
+        const QString offered = rig.saveDialog->shownWith.constLast();
+        QVERIFY2(QFileInfo(offered).dir() == QDir(dir.path()), qPrintable(offered));
+        QCOMPARE(QFileInfo(offered).fileName(), "qm6200-" + sent + "-acquisition-2.csv");
         const QByteArray saved = Read(dir.filePath("history.csv"));
         QCOMPARE(saved.toStdString(), RecordsCsv(1, 120));
         QVERIFY(saved.startsWith(Read(dir.filePath("table.csv"))));
