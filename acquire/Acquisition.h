@@ -3,7 +3,7 @@
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
 #include "files/SafeWrite.h"
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "line/Line.h"
 #include "records/CsvExport.h"
 

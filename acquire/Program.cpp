@@ -3,7 +3,8 @@
 #include "acquire/Acquisition.h"
 #include "acquire/History.h"
 #include "files/SafeWrite.h"
-#include "journal/Journal.h"
+#include "journal/JournalReader.h"
+#include "journal/JournalWriter.h"
 #include "line/Line.h"
 #include "ports/PortList.h"
 #include "ports/PortMemory.h"
@@ -125,9 +126,8 @@ int ShowHistory(const Options& options)
 {
     const QString path = DefaultJournalPath();
     JournalReader reader(path);
-    QString problem;
-    if (!reader.open(&problem)) {
-        Tell(problem);
+    if (const Result<> opened = reader.open(); !opened) {
+        Tell(opened.Reason());
         return exit_status::NoInput;
     }
     if (options.acquisition == 0) {

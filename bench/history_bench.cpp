@@ -8,7 +8,7 @@
 //   the journal's size, and per 100-record acquisition.
 
 #include "bench/Measure.h"
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "records/CsvExport.h"
 #include "shell/frmHistory.h"
 #include "tests/support/Frames.h"

@@ -1,5 +1,6 @@
 #include "journal/JournalDatabase.h"
 
+#include <QDir>
 #include <QFile>
 #include <QObject>
 
@@ -50,6 +51,23 @@ CREATE TABLE records (
 
 constexpr std::array<const char*, 1> Steps{Version1};
 
+struct Keyword {
+    JournalOutcome outcome;
+    std::string_view word;
+};
+constexpr std::array<Keyword, 10> Keywords{{
+    {JournalOutcome::Pending, "pending"},
+    {JournalOutcome::Records, "records"},
+    {JournalOutcome::Accepted, "accepted"},
+    {JournalOutcome::Cleared, "cleared"},
+    {JournalOutcome::ErrorReply, "error-reply"},
+    {JournalOutcome::NoAnswer, "no-answer"},
+    {JournalOutcome::CutShort, "cut-short"},
+    {JournalOutcome::NotSent, "not-sent"},
+    {JournalOutcome::LostLine, "lost-line"},
+    {JournalOutcome::Stopped, "stopped"},
+}};
+
 void RollBack(sqlite3* db)
 {
     if (!sqlite3_get_autocommit(db))
@@ -57,6 +75,8 @@ void RollBack(sqlite3* db)
 }
 
 } // namespace
+
+Q_LOGGING_CATEGORY(lcJournal, "qm6200.journal", QtCriticalMsg)
 
 void CloseDatabase::operator()(sqlite3* db) const
 {
@@ -108,14 +128,12 @@ QString Error::Reason() const
     }
 }
 
-Error LastError(sqlite3* db, int code)
+Result<void, Error> Check(sqlite3* db, int code)
 {
+    if (code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE)
+        return {};
     Error error;
     error.code = code;
-    if (code == SQLITE_OK || code == SQLITE_ROW || code == SQLITE_DONE) {
-        error.code = 0;
-        return error;
-    }
     if (db == nullptr) {
         error.detail = QString::fromUtf8(sqlite3_errstr(code));
         return error;
@@ -128,41 +146,66 @@ Error LastError(sqlite3* db, int code)
     return error;
 }
 
-Database Open(const QString& path, int flags, int busyTimeoutMs, Error* error)
+Result<Database, Error> Open(const QString& path, int flags, int busyTimeoutMs)
 {
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
     Database db(raw);
-    *error = LastError(raw, code);
-    if (*error)
-        return {};
+    if (const Result<void, Error> opened = Check(raw, code); !opened)
+        return opened.Error();
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, busyTimeoutMs);
     return db;
 }
 
-Error Exec(sqlite3* db, const char* sql)
+Result<void, Error> Exec(sqlite3* db, const char* sql)
 {
-    return LastError(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+    return Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
 
-Statement Prepare(sqlite3* db, std::string_view sql, Error* error)
+Result<Statement, Error> Prepare(sqlite3* db, std::string_view sql)
 {
     sqlite3_stmt* raw = nullptr;
     const int code = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
                                         SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
-    *error = LastError(db, code);
-    return Statement(raw);
+    Statement statement(raw);
+    if (const Result<void, Error> prepared = Check(db, code); !prepared)
+        return prepared.Error();
+    return statement;
 }
 
-int UserVersion(sqlite3* db, Error* error)
+Result<std::vector<Statement>, Error> PrepareAll(sqlite3* db, std::span<const std::string_view> sql)
 {
-    const Statement statement = Prepare(db, "PRAGMA user_version", error);
-    if (*error)
-        return 0;
-    const int code = sqlite3_step(statement.get());
-    *error = LastError(db, code);
-    return code == SQLITE_ROW ? sqlite3_column_int(statement.get(), 0) : 0;
+    std::vector<Statement> statements;
+    for (const std::string_view one : sql) {
+        Result<Statement, Error> prepared = Prepare(db, one);
+        if (!prepared)
+            return prepared.Error();
+        statements.push_back(std::move(*prepared));
+    }
+    return statements;
+}
+
+Result<void, Error> Step(sqlite3* db, sqlite3_stmt* statement)
+{
+    const int code = sqlite3_step(statement);
+    Result<void, Error> stepped = Check(db, code);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return stepped;
+}
+
+Result<int, Error> UserVersion(sqlite3* db)
+{
+    const Result<Statement, Error> statement = Prepare(db, "PRAGMA user_version");
+    if (!statement)
+        return statement.Error();
+    const int code = sqlite3_step(statement->get());
+    if (code == SQLITE_ROW)
+        return sqlite3_column_int(statement->get(), 0);
+    if (const Result<void, Error> stepped = Check(db, code); !stepped)
+        return stepped.Error();
+    return 0;
 }
 
 std::span<const char* const> SchemaSteps()
@@ -175,25 +218,25 @@ int SchemaVersion()
     return static_cast<int>(Steps.size());
 }
 
-VersionFound ReadVersion(sqlite3* db, int target, Error* error)
+Result<VersionFound, Error> ReadVersion(sqlite3* db, int target)
 {
-    VersionFound found;
     // One statement, one snapshot: another program may make the tables and set the version
     // in between two.
-    const Statement read = Prepare(db,
-                                   "SELECT (SELECT user_version FROM pragma_user_version), "
-                                   "(SELECT count(*) FROM sqlite_master)",
-                                   error);
-    if (*error)
-        return found;
-    const int code = sqlite3_step(read.get());
+    const Result<Statement, Error> read =
+        Prepare(db, "SELECT (SELECT user_version FROM pragma_user_version), "
+                    "(SELECT count(*) FROM sqlite_master)");
+    if (!read)
+        return read.Error();
+    const int code = sqlite3_step(read->get());
     if (code != SQLITE_ROW) {
-        *error = LastError(db, code);
-        return found;
+        if (const Result<void, Error> stepped = Check(db, code); !stepped)
+            return stepped.Error();
+        return VersionFound{};
     }
-    found.number = sqlite3_column_int(read.get(), 0);
-    const bool tables = sqlite3_column_int(read.get(), 1) > 0;
-    sqlite3_reset(read.get());
+    VersionFound found;
+    found.number = sqlite3_column_int(read->get(), 0);
+    const bool tables = sqlite3_column_int(read->get(), 1) > 0;
+    sqlite3_reset(read->get());
     if (found.number > target)
         found.state = VersionFound::Newer;
     else if (found.number == target && target > 0)
@@ -213,39 +256,60 @@ Error DamagedVersion(int number)
                  QObject::tr("its version number (%1) is none this program writes").arg(number)};
 }
 
-Upgrade UpgradeSchema(sqlite3* db, std::span<const char* const> steps)
+Result<Upgrade, Error> UpgradeSchema(sqlite3* db, std::span<const char* const> steps)
 {
-    Upgrade upgrade;
-    upgrade.error = Exec(db, "BEGIN IMMEDIATE");
-    if (upgrade.error)
-        return upgrade;
+    if (const Result<void, Error> begun = Exec(db, "BEGIN IMMEDIATE"); !begun)
+        return begun.Error();
+    const auto failed = [db](const Error& error) {
+        RollBack(db);
+        return error;
+    };
     const int target = static_cast<int>(steps.size());
-    const VersionFound found = ReadVersion(db, target, &upgrade.error);
-    upgrade.found = found.number;
-    if (!upgrade.error && found.state == VersionFound::Damaged)
-        upgrade.error = DamagedVersion(found.number);
-    if (!upgrade.error
-        && (found.state == VersionFound::Current || found.state == VersionFound::Newer)) {
-        RollBack(db);
-        upgrade.state = found.state == VersionFound::Current ? Upgrade::Current : Upgrade::Newer;
-        return upgrade;
-    }
-    if (upgrade.error) {
+    const Result<VersionFound, Error> found = ReadVersion(db, target);
+    if (!found)
+        return failed(found.Error());
+    const Upgrade upgrade{found->state == VersionFound::Newer, found->number};
+    if (found->state == VersionFound::Damaged)
+        return failed(DamagedVersion(found->number));
+    if (found->state == VersionFound::Current || found->state == VersionFound::Newer) {
         RollBack(db);
         return upgrade;
     }
-    for (int version = upgrade.found; !upgrade.error && version < target; ++version)
-        upgrade.error = Exec(db, steps[static_cast<std::size_t>(version)]);
-    if (!upgrade.error)
-        upgrade.error = Exec(db, ("PRAGMA user_version = " + std::to_string(target)).c_str());
-    if (!upgrade.error)
-        upgrade.error = Exec(db, "COMMIT");
-    if (upgrade.error) {
-        RollBack(db);
-        return upgrade;
+    for (int version = found->number; version < target; ++version) {
+        if (const auto done = Exec(db, steps[static_cast<std::size_t>(version)]); !done)
+            return failed(done.Error());
     }
-    upgrade.state = Upgrade::Current;
+    const std::string setVersion = "PRAGMA user_version = " + std::to_string(target);
+    for (const char* sql : {setVersion.c_str(), "COMMIT"}) {
+        if (const auto done = Exec(db, sql); !done)
+            return failed(done.Error());
+    }
     return upgrade;
+}
+
+std::string_view OutcomeKeyword(JournalOutcome outcome)
+{
+    for (const auto& [known, word] : Keywords) {
+        if (known == outcome)
+            return word;
+    }
+    return "pending";
+}
+
+JournalOutcome OutcomeOfKeyword(std::string_view keyword)
+{
+    for (const auto& [outcome, word] : Keywords) {
+        if (word == keyword)
+            return outcome;
+    }
+    return JournalOutcome::Pending;
+}
+
+void LogError(const char* doing, const QString& path, const Error& error)
+{
+    qCWarning(lcJournal).noquote()
+        << doing << QDir::toNativeSeparators(path) << "failed:" << error.detail << "(code"
+        << error.code << "errno" << error.systemError << ")";
 }
 
 } // namespace qm::journal

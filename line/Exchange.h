@@ -1,6 +1,6 @@
 #pragma once
 
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "protocol/AnswerWatch.h"
 #include "protocol/LinkState.h"
 #include "records/RecordLayout.h"

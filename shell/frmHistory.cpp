@@ -1,6 +1,7 @@
 #include "shell/frmHistory.h"
 
 #include "files/SafeWrite.h"
+#include "journal/JournalReader.h"
 #include "records/CsvExport.h"
 #include "records/RecordLayout.h"
 #include "shell/SaveMessages.h"
@@ -235,12 +236,12 @@ void frmHistory::Reload()
 {
     const qint64 chosen = Chosen();
     JournalReader reader(m_journalPath);
-    QString problem;
+    const Result<> opened = reader.open();
     std::vector<JournalEntry> entries;
-    if (reader.open(&problem))
+    if (opened)
         entries = reader.Entries();
     m_acquisitions->setEntries(std::move(entries));
-    lblAcquisitions->setText(problem.isEmpty() ? tr("Acquisitions, newest first") : problem);
+    lblAcquisitions->setText(opened ? tr("Acquisitions, newest first") : opened.Reason());
     lstAcquisitions->setAccessibleDescription(lblAcquisitions->text());
     const auto& listed = m_acquisitions->entries();
     int row = 0;
@@ -260,8 +261,7 @@ void frmHistory::ShowChosen()
     std::vector<JournalCells> records;
     if (number > 0) {
         JournalReader reader(m_journalPath);
-        QString problem;
-        if (reader.open(&problem))
+        if (reader.open())
             records = reader.Records(number);
     }
     m_records->setRecords(std::move(records));

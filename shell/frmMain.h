@@ -1,6 +1,6 @@
 #pragma once
 
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "line/Line.h"
 #include "records/ChartData.h"
 #include "shell/NoticeBoard.h"

@@ -5,7 +5,7 @@
 #include "acquire/History.h"
 #include "acquire/Options.h"
 #include "acquire/Outcome.h"
-#include "journal/Journal.h"
+#include "journal/JournalReader.h"
 #include "ports/PortMemory.h"
 #include "serial/SerialBackend.h"
 #include "tests/support/Files.h"
@@ -452,8 +452,8 @@ private slots:
             return;
         }
         JournalReader reader;
-        QString error;
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         const std::vector<JournalEntry> entries = reader.Entries(); // newest first
         QCOMPARE(int(entries.size()), acquisitions.size());
         QCOMPARE(history.status, 0);

@@ -4,7 +4,7 @@
 // program (journal_writer), so that what is read back is compared with what was sent: data
 // frames whose counters have fractions, and the cells the table makes of them.
 
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "records/RecordLayout.h"
 
 #include <QTimeZone>

@@ -6,7 +6,7 @@
 // With --hold it goes on running until it is killed; otherwise it waits until all is
 // written and exits, 0 when the journal never failed. A failure is printed on standard error.
 
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "tests/journal/Samples.h"
 
 #include <QCoreApplication>

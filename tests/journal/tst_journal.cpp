@@ -1,5 +1,6 @@
-#include "journal/Journal.h"
 #include "journal/JournalDatabase.h"
+#include "journal/JournalReader.h"
+#include "journal/JournalWriter.h"
 #include "records/CsvExport.h"
 #include "tests/journal/Samples.h"
 #include "tests/support/Files.h"
@@ -133,8 +134,8 @@ private slots:
         }
 
         JournalReader reader(path);
-        QString error;
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         const std::vector<JournalEntry> entries = reader.Entries();
         QCOMPARE(entries.size(), std::size_t(2));
         QCOMPARE(entries[0].number, 2); // newest first
@@ -179,8 +180,8 @@ private slots:
             writer.WaitUntilWritten();
         }
         JournalReader reader(path);
-        QString error;
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         QCOMPARE(reader.Entries().size(), samples.size());
         for (std::size_t i = 0; i < samples.size(); ++i)
             CompareJournaled(reader, qint64(i) + 1, samples[i]);
@@ -216,8 +217,8 @@ private slots:
         QCOMPARE(child.readAllStandardError(), QByteArray());
 
         JournalReader reader(path);
-        QString error;
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         QCOMPARE(reader.Entries().size(), std::size_t(2));
         CompareJournaled(reader, 1, Sample(1, "/dev/ttyUSB0", 150, ".", JournalOutcome::Records));
         CompareJournaled(reader, 2,
@@ -247,7 +248,7 @@ private slots:
         bool shrank = false;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                opened = opened || reader.open(nullptr);
+                opened = opened || reader.open();
                 const std::size_t now = reader.Entries().size();
                 shrank = shrank || now < seen;
                 seen = now;
@@ -262,7 +263,7 @@ private slots:
             QCOMPARE(child->exitCode(), 0);
         }
 
-        QVERIFY(opened || reader.open(nullptr));
+        QVERIFY(opened || reader.open());
         const std::vector<JournalEntry> entries = reader.Entries();
         QCOMPARE(entries.size(), std::size_t(2 * Acquisitions));
         for (const QString& port : ports) {
@@ -381,8 +382,8 @@ private slots:
         if (fault == DiskFull || fault == FileSizeLimit) {
             QVERIFY(written > 1);
             JournalReader reader(path);
-            QString error;
-            QVERIFY2(reader.open(&error), qPrintable(error));
+            const Result<> opened = reader.open();
+            QVERIFY2(opened, qPrintable(opened.Reason()));
             QVERIFY(!reader.Entries().empty());
             CompareJournaled(reader, 1, first);
         } else {
@@ -426,16 +427,14 @@ private slots:
             QVERIFY(Write(path, garbage));
         }
         if (damage == Newer || damage == NegativeVersion || damage == VersionLost) {
-            journal::Error error;
-            const journal::Database db =
-                journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
+            const auto db = journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
             QVERIFY(db);
             const int version = damage == Newer             ? journal::SchemaVersion() + 1
                                 : damage == NegativeVersion ? -7
                                                             : 0;
             const QByteArray sql = "CREATE TABLE acquisitions (what TEXT); PRAGMA user_version = "
                                    + QByteArray::number(version);
-            QVERIFY(!journal::Exec(db.get(), sql.constData()));
+            QVERIFY(journal::Exec(db->get(), sql.constData()));
         }
         if (damage != Newer) {
             QVERIFY(Write(path + beside[1], "an old log"));
@@ -450,9 +449,10 @@ private slots:
         // The reader and the writer read the version alike.
         if (damage == NegativeVersion || damage == VersionLost) {
             JournalReader before(path);
-            QString error;
-            QVERIFY(!before.open(&error));
-            QVERIFY2(error.contains(QStringLiteral("is damaged")), qPrintable(error));
+            const Result<> opened = before.open();
+            QVERIFY(!opened);
+            QVERIFY2(opened.Reason().contains(QStringLiteral("is damaged")),
+                     qPrintable(opened.Reason()));
         }
         const SampleAcquisition sample = Sample(1, "/dev/ttyS0", 7, ".", JournalOutcome::Records);
         QList<QList<QVariant>> messages;
@@ -469,7 +469,6 @@ private slots:
         const QString message = messages[0][0].toString();
         QVERIFY2(message.contains(QDir::toNativeSeparators(path)), qPrintable(message));
         JournalReader reader(path);
-        QString error;
 
         QVERIFY2(
             message.contains(damage == Newer ? QStringLiteral("newer") : QStringLiteral("damaged")),
@@ -477,8 +476,10 @@ private slots:
         if (damage == Newer) {
             QCOMPARE(Listed(dir.path()), listed);
             QCOMPARE(Read(path), contents[0]);
-            QVERIFY(!reader.open(&error));
-            QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+            const Result<> opened = reader.open();
+            QVERIFY(!opened);
+            QVERIFY2(opened.Reason().contains(QStringLiteral("newer")),
+                     qPrintable(opened.Reason()));
             return;
         }
         const QStringList aside = Listed(dir.path()).filter(QStringLiteral(".damaged-"));
@@ -497,7 +498,8 @@ private slots:
         QVERIFY(QFileInfo::exists(dir.filePath(stem + beside[2])));
         QVERIFY2(message.contains(QDir::toNativeSeparators(dir.filePath(stem))),
                  qPrintable(message));
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         QCOMPARE(reader.Entries().size(), std::size_t(2));
         CompareJournaled(reader, 1, sample);
     }
@@ -549,10 +551,10 @@ private slots:
         } else if (planted == "link to file" || planted == "log link") {
             QVERIFY(Write(elsewhere, ""));
         } else if (planted == "link to database") {
-            journal::Error error;
-            const journal::Database db =
-                journal::Open(elsewhere, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
-            QVERIFY(!journal::Exec(db.get(), "CREATE TABLE theirs (x)"));
+            const auto db =
+                journal::Open(elsewhere, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
+            QVERIFY(db);
+            QVERIFY(journal::Exec(db->get(), "CREATE TABLE theirs (x)"));
         } else if (planted == "link to device") {
             // A device of the test's own where root may make one, else a named pipe.
             const QByteArray node = QFile::encodeName(elsewhere);
@@ -587,16 +589,15 @@ private slots:
             QVERIFY2(message.contains(refused), qPrintable(message));
             QCOMPARE(Listed(dir.path()), outside); // nothing made beside what the link leads to
             JournalReader reader(path);
-            QString error;
-            QVERIFY(!reader.open(&error));
+            const QString error = reader.open().Reason();
             QVERIFY2(error.contains(refused) || error.contains(QStringLiteral("no journal")),
                      qPrintable(error));
             return;
         }
         QCOMPARE(messages.size(), 0);
         JournalReader reader(path);
-        QString error;
-        QVERIFY2(reader.open(&error), qPrintable(error));
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
         QCOMPARE(reader.Entries().size(), std::size_t(2));
         struct stat node {};
         QVERIFY(::stat(QFile::encodeName(folder), &node) == 0);
@@ -615,7 +616,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("initial");
         QTest::addColumn<QByteArrayList>("steps");
-        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("state"); // "current", "newer" or "failed"
         QTest::addColumn<int>("version");
         QTest::addColumn<QString>("content"); // of table a: rows by ';', columns by '|'
 
@@ -623,55 +624,54 @@ private slots:
                                    "ALTER TABLE a ADD COLUMN y; INSERT INTO a VALUES (1, 2)"};
         const QByteArray version1("CREATE TABLE a (x); INSERT INTO a VALUES (5); "
                                   "PRAGMA user_version = 1");
-        QTest::newRow("from 0, every step")
-            << QByteArray() << steps << int(journal::Upgrade::Current) << 2 << "1|2";
+        QTest::newRow("from 0, every step") << QByteArray() << steps << "current" << 2 << "1|2";
         QTest::newRow("from 1, the step after, keeping what it holds")
-            << version1 << steps << int(journal::Upgrade::Current) << 2 << "5|;1|2";
+            << version1 << steps << "current" << 2 << "5|;1|2";
         QTest::newRow("a step that fails changes nothing")
-            << version1 << (steps + QByteArrayList{"INSERT INTO missing VALUES (1)"})
-            << int(journal::Upgrade::Failed) << 1 << "5";
+            << version1 << (steps + QByteArrayList{"INSERT INTO missing VALUES (1)"}) << "failed"
+            << 1 << "5";
         QTest::newRow("up to date")
             << QByteArray("CREATE TABLE a (x, y); INSERT INTO a VALUES (5, 6); "
                           "PRAGMA user_version = 2")
-            << steps << int(journal::Upgrade::Current) << 2 << "5|6";
+            << steps << "current" << 2 << "5|6";
         QTest::newRow("newer, left alone")
             << QByteArray("CREATE TABLE a (x); INSERT INTO a VALUES (5); PRAGMA user_version = 3")
-            << steps << int(journal::Upgrade::Newer) << 3 << "5";
+            << steps << "newer" << 3 << "5";
     }
 
     void anOlderSchemaIsUpgradedInOneStep()
     {
         QFETCH(QByteArray, initial);
         QFETCH(QByteArrayList, steps);
-        QFETCH(int, state);
+        QFETCH(QString, state);
         QFETCH(int, version);
         QFETCH(QString, content);
 
         QTemporaryDir dir;
-        journal::Error error;
-        const journal::Database db =
-            journal::Open(dir.filePath(QStringLiteral("old.sqlite3")),
-                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000, &error);
-        QVERIFY(db);
-        QVERIFY(!journal::Exec(db.get(), initial.constData()));
+        const auto opened = journal::Open(dir.filePath(QStringLiteral("old.sqlite3")),
+                                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
+        QVERIFY(opened);
+        sqlite3* db = opened->get();
+        QVERIFY(journal::Exec(db, initial.constData()));
         std::vector<const char*> sql;
         for (const QByteArray& step : steps)
             sql.push_back(step.constData());
 
-        const journal::Upgrade upgrade = journal::UpgradeSchema(db.get(), sql);
-        QCOMPARE(int(upgrade.state), state);
-        QCOMPARE(bool(upgrade.error), state == journal::Upgrade::Failed);
-        QCOMPARE(journal::UserVersion(db.get(), &error), version);
+        const auto upgrade = journal::UpgradeSchema(db, sql);
+        const char* got = !upgrade ? "failed" : upgrade->newer ? "newer" : "current";
+        QCOMPARE(QString::fromLatin1(got), state);
+        QCOMPARE(journal::UserVersion(db).ValueOr(-1), version);
         QStringList rows;
-        const journal::Statement select = journal::Prepare(db.get(), "SELECT * FROM a", &error);
-        while (sqlite3_step(select.get()) == SQLITE_ROW) {
+        const auto select = journal::Prepare(db, "SELECT * FROM a");
+        QVERIFY(select);
+        while (sqlite3_step(select->get()) == SQLITE_ROW) {
             QStringList columns;
-            for (int i = 0; i < sqlite3_column_count(select.get()); ++i)
-                columns << reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
+            for (int i = 0; i < sqlite3_column_count(select->get()); ++i)
+                columns << reinterpret_cast<const char*>(sqlite3_column_text(select->get(), i));
             rows << columns.join(u'|');
         }
         QCOMPARE(rows.join(u';'), content);
-        QCOMPARE(sqlite3_get_autocommit(db.get()), 1); // no transaction left open
+        QCOMPARE(sqlite3_get_autocommit(db), 1); // no transaction left open
     }
 };
 

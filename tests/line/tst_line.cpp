@@ -2,7 +2,8 @@
 // told and journaled, however the answer ends; exchanges queued on one line never mixed on
 // the wire; lines side by side, each its own.
 
-#include "journal/Journal.h"
+#include "journal/JournalReader.h"
+#include "journal/JournalWriter.h"
 #include "line/Line.h"
 #include "tests/support/Frames.h"
 #include "tests/support/MemoryBackend.h"
@@ -62,8 +63,7 @@ struct Rig {
     {
         journal.WaitUntilWritten();
         JournalReader reader(dir.filePath("journal.sqlite3"));
-        QString problem;
-        if (!reader.open(&problem))
+        if (!reader.open())
             return {};
         auto entries = reader.Entries();
         std::reverse(entries.begin(), entries.end());
@@ -73,8 +73,7 @@ struct Rig {
     {
         journal.WaitUntilWritten();
         JournalReader reader(dir.filePath("journal.sqlite3"));
-        QString problem;
-        return reader.open(&problem) ? reader.Reply(number) : QByteArray();
+        return reader.open() ? reader.Reply(number) : QByteArray();
     }
 };
 

@@ -1,7 +1,7 @@
 // What a screen reader and a keyboard meet: every window's accessible tree, the status text's
 // change told, a whole session without the mouse, and cells copied into a spreadsheet.
 
-#include "journal/Journal.h"
+#include "journal/JournalWriter.h"
 #include "shell/frmChart.h"
 #include "shell/frmHistory.h"
 #include "shell/frmSplash.h"

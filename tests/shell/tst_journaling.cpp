@@ -2,7 +2,8 @@
 // became of the answer; read back in the History window and saved from there as "Save Data"
 // saved them.
 
-#include "journal/Journal.h"
+#include "journal/JournalReader.h"
+#include "journal/JournalWriter.h"
 #include "records/CsvExport.h"
 #include "shell/frmHistory.h"
 #include "tests/support/Files.h"
@@ -52,9 +53,8 @@ struct Rig : OwnJournal, MainWindow {
             qWarning("the answer did not end");
         journal().WaitUntilWritten();
         JournalReader reader;
-        QString problem;
-        if (!reader.open(&problem))
-            qWarning("the journal: %s", qPrintable(problem));
+        if (const Result<> opened = reader.open(); !opened)
+            qWarning("the journal: %s", qPrintable(opened.Reason()));
         return reader.Entries();
     }
 };
@@ -114,8 +114,7 @@ private slots:
         while (kept.size() < 12 && !deadline.hasExpired()) {
             QThread::msleep(20);
             JournalReader reader;
-            QString problem;
-            if (reader.open(&problem) && !reader.Entries().empty())
+            if (reader.open() && !reader.Entries().empty())
                 kept = reader.Records(reader.Entries().front().number);
         }
         QCOMPARE(kept.size(), std::size_t(12));
@@ -152,7 +151,7 @@ private slots:
         QCOMPARE(entry.program, QString("qm6200-datalink"));
         QVERIFY(qAbs(entry.sent.secsTo(QDateTime::currentDateTimeUtc())) < 60);
         JournalReader reader;
-        QVERIFY(reader.open(nullptr));
+        QVERIFY(reader.open());
         QCOMPARE(reader.Reply(entry.number), answer);
         std::string csv;
         for (const JournalCells& cells : reader.Records(entry.number))

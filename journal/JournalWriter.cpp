@@ -1,0 +1,484 @@
+#include "journal/JournalWriter.h"
+
+#include "journal/JournalDatabase.h"
+#include "journal/JournalStore.h"
+
+#include <QMetaObject>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sqlite3.h>
+#include <string_view>
+#include <thread>
+#include <variant>
+#include <vector>
+
+namespace qm {
+
+namespace {
+
+using namespace journal;
+
+// How long the journal's thread gathers what comes after the first of a batch before it
+// commits them together: short enough that, with the commit, a record is on the disk within a
+// second of reaching the program; long enough that an answer arriving at 9600 baud costs a
+// durable commit less than twice a second, each a wait for the disk.
+constexpr std::chrono::milliseconds Gather{600};
+
+struct BytesEvent {
+    QByteArray bytes;
+};
+struct RecordEvent {
+    int place = 0;
+    JournalCells cells;
+};
+struct EndEvent {
+    JournalOutcome outcome = JournalOutcome::Pending;
+};
+struct ForgetEvent {};
+// What the caller handed over, in the order it came, each for the acquisition it names (the
+// writer's own number for it). Bytes are the run of bytes received between two other events
+// of the same acquisition.
+struct Event {
+    JournalWriter::Acquisition acquisition = 0;
+    std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent> what;
+};
+
+// Binding: SQLITE_STATIC throughout, the values outlive each statement's step.
+void BindBytes(sqlite3_stmt* statement, int index, const char* data, std::size_t size)
+{
+    // A null pointer would store NULL rather than an empty blob: a blank cell is a cell.
+    sqlite3_bind_blob64(statement, index, size == 0 ? "" : data, size, SQLITE_STATIC);
+}
+
+void BindBytes(sqlite3_stmt* statement, int index, const QByteArray& bytes)
+{
+    BindBytes(statement, index, bytes.constData(), std::size_t(bytes.size()));
+}
+
+void BindText(sqlite3_stmt* statement, int index, const QByteArray& utf8)
+{
+    sqlite3_bind_text64(statement, index, utf8.constData(), std::size_t(utf8.size()), SQLITE_STATIC,
+                        SQLITE_UTF8);
+}
+
+// The writer's statements, prepared once the journal is open, in the order of WriteSql.
+enum class Sql : std::size_t {
+    InsertAcquisition,
+    InsertReply,
+    InsertRecord,
+    CountRecords,
+    SetOutcome
+};
+constexpr std::array<std::string_view, 5> WriteSql{
+    "INSERT INTO acquisitions (sent, port, stable_name, program, version, command) VALUES (?1, "
+    "?2, ?3, ?4, ?5, ?6)",
+    "INSERT INTO replies (acquisition, part, bytes) VALUES (?1, (SELECT count(*) FROM replies "
+    "WHERE acquisition = ?1), ?2)",
+    "INSERT OR REPLACE INTO records (acquisition, place, record_no, cntr1, cntr2, cntr3, cntr4, "
+    "cntr5, total) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+    "UPDATE acquisitions SET records = (SELECT count(*) FROM records WHERE acquisition = ?1) "
+    "WHERE number = ?1",
+    "UPDATE acquisitions SET outcome = ?2 WHERE number = ?1",
+};
+
+} // namespace
+
+// The writer's two sides. The caller's hands each event over as it comes. The journal's
+// thread has the journal open and what it knows of the acquisition under way. Between them,
+// under the mutex: the events waiting, how far the commits have come, and the one message for
+// the caller.
+class JournalWriter::Worker {
+public:
+    Worker(JournalWriter* writer, const QString& path)
+        : m_writer(writer)
+        , m_store(path, WriteSql)
+    {
+        m_thread = std::thread([this] { Run(); });
+    }
+
+    ~Worker()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    // The caller's side: each event goes to the journal's thread as it is handed over, so that
+    // nothing received waits on the caller's thread, which may be busy or stuck afterwards.
+    void Hand(Event&& event)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_gaveUp)
+                return;
+            m_queue.push_back(std::move(event));
+            ++m_handed;
+            if (m_queue.size() > 1)
+                return;
+        }
+        m_wake.notify_one();
+    }
+
+    // Bytes join the bytes of the same acquisition handed over just before them: one event
+    // for a run of them.
+    void HandBytes(JournalWriter::Acquisition acquisition, const QByteArray& bytes)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_gaveUp)
+                return;
+            ++m_handed;
+            if (!m_queue.empty() && m_queue.back().acquisition == acquisition) {
+                if (auto* run = std::get_if<BytesEvent>(&m_queue.back().what)) {
+                    run->bytes.append(bytes);
+                    return;
+                }
+            }
+            m_queue.push_back(Event{acquisition, BytesEvent{bytes}});
+            if (m_queue.size() > 1)
+                return;
+        }
+        m_wake.notify_one();
+    }
+
+    // What is waiting is committed now, without gathering more.
+    void Hurry()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_queue.empty())
+                return;
+            m_hurry = true;
+        }
+        m_wake.notify_one();
+    }
+
+    void WaitUntilWritten()
+    {
+        Hurry();
+        std::unique_lock lock(m_mutex);
+        const quint64 target = m_handed;
+        m_written.wait(lock, [&] { return m_done >= target; });
+    }
+
+    // The message for the caller, once.
+    std::optional<QString> TakeMessage()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_message || m_messageTaken)
+            return std::nullopt;
+        m_messageTaken = true;
+        return m_message;
+    }
+
+private:
+    // An acquisition under way: its command, and its number in the journal open now (0 when
+    // it has none there yet, as after a damaged journal was replaced).
+    struct Current {
+        JournalCommand command;
+        qint64 number = 0;
+    };
+
+    // The journal's thread from here on.
+    void Run()
+    {
+        bool writing = Open();
+        std::vector<Event> batch;
+        for (;;) {
+            quint64 upTo = 0;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [&] { return !m_queue.empty() || m_stopping; });
+                if (m_queue.empty())
+                    break;
+                // What follows the first event in the next moments goes in the same commit.
+                m_wake.wait_for(lock, Gather, [&] { return m_hurry || m_stopping; });
+                m_hurry = false;
+                batch.swap(m_queue);
+                upTo = m_handed;
+            }
+            if (writing)
+                writing = Write(batch);
+            batch.clear();
+            {
+                const std::lock_guard lock(m_mutex);
+                m_done = upTo;
+            }
+            m_written.notify_all();
+        }
+        m_store.Close();
+    }
+
+    // The one message for the caller: the first; later ones only for maintainers.
+    void Tell(const QString& message)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_message) {
+                qCWarning(lcJournal).noquote() << "not told, a message was given:" << message;
+                return;
+            }
+            m_message = message;
+        }
+        qCWarning(lcJournal).noquote() << message;
+        JournalWriter* writer = m_writer;
+        QMetaObject::invokeMethod(
+            writer, [writer] { writer->ReportFailure(); }, Qt::QueuedConnection);
+    }
+
+    // From here on the run does without the journal: what comes is dropped as it is handed
+    // over.
+    void GiveUp(const QString& message)
+    {
+        Tell(message);
+        m_store.Close();
+        const std::lock_guard lock(m_mutex);
+        m_gaveUp = true;
+    }
+
+    // The journal opened and ready to write; what to tell of a damaged one replaced, told.
+    // False when the run does without it.
+    bool Open()
+    {
+        const Result<std::optional<QString>> opened = m_store.Open();
+        if (!opened) {
+            GiveUp(opened.Reason());
+            return false;
+        }
+        if (*opened)
+            Tell(**opened);
+        return true;
+    }
+
+    // One batch, one transaction; a damaged journal is replaced and the batch written to the
+    // new one. False when the run does without the journal from here on.
+    bool Write(const std::vector<Event>& batch)
+    {
+        Result<void, Error> written = Commit(batch);
+        if (!written && written.Error().IsDamage() && m_store.MayReplace()) {
+            const Result<std::optional<QString>> replaced = m_store.Replace();
+            if (!replaced) {
+                GiveUp(replaced.Reason());
+                return false;
+            }
+            if (*replaced)
+                Tell(**replaced);
+            for (auto& [acquisition, current] : m_current)
+                current.number = 0;
+            written = Commit(batch);
+        }
+        if (written)
+            return true;
+        LogError("writing", m_store.Path(), written.Error());
+        GiveUp(QObject::tr("The journal %1 could not be written (%2), and this run keeps no "
+                           "more journal.")
+                   .arg(m_store.Path(), written.Error().Reason()));
+        return false;
+    }
+
+    sqlite3_stmt* Prepared(Sql which) const { return m_store.Prepared(std::size_t(which)); }
+
+    Result<void, Error> InsertAcquisition(Current& current)
+    {
+        const JournalCommand& command = current.command;
+        sqlite3_stmt* statement = Prepared(Sql::InsertAcquisition);
+        const QByteArray sent = command.sent.toUTC().toString(Qt::ISODateWithMs).toUtf8();
+        const QByteArray port = command.port.toUtf8();
+        const QByteArray stableName = command.stableName.toUtf8();
+        const QByteArray program = command.program.toUtf8();
+        const QByteArray version = command.version.toUtf8();
+        BindText(statement, 1, sent);
+        BindText(statement, 2, port);
+        if (!command.stableName.isEmpty())
+            BindText(statement, 3, stableName);
+        BindText(statement, 4, program);
+        BindText(statement, 5, version);
+        BindBytes(statement, 6, command.frame);
+        Result<void, Error> inserted = Step(m_store.Db(), statement);
+        if (inserted)
+            current.number = sqlite3_last_insert_rowid(m_store.Db());
+        return inserted;
+    }
+
+    // What a batch brings to an acquisition: its bytes, kept as one part of the reply, and
+    // whether records came, so that the count in its row is made again.
+    struct Reached {
+        qint64 number = 0;
+        QByteArray bytes;
+        bool records = false;
+    };
+
+    Result<void, Error> Apply(const Event& event, std::vector<Reached>* reached)
+    {
+        if (const auto* command = std::get_if<JournalCommand>(&event.what)) {
+            Current& current = m_current[event.acquisition];
+            current = Current{*command, 0};
+            return InsertAcquisition(current);
+        }
+        // What comes for none that was sent, or after it was forgotten, belongs to none.
+        const auto found = m_current.find(event.acquisition);
+        if (found == m_current.end())
+            return {};
+        if (std::holds_alternative<ForgetEvent>(event.what)) {
+            m_current.erase(found);
+            return {};
+        }
+        Current& current = found->second;
+        if (current.number == 0) {
+            // The acquisition's start is in a journal that was replaced: it starts again here.
+            if (Result<void, Error> inserted = InsertAcquisition(current); !inserted)
+                return inserted;
+        }
+        const qint64 number = current.number;
+        if (reached->empty() || reached->back().number != number)
+            reached->push_back(Reached{number, {}, false});
+        if (const auto* bytes = std::get_if<BytesEvent>(&event.what)) {
+            reached->back().bytes += bytes->bytes;
+            return {};
+        }
+        if (const auto* record = std::get_if<RecordEvent>(&event.what)) {
+            sqlite3_stmt* statement = Prepared(Sql::InsertRecord);
+            sqlite3_bind_int64(statement, 1, number);
+            sqlite3_bind_int(statement, 2, record->place);
+            for (std::size_t i = 0; i < record->cells.size(); ++i)
+                BindBytes(statement, int(i) + 3, record->cells[i].data(), record->cells[i].size());
+            reached->back().records = true;
+            return Step(m_store.Db(), statement);
+        }
+        const auto& end = std::get<EndEvent>(event.what);
+        sqlite3_stmt* statement = Prepared(Sql::SetOutcome);
+        sqlite3_bind_int64(statement, 1, number);
+        const std::string_view keyword = OutcomeKeyword(end.outcome);
+        sqlite3_bind_text64(statement, 2, keyword.data(), keyword.size(), SQLITE_STATIC,
+                            SQLITE_UTF8);
+        return Step(m_store.Db(), statement);
+    }
+
+    Result<void, Error> Commit(const std::vector<Event>& batch)
+    {
+        sqlite3* db = m_store.Db();
+        const auto before = m_current;
+        // The write lock first: a transaction that reads first and then finds another writer
+        // has been meanwhile could not wait for it.
+        Result<void, Error> done = Exec(db, "BEGIN IMMEDIATE");
+        std::vector<Reached> reached;
+        for (auto event = batch.begin(); done && event != batch.end(); ++event)
+            done = Apply(*event, &reached);
+        sqlite3_stmt* insertReply = Prepared(Sql::InsertReply);
+        sqlite3_stmt* countRecords = Prepared(Sql::CountRecords);
+        for (auto at = reached.begin(); done && at != reached.end(); ++at) {
+            if (!at->bytes.isEmpty()) {
+                sqlite3_bind_int64(insertReply, 1, at->number);
+                BindBytes(insertReply, 2, at->bytes);
+                done = Step(db, insertReply);
+            }
+            // The count kept in the acquisition's row, so that listing needs no counting.
+            if (done && at->records) {
+                sqlite3_bind_int64(countRecords, 1, at->number);
+                done = Step(db, countRecords);
+            }
+        }
+        if (done)
+            done = Exec(db, "COMMIT");
+        if (!done) {
+            if (!sqlite3_get_autocommit(db))
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_current = before;
+        }
+        return done;
+    }
+
+    JournalWriter* const m_writer;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;    // a first event, a hurry, or the end
+    std::condition_variable m_written; // a batch committed, or given up
+    std::vector<Event> m_queue;
+    quint64 m_handed = 0; // events handed over
+    quint64 m_done = 0;   // of them, those committed or dropped
+    bool m_hurry = false;
+    bool m_stopping = false;
+    bool m_gaveUp = false;
+    std::optional<QString> m_message;
+    bool m_messageTaken = false;
+
+    // The journal's thread alone.
+    JournalStore m_store;
+    // The acquisitions under way, by the writer's own numbers: until each is forgotten, bytes
+    // that come after its answer is over are still its own.
+    std::map<JournalWriter::Acquisition, Current> m_current;
+
+    std::thread m_thread; // last: started once all else is there
+};
+
+JournalWriter::JournalWriter(const QString& path, QObject* parent)
+    : QObject(parent)
+    , m_worker(std::make_unique<Worker>(this, path))
+{
+}
+
+JournalWriter::~JournalWriter()
+{
+    // Joins the journal's thread, which commits what is waiting, while this object can still
+    // be posted to.
+    m_worker.reset();
+}
+
+JournalWriter::Acquisition JournalWriter::CommandSent(const JournalCommand& command)
+{
+    JournalCommand sent = command;
+    // An acquisition is listed by when it was: a caller that gave no time gets the present.
+    if (!sent.sent.isValid())
+        sent.sent = QDateTime::currentDateTimeUtc();
+    const Acquisition acquisition = ++m_lastAcquisition;
+    m_worker->Hand(Event{acquisition, std::move(sent)});
+    return acquisition;
+}
+
+void JournalWriter::Received(Acquisition acquisition, const QByteArray& bytes)
+{
+    if (!bytes.isEmpty() && acquisition != 0)
+        m_worker->HandBytes(acquisition, bytes);
+}
+
+void JournalWriter::Record(Acquisition acquisition, int place, const JournalCells& cells)
+{
+    if (acquisition != 0)
+        m_worker->Hand(Event{acquisition, RecordEvent{place, cells}});
+}
+
+void JournalWriter::AnswerOver(Acquisition acquisition, JournalOutcome outcome)
+{
+    if (acquisition == 0)
+        return;
+    m_worker->Hand(Event{acquisition, EndEvent{outcome}});
+    m_worker->Hurry();
+}
+
+void JournalWriter::Forget(Acquisition acquisition)
+{
+    if (acquisition != 0)
+        m_worker->Hand(Event{acquisition, ForgetEvent{}});
+}
+
+void JournalWriter::WaitUntilWritten()
+{
+    m_worker->WaitUntilWritten();
+    ReportFailure();
+}
+
+void JournalWriter::ReportFailure()
+{
+    if (const std::optional<QString> message = m_worker->TakeMessage())
+        emit Failed(*message);
+}
+
+} // namespace qm
