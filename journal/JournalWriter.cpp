@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -23,11 +24,17 @@ namespace {
 
 using namespace journal;
 
-// How long the journal's thread gathers what comes after the first of a batch before it
-// commits them together: short enough that, with the commit, a record is on the disk within a
-// second of reaching the program; long enough that an answer arriving at 9600 baud costs a
-// durable commit less than twice a second, each a wait for the disk.
-constexpr std::chrono::milliseconds Gather{600};
+using Clock = std::chrono::steady_clock;
+
+// A record is on the disk within this long of reaching the program. The journal's thread
+// gathers what follows the first event of a batch and commits them together, each a wait for
+// the disk: it waits as long as it can, so that an answer arriving at 9600 baud costs as few
+// commits as it may.
+constexpr Clock::duration OnDisk = std::chrono::milliseconds(1000);
+// Of that second, what is kept for the thread to be woken and scheduled on a busy machine.
+constexpr Clock::duration Leeway = std::chrono::milliseconds(200);
+// How many of the last commits tell how long the next one may take.
+constexpr std::size_t CommitsKept = 8;
 
 struct BytesEvent {
     QByteArray bytes;
@@ -123,6 +130,7 @@ public:
             ++m_handed;
             if (m_queue.size() > 1)
                 return;
+            m_firstHanded = Clock::now();
         }
         m_wake.notify_one();
     }
@@ -145,6 +153,7 @@ public:
             m_queue.push_back(Event{acquisition, BytesEvent{bytes}});
             if (m_queue.size() > 1)
                 return;
+            m_firstHanded = Clock::now();
         }
         m_wake.notify_one();
     }
@@ -199,14 +208,19 @@ private:
                 m_wake.wait(lock, [&] { return !m_queue.empty() || m_stopping; });
                 if (m_queue.empty())
                     break;
-                // What follows the first event in the next moments goes in the same commit.
-                m_wake.wait_for(lock, Gather, [&] { return m_hurry || m_stopping; });
+                // What follows the first event goes in the same commit, until the commit has to
+                // begin for that event to be on the disk in time.
+                m_wake.wait_until(lock, m_firstHanded + Gather(),
+                                  [&] { return m_hurry || m_stopping; });
                 m_hurry = false;
                 batch.swap(m_queue);
                 upTo = m_handed;
             }
-            if (writing)
+            if (writing) {
+                const Clock::time_point began = Clock::now();
                 writing = Write(batch);
+                m_commitTimes[m_commits++ % CommitsKept] = Clock::now() - began;
+            }
             batch.clear();
             {
                 const std::lock_guard lock(m_mutex);
@@ -215,6 +229,15 @@ private:
             m_written.notify_all();
         }
         m_store.Close();
+    }
+
+    // How long a batch gathers from its first event: the second less the leeway and the
+    // longest of the last commits. On a disk slow to sync, at once.
+    Clock::duration Gather() const
+    {
+        const Clock::duration slowest =
+            *std::max_element(m_commitTimes.begin(), m_commitTimes.end());
+        return std::max(OnDisk - Leeway - slowest, Clock::duration::zero());
     }
 
     // The one message for the caller: the first; later ones only for maintainers.
@@ -402,8 +425,9 @@ private:
     std::condition_variable m_wake;    // a first event, a hurry, or the end
     std::condition_variable m_written; // a batch committed, or given up
     std::vector<Event> m_queue;
-    quint64 m_handed = 0; // events handed over
-    quint64 m_done = 0;   // of them, those committed or dropped
+    Clock::time_point m_firstHanded; // of the events waiting, the first
+    quint64 m_handed = 0;            // events handed over
+    quint64 m_done = 0;              // of them, those committed or dropped
     bool m_hurry = false;
     bool m_stopping = false;
     bool m_gaveUp = false;
@@ -412,6 +436,8 @@ private:
 
     // The journal's thread alone.
     JournalStore m_store;
+    std::array<Clock::duration, CommitsKept> m_commitTimes{};
+    std::size_t m_commits = 0;
     // The acquisitions under way, by the writer's own numbers: until each is forgotten, bytes
     // that come after its answer is over are still its own.
     std::map<JournalWriter::Acquisition, Current> m_current;
