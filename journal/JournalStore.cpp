@@ -290,11 +290,14 @@ Result<void, JournalStore::NotOpened> JournalStore::MakeReady()
         return failed(wal.Error());
     if (const Result<void, Error> synchronous = Exec(db, "PRAGMA synchronous = FULL"); !synchronous)
         return failed(synchronous.Error());
-    const Result<Upgrade, Error> upgrade = UpgradeSchema(db, SchemaSteps());
-    if (!upgrade)
-        return failed(upgrade.Error());
-    if (upgrade->newer)
-        return NotOpened{{}, upgrade->found};
+    // A journal of this version needs nothing written before the first commit.
+    if (version->state != VersionFound::Current) {
+        const Result<Upgrade, Error> upgrade = UpgradeSchema(db, SchemaSteps());
+        if (!upgrade)
+            return failed(upgrade.Error());
+        if (upgrade->newer)
+            return NotOpened{{}, upgrade->found};
+    }
     Result<std::vector<Statement>, Error> prepared = PrepareAll(db, m_statements);
     if (!prepared)
         return failed(prepared.Error());
