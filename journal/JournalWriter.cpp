@@ -79,9 +79,11 @@ enum class Sql : std::size_t {
     InsertReply,
     InsertRecord,
     CountRecords,
-    SetOutcome
+    SetOutcome,
+    Begin,
+    Commit
 };
-constexpr std::array<std::string_view, 5> WriteSql{
+constexpr std::array<std::string_view, 7> WriteSql{
     "INSERT INTO acquisitions (sent, port, stable_name, program, version, command) VALUES (?1, "
     "?2, ?3, ?4, ?5, ?6)",
     "INSERT INTO replies (acquisition, part, bytes) VALUES (?1, (SELECT count(*) FROM replies "
@@ -91,6 +93,10 @@ constexpr std::array<std::string_view, 5> WriteSql{
     "UPDATE acquisitions SET records = (SELECT count(*) FROM records WHERE acquisition = ?1) "
     "WHERE number = ?1",
     "UPDATE acquisitions SET outcome = ?2 WHERE number = ?1",
+    // The write lock first: a transaction that reads first and then finds another writer has
+    // been meanwhile could not wait for it.
+    "BEGIN IMMEDIATE",
+    "COMMIT",
 };
 
 } // namespace
@@ -389,9 +395,7 @@ private:
     {
         sqlite3* db = m_store.Db();
         const auto before = m_current;
-        // The write lock first: a transaction that reads first and then finds another writer
-        // has been meanwhile could not wait for it.
-        Result<void, Error> done = Exec(db, "BEGIN IMMEDIATE");
+        Result<void, Error> done = Step(db, Prepared(Sql::Begin));
         std::vector<Reached> reached;
         for (auto event = batch.begin(); done && event != batch.end(); ++event)
             done = Apply(*event, &reached);
@@ -410,7 +414,7 @@ private:
             }
         }
         if (done)
-            done = Exec(db, "COMMIT");
+            done = Step(db, Prepared(Sql::Commit));
         if (!done) {
             if (!sqlite3_get_autocommit(db))
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
