@@ -14,6 +14,7 @@
 #   tools/deps.sh package   what tools/package.sh needs (lintian, validators, debootstrap, a
 #                           virtual X server for the installed program)
 #   tools/deps.sh bench     what the line-rate benchmark needs (a virtual X server, fonts)
+#   tools/deps.sh cost      what bench/journal_cost.sh needs (Python for the timing, strace)
 #   tools/deps.sh shots     what tools/screenshots.sh needs (a virtual X server, xdotool)
 #   tools/deps.sh a11y      what tools/a11y-check.sh needs (the accessibility bus, its Python
 #                           client, D-Bus, a virtual X server)
@@ -34,13 +35,14 @@ for set in "$@"; do
     run) packages+=(qt6-qpa-plugins "${fonts[@]}") ;;
     check) packages+=(clang-format) ;;
     bench) packages+=("${display[@]}" qt6-qpa-plugins "${fonts[@]}") ;;
+    cost) packages+=(python3 strace) ;;
     shots) packages+=("${display[@]}" xdotool imagemagick) ;;
     a11y) packages+=(at-spi2-core python3-pyatspi dbus "${display[@]}") ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev lintian desktop-file-utils appstream debootstrap "${display[@]}" x11-apps) ;;
-    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, shots, a11y)" >&2; exit 2 ;;
+    *) echo "deps.sh: unknown package set '$set' (build, fonts, run, check, fuzz, memcheck, coverage, package, bench, cost, shots, a11y)" >&2; exit 2 ;;
     esac
 done
 
