@@ -32,13 +32,13 @@ OwnPath FromVariable(const char* variable, bool* set)
     const QByteArray value = qgetenv(variable);
     *set = value.startsWith('/');
     if (!*set)
-        return {};
+        return QString();
     if (!NameIsText(value))
-        return {{},
-                QObject::tr("$%1 (%2) is not UTF-8, and the program cannot name a folder by it. "
-                            "Set it to a folder whose name is UTF-8.")
-                    .arg(QLatin1String(variable), EscapedName(value))};
-    return {QDir::cleanPath(QFile::decodeName(value)), {}};
+        return Failure{
+            QObject::tr("$%1 (%2) is not UTF-8, and the program cannot name a folder by it. "
+                        "Set it to a folder whose name is UTF-8.")
+                .arg(QLatin1String(variable), EscapedName(value))};
+    return QDir::cleanPath(QFile::decodeName(value));
 }
 
 // The nearest name on the way to `folder` that is there and is not a folder; empty when there
@@ -64,26 +64,26 @@ OwnPath UserFolder(UserFolderKind kind)
     if (OwnPath own = FromVariable(variable, &set); set)
         return own;
     if (kind == UserFolderKind::Runtime)
-        return {{}, QObject::tr("$XDG_RUNTIME_DIR is not set to a folder of the session's own")};
+        return Failure{QObject::tr("$XDG_RUNTIME_DIR is not set to a folder of the session's own")};
     bool homeSet = false;
     const OwnPath home = FromVariable("HOME", &homeSet);
     if (!homeSet)
-        return {{},
-                QObject::tr("this user has no home folder ($HOME is not an absolute path) and $%1 "
-                            "is not set. Set one of them to a folder of yours.")
-                    .arg(QLatin1String(variable))};
-    if (home.path.isEmpty())
+        return Failure{
+            QObject::tr("this user has no home folder ($HOME is not an absolute path) and $%1 "
+                        "is not set. Set one of them to a folder of yours.")
+                .arg(QLatin1String(variable))};
+    if (!home)
         return home;
     const QString below =
         kind == UserFolderKind::Data ? QStringLiteral(".local/share") : QStringLiteral(".config");
-    return {QDir::cleanPath(home.path + QLatin1Char('/') + below), {}};
+    return QDir::cleanPath(*home + QLatin1Char('/') + below);
 }
 
 OwnPath ProgramFolder(UserFolderKind kind)
 {
     OwnPath folder = UserFolder(kind);
-    if (!folder.path.isEmpty())
-        folder.path += QStringLiteral("/qm6200");
+    if (folder && !folder->isEmpty())
+        *folder += QStringLiteral("/qm6200");
     return folder;
 }
 
@@ -95,63 +95,60 @@ OwnPath PrepareOwnFolder(const QString& folder, bool make)
         if (::mkdir(name.constData(), FolderMode) == 0)
             ::chmod(name.constData(), FolderMode); // whatever the umask took away
         else if (errno != EEXIST && errno != ENOTDIR && errno != ENOENT)
-            return {{},
-                    QObject::tr("the folder %1 could not be made: %2")
-                        .arg(Native(folder), qt_error_string(errno))};
+            return Failure{QObject::tr("the folder %1 could not be made: %2")
+                               .arg(Native(folder), qt_error_string(errno))};
     }
     const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(name.constData(), nullptr),
                                                             &::free);
     if (!resolved) {
         const int error = errno;
         if (const QString file = FileOnTheWay(folder); !file.isEmpty())
-            return {{},
-                    QObject::tr("%1 is not a folder. Move it away, and the program makes the "
-                                "folder it needs there.")
-                        .arg(Native(file))};
+            return Failure{
+                QObject::tr("%1 is not a folder. Move it away, and the program makes the "
+                            "folder it needs there.")
+                    .arg(Native(file))};
         if (error == ENOENT && !make)
-            return {};
-        return {{},
-                QObject::tr("the folder %1 cannot be used: %2")
-                    .arg(Native(folder), qt_error_string(error))};
+            return QString();
+        return Failure{QObject::tr("the folder %1 cannot be used: %2")
+                           .arg(Native(folder), qt_error_string(error))};
     }
     struct stat node {};
     if (::stat(resolved.get(), &node) != 0)
-        return {{},
-                QObject::tr("the folder %1 cannot be used: %2")
-                    .arg(Native(folder), qt_error_string(errno))};
+        return Failure{QObject::tr("the folder %1 cannot be used: %2")
+                           .arg(Native(folder), qt_error_string(errno))};
     if (!S_ISDIR(node.st_mode))
-        return {{},
-                QObject::tr("%1 is not a folder. Move it away, and the program makes the "
-                            "folder it needs there.")
-                    .arg(Native(folder))};
+        return Failure{QObject::tr("%1 is not a folder. Move it away, and the program makes the "
+                                   "folder it needs there.")
+                           .arg(Native(folder))};
     if (node.st_uid != ::geteuid())
-        return {{},
-                QObject::tr("the folder %1 belongs to another user (%2), and the program keeps "
-                            "nothing there. Remove it, or ask its owner to.")
-                    .arg(Native(folder), UserName(node.st_uid))};
+        return Failure{
+            QObject::tr("the folder %1 belongs to another user (%2), and the program keeps "
+                        "nothing there. Remove it, or ask its owner to.")
+                .arg(Native(folder), UserName(node.st_uid))};
     // What the user took away themselves (a folder made read-only) stays taken.
     if ((node.st_mode & 07777) & ~FolderMode)
         ::chmod(resolved.get(), node.st_mode & FolderMode);
-    return {QFile::decodeName(resolved.get()), {}};
+    return QFile::decodeName(resolved.get());
 }
 
-QString CheckOwnFile(const QString& path)
+Result<> CheckOwnFile(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat node {};
     if (::lstat(name.constData(), &node) != 0)
-        return errno == ENOENT
-                   ? QString()
-                   : QObject::tr("%1 cannot be used: %2").arg(Native(path), qt_error_string(errno));
+        return errno == ENOENT ? Result<>()
+                               : Failure{QObject::tr("%1 cannot be used: %2")
+                                             .arg(Native(path), qt_error_string(errno))};
     if (S_ISLNK(node.st_mode))
-        return QObject::tr("%1 is a link, which the program does not follow to its own files. "
-                           "Remove the link.")
-            .arg(Native(path));
+        return Failure{QObject::tr("%1 is a link, which the program does not follow to its own "
+                                   "files. Remove the link.")
+                           .arg(Native(path))};
     if (!S_ISREG(node.st_mode))
-        return QObject::tr("%1 is not a file. Remove it.").arg(Native(path));
+        return Failure{QObject::tr("%1 is not a file. Remove it.").arg(Native(path))};
     if (node.st_uid != ::geteuid())
-        return QObject::tr("%1 belongs to another user (%2). Remove it, or ask its owner to.")
-            .arg(Native(path), UserName(node.st_uid));
+        return Failure{
+            QObject::tr("%1 belongs to another user (%2). Remove it, or ask its owner to.")
+                .arg(Native(path), UserName(node.st_uid))};
     // No other user can have put something else there since: the folder is the user's alone.
     // What the user took away themselves (a file made read-only) stays taken.
     if ((node.st_mode & 07777) & ~FileMode)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
+
 #include <QString>
 
 namespace qm {
@@ -11,10 +13,9 @@ namespace qm {
 // the machine: what the program keeps (every record received, the port last used) is not theirs to
 // read, and what they can plant (a link, a pipe, a folder of theirs) is not the program's.
 
-struct OwnPath {
-    QString path;    // empty when there is none
-    QString problem; // then why, in an operator's words, when there is a reason to tell
-};
+// A folder's path, empty when there is none and nothing to tell of it; or why it cannot be
+// used, in an operator's words.
+using OwnPath = Result<QString>;
 
 enum class UserFolderKind { Data, Config, Runtime };
 
@@ -32,12 +33,12 @@ OwnPath ProgramFolder(UserFolderKind kind);
 // user's own, and brought to 0700. Gives the folder as the system reaches it, every link on the
 // way resolved, so that the files in it are opened by a path with no link in it; or why it
 // cannot be used (not a folder, another user's). With `make` false, a folder not there is no
-// problem: both are empty.
+// problem: the path is empty.
 OwnPath PrepareOwnFolder(const QString& folder, bool make);
 
-// A file of the program's own in a folder made ready: empty when it is not there, or is a
+// A file of the program's own in a folder made ready: fine when it is not there, or is a
 // regular file of the user's own, then brought to 0600; else why it may not be used. A link is
 // never followed.
-QString CheckOwnFile(const QString& path);
+Result<> CheckOwnFile(const QString& path);
 
 } // namespace qm

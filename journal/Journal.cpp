@@ -9,7 +9,7 @@ namespace qm {
 QString DefaultJournalPath()
 {
     const OwnPath folder = ProgramFolder(UserFolderKind::Data);
-    return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/journal.sqlite3");
+    return !folder || folder->isEmpty() ? QString() : *folder + QStringLiteral("/journal.sqlite3");
 }
 
 JournalOutcome JournalOutcomeOf(AnswerEnd end, const AnswerTally& tally, bool clearCommand)

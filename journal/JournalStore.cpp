@@ -42,16 +42,16 @@ QString Native(const QString& path)
 // Why the user's journal has no path.
 QString NoPath()
 {
-    const QString why = ProgramFolder(UserFolderKind::Data).problem;
-    return why.isEmpty() ? QObject::tr("this user has no folder for data") : why;
+    const OwnPath folder = ProgramFolder(UserFolderKind::Data);
+    return folder ? QObject::tr("this user has no folder for data") : folder.Reason();
 }
 
 // Each of the journal's files absent, or a regular file of the user's own, never a link.
 Result<> CheckOwn(const QString& file)
 {
     for (const char* beside : Beside) {
-        if (const QString why = CheckOwnFile(file + QLatin1String(beside)); !why.isEmpty())
-            return Failure{why};
+        if (Result<> own = CheckOwnFile(file + QLatin1String(beside)); !own)
+            return own;
     }
     return {};
 }
@@ -87,10 +87,10 @@ Result<Connection> OpenToRead(const QString& path, std::span<const std::string_v
         return Failure{QObject::tr("There is no journal: %1").arg(NoPath())};
     const QFileInfo named(path);
     const OwnPath folder = PrepareOwnFolder(named.absolutePath(), false);
-    if (!folder.problem.isEmpty())
-        return unreadable(folder.problem);
-    const QString file = folder.path + QLatin1Char('/') + named.fileName();
-    if (folder.path.isEmpty() || !QFileInfo(file).isFile())
+    if (!folder)
+        return unreadable(folder.Reason());
+    const QString file = *folder + QLatin1Char('/') + named.fileName();
+    if (folder->isEmpty() || !QFileInfo(file).isFile())
         return Failure{QObject::tr("There is no journal yet (%1).").arg(shown)};
     if (const Result<> own = CheckOwn(file); !own)
         return unreadable(own.Reason());
@@ -230,9 +230,9 @@ Result<void, JournalStore::NotOpened> JournalStore::TryOpen()
     // journal, and a link in the journal's place leads nowhere.
     const QFileInfo named(m_path);
     const OwnPath folder = PrepareOwnFolder(named.absolutePath(), true);
-    if (folder.path.isEmpty())
-        return failed(CannotOpen(folder.problem));
-    m_file = folder.path + QLatin1Char('/') + named.fileName();
+    if (!folder || folder->isEmpty())
+        return failed(CannotOpen(folder.Reason()));
+    m_file = *folder + QLatin1Char('/') + named.fileName();
     if (const Result<> own = CheckOwn(m_file); !own)
         return failed(CannotOpen(own.Reason()));
     // Made here, the user's alone: SQLite gives its files beside it the same rights.
@@ -251,7 +251,7 @@ Result<void, JournalStore::NotOpened> JournalStore::TryOpen()
         Error error = db.Error();
         // SQLite tries again to read a file it may not write; for a journal not there yet
         // that leaves "no such file" as the reason, when the folder is what refused.
-        const QByteArray inFolder = QFile::encodeName(folder.path);
+        const QByteArray inFolder = QFile::encodeName(*folder);
         if ((error.code & 0xff) == SQLITE_CANTOPEN && !QFileInfo::exists(m_file)
             && ::faccessat(AT_FDCWD, inFolder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
             error.systemError = errno;

@@ -41,14 +41,15 @@ Result<> SettingsStatus(const QSettings& settings, const QString& shownAs)
     return {};
 }
 
-// The file in its folder as the system reaches it, once the folder is the user's own; empty,
-// with `problem`, when it may not be used.
-QString OwnConfigFile(const QString& path, bool make, QString* problem)
+// The file in its folder as the system reaches it, once the folder is the user's own (empty
+// when the folder is not there); or why it may not be used.
+Result<QString> OwnConfigFile(const QString& path, bool make)
 {
     const QFileInfo named(path);
     const OwnPath folder = PrepareOwnFolder(named.absolutePath(), make);
-    *problem = folder.problem;
-    return folder.path.isEmpty() ? QString() : folder.path + QLatin1Char('/') + named.fileName();
+    if (!folder || folder->isEmpty())
+        return folder;
+    return *folder + QLatin1Char('/') + named.fileName();
 }
 
 // The bytes of a regular file of the user's own, read without following a link or waiting on
@@ -74,17 +75,19 @@ QByteArray OwnFileBytes(const QString& path)
 QString DefaultConfigPath()
 {
     const OwnPath folder = ProgramFolder(UserFolderKind::Config);
-    return folder.path.isEmpty() ? QString() : folder.path + QStringLiteral("/qm6200.conf");
+    return !folder || folder->isEmpty() ? QString() : *folder + QStringLiteral("/qm6200.conf");
 }
 
 Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 {
-    QString why;
-    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, false, &why);
-    if (!file.isEmpty())
-        why = CheckOwnFile(file);
-    if (!why.isEmpty())
-        return Failure{why};
+    if (path.isEmpty())
+        return std::optional<RememberedPort>();
+    const Result<QString> found = OwnConfigFile(path, false);
+    if (!found)
+        return found.Error();
+    const QString& file = *found;
+    if (const Result<> own = file.isEmpty() ? Result<>() : CheckOwnFile(file); !own)
+        return own.Error();
     if (file.isEmpty() || !QFileInfo(file).isFile())
         return std::optional<RememberedPort>();
     QSettings settings(file, QSettings::IniFormat);
@@ -111,13 +114,16 @@ Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 
 Result<> WriteRememberedPort(const RememberedPort& port, const QString& path)
 {
-    QString why = path.isEmpty() ? QStringLiteral("there is no folder for settings") : QString();
-    const QString file = path.isEmpty() ? QString() : OwnConfigFile(path, true, &why);
+    const Result<QString> found =
+        path.isEmpty() ? Result<QString>(QString()) : OwnConfigFile(path, true);
+    if (!found)
+        return found.Error();
+    const QString& file = *found;
     if (file.isEmpty())
-        return Failure{why};
+        return Failure{QStringLiteral("there is no folder for settings")};
     // The rest of the file is kept as it was; a file that is not the user's own, or a link,
     // is not read, and is replaced.
-    const QByteArray kept = CheckOwnFile(file).isEmpty() ? OwnFileBytes(file) : QByteArray();
+    const QByteArray kept = CheckOwnFile(file) ? OwnFileBytes(file) : QByteArray();
     const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary) -> Result<> {
         QFile draft(temporary);
         if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size())

@@ -109,12 +109,12 @@ private slots:
         environment.set("HOME", home);
         const OwnPath folder = UserFolder(folderKind);
         if (found.startsWith(u'/')) {
-            QCOMPARE(folder.path, found);
-            QCOMPARE(ProgramFolder(folderKind).path, QDir::cleanPath(found + "/qm6200"));
+            QCOMPARE(folder.ValueOr({}), found);
+            QCOMPARE(ProgramFolder(folderKind).ValueOr({}), QDir::cleanPath(found + "/qm6200"));
         } else {
-            QCOMPARE(folder.path, QString());
-            QVERIFY2(folder.problem.contains(found), qPrintable(folder.problem));
-            QCOMPARE(ProgramFolder(folderKind).problem, folder.problem);
+            QVERIFY(!folder);
+            QVERIFY2(folder.Reason().contains(found), qPrintable(folder.Reason()));
+            QCOMPARE(ProgramFolder(folderKind).Reason(), folder.Reason());
         }
     }
 
@@ -165,14 +165,14 @@ private slots:
             QCOMPARE(::chown(QFile::encodeName(folder), 65534, 65534), 0);
         }
         const OwnPath prepared = PrepareOwnFolder(folder, make);
-        QVERIFY2(prepared.problem.contains(problem), qPrintable(prepared.problem));
-        QCOMPARE(prepared.problem.isEmpty(), problem.isEmpty());
+        QVERIFY2(prepared.Reason().contains(problem), qPrintable(prepared.Reason()));
+        QCOMPARE(prepared.Ok(), problem.isEmpty());
         if (!problem.isEmpty() || mode == 0) {
-            QCOMPARE(prepared.path, QString());
+            QCOMPARE(prepared.ValueOr({}), QString());
             return;
         }
-        QCOMPARE(prepared.path, planted == "link" ? real + "/qm6200" : folder);
-        QCOMPARE(int(ModeOf(prepared.path)), mode);
+        QCOMPARE(*prepared, planted == "link" ? real + "/qm6200" : folder);
+        QCOMPARE(int(ModeOf(*prepared)), mode);
     }
 
     // What would act on a terminal or turn a list's line around is shown by its number.
