@@ -1,18 +1,13 @@
 #include "ports/PortMemory.h"
 
-#include "files/OwnFiles.h"
-#include "files/SafeWrite.h"
+#include "files/SettingsFile.h"
 #include "ports/PortNames.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm {
 
@@ -28,79 +23,23 @@ bool SameDevice(const QString& a, const QString& b)
     return !resolved.isEmpty() && resolved == QFileInfo(b).canonicalFilePath();
 }
 
-Result<> SettingsStatus(const QSettings& settings, const QString& shownAs)
-{
-    switch (settings.status()) {
-    case QSettings::NoError:
-        return {};
-    case QSettings::AccessError:
-        return Failure{QStringLiteral("%1 cannot be read or written").arg(shownAs)};
-    case QSettings::FormatError:
-        return Failure{QStringLiteral("%1 is damaged").arg(shownAs)};
-    }
-    return {};
-}
-
-// The file in its folder as the system reaches it, once the folder is the user's own (empty
-// when the folder is not there); or why it may not be used.
-Result<QString> OwnConfigFile(const QString& path, bool make)
-{
-    const QFileInfo named(path);
-    const OwnPath folder = PrepareOwnFolder(named.absolutePath(), make);
-    if (!folder || folder->isEmpty())
-        return folder;
-    return *folder + QLatin1Char('/') + named.fileName();
-}
-
-// The bytes of a regular file of the user's own, read without following a link or waiting on
-// a pipe; nothing when there is none.
-QByteArray OwnFileBytes(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    QFile file;
-    struct stat node {};
-    if (::fstat(fd, &node) != 0 || !S_ISREG(node.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
-        ::close(fd);
-        return {};
-    }
-    return file.readAll();
-}
-
 } // namespace
-
-QString DefaultConfigPath()
-{
-    const OwnPath folder = ProgramFolder(UserFolderKind::Config);
-    return !folder || folder->isEmpty() ? QString() : *folder + QStringLiteral("/qm6200.conf");
-}
 
 Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 {
-    if (path.isEmpty())
-        return std::optional<RememberedPort>();
-    const Result<QString> found = OwnConfigFile(path, false);
-    if (!found)
-        return found.Error();
-    const QString& file = *found;
-    if (const Result<> own = file.isEmpty() ? Result<>() : CheckOwnFile(file); !own)
-        return own.Error();
-    if (file.isEmpty() || !QFileInfo(file).isFile())
-        return std::optional<RememberedPort>();
-    QSettings settings(file, QSettings::IniFormat);
-    if (Result<> read = SettingsStatus(settings, path); !read)
+    const Result<QVariantMap> read = ReadSettingsGroup(path, Group);
+    if (!read)
         return read.Error();
-    settings.beginGroup(Group);
+    const auto text = [&](const char* key) {
+        return read->value(QLatin1String(key)).toString().trimmed();
+    };
     RememberedPort port;
-    port.choice = settings.value(QStringLiteral("choice")).toString().trimmed();
-    port.vendorId = settings.value(QStringLiteral("vendor")).toString().trimmed();
-    port.productId = settings.value(QStringLiteral("product")).toString().trimmed();
-    port.serialNumber = settings.value(QStringLiteral("serial")).toString().trimmed();
-    port.byId = settings.value(QStringLiteral("by-id")).toString().trimmed();
-    const QString kind = settings.value(QStringLiteral("kind")).toString().trimmed();
+    port.choice = text("choice");
+    port.vendorId = text("vendor");
+    port.productId = text("product");
+    port.serialNumber = text("serial");
+    port.byId = text("by-id");
+    const QString kind = text("kind");
     if (kind == KindSimulator)
         port.kind = RememberedPort::Kind::Simulator;
     // Kept by a version that did not say, a terminal's number is still one.
@@ -114,44 +53,20 @@ Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 
 Result<> WriteRememberedPort(const RememberedPort& port, const QString& path)
 {
-    const Result<QString> found =
-        path.isEmpty() ? Result<QString>(QString()) : OwnConfigFile(path, true);
-    if (!found)
-        return found.Error();
-    const QString& file = *found;
-    if (file.isEmpty())
-        return Failure{QStringLiteral("there is no folder for settings")};
-    // The rest of the file is kept as it was; a file that is not the user's own, or a link,
-    // is not read, and is replaced.
-    const QByteArray kept = CheckOwnFile(file) ? OwnFileBytes(file) : QByteArray();
-    const SaveResult saved = ReplaceOwnFile(file, [&](const QString& temporary) -> Result<> {
-        QFile draft(temporary);
-        if (!draft.open(QIODevice::WriteOnly) || draft.write(kept) != kept.size())
-            return Failure{draft.errorString()};
-        draft.close();
-        QSettings settings(temporary, QSettings::IniFormat);
-        settings.beginGroup(Group);
-        settings.setValue(QStringLiteral("choice"), port.choice);
-        const auto keep = [&](const char* key, const QString& value) {
-            if (value.isEmpty())
-                settings.remove(QLatin1String(key));
-            else
-                settings.setValue(QLatin1String(key), value);
-        };
-        keep("vendor", port.vendorId);
-        keep("product", port.productId);
-        keep("serial", port.serialNumber);
-        keep("by-id", port.byId);
-        keep("kind", port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
-                     : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
-                                                                         : QString());
-        settings.endGroup();
-        settings.sync();
-        return SettingsStatus(settings, path);
-    });
-    if (!saved)
-        return Failure{QStringLiteral("%1 could not be written: %2").arg(path, saved.Reason())};
-    return {};
+    // An empty value is no key at all.
+    const auto kept = [](const QString& value) {
+        return value.isEmpty() ? QVariant() : QVariant(value);
+    };
+    const QString kind = port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
+                         : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
+                                                                             : QString();
+    return WriteSettingsGroup(path, Group,
+                              {{QStringLiteral("choice"), port.choice},
+                               {QStringLiteral("vendor"), kept(port.vendorId)},
+                               {QStringLiteral("product"), kept(port.productId)},
+                               {QStringLiteral("serial"), kept(port.serialNumber)},
+                               {QStringLiteral("by-id"), kept(port.byId)},
+                               {QStringLiteral("kind"), kept(kind)}});
 }
 
 RememberedPort RememberPort(const QString& choice, const QString& device,

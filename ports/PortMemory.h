@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "files/SettingsFile.h"
 #include "ports/PortList.h"
 
 #include <QString>
@@ -35,9 +36,6 @@ struct RememberedPort {
     bool CanReturn() const { return kind != Kind::PseudoTerminal; }
     friend bool operator==(const RememberedPort&, const RememberedPort&) = default;
 };
-
-// ${XDG_CONFIG_HOME:-~/.config}/qm6200/qm6200.conf; empty when the user has no such folder.
-QString DefaultConfigPath();
 
 // The port remembered in the configuration file; nothing when none is. A failure, with why,
 // when the file cannot be read, is damaged, or is not a regular file of the user's own in a
