@@ -16,6 +16,8 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -164,9 +166,14 @@ QTableView* ReadOnlyTable(QAbstractTableModel* model, QWidget* parent)
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setWordWrap(false);
-    // Every row as high as the first: a long journal lays out at once.
+    // Every row as high as the first: a long journal lays out at once. The rows carry their
+    // number in the first column; a second one at the side would only mislead.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->verticalHeader()->hide();
+    // Each column as wide as the widest of the first rows: measuring a long journal's every
+    // row would hold the window up.
+    table->horizontalHeader()->setResizeContentsPrecision(200);
     table->horizontalHeader()->setStretchLastSection(true);
     return table;
 }
@@ -214,7 +221,6 @@ frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFu
     layout->addWidget(lblRecords);
     layout->addWidget(grdRecords, 2);
     layout->addWidget(cmdSave, 0, Qt::AlignRight);
-    resize(720, 560);
 
     connect(lstAcquisitions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmHistory::ShowChosen);
@@ -253,6 +259,24 @@ void frmHistory::Reload()
         ShowChosen();
     else
         lstAcquisitions->setCurrentIndex(m_acquisitions->index(row, 0));
+    lstAcquisitions->resizeColumnsToContents();
+}
+
+QSize frmHistory::sizeHint() const
+{
+    // Wide enough for every column of both lists, within the screen.
+    const auto width = [](const QTableView* table) {
+        int sum = 2 * table->frameWidth() + table->verticalScrollBar()->sizeHint().width();
+        for (int column = 0; column < table->model()->columnCount(); ++column)
+            sum += table->horizontalHeader()->sectionSize(column);
+        return sum;
+    };
+    const QMargins margins = layout()->contentsMargins();
+    const int wanted =
+        std::max(width(lstAcquisitions), width(grdRecords)) + margins.left() + margins.right();
+    const QRect room = screen()->availableGeometry();
+    return {std::min(std::max(wanted, 720), room.width() * 9 / 10),
+            std::min(560, room.height() * 9 / 10)};
 }
 
 void frmHistory::ShowChosen()
@@ -265,6 +289,7 @@ void frmHistory::ShowChosen()
             records = reader.Records(number);
     }
     m_records->setRecords(std::move(records));
+    grdRecords->resizeColumnsToContents();
     lblRecords->setText(
         number > 0
             ? tr("Records of acquisition %1: %2").arg(number).arg(m_records->records().size())

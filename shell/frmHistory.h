@@ -36,6 +36,8 @@ public:
     // Reads the journal again: what was journaled since shows, the acquisition chosen stays.
     void Reload();
 
+    QSize sizeHint() const override;
+
     void cmdSave_Click();
 
 private:

@@ -233,6 +233,7 @@ void frmMain::ShowHistory()
             this);
         m_history->setAttribute(Qt::WA_DeleteOnClose);
         m_history->ShareMenuKeys(menuBar()->actions());
+        OpenWhereItWas(*m_history, QStringLiteral("history"));
     } else {
         m_history->Reload();
     }
@@ -290,6 +291,22 @@ void frmMain::RememberOpenedPort(const PortSelection& selection)
     m_memoryWriter.start([this, opened, path = DefaultConfigPath()] {
         if (const Result<> written = WriteRememberedPort(opened, path); !written)
             TellMemoryProblem(written.Reason());
+    });
+}
+
+void frmMain::OpenWhereItWas(SideWindow& window, const QString& group)
+{
+    const Result<QVariantMap> kept = ReadSettingsGroup(DefaultConfigPath(), group);
+    if (!kept)
+        TellMemoryProblem(kept.Reason());
+    window.Place(kept.ValueOr({}).value(QStringLiteral("place")).toByteArray());
+    connect(&window, &SideWindow::Closing, this, [this, group](const QByteArray& place) {
+        m_memoryWriter.start([this, group, place, path = DefaultConfigPath()] {
+            const Result<> written =
+                WriteSettingsGroup(path, group, {{QStringLiteral("place"), place}});
+            if (!written)
+                TellMemoryProblem(written.Reason());
+        });
     });
 }
 
@@ -568,6 +585,7 @@ void frmMain::ShowChart()
             this);
         m_chartWindow->setAttribute(Qt::WA_DeleteOnClose);
         m_chartWindow->ShareMenuKeys(menuBar()->actions());
+        OpenWhereItWas(*m_chartWindow, QStringLiteral("chart"));
         connect(m_chartWindow->Chart(), &RecordChart::RecordClicked, this,
                 &frmMain::SelectTableRow);
         MarkSelectedRows();

@@ -29,6 +29,7 @@ class QGroupBox;
 namespace qm {
 
 class frmHistory;
+class SideWindow;
 
 // The main window's controls, by their roles; each carries its design name as its object name
 // (docs/design-names.md). The window places them; the test rig finds them by those names.
@@ -204,6 +205,9 @@ private:
     void PreferRememberedPort();
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
+    // A side window opened where it was when it last closed (qm6200.conf's `group`), or
+    // centred; where it closes is kept there.
+    void OpenWhereItWas(SideWindow& window, const QString& group);
     // The chart follows the table: told what changed; a record clicked in it selects its row,
     // and the rows with a selected cell are marked in it.
     void ChartChanged();

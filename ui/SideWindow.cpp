@@ -1,7 +1,10 @@
 #include "ui/SideWindow.h"
 
+#include "ui/WindowCentring.h"
+
 #include <QAccessibleWidget>
 #include <QAction>
+#include <QCloseEvent>
 #include <QShortcut>
 
 namespace qm {
@@ -39,6 +42,20 @@ void SideWindow::ShareMenuKeys(const QList<QAction*>& entries)
         auto* shortcut = new QShortcut(key, this);
         connect(shortcut, &QShortcut::activated, entry, &QAction::trigger);
     }
+}
+
+void SideWindow::Place(const QByteArray& place)
+{
+    if (!place.isEmpty() && restoreGeometry(place))
+        return;
+    resize(sizeHint());
+    OpenCentred(*this);
+}
+
+void SideWindow::closeEvent(QCloseEvent* event)
+{
+    emit Closing(saveGeometry());
+    QWidget::closeEvent(event);
 }
 
 } // namespace qm

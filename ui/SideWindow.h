@@ -19,6 +19,17 @@ public:
     // The menu entries whose keys (Alt and the entry's underlined letter) work here as in the
     // window that has the menu.
     void ShareMenuKeys(const QList<QAction*>& entries);
+
+    // Where it opens: where it was when it last closed (`place`, as Closing gave it), or else
+    // at its own size, centred on the window it belongs to. Kept on the screen either way.
+    void Place(const QByteArray& place);
+
+signals:
+    // It closes: its place and size, to open there next time.
+    void Closing(const QByteArray& place);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 };
 
 } // namespace qm

@@ -3,6 +3,7 @@
 // platform draws, as under a window manager, and with none, as on a display without one.
 
 #include "shell/Appearance.h"
+#include "shell/frmHistory.h"
 #include "shell/frmSplash.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/TestMain.h"
@@ -16,7 +17,7 @@ using namespace qm::test;
 
 namespace {
 
-enum class Opened { PortDialog, ClearQuestion, About, Splash };
+enum class Opened { PortDialog, ClearQuestion, About, History, Splash };
 
 // `size` centred on `area`; half a pixel left over goes right and down.
 QRect Centred(const QRect& area, const QSize& size)
@@ -46,6 +47,7 @@ private slots:
         QTest::newRow("port dialog") << Opened::PortDialog << QPoint(12, 40) << true;
         QTest::newRow("clear question") << Opened::ClearQuestion << QPoint(12, 40) << true;
         QTest::newRow("about box") << Opened::About << QPoint(12, 40) << true;
+        QTest::newRow("history, first opened") << Opened::History << QPoint(0, 80) << true;
         QTest::newRow("port dialog, main window mostly off the screen's right edge")
             << Opened::PortDialog << QPoint(700, 40) << false;
         // Shown at start-up, before the main window.
@@ -79,13 +81,18 @@ private slots:
             w.form.move(ownerAt);
             QTRY_COMPARE(w.form.pos(), ownerAt);
             area = w.form.geometry();
-            OnNextModal(measure);
-            if (opened == Opened::PortDialog)
-                w.form.ChoosePort();
-            else if (opened == Opened::About)
-                w.form.ShowAbout();
-            else
-                w.ui.clearAllButton->click();
+            if (opened == Opened::History) {
+                w.ui.historyAction->trigger();
+                measure(w.form.findChild<frmHistory*>());
+            } else {
+                OnNextModal(measure);
+                if (opened == Opened::PortDialog)
+                    w.form.ChoosePort();
+                else if (opened == Opened::About)
+                    w.form.ShowAbout();
+                else
+                    w.ui.clearAllButton->click();
+            }
         }
         QVERIFY(placed.isValid());
 

@@ -2,6 +2,7 @@
 // became of the answer; read back in the History window and saved from there as "Save Data"
 // saved them.
 
+#include "files/SettingsFile.h"
 #include "journal/JournalReader.h"
 #include "journal/JournalWriter.h"
 #include "records/CsvExport.h"
@@ -14,7 +15,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLocale>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -186,6 +189,10 @@ private slots:
         QCOMPARE(list->currentIndex().row(), 0);
         QCOMPARE(records->model()->rowCount(), 120);
         QCOMPARE(records->model()->index(119, 0).data().toString(), QString("20"));
+        // Every column in sight, and each row's number once: no row header beside No.
+        QVERIFY(!list->verticalHeader()->isVisible() && !records->verticalHeader()->isVisible());
+        QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+        QTRY_COMPARE(records->horizontalScrollBar()->maximum(), 0);
 
         // Offered a name of its own, the acquisition's time and number, where the table went.
         const QString sent = rig.entries().front().sent.toLocalTime().toString("yyyy-MM-ddTHHmm");
@@ -204,6 +211,14 @@ private slots:
         rig.ui.historyAction->trigger();
         QCOMPARE(rig.form.findChildren<frmHistory*>().size(), 1);
         QCOMPARE(list->currentIndex().row(), 1);
+        // Closed, it opens again where it was, from qm6200.conf.
+        history->setGeometry(history->geometry().translated(17, 9).adjusted(0, 0, 30, 20));
+        const QRect place = history->geometry();
+        history->close();
+        QTRY_VERIFY(Read(DefaultConfigPath()).contains("[history]"));
+        rig.ui.historyAction->trigger();
+        QTRY_VERIFY(rig.form.findChild<frmHistory*>());
+        QCOMPARE(rig.form.findChild<frmHistory*>()->geometry(), place);
         // It goes with the window.
         rig.form.Unload();
         QTRY_VERIFY(!rig.form.findChild<frmHistory*>());
