@@ -306,8 +306,7 @@ QString frmHistory::ProposedName(const JournalEntry& entry, const QString& lastS
         QStringLiteral("qm6200-%1-acquisition-%2.csv")
             .arg(entry.sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")))
             .arg(entry.number);
-    const QFileInfo last(lastSaved);
-    return lastSaved.isEmpty() ? name : last.absoluteDir().filePath(name);
+    return lastSaved.isEmpty() ? name : QDir(lastSaved).filePath(name);
 }
 
 void frmHistory::cmdSave_Click()
@@ -317,7 +316,7 @@ void frmHistory::cmdSave_Click()
         return;
     const JournalEntry& entry =
         m_acquisitions->entries()[std::size_t(lstAcquisitions->currentIndex().row())];
-    m_save.setFileName(ProposedName(entry, m_save.FileName()));
+    m_save.setFileName(ProposedName(entry, m_save.Folder()));
     if (!m_save.ShowSave())
         return;
     const QString path = m_save.FileName();

@@ -42,7 +42,7 @@ public:
 
 private:
     // The name "Save as CSV" offers for an acquisition's records: its time and number, in the
-    // folder of the file saved last (`lastSaved`), if any.
+    // folder last used (`lastSaved`), if any.
     static QString ProposedName(const JournalEntry& entry, const QString& lastSaved);
     void ShowChosen();
     qint64 Chosen() const;

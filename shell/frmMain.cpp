@@ -35,6 +35,9 @@ namespace qm {
 
 namespace {
 
+// qm6200.conf's group for the save dialogs' folders.
+const QString SaveGroup = QStringLiteral("save");
+
 // Runs one step of the window's load. A step that fails is given up and the load goes on
 // with the next: the window always appears.
 template<typename Step>
@@ -143,6 +146,7 @@ void frmMain::Load()
     LoadStep("prepare the port", [this] {
         m_line->Owner().Prepare();
         PreferRememberedPort();
+        RecallSaveFolders();
     });
     LoadStep("show the port on the notice line", [this] {
         SetPortNotice();
@@ -158,6 +162,7 @@ void frmMain::Load()
 void frmMain::Unload()
 {
     m_line->Unload();
+    KeepSaveFolders();
     if (m_history)
         m_history->close();
     if (m_chartWindow)
@@ -264,6 +269,34 @@ void frmMain::ChoosePort()
         },
         [this](const QString& text) { ShowMessage(text); }, this, m_system);
     dialog.exec();
+}
+
+void frmMain::RecallSaveFolders()
+{
+    const Result<QVariantMap> kept = ReadSettingsGroup(DefaultConfigPath(), SaveGroup);
+    if (!kept)
+        TellMemoryProblem(kept.Reason());
+    const QVariantMap folders = kept.ValueOr({});
+    m_saveDialog->setFolder(folders.value(QStringLiteral("folder")).toString());
+    m_dialogs.saveImage->setFolder(folders.value(QStringLiteral("image-folder")).toString());
+}
+
+void frmMain::KeepSaveFolders()
+{
+    const QString folder = m_saveDialog->Folder();
+    const QString imageFolder = m_dialogs.saveImage->Folder();
+    if (folder.isEmpty() && imageFolder.isEmpty())
+        return;
+    const auto kept = [](const QString& value) {
+        return value.isEmpty() ? QVariant() : QVariant(value);
+    };
+    m_memoryWriter.start(
+        [this, path = DefaultConfigPath(),
+         values = QVariantMap{{QStringLiteral("folder"), kept(folder)},
+                              {QStringLiteral("image-folder"), kept(imageFolder)}}] {
+            if (const Result<> written = WriteSettingsGroup(path, SaveGroup, values); !written)
+                TellMemoryProblem(written.Reason());
+        });
 }
 
 void frmMain::PreferRememberedPort()

@@ -203,6 +203,9 @@ private:
     // The port remembered from the last run, where it is now, is offered first; a port that
     // opens is remembered for the next.
     void PreferRememberedPort();
+    // The folders the save dialogs last used, kept in qm6200.conf between runs.
+    void RecallSaveFolders();
+    void KeepSaveFolders();
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
     // A side window opened where it was when it last closed (qm6200.conf's `group`), or

@@ -3,8 +3,10 @@
 #include "shell/AppIdentity.h"
 #include "shell/Appearance.h"
 #include "shell/frmMain.h"
+#include "ui/CommonDialog.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 namespace qm {
 
@@ -37,5 +39,8 @@ int main(int argc, char* argv[])
     // Lets the desktop match the windows with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("net.qm6200.DataLink"));
     qm::SetUpAppearance();
+    // What Qt's dialogs keep of their own goes with the run.
+    const QTemporaryDir qtMemory;
+    qm::CommonDialog::KeepQtMemoryIn(qtMemory.path());
     return qm::SubMain(app);
 }

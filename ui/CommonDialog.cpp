@@ -3,6 +3,8 @@
 #include "ui/FileTypes.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -10,6 +12,18 @@ namespace qm {
 
 const QString CommonDialog::Filter =
     QStringLiteral("CSV File (*.csv)|*.csv|全てのファイル (*.*)|*.*");
+
+QString CommonDialog::Folder() const
+{
+    return m_fileName.isEmpty() ? m_folder : QFileInfo(m_fileName).absolutePath();
+}
+
+void CommonDialog::KeepQtMemoryIn(const QString& folder)
+{
+    // Only Qt's own settings are found by this path: the program names its files itself.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
 
 bool CommonDialog::ShowSave()
 {
@@ -40,6 +54,8 @@ bool CommonDialog::ShowSave()
         dialog.selectNameFilter(filters.at(m_filterIndex));
     if (!m_fileName.isEmpty())
         dialog.selectFile(m_fileName);
+    else if (!m_folder.isEmpty())
+        dialog.setDirectory(m_folder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     m_fileName = dialog.selectedFiles().constFirst();

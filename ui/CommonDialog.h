@@ -29,6 +29,15 @@ public:
 
     QString FileName() const { return m_fileName; }
     void setFileName(const QString& name) { m_fileName = name; }
+    // Where the dialog opens while it has no name to offer; the folder of the name once it
+    // has one.
+    QString Folder() const;
+    void setFolder(const QString& folder) { m_folder = folder; }
+
+    // Qt's file dialog keeps its last folder, its history and its side bar in a settings file
+    // of Qt's own (QtProject.conf among the user's settings). Given a folder that goes with the
+    // run, it keeps them there instead: what the program remembers is in qm6200.conf alone.
+    static void KeepQtMemoryIn(const QString& folder);
     // A name given without an ending gets that of the type chosen in the list (the dialog
     // then asks before replacing a file of that name). Off for the export, as designed.
     void setEndingFromType(bool on) { m_endingFromType = on; }
@@ -40,6 +49,7 @@ private:
     QWidget* m_owner;
     QString m_filter;
     QString m_fileName;
+    QString m_folder;
     int m_filterIndex = 0;
     bool m_endingFromType = false;
 };

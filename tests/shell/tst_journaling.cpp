@@ -219,9 +219,13 @@ private slots:
         rig.ui.historyAction->trigger();
         QTRY_VERIFY(rig.form.findChild<frmHistory*>());
         QCOMPARE(rig.form.findChild<frmHistory*>()->geometry(), place);
-        // It goes with the window.
+        // It goes with the window; the folder saved to is kept for the next run.
         rig.form.Unload();
         QTRY_VERIFY(!rig.form.findChild<frmHistory*>());
+        QTRY_VERIFY(Read(DefaultConfigPath()).contains("[save]"));
+        const Result<QVariantMap> kept = ReadSettingsGroup(DefaultConfigPath(), "save");
+        QCOMPARE(kept.ValueOr({}).value("folder").toString(),
+                 QFileInfo(dir.path()).absoluteFilePath());
     }
 
     // A journal that cannot be written costs the acquisition nothing; the operator is told

@@ -6,6 +6,7 @@
 #include "ui/FileTypes.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +19,12 @@ class TestCommonDialog : public QObject {
 private slots:
     void savesUnderTheNameChosenAndKeepsItOnCancel()
     {
+        // What Qt's dialog keeps of its own goes where the program says, not among the user's
+        // settings.
+        QTemporaryDir qtMemory;
+        CommonDialog::KeepQtMemoryIn(qtMemory.path());
+        const QString userSettings = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QVERIFY(!userSettings.isEmpty());
         QTemporaryDir dir;
         const QString path = dir.filePath("day1"); // no extension is added
         CommonDialog dialog;
@@ -44,6 +51,8 @@ private slots:
         });
         QVERIFY(!dialog.ShowSave());
         QCOMPARE(dialog.FileName(), path);
+        QVERIFY(!QFileInfo::exists(userSettings + "/QtProject.conf"));
+        QVERIFY(QFileInfo::exists(qtMemory.filePath("QtProject.conf")));
     }
 
     void fileTypesKeepTheirDescriptionsAndMatchAllFiles()
