@@ -139,7 +139,8 @@ try:
 
     def status():
         for node in walk(main):
-            if node.description == "Status" and node.name:
+            # Named "No status" while it shows nothing.
+            if node.description == "Status" and node.name not in ("", "No status"):
                 return node
         return None
 
