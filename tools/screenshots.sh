@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real program with qm6200-sim on a virtual X server, goes through a session as
-# an operator would (splash screen, port dialog, "Acquire Record Data", the chart) and saves a
-# screenshot of each window in docs/screenshots/; then draws the port dialog with its list
-# open over a made-up computer's ports; then the main window again at 144 dots per inch.
+# an operator would (splash screen, port dialog, "Acquire Record Data", the chart, the history)
+# and saves a screenshot of each window in docs/screenshots/; then draws the port dialog with
+# its list open over a made-up computer's ports; then the main window again at 144 dots per
+# inch.
 #   tools/screenshots.sh [output folder]
 #   tools/screenshots.sh --scaled [output folder]    only the main window at 144 dots per inch
 . "$(dirname "$0")/common.sh"
@@ -117,6 +118,12 @@ xdotool key alt+c
 chart=$(window '^Chart$')
 sleep 0.5
 shot "$chart" chart.png
+
+# "History", from the chart's window: the acquisitions journaled, the last one's records.
+xdotool key alt+h
+history=$(window '^History$')
+sleep 0.5
+shot "$history" history.png
 
 kill "$program"
 scaled_shot
