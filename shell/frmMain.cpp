@@ -581,6 +581,9 @@ void frmMain::ClearTable()
 
 void frmMain::ShowStatus(const QString& text)
 {
+    // Told again with every record: only a change is news, to the label and the screen reader.
+    if (text == statusText->text() && !statusText->accessibleName().isEmpty() == text.isEmpty())
+        return;
     statusText->setText(text);
     // A screen reader reads the status by its text; with none, it still names the label.
     statusText->setAccessibleName(text.isEmpty() ? tr("No status") : QString());
