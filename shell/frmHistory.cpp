@@ -19,7 +19,10 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTime>
 #include <QVBoxLayout>
+
+#include <cstdlib>
 
 namespace qm {
 
@@ -35,6 +38,17 @@ QString CommandText(const QByteArray& frame)
             text += QLatin1Char(byte);
     }
     return text;
+}
+
+// A time as people read it: local, with its offset from UTC, since a journal outlives a change
+// of the clocks ("2026-12-08 15:30:00+01:00").
+QString LocalTimeText(const QDateTime& utc)
+{
+    const QDateTime local = utc.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+           + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+           + QTime(0, 0).addSecs(std::abs(offset)).toString(QStringLiteral("HH:mm"));
 }
 
 } // namespace
@@ -79,7 +93,7 @@ public:
         case 0:
             return entry.number;
         case 1:
-            return entry.sent.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            return LocalTimeText(entry.sent);
         case 2:
             return entry.port;
         case 3:

@@ -185,6 +185,12 @@ private slots:
         auto* records = Find<QTableView>(*history, "grdRecords");
         QCOMPARE(list->model()->rowCount(), 2);
         QCOMPARE(list->model()->index(0, 3).data().toString(), QString("RDD ALL"));
+        // When, in local time with its offset from UTC.
+        const QDateTime local = rig.entries().front().sent.toLocalTime();
+        QCOMPARE(list->model()->index(0, 1).data().toString(),
+                 local.toString("yyyy-MM-dd HH:mm:ss")
+                     + QString(local.offsetFromUtc() < 0 ? "-" : "+")
+                     + QTime(0, 0).addSecs(std::abs(local.offsetFromUtc())).toString("HH:mm"));
         QCOMPARE(list->model()->index(1, 3).data().toString(), QString("RDD NOW"));
         QCOMPARE(list->currentIndex().row(), 0);
         QCOMPARE(records->model()->rowCount(), 120);
@@ -195,7 +201,7 @@ private slots:
         QTRY_COMPARE(records->horizontalScrollBar()->maximum(), 0);
 
         // Offered a name of its own, the acquisition's time and number, where the table went.
-        const QString sent = rig.entries().front().sent.toLocalTime().toString("yyyy-MM-ddTHHmm");
+        const QString sent = local.toString("yyyy-MM-ddTHHmm");
         rig.saveDialog->answer = dir.filePath("history.csv");
         history->cmdSave_Click();
         const QString offered = rig.saveDialog->shownWith.constLast();
