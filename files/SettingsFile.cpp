@@ -107,7 +107,7 @@ Result<> WriteSettingsGroup(const QString& path, const QString& group, const QVa
         QSettings settings(temporary, QSettings::IniFormat);
         settings.beginGroup(group);
         for (auto value = values.begin(); value != values.end(); ++value) {
-            if (value->isNull())
+            if (value->isNull() || value->toString().isEmpty())
                 settings.remove(value.key());
             else
                 settings.setValue(value.key(), *value);

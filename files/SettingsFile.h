@@ -21,8 +21,8 @@ QString DefaultConfigPath();
 // folder of theirs. Reading it brings the folder to 0700 and the file to 0600.
 Result<QVariantMap> ReadSettingsGroup(const QString& path, const QString& group);
 
-// Sets the group's keys to `values`; a null value removes its key. The other keys and groups
-// stay as they were; a file that may not be read (another user's, a link) is replaced.
+// Sets the group's keys to `values`; a null or empty value removes its key. The other keys and
+// groups stay as they were; a file that may not be read (another user's, a link) is replaced.
 Result<> WriteSettingsGroup(const QString& path, const QString& group, const QVariantMap& values);
 
 } // namespace qm

@@ -53,20 +53,16 @@ Result<std::optional<RememberedPort>> ReadRememberedPort(const QString& path)
 
 Result<> WriteRememberedPort(const RememberedPort& port, const QString& path)
 {
-    // An empty value is no key at all.
-    const auto kept = [](const QString& value) {
-        return value.isEmpty() ? QVariant() : QVariant(value);
-    };
     const QString kind = port.kind == RememberedPort::Kind::Simulator        ? KindSimulator
                          : port.kind == RememberedPort::Kind::PseudoTerminal ? KindPseudoTerminal
                                                                              : QString();
     return WriteSettingsGroup(path, Group,
                               {{QStringLiteral("choice"), port.choice},
-                               {QStringLiteral("vendor"), kept(port.vendorId)},
-                               {QStringLiteral("product"), kept(port.productId)},
-                               {QStringLiteral("serial"), kept(port.serialNumber)},
-                               {QStringLiteral("by-id"), kept(port.byId)},
-                               {QStringLiteral("kind"), kept(kind)}});
+                               {QStringLiteral("vendor"), port.vendorId},
+                               {QStringLiteral("product"), port.productId},
+                               {QStringLiteral("serial"), port.serialNumber},
+                               {QStringLiteral("by-id"), port.byId},
+                               {QStringLiteral("kind"), kind}});
 }
 
 RememberedPort RememberPort(const QString& choice, const QString& device,

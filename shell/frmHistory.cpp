@@ -244,12 +244,18 @@ frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFu
 
 frmHistory::~frmHistory() = default;
 
-qint64 frmHistory::Chosen() const
+const JournalEntry* frmHistory::ChosenEntry() const
 {
     const QModelIndex current = lstAcquisitions->currentIndex();
     if (!current.isValid())
-        return 0;
-    return m_acquisitions->entries()[std::size_t(current.row())].number;
+        return nullptr;
+    return &m_acquisitions->entries()[std::size_t(current.row())];
+}
+
+qint64 frmHistory::Chosen() const
+{
+    const JournalEntry* entry = ChosenEntry();
+    return entry ? entry->number : 0;
 }
 
 void frmHistory::Reload()
@@ -325,12 +331,11 @@ QString frmHistory::ProposedName(const JournalEntry& entry, const QString& lastS
 
 void frmHistory::cmdSave_Click()
 {
-    const qint64 number = Chosen();
-    if (number <= 0)
+    const JournalEntry* entry = ChosenEntry();
+    if (!entry)
         return;
-    const JournalEntry& entry =
-        m_acquisitions->entries()[std::size_t(lstAcquisitions->currentIndex().row())];
-    m_save.setFileName(ProposedName(entry, m_save.Folder()));
+    const qint64 number = entry->number;
+    m_save.setFileName(ProposedName(*entry, m_save.Folder()));
     if (!m_save.ShowSave())
         return;
     const QString path = m_save.FileName();

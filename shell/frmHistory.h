@@ -46,6 +46,8 @@ private:
     static QString ProposedName(const JournalEntry& entry, const QString& lastSaved);
     void ShowChosen();
     qint64 Chosen() const;
+    // The acquisition chosen in the list, or none.
+    const JournalEntry* ChosenEntry() const;
 
     QLabel* lblAcquisitions;
     QTableView* lstAcquisitions;

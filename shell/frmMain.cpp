@@ -287,16 +287,17 @@ void frmMain::KeepSaveFolders()
     const QString imageFolder = m_dialogs.saveImage->Folder();
     if (folder.isEmpty() && imageFolder.isEmpty())
         return;
-    const auto kept = [](const QString& value) {
-        return value.isEmpty() ? QVariant() : QVariant(value);
-    };
-    m_memoryWriter.start(
-        [this, path = DefaultConfigPath(),
-         values = QVariantMap{{QStringLiteral("folder"), kept(folder)},
-                              {QStringLiteral("image-folder"), kept(imageFolder)}}] {
-            if (const Result<> written = WriteSettingsGroup(path, SaveGroup, values); !written)
-                TellMemoryProblem(written.Reason());
-        });
+    KeepSettingsLater(SaveGroup, {{QStringLiteral("folder"), folder},
+                                  {QStringLiteral("image-folder"), imageFolder}});
+}
+
+void frmMain::KeepSettingsLater(const QString& group, const QVariantMap& values)
+{
+    // The disk may be slow or far away (a home on the network): the window does not wait.
+    m_memoryWriter.start([this, group, values, path = DefaultConfigPath()] {
+        if (const Result<> written = WriteSettingsGroup(path, group, values); !written)
+            TellMemoryProblem(written.Reason());
+    });
 }
 
 void frmMain::PreferRememberedPort()
@@ -334,12 +335,7 @@ void frmMain::OpenWhereItWas(SideWindow& window, const QString& group)
         TellMemoryProblem(kept.Reason());
     window.Place(kept.ValueOr({}).value(QStringLiteral("place")).toByteArray());
     connect(&window, &SideWindow::Closing, this, [this, group](const QByteArray& place) {
-        m_memoryWriter.start([this, group, place, path = DefaultConfigPath()] {
-            const Result<> written =
-                WriteSettingsGroup(path, group, {{QStringLiteral("place"), place}});
-            if (!written)
-                TellMemoryProblem(written.Reason());
-        });
+        KeepSettingsLater(group, {{QStringLiteral("place"), place}});
     });
 }
 
@@ -582,11 +578,12 @@ void frmMain::ClearTable()
 void frmMain::ShowStatus(const QString& text)
 {
     // Told again with every record: only a change is news, to the label and the screen reader.
-    if (text == statusText->text() && !statusText->accessibleName().isEmpty() == text.isEmpty())
-        return;
-    statusText->setText(text);
+    if (statusText->text() != text)
+        statusText->setText(text);
     // A screen reader reads the status by its text; with none, it still names the label.
-    statusText->setAccessibleName(text.isEmpty() ? tr("No status") : QString());
+    if (const QString name = text.isEmpty() ? tr("No status") : QString();
+        statusText->accessibleName() != name)
+        statusText->setAccessibleName(name);
 }
 
 void frmMain::BlankTable()

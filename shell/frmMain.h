@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
+#include <QVariantMap>
 
 #include <atomic>
 #include <functional>
@@ -206,6 +207,8 @@ private:
     // The folders the save dialogs last used, kept in qm6200.conf between runs.
     void RecallSaveFolders();
     void KeepSaveFolders();
+    // Writes the values into qm6200.conf's group from the settings' own thread.
+    void KeepSettingsLater(const QString& group, const QVariantMap& values);
     void RememberOpenedPort(const PortSelection& selection);
     void TellMemoryProblem(const QString& problem);
     // A side window opened where it was when it last closed (qm6200.conf's `group`), or
