@@ -15,6 +15,7 @@
 #include "shell/frmSplash.h"
 #include "ui/CLR_ALL.h"
 #include "ui/DesignWindow.h"
+#include "ui/KeyboardUse.h"
 #include "ui/RecordTable.h"
 #include "ui/WindowCentring.h"
 #include "ui/frmPORT.h"
@@ -548,26 +549,11 @@ void frmMain::CommandNotSent()
 
 void frmMain::SetCommandsEnabled(bool enabled)
 {
-    const std::array<QPushButton*, 3> commands{acquireRecordsButton, acquirePresentButton,
-                                               clearAllButton};
-    if (!enabled) {
-        // A button that goes off with the focus hands it to the next in the Tab order ("Save
-        // Data"), where the operator's next Space would open the save dialog: the table takes
-        // it meanwhile, and the pressed button has it back when the commands come back.
-        QWidget* focus = focusWidget();
-        if (std::find(commands.begin(), commands.end(), focus) != commands.end()) {
-            m_focusBack = static_cast<QPushButton*>(focus);
-            recordTable->setFocus(Qt::OtherFocusReason);
-        }
-    }
-    for (QPushButton* command : commands)
-        command->setEnabled(enabled);
-    if (enabled && m_focusBack) {
-        // Unless the operator has moved on meanwhile.
-        if (focusWidget() == recordTable)
-            m_focusBack->setFocus(Qt::OtherFocusReason);
-        m_focusBack = nullptr;
-    }
+    // The pressed button keeps the focus while it is off: handed on, the focus would land on
+    // "Save Data", where the operator's next Space opens the save dialog, and a screen reader
+    // would read every move.
+    for (QPushButton* command : {acquireRecordsButton, acquirePresentButton, clearAllButton})
+        SetEnabledKeepingFocus(*command, enabled);
 }
 
 void frmMain::ClearTable()

@@ -247,8 +247,6 @@ private:
     QThreadPool m_memoryWriter;
     SystemRoots m_system;
     bool m_ending = false;
-    // The command button that had the focus when the commands went off.
-    QPointer<QPushButton> m_focusBack;
 };
 
 } // namespace qm

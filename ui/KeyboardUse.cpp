@@ -1,7 +1,8 @@
 #include "ui/KeyboardUse.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QWidget>
 
 #include <utility>
 
@@ -63,6 +64,31 @@ private:
 void KeyGoesNoFurther(const QKeyEvent& press)
 {
     new HeldKey(press.key());
+}
+
+void SetEnabledKeepingFocus(QWidget& widget, bool enabled)
+{
+    // The window's focus widget, whether the window is active or not: one closing dialog
+    // gives the focus back to it.
+    QWidget* window = widget.window();
+    if (enabled) {
+        widget.setEnabled(true);
+        // Qt gives no focus to a widget that is off: a window activated meanwhile (a dialog
+        // closed) holds none, and its focus widget has it now.
+        if (window->isActiveWindow() && !QApplication::focusWidget()
+            && window->focusWidget() == &widget)
+            widget.setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (window->focusWidget() != &widget || !widget.isEnabled())
+        return widget.setEnabled(false);
+    // What setEnabled(false) does, bar the hand-over of the focus: off by the widget's own
+    // choice (so that setEnabled(true) brings it back), then told, which repaints it greyed,
+    // drops its shortcuts and tells the accessibility bus it is unavailable.
+    widget.setAttribute(Qt::WA_ForceDisabled);
+    widget.setAttribute(Qt::WA_Disabled);
+    QEvent changed(QEvent::EnabledChange);
+    QCoreApplication::sendEvent(&widget, &changed);
 }
 
 } // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 
 class QKeyEvent;
+class QWidget;
 
 namespace qm {
 
@@ -9,5 +10,11 @@ namespace qm {
 // after it (Enter held on the start screen would press the port dialog's button). It ends at
 // the key's release, or at its next press that is not a repeat.
 void KeyGoesNoFurther(const QKeyEvent& press);
+
+// Turns `widget` on or off as QWidget::setEnabled() does, except that a widget holding the focus
+// keeps it while off: it takes no key and no click, looks and reads as unavailable, and the
+// focus has not moved when it comes back on. Qt would hand the focus to the next widget in the
+// Tab order, where the operator's next key acts on something the operator did not choose.
+void SetEnabledKeepingFocus(QWidget& widget, bool enabled);
 
 } // namespace qm

@@ -221,8 +221,14 @@ private slots:
 
         press();
         QCOMPARE(rig.backend->written(), STX + "RDD ALL\x03\r");
-        // While the commands are off the table holds the focus, not "Save Data".
-        QCOMPARE(QApplication::focusWidget(), ui.recordTable);
+        // While the commands are off the focus stays on the pressed one, which takes no key:
+        // nothing is sent again and no save dialog opens.
+        QCOMPARE(QApplication::focusWidget(), ui.acquireRecordsButton);
+        QVERIFY(!ui.acquireRecordsButton->isEnabled());
+        rig.backend->clearWritten();
+        press();
+        QCOMPARE(rig.backend->written(), QByteArray());
+        QVERIFY(rig.saveDialog->shownWith.isEmpty());
         const QByteArray answer = RecordAnswer(3);
         rig.arrive(answer);
         QTRY_VERIFY(rig.commandsEnabled());
@@ -253,6 +259,7 @@ private slots:
         press();
         QCOMPARE(rig.backend->written(), STX + "CLR ALL\x03\r");
         rig.backToTheWindow();
+        QVERIFY(QApplication::focusWidget() != ui.saveButton);
         rig.arrive(ACK + CR);
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(QApplication::focusWidget(), ui.clearAllButton);
@@ -302,10 +309,10 @@ private slots:
         rig.openPort();
         rig.ui.acquirePresentButton->setFocus();
         Rig::Press(Qt::Key_Space);
-        QCOMPARE(QApplication::focusWidget(), rig.ui.recordTable);
+        QCOMPARE(QApplication::focusWidget(), rig.ui.acquirePresentButton);
         Rig::Press(Qt::Key_Tab); // on, while the answer comes
         QWidget* moved = QApplication::focusWidget();
-        QVERIFY(moved != rig.ui.recordTable);
+        QVERIFY(moved != rig.ui.acquirePresentButton);
         rig.arrive(DataFrame(0, {1, 2, 3, 4, 5}));
         QTRY_VERIFY(rig.commandsEnabled());
         QCOMPARE(QApplication::focusWidget(), moved);
