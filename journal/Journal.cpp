@@ -66,4 +66,35 @@ QString JournalOutcomeText(JournalOutcome outcome)
     return {};
 }
 
+QString ReadingNoteText(ReadingNote note, bool tornBefore)
+{
+    QString text;
+    switch (note) {
+    case ReadingNote::None:
+        break;
+    case ReadingNote::NoAnswer:
+        text = QObject::tr("no answer");
+        break;
+    case ReadingNote::ErrorReply:
+        text = QObject::tr("error reply");
+        break;
+    case ReadingNote::LineLost:
+        text = QObject::tr("line lost");
+        break;
+    case ReadingNote::WaitingForPort:
+        text = QObject::tr("waiting for the port");
+        break;
+    case ReadingNote::Skipped:
+        text = QObject::tr("skipped: the reading before was still running");
+        break;
+    case ReadingNote::NotSent:
+        text = QObject::tr("not sent: the port did not let the command out");
+        break;
+    }
+    if (!tornBefore)
+        return text;
+    const QString torn = QObject::tr("a torn line was cut off the file before this one");
+    return text.isEmpty() ? torn : text + QStringLiteral("; ") + torn;
+}
+
 } // namespace qm

@@ -6,8 +6,10 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <array>
+#include <chrono>
 #include <string>
 
 namespace qm {
@@ -72,6 +74,57 @@ struct JournalEntry {
     QByteArray frame;
     int records = 0;
     JournalOutcome outcome = JournalOutcome::Pending;
+};
+
+// A watch: the present values of one or more instruments read at an interval. Each reading is
+// numbered as an acquisition is, from the same count, and is kept whole (when, where, every
+// byte answered, why it holds no values), so that the watch's CSV can be written again from
+// the journal alone, byte for byte.
+
+// Why a reading holds no values; None for a good one.
+enum class ReadingNote : int {
+    None = 0,
+    NoAnswer = 1,       // nothing, or nothing whole, in time
+    ErrorReply = 2,     // the instrument answered with an error reply
+    LineLost = 3,       // the port went away during the reading
+    WaitingForPort = 4, // due while the port was away: not sent
+    Skipped = 5,        // due while the reading before was still running: not sent
+    NotSent = 6,        // the port did not let the command out
+};
+// As the watch's CSV gives it: "no answer", "error reply", ...; empty for None. `tornBefore`
+// adds that a torn last line was cut off the file before this one.
+QString ReadingNoteText(ReadingNote note, bool tornBefore = false);
+
+// A watch as it starts.
+struct JournalWatch {
+    QDateTime started; // UTC
+    QString program;   // "qm6200-acquire", "qm6200-datalink"
+    QString version;
+    QByteArray frame; // the command each reading sends
+    std::chrono::milliseconds every{1000};
+    QStringList ports; // as the operator named them, in the order given
+    QString output;    // the CSV file as given (%F and all); empty for standard output
+    std::string decimalSeparator = "."; // of the cells the CSV got
+};
+
+// One reading of a watch.
+struct JournalReading {
+    int port = 0;          // its index in JournalWatch::ports
+    QDateTime time;        // UTC, to the millisecond: when the command left, or was due
+    int offsetSeconds = 0; // local time's offset from UTC in force at `time`
+    ReadingNote note = ReadingNote::None;
+    bool tornBefore = false; // a torn line was cut off the file before this reading's
+    QByteArray reply;        // every byte answered, as received
+};
+
+// A watch as the history lists it: under its first reading's number.
+struct JournalWatchEntry {
+    qint64 number = 0; // the first reading's number; 0 while it has none
+    JournalWatch watch;
+    QDateTime first; // UTC: the first reading's time, and the last's
+    QDateTime last;
+    qint64 readings = 0;
+    qint64 noted = 0; // readings that carry a note
 };
 
 } // namespace qm
