@@ -49,7 +49,49 @@ CREATE TABLE records (
 ) WITHOUT ROWID;
 )sql";
 
-constexpr std::array<const char*, 1> Steps{Version1};
+// Version 2: watches. A watch is a row of its own, with what the history lists of it kept
+// there as its readings are committed (the first reading's number, the first and last
+// reading's times, how many readings and how many of them carry a note; NULL and 0 until the
+// first), so that listing the watches reads this table alone. Its ports are one blob, each
+// name in UTF-8 followed by a zero byte, in the order given. A reading is a row keyed by its
+// number, which comes from the count the acquisitions' numbers come from: the writer takes the next
+// one above both tables inside its write transaction. A reading is small and many: times are
+// milliseconds since 1970 (UTC) and the offset from UTC seconds, as integers; what it shares with
+// the other readings of its watch is kept once, in the watch; its values are not kept apart from
+// the reply they are read from. The index finds a watch's readings, in the order of their numbers
+// (a rowid table's index holds the rowid after its own columns).
+constexpr const char* Version2 = R"sql(
+CREATE TABLE watches (
+    id INTEGER PRIMARY KEY,
+    started INTEGER NOT NULL,
+    program TEXT NOT NULL,
+    version TEXT NOT NULL,
+    command BLOB NOT NULL,
+    every_ms INTEGER NOT NULL,
+    ports BLOB NOT NULL,
+    output TEXT NOT NULL,
+    decimal_separator BLOB NOT NULL,
+    first_number INTEGER,
+    first_time INTEGER,
+    last_time INTEGER,
+    readings INTEGER NOT NULL DEFAULT 0,
+    noted INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX watches_by_number ON watches (first_number);
+CREATE TABLE readings (
+    number INTEGER PRIMARY KEY,
+    watch INTEGER NOT NULL REFERENCES watches (id),
+    port INTEGER NOT NULL,
+    time INTEGER NOT NULL,
+    utc_offset INTEGER NOT NULL,
+    note INTEGER NOT NULL,
+    torn INTEGER NOT NULL,
+    reply BLOB NOT NULL
+);
+CREATE INDEX readings_by_watch ON readings (watch);
+)sql";
+
+constexpr std::array<const char*, 2> Steps{Version1, Version2};
 
 struct Keyword {
     JournalOutcome outcome;

@@ -47,12 +47,22 @@ struct EndEvent {
     JournalOutcome outcome = JournalOutcome::Pending;
 };
 struct ForgetEvent {};
+struct WatchEvent {
+    JournalWriter::Watch watch = 0;
+    JournalWatch started;
+};
+struct ReadingEvent {
+    JournalWriter::Watch watch = 0;
+    JournalReading reading;
+};
 // What the caller handed over, in the order it came, each for the acquisition it names (the
-// writer's own number for it). Bytes are the run of bytes received between two other events
-// of the same acquisition.
+// writer's own number for it; 0 for a watch's events, which name their watch themselves).
+// Bytes are the run of bytes received between two other events of the same acquisition.
 struct Event {
     JournalWriter::Acquisition acquisition = 0;
-    std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent> what;
+    std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent, WatchEvent,
+                 ReadingEvent>
+        what;
 };
 
 // Binding: SQLITE_STATIC throughout, the values outlive each statement's step.
@@ -80,12 +90,20 @@ enum class Sql : std::size_t {
     InsertRecord,
     CountRecords,
     SetOutcome,
+    InsertWatch,
+    InsertReading,
+    CountReading,
     Begin,
     Commit
 };
-constexpr std::array<std::string_view, 7> WriteSql{
-    "INSERT INTO acquisitions (sent, port, stable_name, program, version, command) VALUES (?1, "
-    "?2, ?3, ?4, ?5, ?6)",
+// Acquisitions and readings are numbered from one count: the next number is the one above
+// both tables' highest, taken inside the write transaction, so that numbers rise in the order
+// things were journaled whichever program journaled them. Each highest is a look at the end of
+// its table.
+constexpr std::array<std::string_view, 10> WriteSql{
+    "INSERT INTO acquisitions (number, sent, port, stable_name, program, version, command) "
+    "VALUES (max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT "
+    "max(number) FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6)",
     "INSERT INTO replies (acquisition, part, bytes) VALUES (?1, (SELECT count(*) FROM replies "
     "WHERE acquisition = ?1), ?2)",
     "INSERT OR REPLACE INTO records (acquisition, place, record_no, cntr1, cntr2, cntr3, cntr4, "
@@ -93,6 +111,15 @@ constexpr std::array<std::string_view, 7> WriteSql{
     "UPDATE acquisitions SET records = (SELECT count(*) FROM records WHERE acquisition = ?1) "
     "WHERE number = ?1",
     "UPDATE acquisitions SET outcome = ?2 WHERE number = ?1",
+    "INSERT INTO watches (started, program, version, command, every_ms, ports, output, "
+    "decimal_separator) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+    "INSERT INTO readings (number, watch, port, time, utc_offset, note, torn, reply) VALUES "
+    "(max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT max(number) "
+    "FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+    // What the history lists of a watch, kept in its row as each reading comes.
+    "UPDATE watches SET first_number = coalesce(first_number, ?2), first_time = "
+    "coalesce(first_time, ?3), last_time = ?3, readings = readings + 1, noted = noted + ?4 "
+    "WHERE id = ?1",
     // The write lock first: a transaction that reads first and then finds another writer has
     // been meanwhile could not wait for it.
     "BEGIN IMMEDIATE",
@@ -201,6 +228,11 @@ private:
         JournalCommand command;
         qint64 number = 0;
     };
+    // A watch, the same way: its row in the journal open now, 0 when it has none there yet.
+    struct CurrentWatch {
+        JournalWatch watch;
+        qint64 id = 0;
+    };
 
     // The journal's thread from here on.
     void Run()
@@ -302,6 +334,8 @@ private:
                 Tell(**replaced);
             for (auto& [acquisition, current] : m_current)
                 current.number = 0;
+            for (auto& [watch, current] : m_watches)
+                current.id = 0;
             written = Commit(batch);
         }
         if (written)
@@ -337,6 +371,63 @@ private:
         return inserted;
     }
 
+    Result<void, Error> InsertWatch(CurrentWatch& current)
+    {
+        const JournalWatch& watch = current.watch;
+        sqlite3_stmt* statement = Prepared(Sql::InsertWatch);
+        const QByteArray program = watch.program.toUtf8();
+        const QByteArray version = watch.version.toUtf8();
+        QByteArray ports;
+        for (const QString& port : watch.ports)
+            ports += port.toUtf8() + '\0';
+        const QByteArray output = watch.output.toUtf8();
+        sqlite3_bind_int64(statement, 1, watch.started.toMSecsSinceEpoch());
+        BindText(statement, 2, program);
+        BindText(statement, 3, version);
+        BindBytes(statement, 4, watch.frame);
+        sqlite3_bind_int64(statement, 5, watch.every.count());
+        BindBytes(statement, 6, ports);
+        BindText(statement, 7, output);
+        BindBytes(statement, 8, watch.decimalSeparator.data(), watch.decimalSeparator.size());
+        Result<void, Error> inserted = Step(m_store.Db(), statement);
+        if (inserted)
+            current.id = sqlite3_last_insert_rowid(m_store.Db());
+        return inserted;
+    }
+
+    Result<void, Error> InsertReading(const ReadingEvent& event)
+    {
+        const auto found = m_watches.find(event.watch);
+        if (found == m_watches.end())
+            return {};
+        CurrentWatch& current = found->second;
+        if (current.id == 0) {
+            // The watch's start is in a journal that was replaced: it starts again here.
+            if (Result<void, Error> inserted = InsertWatch(current); !inserted)
+                return inserted;
+        }
+        const JournalReading& reading = event.reading;
+        const qint64 time = reading.time.toMSecsSinceEpoch();
+        sqlite3_stmt* statement = Prepared(Sql::InsertReading);
+        sqlite3_bind_int64(statement, 1, current.id);
+        sqlite3_bind_int(statement, 2, reading.port);
+        sqlite3_bind_int64(statement, 3, time);
+        sqlite3_bind_int(statement, 4, reading.offsetSeconds);
+        sqlite3_bind_int(statement, 5, int(reading.note));
+        sqlite3_bind_int(statement, 6, reading.tornBefore ? 1 : 0);
+        BindBytes(statement, 7, reading.reply);
+        if (Result<void, Error> inserted = Step(m_store.Db(), statement); !inserted)
+            return inserted;
+        // Noted as the watch's CSV notes it: a torn line before it is told in its note too.
+        const bool noted = reading.note != ReadingNote::None || reading.tornBefore;
+        statement = Prepared(Sql::CountReading);
+        sqlite3_bind_int64(statement, 1, current.id);
+        sqlite3_bind_int64(statement, 2, sqlite3_last_insert_rowid(m_store.Db()));
+        sqlite3_bind_int64(statement, 3, time);
+        sqlite3_bind_int(statement, 4, noted ? 1 : 0);
+        return Step(m_store.Db(), statement);
+    }
+
     // What a batch brings to an acquisition: its bytes, kept as one part of the reply, and
     // whether records came, so that the count in its row is made again.
     struct Reached {
@@ -347,6 +438,13 @@ private:
 
     Result<void, Error> Apply(const Event& event, std::vector<Reached>* reached)
     {
+        if (const auto* started = std::get_if<WatchEvent>(&event.what)) {
+            CurrentWatch& current = m_watches[started->watch];
+            current = CurrentWatch{started->started, 0};
+            return InsertWatch(current);
+        }
+        if (const auto* reading = std::get_if<ReadingEvent>(&event.what))
+            return InsertReading(*reading);
         if (const auto* command = std::get_if<JournalCommand>(&event.what)) {
             Current& current = m_current[event.acquisition];
             current = Current{*command, 0};
@@ -395,6 +493,7 @@ private:
     {
         sqlite3* db = m_store.Db();
         const auto before = m_current;
+        const auto watchesBefore = m_watches;
         Result<void, Error> done = Step(db, Prepared(Sql::Begin));
         std::vector<Reached> reached;
         for (auto event = batch.begin(); done && event != batch.end(); ++event)
@@ -419,6 +518,7 @@ private:
             if (!sqlite3_get_autocommit(db))
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             m_current = before;
+            m_watches = watchesBefore;
         }
         return done;
     }
@@ -445,6 +545,9 @@ private:
     // The acquisitions under way, by the writer's own numbers: until each is forgotten, bytes
     // that come after its answer is over are still its own.
     std::map<JournalWriter::Acquisition, Current> m_current;
+    // The watches started, by the writer's own numbers. A watch is small, and a program starts
+    // few: each is kept for as long as the writer.
+    std::map<JournalWriter::Watch, CurrentWatch> m_watches;
 
     std::thread m_thread; // last: started once all else is there
 };
@@ -497,6 +600,26 @@ void JournalWriter::Forget(Acquisition acquisition)
 {
     if (acquisition != 0)
         m_worker->Hand(Event{acquisition, ForgetEvent{}});
+}
+
+JournalWriter::Watch JournalWriter::WatchStarted(const JournalWatch& watch)
+{
+    const Watch number = ++m_lastWatch;
+    WatchEvent event{number, watch};
+    if (!event.started.started.isValid())
+        event.started.started = QDateTime::currentDateTimeUtc();
+    m_worker->Hand(Event{0, std::move(event)});
+    return number;
+}
+
+void JournalWriter::Reading(Watch watch, const JournalReading& reading)
+{
+    if (watch == 0)
+        return;
+    ReadingEvent event{watch, reading};
+    if (!event.reading.time.isValid())
+        event.reading.time = QDateTime::currentDateTimeUtc();
+    m_worker->Hand(Event{0, std::move(event)});
 }
 
 void JournalWriter::WaitUntilWritten()

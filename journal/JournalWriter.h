@@ -47,6 +47,17 @@ public:
     // what the writer keeps of it goes. What the journal holds stays.
     void Forget(Acquisition acquisition);
 
+    // The writer's own number for a watch, from 1; 0 is none, and what names it is not
+    // journaled.
+    using Watch = quint64;
+
+    // A watch started: the readings that name its number belong to it. The history lists it
+    // once its first reading is journaled.
+    Watch WatchStarted(const JournalWatch& watch);
+    // A whole reading of the watch, once it ended. It takes the next number of the count the
+    // acquisitions take theirs from, in the order handed over.
+    void Reading(Watch watch, const JournalReading& reading);
+
     // Blocks until everything handed over so far is committed, or could not be: for a
     // program about to end, and for tests. A failure that happened meanwhile is signalled
     // before it returns.
@@ -64,6 +75,7 @@ private:
     class Worker;
     std::unique_ptr<Worker> m_worker;
     Acquisition m_lastAcquisition = 0;
+    Watch m_lastWatch = 0;
 };
 
 } // namespace qm

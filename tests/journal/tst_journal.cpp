@@ -350,7 +350,7 @@ private slots:
         auto unlimit = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
         if (fault == FileSizeLimit) {
             std::signal(SIGXFSZ, SIG_IGN); // going past fails with EFBIG
-            const rlimit limit{64 * 1024, unlimited.rlim_max};
+            const rlimit limit{96 * 1024, unlimited.rlim_max};
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         }
         int written = 0; // acquisitions handed over before the message came
