@@ -3,6 +3,9 @@
 #include "journal/JournalDatabase.h"
 #include "journal/JournalStore.h"
 
+#include <QDir>
+#include <QObject>
+
 #include <array>
 #include <sqlite3.h>
 #include <string>
@@ -15,7 +18,7 @@ namespace {
 using namespace journal;
 
 // The reader's statements, prepared once when it opens, by their place.
-enum class Sql : std::size_t { Entries, Entry, Records, Reply };
+enum class Sql : std::size_t { Entries, Entry, Records, Reply, Watches, WatchOf, Readings };
 
 sqlite3_stmt* Prepared(const Connection& connection, Sql which)
 {
@@ -36,6 +39,55 @@ QString ColumnText(sqlite3_stmt* statement, int column)
 {
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return QString::fromUtf8(data, data == nullptr ? 0 : sqlite3_column_bytes(statement, column));
+}
+
+// What ReadWatch reads, in its order.
+constexpr std::string_view WatchColumns =
+    "SELECT first_number, started, program, version, command, every_ms, ports, output, "
+    "decimal_separator, first_time, last_time, readings, noted FROM watches ";
+
+QDateTime ColumnTime(sqlite3_stmt* statement, int column)
+{
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(statement, column), Qt::UTC);
+}
+
+JournalWatchEntry ReadWatch(sqlite3_stmt* statement)
+{
+    JournalWatchEntry entry;
+    entry.number = sqlite3_column_int64(statement, 0);
+    JournalWatch& watch = entry.watch;
+    watch.started = ColumnTime(statement, 1);
+    watch.program = ColumnText(statement, 2);
+    watch.version = ColumnText(statement, 3);
+    watch.frame = ColumnBytes(statement, 4);
+    watch.every = std::chrono::milliseconds(sqlite3_column_int64(statement, 5));
+    // Each name ended by a zero byte.
+    const QByteArray ports = ColumnBytes(statement, 6);
+    for (qsizetype from = 0; from < ports.size();) {
+        qsizetype end = ports.indexOf('\0', from);
+        if (end < 0)
+            end = ports.size();
+        watch.ports.append(QString::fromUtf8(ports.mid(from, end - from)));
+        from = end + 1;
+    }
+    watch.output = ColumnText(statement, 7);
+    const QByteArray separator = ColumnBytes(statement, 8);
+    watch.decimalSeparator.assign(separator.constData(), std::size_t(separator.size()));
+    entry.first = ColumnTime(statement, 9);
+    entry.last = ColumnTime(statement, 10);
+    entry.readings = sqlite3_column_int64(statement, 11);
+    entry.noted = sqlite3_column_int64(statement, 12);
+    return entry;
+}
+
+// A note a later version of the program may have added reads as none that holds values.
+ReadingNote NoteOf(int stored)
+{
+    return stored >= int(ReadingNote::None) && stored <= int(ReadingNote::NotSent)
+               ? ReadingNote(stored)
+               : ReadingNote::NoAnswer;
 }
 
 JournalEntry ReadEntry(sqlite3_stmt* statement)
@@ -92,13 +144,21 @@ Result<> JournalReader::open()
     m_connection.reset();
     const std::string entries = std::string(EntryColumns) + "ORDER BY number DESC";
     const std::string entry = std::string(EntryColumns) + "WHERE number = ?1";
+    const std::string watches =
+        std::string(WatchColumns) + "WHERE first_number IS NOT NULL ORDER BY first_number DESC";
+    const std::string watchOf =
+        std::string(WatchColumns) + "WHERE id = (SELECT watch FROM readings WHERE number = ?1)";
     // By their place in Sql.
-    const std::array<std::string_view, 4> sql{
+    const std::array<std::string_view, 7> sql{
         entries,
         entry,
         "SELECT record_no, cntr1, cntr2, cntr3, cntr4, cntr5, total FROM records "
         "WHERE acquisition = ?1 ORDER BY place",
         "SELECT bytes FROM replies WHERE acquisition = ?1 ORDER BY part",
+        watches,
+        watchOf,
+        "SELECT port, time, utc_offset, note, torn, reply FROM readings "
+        "WHERE watch = (SELECT watch FROM readings WHERE number = ?1) ORDER BY number",
     };
     Result<Connection> opened = OpenToRead(m_path, sql);
     if (!opened)
@@ -155,6 +215,57 @@ QByteArray JournalReader::Reply(qint64 number) const
     Rows(m_connection->db.get(), statement,
          [&](sqlite3_stmt* row) { reply += ColumnBytes(row, 0); });
     return reply;
+}
+
+std::vector<JournalWatchEntry> JournalReader::Watches() const
+{
+    std::vector<JournalWatchEntry> watches;
+    if (!m_connection)
+        return watches;
+    Rows(m_connection->db.get(), Prepared(*m_connection, Sql::Watches),
+         [&](sqlite3_stmt* statement) { watches.push_back(ReadWatch(statement)); });
+    return watches;
+}
+
+std::optional<JournalWatchEntry> JournalReader::WatchOf(qint64 number) const
+{
+    std::optional<JournalWatchEntry> watch;
+    if (!m_connection)
+        return watch;
+    sqlite3_stmt* statement = Prepared(*m_connection, Sql::WatchOf);
+    sqlite3_bind_int64(statement, 1, number);
+    Rows(m_connection->db.get(), statement, [&](sqlite3_stmt* row) { watch = ReadWatch(row); });
+    return watch;
+}
+
+Result<> JournalReader::Readings(qint64 number,
+                                 const std::function<bool(const JournalReading&)>& each) const
+{
+    if (!m_connection)
+        return Failure{
+            QObject::tr("The journal %1 is not open.").arg(QDir::toNativeSeparators(m_path))};
+    sqlite3* db = m_connection->db.get();
+    sqlite3_stmt* statement = Prepared(*m_connection, Sql::Readings);
+    const ResetWhenDone reset{statement};
+    sqlite3_bind_int64(statement, 1, number);
+    int code = SQLITE_ROW;
+    JournalReading reading;
+    while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+        reading.port = sqlite3_column_int(statement, 0);
+        reading.time = ColumnTime(statement, 1);
+        reading.offsetSeconds = sqlite3_column_int(statement, 2);
+        reading.note = NoteOf(sqlite3_column_int(statement, 3));
+        reading.tornBefore = sqlite3_column_int(statement, 4) != 0;
+        reading.reply = ColumnBytes(statement, 5);
+        if (!each(reading))
+            return {};
+    }
+    if (const Result<void, Error> done = Check(db, code); !done) {
+        qCWarning(lcJournal).noquote() << "reading the journal:" << done.Error().detail;
+        return Failure{QObject::tr("The journal %1 cannot be read (%2).")
+                           .arg(QDir::toNativeSeparators(m_path), done.Error().Reason())};
+    }
+    return {};
 }
 
 } // namespace qm

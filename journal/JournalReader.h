@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -34,6 +35,17 @@ public:
     std::vector<JournalCells> Records(qint64 number) const;
     // Every byte the instrument answered to it, as received.
     QByteArray Reply(qint64 number) const;
+
+    // The watches, newest first: by their first reading's number. A watch with no reading yet
+    // is not listed; it has no number to be asked for by.
+    std::vector<JournalWatchEntry> Watches() const;
+    // The watch that the reading numbered `number` belongs to; none when that is no reading.
+    std::optional<JournalWatchEntry> WatchOf(qint64 number) const;
+    // The readings of the watch that the reading numbered `number` belongs to, in the order
+    // they were journaled, handed to `each` one at a time until it returns false; none when
+    // that is no reading. Fails only when the journal cannot be read (then `each` may have
+    // had some). `each` may not call this reader's Readings.
+    Result<> Readings(qint64 number, const std::function<bool(const JournalReading&)>& each) const;
 
 private:
     QString m_path;
