@@ -1,7 +1,7 @@
 #pragma once
 
-// Acquisitions as the journal tests hand them over, the same in the test and in its helper
-// program (journal_writer), so that what is read back is compared with what was sent: data
+// Acquisitions and watches as the journal tests hand them over, the same in the test and in its
+// helper program (journal_writer), so that what is read back is compared with what was sent: data
 // frames whose counters have fractions, and the cells the table makes of them.
 
 #include "journal/JournalWriter.h"
@@ -87,6 +87,47 @@ inline JournalWriter::Acquisition Journal(JournalWriter& writer, const SampleAcq
     if (sample.outcome != JournalOutcome::Pending)
         writer.AnswerOver(acquisition, sample.outcome);
     return acquisition;
+}
+
+// A watch of `ports`, reading every 2.5 s into a CSV file named with its date.
+inline JournalWatch SampleWatch(const QStringList& ports, std::string_view separator = ".")
+{
+    JournalWatch watch;
+    watch.started = QDateTime(QDate(2026, 12, 8), QTime(7, 30, 0, 1), QTimeZone::utc());
+    watch.program = QStringLiteral("journal-test");
+    watch.version = QStringLiteral("2.0.1");
+    watch.frame = QByteArray("\x02RDD NOW\x03\r");
+    watch.every = std::chrono::milliseconds(2500);
+    watch.ports = ports;
+    watch.output = QStringLiteral("watch-%F.csv");
+    watch.decimalSeparator = separator;
+    return watch;
+}
+
+// Reading `n` of a watch of `ports` ports: offsets from UTC west and east, of half and three
+// quarter hours too; every note, a torn line now and then; replies of values, none, and one
+// of every byte there is.
+inline JournalReading SampleReading(int n, int ports)
+{
+    constexpr int Offsets[] = {0, 3600, -18000, 19800, -12600, 50400, -43200, 20700};
+    JournalReading reading;
+    reading.port = n % ports;
+    reading.time =
+        QDateTime(QDate(2026, 12, 8), QTime(7, 30, 1, 7), QTimeZone::utc()).addMSecs(n * 2501);
+    reading.offsetSeconds = Offsets[n % 8];
+    reading.note = ReadingNote(n % 7);
+    reading.tornBefore = n % 5 == 4;
+    if (n % 6 == 4) {
+        for (int byte = 0; byte < 256; ++byte)
+            reading.reply += char(byte);
+    } else if (n % 6 != 3) {
+        char text[64];
+        std::snprintf(text, sizeof text, "\x02%03d,%05d,%05d,%05d,%05d,%05d,%06d\r", n % 1000,
+                      n * 7 % 100000, n * 13 % 100000, n * 17 % 100000, n * 19 % 100000, n % 3,
+                      n * 101 % 1000000);
+        reading.reply = text;
+    }
+    return reading;
 }
 
 } // namespace qm::test

@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
+#include <map>
 #include <sched.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -60,6 +62,40 @@ void CompareJournaled(const JournalReader& reader, qint64 number, const SampleAc
     QCOMPARE(entry->outcome, sample.outcome);
     QCOMPARE(reader.Reply(number), sample.Reply());
     QCOMPARE(Csv(reader.Records(number)), Csv(sample.cells));
+}
+
+void CompareWatch(const JournalWatch& got, const JournalWatch& want)
+{
+    QCOMPARE(got.started, want.started);
+    QCOMPARE(got.program, want.program);
+    QCOMPARE(got.version, want.version);
+    QCOMPARE(got.frame, want.frame);
+    QCOMPARE(got.every, want.every);
+    QCOMPARE(got.ports, want.ports);
+    QCOMPARE(got.output, want.output);
+    QCOMPARE(got.decimalSeparator, want.decimalSeparator);
+}
+
+// The readings of the watch that reading `number` belongs to are `want`, in their order.
+void CompareReadings(const JournalReader& reader, qint64 number,
+                     const std::vector<JournalReading>& want)
+{
+    std::vector<JournalReading> got;
+    const Result<> read = reader.Readings(number, [&](const JournalReading& reading) {
+        got.push_back(reading);
+        return true;
+    });
+    QVERIFY2(read, qPrintable(read.Reason()));
+    QCOMPARE(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].port, want[i].port);
+        QCOMPARE(got[i].time, want[i].time);
+        QCOMPARE(got[i].time.timeSpec(), Qt::UTC);
+        QCOMPARE(got[i].offsetSeconds, want[i].offsetSeconds);
+        QCOMPARE(got[i].note, want[i].note);
+        QCOMPARE(got[i].tornBefore, want[i].tornBefore);
+        QCOMPARE(got[i].reply, want[i].reply);
+    }
 }
 
 QStringList Listed(const QString& folder)
@@ -187,6 +223,122 @@ private slots:
             CompareJournaled(reader, qint64(i) + 1, samples[i]);
     }
 
+    // A watch comes back whole, listed under its first reading's number with what the history
+    // tells of it, from any of its readings' numbers.
+    void aWatchReadsBackWhole()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        // Ports named as given, a name empty; an Arabic decimal separator.
+        JournalWatch watch =
+            SampleWatch({"/dev/ttyUSB1", "", "/dev/serial/by-id/usb-Prüf_Gerät-if00"}, "\xd9\xab");
+        watch.output = QStringLiteral("/tmp/wätch %F.csv");
+        std::vector<JournalReading> readings;
+        for (int n = 0; n < 29; ++n)
+            readings.push_back(SampleReading(n, 3));
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            const JournalWriter::Watch started = writer.WatchStarted(watch);
+            for (const JournalReading& reading : readings)
+                writer.Reading(started, reading);
+            writer.Reading(0, readings[0]); // none's
+            writer.WaitUntilWritten();
+            QCOMPARE(failed.count(), 0);
+        }
+
+        JournalReader reader(path);
+        QVERIFY(!reader.Readings(1, [](const JournalReading&) { return true; })); // not open
+        const Result<> opened = reader.open();
+        QVERIFY2(opened, qPrintable(opened.Reason()));
+        const std::vector<JournalWatchEntry> listed = reader.Watches();
+        QCOMPARE(listed.size(), std::size_t(1));
+        const JournalWatchEntry& entry = listed[0];
+        QCOMPARE(entry.number, 1);
+        CompareWatch(entry.watch, watch);
+        QCOMPARE(entry.first, readings.front().time);
+        QCOMPARE(entry.last, readings.back().time);
+        QCOMPARE(entry.readings, qint64(readings.size()));
+        // The note column of the CSV: a torn line before a reading is noted too.
+        QCOMPARE(entry.noted, std::count_if(readings.begin(), readings.end(), [](const auto& r) {
+                     return !ReadingNoteText(r.note, r.tornBefore).isEmpty();
+                 }));
+        for (const qint64 number : {1, 17, 29}) {
+            const std::optional<JournalWatchEntry> of = reader.WatchOf(number);
+            QVERIFY(of);
+            QCOMPARE(of->number, entry.number);
+            CompareReadings(reader, number, readings);
+        }
+        QVERIFY(!reader.WatchOf(30));
+        CompareReadings(reader, 30, {});
+        // Handed one at a time, as long as they are wanted.
+        int handed = 0;
+        QVERIFY(reader.Readings(5, [&](const JournalReading&) { return ++handed < 3; }));
+        QCOMPARE(handed, 3);
+    }
+
+    // A journal of the version before watches keeps its acquisitions and takes watches. Its
+    // acquisitions and readings take their numbers from one count going on from the
+    // acquisitions', in the order they are handed over, whichever watch a reading is of; a
+    // watch is listed by its first reading, and not before it has one.
+    void aJournalBeforeWatchesTakesThemOnItsCount()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        {
+            const auto db = journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
+            QVERIFY(db);
+            QVERIFY(journal::Exec(db->get(), journal::SchemaSteps()[0]));
+            QVERIFY(journal::Exec(db->get(),
+                                  "PRAGMA user_version = 1; INSERT INTO acquisitions (number, "
+                                  "sent, port, program, version, command, outcome) VALUES (7, "
+                                  "'2025-01-02T03:04:05.678Z', '/dev/ttyS0', 'qm6200-acquire', "
+                                  "'1.0', X'02', 'error-reply'); "
+                                  "INSERT INTO replies VALUES (7, 0, X'150d')"));
+        }
+        // What takes each number from 8 on: 'a' an acquisition, '1' and '2' a reading of that
+        // watch, the second started first.
+        const QByteArray order = "a1a21122a1a";
+        std::map<char, std::vector<JournalReading>> readings;
+        {
+            JournalWriter writer(path);
+            QSignalSpy failed(&writer, &JournalWriter::Failed);
+            const auto second = writer.WatchStarted(SampleWatch({"/dev/ttyS2"}));
+            writer.WatchStarted(SampleWatch({"/dev/ttyS3"})); // never read
+            const auto first = writer.WatchStarted(SampleWatch({"/dev/ttyS1"}));
+            for (int number = 8; number < 8 + order.size(); ++number) {
+                const char what = order[number - 8];
+                if (what == 'a') {
+                    Journal(writer, Sample(number, "/dev/ttyS0", 1, ".", JournalOutcome::Records));
+                } else {
+                    readings[what].push_back(SampleReading(number, 1));
+                    writer.Reading(what == '1' ? first : second, readings[what].back());
+                }
+                if (number % 3 == 0) // some in a commit of their own, some together
+                    writer.WaitUntilWritten();
+            }
+            writer.WaitUntilWritten();
+            QCOMPARE(failed.count(), 0);
+        }
+        JournalReader reader(path);
+        QVERIFY(reader.open());
+        QCOMPARE(reader.Entry(7)->outcome, JournalOutcome::ErrorReply);
+        QCOMPARE(reader.Reply(7), QByteArray("\x15\r"));
+        const std::vector<JournalWatchEntry> watches = reader.Watches();
+        QCOMPARE(watches.size(), std::size_t(2));
+        QCOMPARE(watches[0].number, 11);
+        QCOMPARE(watches[0].watch.ports, QStringList{"/dev/ttyS2"});
+        QCOMPARE(watches[1].number, 9);
+        for (int number = 8; number < 8 + order.size(); ++number) {
+            const std::optional<JournalWatchEntry> of = reader.WatchOf(number);
+            const char what = reader.Entry(number) ? 'a' : !of ? '-' : of->number == 9 ? '1' : '2';
+            QCOMPARE(what, order[number - 8]);
+        }
+        CompareJournaled(reader, 8, Sample(8, "/dev/ttyS0", 1, ".", JournalOutcome::Records));
+        CompareReadings(reader, 9, readings['1']);
+        CompareReadings(reader, 11, readings['2']);
+    }
+
     // A record is on the disk within a second of its arrival: a program killed a second
     // after the last one lost none, whether its answer was over or still coming.
     void aRecordSurvivesAKillASecondLater_data()
@@ -227,9 +379,18 @@ private slots:
     }
 
     // Two programs writing the journal at once, while a third reads it, both land every
-    // record: SQLite's locks and a writer that waits for the other.
+    // record: SQLite's locks and a writer that waits for the other. With readings between the
+    // acquisitions, no number is taken twice.
+    void twoWritersAtOnceLoseNothing_data()
+    {
+        QTest::addColumn<bool>("watches");
+        QTest::newRow("acquisitions") << false;
+        QTest::newRow("acquisitions and readings") << true;
+    }
+
     void twoWritersAtOnceLoseNothing()
     {
+        QFETCH(bool, watches);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
         const QStringList ports{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")};
@@ -238,8 +399,11 @@ private slots:
         std::vector<std::unique_ptr<QProcess>> children;
         for (const QString& port : ports) {
             children.push_back(std::make_unique<QProcess>());
-            children.back()->start(WriterProgram(), {path, port, QString::number(Acquisitions),
-                                                     QString::number(Records)});
+            QStringList arguments{path, port, QString::number(Acquisitions),
+                                  QString::number(Records)};
+            if (watches)
+                arguments << QStringLiteral("--watch");
+            children.back()->start(WriterProgram(), arguments);
         }
         // A reader meanwhile sees each commit whole, never fewer acquisitions than before.
         JournalReader reader(path);
@@ -278,6 +442,13 @@ private slots:
             }
             QCOMPARE(sample, 0);
         }
+        if (!watches)
+            return;
+        // Every number once: an acquisition's or a reading's.
+        for (qint64 number = 1; number <= 4 * Acquisitions; ++number)
+            QVERIFY(bool(reader.Entry(number)) != bool(reader.WatchOf(number)));
+        for (const JournalWatchEntry& watch : reader.Watches())
+            QCOMPARE(watch.readings, Acquisitions);
     }
 
     // A journal that cannot be written costs the journal alone: one message naming the file
@@ -462,6 +633,7 @@ private slots:
             Journal(writer, sample);
             writer.WaitUntilWritten();
             Journal(writer, Sample(2, "/dev/ttyS0", 7, ".", JournalOutcome::Records));
+            writer.Reading(writer.WatchStarted(SampleWatch({"/dev/ttyS0"})), SampleReading(1, 1));
             writer.WaitUntilWritten();
             messages = failed;
         }
