@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QScopeGuard>
 
 #include <dirent.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace qm {
@@ -76,6 +78,23 @@ QString UserName(uid_t user)
     if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
         return QFile::decodeName(found->pw_name);
     return QString::number(user);
+}
+
+QString NodeKind(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return QObject::tr("a folder");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QObject::tr("a device");
+    case S_IFIFO:
+        return QObject::tr("a named pipe (FIFO)");
+    case S_IFSOCK:
+        return QObject::tr("a socket");
+    default:
+        return QObject::tr("something unknown");
+    }
 }
 
 } // namespace qm

@@ -30,4 +30,8 @@ QString ShownText(const QString& text);
 // A user's name, or their number where the system knows no name.
 QString UserName(uid_t user);
 
+// What a node that is not a file is, in the words of the messages: "a folder", "a device",
+// "a named pipe (FIFO)", "a socket".
+QString NodeKind(mode_t mode);
+
 } // namespace qm

@@ -22,30 +22,12 @@ namespace qm {
 
 namespace {
 
-// What a node that is not a file is, in the words of the messages.
-QString KindOf(mode_t mode)
-{
-    switch (mode & S_IFMT) {
-    case S_IFDIR:
-        return QObject::tr("a folder");
-    case S_IFCHR:
-    case S_IFBLK:
-        return QObject::tr("a device");
-    case S_IFIFO:
-        return QObject::tr("a named pipe (FIFO)");
-    case S_IFSOCK:
-        return QObject::tr("a socket");
-    default:
-        return QObject::tr("something unknown");
-    }
-}
-
 SaveResult NotAFile(mode_t mode, const QString& reachedThroughLink = {})
 {
     if (reachedThroughLink.isEmpty())
-        return SaveFailure{QObject::tr("it is %1, not a file").arg(KindOf(mode))};
+        return SaveFailure{QObject::tr("it is %1, not a file").arg(NodeKind(mode))};
     return SaveFailure{QObject::tr("it leads to %1, which is %2, not a file")
-                           .arg(QDir::toNativeSeparators(reachedThroughLink), KindOf(mode))};
+                           .arg(QDir::toNativeSeparators(reachedThroughLink), NodeKind(mode))};
 }
 
 // Where a chain of links that leads nowhere ends.
