@@ -90,6 +90,9 @@ QString ReadingNoteText(ReadingNote note, bool tornBefore)
     case ReadingNote::NotSent:
         text = QObject::tr("not sent: the port did not let the command out");
         break;
+    case ReadingNote::Missed:
+        text = QObject::tr("missed: the program could not run when it was due");
+        break;
     }
     if (!tornBefore)
         return text;

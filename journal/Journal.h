@@ -90,6 +90,7 @@ enum class ReadingNote : int {
     WaitingForPort = 4, // due while the port was away: not sent
     Skipped = 5,        // due while the reading before was still running: not sent
     NotSent = 6,        // the port did not let the command out
+    Missed = 7,         // due while the program could not run (held up, the machine asleep)
 };
 // As the watch's CSV gives it: "no answer", "error reply", ...; empty for None. `tornBefore`
 // adds that a torn last line was cut off the file before this one.

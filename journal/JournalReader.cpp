@@ -85,7 +85,7 @@ JournalWatchEntry ReadWatch(sqlite3_stmt* statement)
 // A note a later version of the program may have added reads as none that holds values.
 ReadingNote NoteOf(int stored)
 {
-    return stored >= int(ReadingNote::None) && stored <= int(ReadingNote::NotSent)
+    return stored >= int(ReadingNote::None) && stored <= int(ReadingNote::Missed)
                ? ReadingNote(stored)
                : ReadingNote::NoAnswer;
 }
