@@ -58,18 +58,24 @@ QString SaveProblem(const Options& options, const SaveFailure& saved)
         .arg(Destination(options), saved.reason, what);
 }
 
+Exchange::Intervals AnswerIntervals(const Options& options)
+{
+    Exchange::Intervals intervals;
+    intervals.quiet = options.idle;
+    intervals.noAnswer = std::min(options.wait, options.timeout);
+    intervals.longest = options.timeout;
+    intervals.leave = Acquisition::LeaveTime;
+    intervals.quietOnlyAfterAFrame = true;
+    return intervals;
+}
+
 Acquisition::Acquisition(Line& line, const Options& options, Save save, QObject* parent)
     : QObject(parent)
     , m_line(line)
     , m_options(options)
     , m_save(std::move(save))
 {
-    Exchange::Intervals& intervals = m_settings.intervals;
-    intervals.quiet = m_options.idle;
-    intervals.noAnswer = std::min(m_options.wait, m_options.timeout);
-    intervals.longest = m_options.timeout;
-    intervals.leave = LeaveTime;
-    intervals.quietOnlyAfterAFrame = true;
+    m_settings.intervals = AnswerIntervals(m_options);
     // The locale's, once: the journal's cells and the file's are the same bytes.
     m_settings.decimalSeparator = QLocale().decimalPoint().toStdString();
     m_settings.program = QStringLiteral("qm6200-acquire");
@@ -107,6 +113,7 @@ void Acquisition::Start()
     case Command::Clear:
         return Ask(Step::Clearing, VerbClear, ArgumentAll);
     case Command::History: // reads the journal: nothing to send
+    case Command::Watch:   // a run of its own, over all of its ports
         return Finish();
     }
 }

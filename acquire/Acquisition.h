@@ -29,6 +29,9 @@ QString Destination(const Options& options);
 // A save that failed, in the desktop program's words, which say what became of an old file.
 QString SaveProblem(const Options& options, const SaveFailure& saved);
 
+// When an answer is over, by the options: see Acquisition.
+Exchange::Intervals AnswerIntervals(const Options& options);
+
 // The run on an open line: one command, its answer, and for "records --then-clear" the
 // reading again and the clear, each an exchange on the line. Everything happens in the event
 // loop; Finished comes once, with the port closed.

@@ -22,29 +22,71 @@ QString CommandText(const QByteArray& frame)
     return EscapedName(text);
 }
 
-QString HistoryListing(const std::vector<JournalEntry>& entries)
+QString EveryText(std::chrono::milliseconds every)
+{
+    const qint64 ms = every.count();
+    if (ms % 1000 != 0)
+        return QStringLiteral("%1 s").arg(double(ms) / 1000, 0, 'f', 3);
+    const qint64 s = ms / 1000;
+    if (s % 3600 == 0)
+        return QStringLiteral("%1 h").arg(s / 3600);
+    if (s % 60 == 0)
+        return QStringLiteral("%1 min").arg(s / 60);
+    return QStringLiteral("%1 s").arg(s);
+}
+
+QString HistoryListing(const std::vector<JournalEntry>& entries,
+                       const std::vector<JournalWatchEntry>& watches)
 {
     constexpr std::size_t Columns = 7;
-    std::vector<std::array<QString, Columns>> rows;
-    std::array<qsizetype, Columns> widths{};
+    using Row = std::array<QString, Columns>;
+    // Both newest first; merged by number, as they were journaled.
+    std::vector<std::pair<qint64, Row>> rows;
     for (const JournalEntry& entry : entries) {
-        const std::array<QString, Columns> row{
-            QString::number(entry.number),
-            entry.sent.toUTC().toString(Qt::ISODate),
-            // A port's name is what was typed, escape sequences and all: shown, never acted on.
-            ShownText(entry.port),
-            CommandText(entry.frame),
-            entry.records == 1 ? QStringLiteral("1 record")
-                               : QStringLiteral("%1 records").arg(entry.records),
-            JournalOutcomeText(entry.outcome),
-            ShownText(entry.program),
-        };
+        rows.push_back({entry.number,
+                        {
+                            QString::number(entry.number),
+                            entry.sent.toUTC().toString(Qt::ISODate),
+                            // A port's name is what was typed, escape sequences and all: shown,
+                            // never acted on.
+                            ShownText(entry.port),
+                            CommandText(entry.frame),
+                            entry.records == 1 ? QStringLiteral("1 record")
+                                               : QStringLiteral("%1 records").arg(entry.records),
+                            JournalOutcomeText(entry.outcome),
+                            ShownText(entry.program),
+                        }});
+    }
+    for (const JournalWatchEntry& entry : watches) {
+        QStringList ports;
+        for (const QString& port : entry.watch.ports)
+            ports << ShownText(port);
+        QString outcome =
+            QStringLiteral("watch to %1").arg(entry.last.toUTC().toString(Qt::ISODate));
+        if (entry.noted > 0)
+            outcome += QStringLiteral(", %1 with a note").arg(entry.noted);
+        rows.push_back({entry.number,
+                        {
+                            QString::number(entry.number),
+                            entry.first.toUTC().toString(Qt::ISODate),
+                            ports.join(QLatin1Char(',')),
+                            QStringLiteral("%1 every %2")
+                                .arg(CommandText(entry.watch.frame), EveryText(entry.watch.every)),
+                            entry.readings == 1 ? QStringLiteral("1 reading")
+                                                : QStringLiteral("%1 readings").arg(entry.readings),
+                            outcome,
+                            ShownText(entry.watch.program),
+                        }});
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::array<qsizetype, Columns> widths{};
+    for (const auto& [number, row] : rows) {
         for (std::size_t column = 0; column < Columns; ++column)
             widths[column] = std::max(widths[column], row[column].size());
-        rows.push_back(row);
     }
     QString listing;
-    for (const auto& row : rows) {
+    for (const auto& [number, row] : rows) {
         QString line;
         for (std::size_t column = 0; column + 1 < Columns; ++column)
             line += row[column].leftJustified(widths[column] + 2);

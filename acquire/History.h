@@ -5,15 +5,21 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 namespace qm::acquire {
 
-// The acquisitions as "history" lists them, in the order given, one a line in columns: the
-// number first, so that a script takes it as the first word, then the time in UTC, the port,
-// the command, the records, how the answer ended and the program.
-QString HistoryListing(const std::vector<JournalEntry>& entries);
+// The acquisitions and the watches as "history" lists them, newest first, one a line in
+// columns: the number first, so that a script takes it as the first word, then the time in
+// UTC, the port, the command, the records, how the answer ended and the program. A watch is
+// one line under its first reading's number: its ports, the command and its interval, its
+// readings, until when it ran.
+QString HistoryListing(const std::vector<JournalEntry>& entries,
+                       const std::vector<JournalWatchEntry>& watches = {});
+// An interval as people write it: "1 s", "1.500 s", "5 min", "2 h".
+QString EveryText(std::chrono::milliseconds every);
 
 // A command frame as the operator reads it: "RDD ALL", the frame's control characters left
 // out and any other byte that is no printable ASCII escaped.

@@ -20,14 +20,19 @@ using std::chrono::milliseconds;
 
 // A day: longer waits are typing mistakes, and the millisecond counts stay small.
 constexpr double LongestSeconds = 86400;
+// A watch runs for a year at most, and reads at least a second apart: the instrument answers
+// a reading within a few tens of milliseconds, and faster would only fill the disk.
+constexpr double LongestWatchSeconds = 366 * 86400.0;
+constexpr double LeastIntervalSeconds = 1;
 
 // Seconds, fractions allowed ("0.5"), written with a point whatever the locale.
-bool ReadSeconds(const QString& text, milliseconds& value)
+bool ReadSeconds(const QString& text, milliseconds& value, double least = 0,
+                 double most = LongestSeconds)
 {
     bool ok = false;
     const double seconds = text.trimmed().toDouble(&ok);
     // Also false for "nan" and "inf".
-    if (!ok || !(seconds > 0 && seconds <= LongestSeconds))
+    if (!ok || !(seconds > least && seconds <= most))
         return false;
     value = milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
     return true;
@@ -43,7 +48,7 @@ bool ReadMilliseconds(const QString& text, milliseconds& value)
     return true;
 }
 
-enum class SpanUnit { Seconds, Milliseconds };
+enum class SpanUnit { Seconds, Milliseconds, WatchSeconds };
 
 // A span given by `option`, read into `value`. What does not read as one is a problem, named
 // after the option; an option not given is none.
@@ -55,6 +60,12 @@ QString ReadSpan(const QCommandLineParser& parser, const QCommandLineOption& opt
         return {};
     const QString text = parser.value(option);
     const QString name = QStringLiteral("--") + option.names().constFirst();
+    if (unit == SpanUnit::WatchSeconds)
+        return ReadSeconds(text, value, 0, LongestWatchSeconds)
+                   ? QString()
+                   : QStringLiteral("%1 takes seconds, more than 0 and at most %2 (366 days), "
+                                    "not \"%3\".")
+                         .arg(name, QString::number(qlonglong(LongestWatchSeconds)), text);
     if (unit == SpanUnit::Seconds)
         return ReadSeconds(text, value)
                    ? QString()
@@ -92,10 +103,13 @@ ParsedArguments ParseArguments(const QStringList& arguments)
                                      QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption noJournal(QStringLiteral("no-journal"));
+    const QCommandLineOption every(QStringLiteral("every"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("N"));
+    const QCommandLineOption span(QStringLiteral("for"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({port, output, thenClear, yes, wait, waitPort, idle, timeout, quiet,
-                       noJournal, help, version});
+                       noJournal, every, count, span, help, version});
 
     // parse(), not process(): process() ends the program itself, with a status of its own.
     if (!parser.parse(arguments))
@@ -108,7 +122,8 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     Options options;
     const QStringList commands = parser.positionalArguments();
     if (commands.isEmpty())
-        return Problem(QStringLiteral("no command: give records, present, clear or history."));
+        return Problem(
+            QStringLiteral("no command: give records, present, clear, watch or history."));
     const QString& command = commands.front();
     const bool history = command == QLatin1String("history");
     if (commands.size() > (history ? 2 : 1))
@@ -123,12 +138,24 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         options.command = Command::Present;
     else if (command == QLatin1String("clear"))
         options.command = Command::Clear;
+    else if (command == QLatin1String("watch"))
+        options.command = Command::Watch;
     else if (history)
         options.command = Command::History;
     else
-        return Problem(
-            QStringLiteral("unknown command \"%1\": give records, present, clear or history.")
-                .arg(command));
+        return Problem(QStringLiteral("unknown command \"%1\": give records, present, clear, watch "
+                                      "or history.")
+                           .arg(command));
+    const bool watch = options.command == Command::Watch;
+    if (!watch) {
+        for (const auto& [option, name] :
+             {std::pair{&every, "--every"}, std::pair{&count, "--count"},
+              std::pair{&span, "--for"}}) {
+            if (parser.isSet(*option))
+                return Problem(
+                    QStringLiteral("%1 goes with \"watch\" only.").arg(QLatin1String(name)));
+        }
+    }
 
     if (parser.isSet(output)) {
         options.output = parser.value(output);
@@ -148,6 +175,7 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             {&port, "-p"},           {&thenClear, "--then-clear"}, {&yes, "--yes"},
             {&wait, "--wait"},       {&waitPort, "--wait-port"},   {&idle, "--idle"},
             {&timeout, "--timeout"}, {&noJournal, "--no-journal"}};
+        // (--every, --count and --for were refused above.)
         for (const auto& [option, name] : runOnly) {
             if (parser.isSet(*option))
                 return Problem(QStringLiteral("%1 does not go with \"history\", which reads the "
@@ -169,10 +197,18 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         return {ParsedArguments::Run, options, {}};
     }
 
-    options.port = parser.value(port).trimmed();
-    if (options.port.isEmpty())
+    for (const QString& given : parser.values(port))
+        options.ports << given.trimmed();
+    options.port = options.ports.value(0);
+    if (options.port.isEmpty() || options.ports.contains(QString()))
         return Problem(
             QStringLiteral("no port: give -p PORT, such as -p COM1 or -p /dev/ttyUSB0."));
+    if (!watch && options.ports.size() > 1)
+        return Problem(QStringLiteral("one port only, not %1: several go with \"watch\".")
+                           .arg(options.ports.join(QStringLiteral(", "))));
+    if (options.ports.removeDuplicates() > 0)
+        return Problem(QStringLiteral("each port once: a port read twice at each interval would "
+                                      "mix two readings on one line."));
     options.thenClear = parser.isSet(thenClear);
     options.yes = parser.isSet(yes);
 
@@ -187,6 +223,41 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             return Problem(problem);
     }
 
+    if (watch) {
+        // A reading is over well within its second: a present value is one short frame.
+        if (!parser.isSet(idle))
+            options.idle = milliseconds(100);
+        if (!parser.isSet(every))
+            return Problem(QStringLiteral("\"watch\" needs --every SECONDS, the interval between "
+                                          "readings (1 at least)."));
+        if (!ReadSeconds(parser.value(every), options.every, LeastIntervalSeconds - 1e-9)
+            || options.every < milliseconds(1000))
+            return Problem(QStringLiteral("--every takes seconds, at least 1 and at most %1, not "
+                                          "\"%2\".")
+                               .arg(qlonglong(LongestSeconds))
+                               .arg(parser.value(every)));
+        if (parser.isSet(count) && parser.isSet(span))
+            return Problem(QStringLiteral("--count and --for do not go together: give the "
+                                          "readings per port or the time the watch runs."));
+        if (parser.isSet(count)) {
+            bool ok = false;
+            options.count = parser.value(count).trimmed().toLongLong(&ok);
+            if (!ok || options.count < 1)
+                return Problem(QStringLiteral("--count takes a number of readings per port, 1 "
+                                              "or more, not \"%1\".")
+                                   .arg(parser.value(count)));
+        }
+        if (const QString problem = ReadSpan(parser, span, SpanUnit::WatchSeconds, options.span);
+            !problem.isEmpty())
+            return Problem(problem);
+        for (const auto& [option, name] :
+             {std::pair{&thenClear, "--then-clear"}, std::pair{&yes, "--yes"}}) {
+            if (parser.isSet(*option))
+                return Problem(QStringLiteral("%1 does not go with \"watch\", which only reads "
+                                              "present values.")
+                                   .arg(QLatin1String(name)));
+        }
+    }
     if (options.command == Command::Clear) {
         if (!options.yes)
             return Problem(QStringLiteral("\"clear\" erases the instrument's records: add --yes "
@@ -228,6 +299,8 @@ QString HelpText()
 {
     return QStringLiteral(
                R"(Usage: qm6200-acquire [OPTIONS] records|present|clear
+       qm6200-acquire [OPTIONS] --every SECONDS [--count N | --for SECONDS]
+                      -p PORT [-p PORT]... watch
        qm6200-acquire [-o FILE] [-q] history [N]
 
 Fetches the records stored in a QM-6200 counting instrument ("records") or its present
@@ -244,6 +317,21 @@ written is reported, even with -q, and costs nothing else.
 the time (UTC), the port, the command, the records, how the answer ended and the
 program. "history N" writes acquisition N's records as CSV (to -o FILE or standard
 output), the bytes that were written or shown at the time.
+
+"watch" reads the present values of each port given every SECONDS, each port on
+its own, until N readings per port (--count), the time given (--for, up to 366
+days) or a stop signal, which lets the readings under way end. It writes a CSV
+line for each reading as it ends: a header line, then "Time","Port",
+"CNTR1" to "CNTR5","TOTAL","Note", CR LF. The time is local, with its offset from
+UTC and milliseconds: when the command left, or when it was due for a reading
+not sent. The note is empty for a good reading, else says why it holds no
+values (no answer, error reply, line lost, waiting for the port, skipped: the
+reading before was still running). A lost port is waited for, by who it is, while
+the others go on. -o FILE is appended to when it begins with the same header
+(a torn last line is cut off first, and noted); any other file is refused. %F
+in FILE is the local date: a new file each day. Each line is on the disk within
+a second. The journal keeps every reading; "history" lists a watch as one line,
+under its first reading's number, and "history N" writes its CSV again.
 
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
@@ -273,6 +361,12 @@ Options:
       --idle MS        the answer is complete after this much silence on the line,
                        once a frame has closed (default 1000)
       --timeout SECONDS  the longest a whole answer may take (default 60)
+      --every SECONDS  "watch": the interval between readings, 1 at least, fractions
+                       allowed; --idle is 100 ms unless given
+      --count N        "watch": end after N readings per port (those with a note
+                       count too)
+      --for SECONDS    "watch": end after this long (at most 366 days); with neither
+                       --count nor --for, a watch runs until it is stopped
   -q, --quiet          no progress and no summary on standard error, only problems
       --no-journal     keep no journal of this run
   -h, --help           show this text

@@ -15,12 +15,14 @@ enum class Command {
     Present, // "Acquire Present Value": the present counter values
     Clear,   // the clear-all command: the stored records are erased
     History, // no command: what the journal holds, listed or one acquisition's records
+    Watch,   // "Acquire Present Value" of one or more instruments at an interval
 };
 
 struct Options {
     Command command = Command::Records;
-    QString port;   // as given: COM1 to COM4, a device, or "last" (the desktop's last port)
-    QString output; // the CSV file; empty for standard output
+    QString port;      // as given: COM1 to COM4, a device, or "last" (the desktop's last port)
+    QStringList ports; // for Watch: every port, as given, in order (the first is `port`)
+    QString output;    // the CSV file; empty for standard output
     bool thenClear = false;
     bool yes = false;
     bool quiet = false;
@@ -36,6 +38,11 @@ struct Options {
     std::chrono::milliseconds idle{1000};
     // The longest a whole answer may take.
     std::chrono::milliseconds timeout{60000};
+    // For Watch: the interval between readings; the readings per port (0: no limit); how long
+    // the watch runs (0: until stopped).
+    std::chrono::milliseconds every{0};
+    qint64 count = 0;
+    std::chrono::milliseconds span{0};
 
     bool toStandardOutput() const { return output.isEmpty(); }
 };

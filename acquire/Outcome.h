@@ -82,7 +82,8 @@ struct StatusMeaning {
     const char* meaning;
 };
 inline constexpr StatusMeaning StatusMeanings[] = {
-    {"0", "success: the file written (or the CSV on standard output)"},
+    {"0", "success: the file written (or the CSV on standard output); for \"watch\", the "
+          "watch ran its course, whatever notes its readings carry"},
     {"64", "bad usage: unknown option, no command or port, \"clear\" without --yes, "
            "--then-clear with \"present\", \"clear\" or standard output, an option of a run "
            "on the port with \"history\", an argument that is not UTF-8 (names are used as "
@@ -101,9 +102,12 @@ inline constexpr StatusMeaning StatusMeanings[] = {
     {"74", "the connection was lost in the middle, or the port did not let the command out; "
            "what arrived is written"},
     {"73", "the file cannot be written; an old file is kept as it was, unless the message says "
-           "it may be damaged (and names the copy of its old content, if there is one)"},
+           "it may be damaged (and names the copy of its old content, if there is one); for "
+           "\"watch\", FILE is no watch's CSV (it is left as it was, and nothing is sent) or "
+           "could not be written to (the journal keeps the readings)"},
     {"128+N", "ended by signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM): "
-              "the port closed and its lock removed, what arrived written"},
+              "the port closed and its lock removed, what arrived written; a watch ends so "
+              "once the readings under way are written"},
 };
 
 } // namespace qm::acquire

@@ -12,7 +12,10 @@
 #include "ports/ReturnWatch.h"
 #include "ports/SimulatorPorts.h"
 #include "process/StopSignals.h"
+#include "protocol/CommandFrame.h"
 #include "serial/MakeSerialBackend.h"
+#include "watch/Watch.h"
+#include "watch/WatchCsv.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +23,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTimer>
 
 #include <cerrno>
@@ -120,6 +124,42 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     return {};
 }
 
+// "history N" of a watch: its CSV again, the header and its readings' lines, as the watch
+// wrote them (all its days in one, for a file a day).
+int WriteWatch(const Options& options, const JournalReader& reader, const JournalWatchEntry& entry)
+{
+    if (options.acquisition != entry.number && !options.quiet)
+        Print(STDERR_FILENO, QStringLiteral("acquisition %1 is a reading of the watch %2: its "
+                                            "whole CSV follows.\n")
+                                 .arg(options.acquisition)
+                                 .arg(entry.number));
+    std::string csv = WatchCsvHeader();
+    const Result<> read = reader.Readings(entry.number, [&](const JournalReading& reading) {
+        csv += WatchCsvLine(entry.watch, reading);
+        return true;
+    });
+    if (!read) {
+        Tell(read.Reason());
+        return exit_status::NoInput;
+    }
+    const SaveResult saved =
+        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
+    if (!saved) {
+        Tell(SaveProblem(options, saved.Error()));
+        return exit_status::CannotWrite;
+    }
+    if (!options.quiet)
+        Print(STDERR_FILENO,
+              QStringLiteral("watch %1: %2 %3 %4\n")
+                  .arg(entry.number)
+                  .arg(entry.readings == 1 ? QStringLiteral("1 reading")
+                                           : QStringLiteral("%1 readings").arg(entry.readings),
+                       options.toStandardOutput() ? QStringLiteral("written to")
+                                                  : QStringLiteral("saved to"),
+                       Destination(options)));
+    return exit_status::Success;
+}
+
 // "history": the journal's acquisitions listed, or one's records written as CSV. Reads the
 // journal alone; the writers may go on meanwhile.
 int ShowHistory(const Options& options)
@@ -131,7 +171,7 @@ int ShowHistory(const Options& options)
         return exit_status::NoInput;
     }
     if (options.acquisition == 0) {
-        const QByteArray listing = HistoryListing(reader.Entries()).toLocal8Bit();
+        const QByteArray listing = HistoryListing(reader.Entries(), reader.Watches()).toLocal8Bit();
         if (const int error = WriteAll(
                 STDOUT_FILENO, std::string_view(listing.constData(), std::size_t(listing.size())));
             error != 0) {
@@ -141,6 +181,8 @@ int ShowHistory(const Options& options)
         }
         return exit_status::Success;
     }
+    if (const std::optional<JournalWatchEntry> watch = reader.WatchOf(options.acquisition))
+        return WriteWatch(options, reader, *watch);
     if (!reader.Entry(options.acquisition)) {
         Tell(QStringLiteral("there is no acquisition %1 in the journal %2; \"qm6200-acquire "
                             "history\" lists those there are.")
@@ -172,9 +214,9 @@ int ShowHistory(const Options& options)
 // opened, where it is now; waited for as long as --wait-port allows. Returns the exit status
 // when there is none to open: "last" with nothing remembered, or an adapter that is not here
 // or cannot be told from another like it, which is never opened in its place.
-int ChoosePort(const Options& options, QString* chosen)
+int ChoosePort(const Options& options, const QString& given, QString* chosen)
 {
-    QString port = options.port;
+    QString port = given;
     // What is waited for: an adapter by who it is, any other port by its path.
     RememberedPort awaited{SystemLocation(port), {}, {}, {}, {}};
     if (port == QLatin1String("last")) {
@@ -269,6 +311,140 @@ int ChoosePort(const Options& options, QString* chosen)
     return exit_status::Success;
 }
 
+// The port given, chosen as ChoosePort says and opened on a line of its own; none, with the exit
+// status in `status`, when it cannot be. For a watch, remembered on the line as the desktop
+// program remembers its port, and waited for by the same rules once lost; a single run ends
+// with its line.
+std::unique_ptr<Line> OpenLine(const Options& options, const QString& given, int* status)
+{
+    QString portName;
+    if (*status = ChoosePort(options, given, &portName); *status != exit_status::Success)
+        return nullptr;
+    // The names the desktop's port dialog takes, refused with its words.
+    const PortChoice choice = InterpretPortText(portName);
+    if (choice.kind == PortChoice::Invalid) {
+        Tell(choice.problem);
+        *status = exit_status::PortUnavailable;
+        return nullptr;
+    }
+    auto line = std::make_unique<Line>(MakeSerialBackend());
+    line->Owner().Prepare();
+    const PortSelection selection =
+        choice.kind == PortChoice::Entry
+            ? PortSelection{static_cast<std::int16_t>(choice.entry + 1), {}}
+            : PortSelection{1, choice.device};
+    if (const Result<> opened = line->Owner().TryOpen(selection); !opened) {
+        Tell(opened.Reason());
+        *status = exit_status::PortUnavailable;
+        return nullptr;
+    }
+    if (options.command == Command::Watch) {
+        const QString opened = selection.PortDevice.isEmpty()
+                                   ? PortEntryName(selection.PortNumber - 1)
+                                   : selection.PortDevice;
+        line->Remember(
+            RememberPort(opened, SystemLocation(opened), FindSerialPorts(), RunningSimulators()));
+    }
+    return line;
+}
+
+// "watch": the present values of every port given, at the interval, until the count or the
+// time is reached or a stop signal comes; a CSV line for each reading as it ends.
+int RunWatch(const Options& options)
+{
+    std::vector<std::unique_ptr<Line>> lines;
+    for (const QString& given : options.ports) {
+        int status = exit_status::Success;
+        lines.push_back(OpenLine(options, given, &status));
+        if (!lines.back())
+            return status;
+    }
+    std::vector<Line*> used;
+    for (const auto& line : lines)
+        used.push_back(line.get());
+
+    Watch::Settings settings;
+    JournalWatch& watch = settings.watch;
+    watch.program = QStringLiteral("qm6200-acquire");
+    watch.version = QStringLiteral(QM6200_VERSION);
+    const std::string command = ComposeCommand(VerbRead, ArgumentNow);
+    watch.frame = QByteArray(command.data(), qsizetype(command.size()));
+    watch.every = options.every;
+    watch.ports = options.ports;
+    watch.output = options.output;
+    watch.decimalSeparator = QLocale().decimalPoint().toStdString();
+    settings.intervals = AnswerIntervals(options);
+    settings.count = options.count;
+    settings.span = options.span;
+
+    StopSignals stop;
+    ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    std::unique_ptr<JournalWriter> journal;
+    if (options.journal) {
+        journal = std::make_unique<JournalWriter>();
+        QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
+                         [&progress](const QString& message) {
+                             progress.Clear();
+                             Tell(message);
+                         });
+    }
+    Watch run(used, settings,
+              options.toStandardOutput() ? StreamOutput(STDOUT_FILENO)
+                                         : FileOutput(options.output));
+    run.JournalTo(journal.get());
+    QObject::connect(&run, &Watch::WriteProblem, &run, [&](const QString& problem) {
+        progress.Clear();
+        Tell(QStringLiteral("the readings could not be written to %1: %2. The watch goes on, and "
+                            "the journal keeps every reading: \"qm6200-acquire history\" lists "
+                            "the watch, and \"history N\" writes its CSV.")
+                 .arg(Destination(options), problem));
+    });
+    QObject::connect(&run, &Watch::ReadingWritten, &run, [&] {
+        progress.Show(QStringLiteral("watching %1: %2 readings, %3 with a note")
+                          .arg(options.ports.size() == 1
+                                   ? QStringLiteral("1 port")
+                                   : QStringLiteral("%1 ports").arg(options.ports.size()))
+                          .arg(run.Readings())
+                          .arg(run.Noted()));
+    });
+    QObject::connect(&stop, &StopSignals::Requested, &run,
+                     [&run](int signal) { run.Stop(signal); });
+    QObject::connect(&run, &Watch::Finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    bool started = false;
+    QMetaObject::invokeMethod(
+        &run,
+        [&] {
+            started = run.Start();
+            if (!started)
+                QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+    QCoreApplication::exec();
+    progress.Clear();
+    for (const auto& line : lines)
+        line->Unload();
+    if (journal)
+        journal->WaitUntilWritten();
+    if (!started) {
+        Tell(QStringLiteral("the readings cannot be written to %1: %2. Nothing was sent.")
+                 .arg(Destination(options), run.Problem()));
+        return exit_status::CannotWrite;
+    }
+    if (!options.quiet)
+        Print(STDERR_FILENO, QStringLiteral("%1 readings of %2 written to %3, %4 with a note\n")
+                                 .arg(run.Readings())
+                                 .arg(options.ports.size() == 1
+                                          ? QStringLiteral("1 port")
+                                          : QStringLiteral("%1 ports").arg(options.ports.size()),
+                                      Destination(options))
+                                 .arg(run.Noted()));
+    if (run.WriteFailed())
+        return exit_status::CannotWrite;
+    if (run.Signal() > 0)
+        return exit_status::Signal + run.Signal();
+    return exit_status::Success;
+}
+
 } // namespace
 
 void KeepStandardDescriptors()
@@ -311,27 +487,13 @@ int Run(const QList<QByteArray>& arguments)
     const Options& options = parsed.options;
     if (options.command == Command::History)
         return ShowHistory(options);
+    if (options.command == Command::Watch)
+        return RunWatch(options);
 
-    QString portName;
-    if (const int status = ChoosePort(options, &portName); status != exit_status::Success)
+    int status = exit_status::Success;
+    const std::unique_ptr<Line> line = OpenLine(options, options.port, &status);
+    if (!line)
         return status;
-    // The names the desktop's port dialog takes, refused with its words.
-    const PortChoice choice = InterpretPortText(portName);
-    if (choice.kind == PortChoice::Invalid) {
-        Tell(choice.problem);
-        return exit_status::PortUnavailable;
-    }
-    Line line(MakeSerialBackend());
-    line.Owner().Prepare();
-    const PortSelection selection =
-        choice.kind == PortChoice::Entry
-            ? PortSelection{static_cast<std::int16_t>(choice.entry + 1), {}}
-            : PortSelection{1, choice.device};
-    if (const Result<> opened = line.Owner().TryOpen(selection); !opened) {
-        Tell(opened.Reason());
-        return exit_status::PortUnavailable;
-    }
-
     StopSignals stop;
     ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
     // Opened beside the run: a journal that cannot be kept is told at once, even with -q,
@@ -345,7 +507,7 @@ int Run(const QList<QByteArray>& arguments)
                              Tell(message);
                          });
     }
-    Acquisition run(line, options, [&](std::string_view csv) {
+    Acquisition run(*line, options, [&](std::string_view csv) {
         progress.Clear();
         return options.toStandardOutput() ? SaveToStandardOutput(csv)
                                           : SaveToFile(options.output, csv);

@@ -9,6 +9,7 @@
 #include "ports/PortMemory.h"
 #include "serial/SerialBackend.h"
 #include "tests/support/Files.h"
+#include "tests/support/Frames.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Session.h"
 #include "tests/support/TestMain.h"
@@ -43,6 +44,8 @@ const QHash<QString, QString> Frame{
 };
 
 const QByteArray OldContent("\"old\"\r\n");
+const QByteArray WatchHeader(
+    "\"Time\",\"Port\",\"CNTR1\",\"CNTR2\",\"CNTR3\",\"CNTR4\",\"CNTR5\",\"TOTAL\",\"Note\"\r\n");
 
 // Lines as the desktop's export writes table rows, from what the simulator says it holds.
 QByteArray CsvOf(const QList<QStringList>& rows)
@@ -102,18 +105,22 @@ public:
             char buffer[256];
             const ssize_t n = ::read(m_pty.master, buffer, sizeof buffer);
             for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] == '\r')
-                    m_pty.send(m_answer);
+                if (buffer[i] != '\r')
+                    continue;
+                ++m_commands;
+                m_pty.send(m_answer);
             }
         });
     }
     ~ScriptedInstrument() { ::close(m_slave); }
 
     QString device() const { return m_pty.device; }
+    int commands() const { return m_commands; }
 
 private:
     Pty m_pty;
     QByteArray m_answer;
+    int m_commands = 0;
     int m_slave;
     QSocketNotifier m_notifier;
 };
@@ -239,6 +246,25 @@ private slots:
             << QStringList{"history", "twelve"} << false << "" << 0 << 0 << 0;
         QTest::newRow("history's list to a file")
             << QStringList{"history", "-o", "list.txt"} << false << "" << 0 << 0 << 0;
+        const QStringList watch{"watch", "-p", "COM1", "-p", "/dev/ttyUSB0"};
+        QTest::newRow("watch") << watch + QStringList{"--every", "1.5", "--count", "5"} << true
+                               << "" << 5000 << 100 << 60000;
+        QTest::newRow("watch, idle given")
+            << watch + QStringList{"--every", "60", "--for", "31622400", "--idle", "300"} << true
+            << "" << 5000 << 300 << 60000;
+        for (const QStringList& wrong :
+             {QStringList{}, QStringList{"--every", "0.999"}, QStringList{"--every", "86401"},
+              QStringList{"--every", "1", "--count", "3", "--for", "10"},
+              QStringList{"--every", "1", "--count", "0"},
+              QStringList{"--every", "1", "--for", "31622401"},
+              QStringList{"--every", "1", "--then-clear"},
+              QStringList{"--every", "1", "-p", "COM1"}})
+            QTest::addRow("watch %s", qPrintable(wrong.join(' ')))
+                << watch + wrong << false << "" << 0 << 0 << 0;
+        QTest::newRow("two ports, one reading")
+            << QStringList{"records", "-p", "COM1", "-p", "COM2"} << false << "" << 0 << 0 << 0;
+        QTest::newRow("an interval, one reading")
+            << QStringList{"present", "-p", "COM1", "--every", "1"} << false << "" << 0 << 0 << 0;
         for (const QStringList& option :
              {QStringList{"-p", "COM1"}, QStringList{"--then-clear"}, QStringList{"--yes"},
               QStringList{"--wait", "1"}, QStringList{"--idle", "300"},
@@ -589,6 +615,102 @@ private slots:
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
         QCOMPARE(Read(other), OldContent);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System), listed);
+    }
+
+    // A watch of three instruments, one of them silent: a line per reading as it ends, the
+    // file appended to or refused, a stop signal that lets the readings under way end; and the
+    // journal, whose "history N" gives the same bytes again.
+    void watches_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // the file's content; "-" for standard output
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        const QByteArray header = WatchHeader;
+        QTest::newRow("to a new file") << QByteArray() << 0 << 0;
+        QTest::newRow("to standard output") << QByteArray("-") << 0 << 0;
+        QTest::newRow("appended, a torn line cut off")
+            << header
+                   + "\"2026-12-08T16:30:00.012+01:00\",\"A\",\"1\",\"2\",\"3\",\"4\",\"5\","
+                     "\"15\",\"\"\r\n\"2026-12-08T16:30:01.0"
+            << 0 << 0;
+        QTest::newRow("another file refused") << QByteArray("\"1\",\"2\"\r\n") << 0 << 73;
+        QTest::newRow("stopped") << QByteArray() << int(SIGTERM) << 128 + SIGTERM;
+    }
+
+    void watches()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        const DataHome data;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("watch.csv");
+        if (!before.isEmpty() && before != "-")
+            QVERIFY(Write(file, before));
+        ScriptedInstrument a(DataFrame(0, {1, 2, 3, 4, 5})), b(DataFrame(0, {10, 20, 30, 40, 50}));
+        ScriptedInstrument silent{QByteArray()};
+        QStringList arguments{"watch",    "--every", "1",        "--wait", "0.5",          "-p",
+                              a.device(), "-p",      b.device(), "-p",     silent.device()};
+        if (signal == 0)
+            arguments << "--count"
+                      << "2";
+        if (before != "-")
+            arguments << "-o" << file;
+        const Run run = RunAcquire(arguments, "C", [&](QProcess& process) {
+            if (signal == 0)
+                return;
+            QTRY_VERIFY_WITH_TIMEOUT(a.commands() >= 2, Patience);
+            ::kill(pid_t(process.processId()), signal);
+        });
+        QVERIFY2(run.status == status,
+                 qPrintable(QString("status %1: %2").arg(run.status).arg(run.err)));
+        if (status == 73) {
+            QCOMPARE(Read(file), before);
+            QCOMPARE(a.commands() + b.commands() + silent.commands(), 0);
+            return;
+        }
+        const QByteArray written = before == "-" ? run.out : Read(file);
+        QVERIFY(written.endsWith("\r\n"));
+        QByteArray mine = written;
+        if (!before.isEmpty() && before != "-") {
+            // What was whole stays; the torn line goes, and the first new line says so.
+            const QByteArray kept = before.left(before.lastIndexOf("\r\n") + 2);
+            QVERIFY(written.startsWith(kept));
+            mine = WatchHeader + written.mid(kept.size());
+            QVERIFY(mine.split('\n').at(1).contains("torn line"));
+        }
+        const QList<QByteArray> lines = mine.chopped(1).split('\n');
+        QCOMPARE(lines.first() + '\n', WatchHeader);
+        const QRegularExpression line(
+            "^\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\","
+            "\"([^\"]+)\",(.*)$");
+        QMap<QString, int> perPort;
+        for (const QByteArray& text : lines.mid(1)) {
+            QVERIFY(text.endsWith('\r'));
+            const auto match = line.match(QString::fromLatin1(text.chopped(1)));
+            QVERIFY2(match.hasMatch(), text.constData());
+            const QString port = match.captured(1);
+            ++perPort[port];
+            if (port == silent.device())
+                QCOMPARE(match.captured(2), QString(R"("","","","","","",)") + "\"no answer\"");
+            else if (port == a.device() && !text.contains("torn"))
+                QCOMPARE(match.captured(2), QString(R"("1","2","3","4","5","15","")"));
+        }
+        if (signal == 0) {
+            QCOMPARE(perPort.value(a.device()), 2);
+            QCOMPARE(perPort.value(b.device()), 2);
+            QCOMPARE(perPort.value(silent.device()), 2);
+            QCOMPARE(a.commands(), 2);
+        }
+
+        // One line in the history, the newest; its number gives the watch's own lines again.
+        const Run history = RunAcquire({"history"}, "C");
+        QCOMPARE(history.status, 0);
+        const QString newest = QString::fromUtf8(history.out).section('\n', 0, 0);
+        QVERIFY2(newest.contains("RDD NOW every 1 s"), qPrintable(newest));
+        const Run again = RunAcquire({"history", newest.section(' ', 0, 0)}, "C");
+        QCOMPARE(again.status, 0);
+        QCOMPARE(again.out, mine);
     }
 
     void outcomes_data()
