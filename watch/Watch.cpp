@@ -199,7 +199,9 @@ bool Watch::MaySend() const
 
 bool Watch::PortDone(int port) const
 {
-    return m_settings.count > 0 && m_ports[std::size_t(port)].written >= m_settings.count;
+    // The reading under way counts: it ends with a line of its own.
+    const Port& at = m_ports[std::size_t(port)];
+    return m_settings.count > 0 && at.written + (at.live ? 1 : 0) >= m_settings.count;
 }
 
 void Watch::Tick()
