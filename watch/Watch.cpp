@@ -149,12 +149,12 @@ Watch::~Watch() = default;
 
 nanoseconds Watch::Now() const
 {
-    return nanoseconds(m_clock.nsecsElapsed());
+    return m_settings.clock ? m_settings.clock() : nanoseconds(m_clock.nsecsElapsed());
 }
 
 QDateTime Watch::WallTime(nanoseconds instant) const
 {
-    return m_startUtc.addMSecs(duration_cast<milliseconds>(instant).count());
+    return m_startUtc.addMSecs(duration_cast<milliseconds>(instant - m_schedule->DueAt(0)).count());
 }
 
 bool Watch::Start()

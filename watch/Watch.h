@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,9 @@ public:
         Exchange::Intervals intervals;
         qint64 count = 0;                  // readings per port; 0: no limit
         std::chrono::milliseconds span{0}; // how long it runs; 0: until stopped
+        // The monotonic clock the readings are due on; none: the system's. Tests give one
+        // they move themselves.
+        std::function<std::chrono::nanoseconds()> clock;
     };
 
     Watch(std::vector<Line*> lines, Settings settings, std::unique_ptr<WatchOutput> output,
@@ -76,6 +80,8 @@ public:
     qint64 Readings() const { return m_readings; }
     qint64 Noted() const { return m_noted; }
     bool Running() const { return m_started && !m_finished; }
+    // The due instants taken so far, the first included.
+    std::int64_t Taken() const { return m_schedule ? m_schedule->NextIndex() : 0; }
 
     // Each command's lateness against its due time, for the benchmark; in the order sent.
     const std::vector<std::chrono::microseconds>& Lateness() const { return m_lateness; }

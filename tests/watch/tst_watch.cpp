@@ -46,7 +46,8 @@ struct Lines final : WatchOutput {
 };
 
 // Lines on in-memory ports, open, each with an instrument that plays its part; a watch over
-// them every 200 ms, whose answers are over after 20 ms of quiet or 1 s of silence.
+// them every 200 ms of a clock the test moves, whose answers are over after 20 ms of quiet or
+// 3 s of silence (real time: a silent instrument is still awaited over several steps).
 struct Rig {
     QTemporaryDir dir;
     JournalWriter journal{dir.filePath("journal.sqlite3")};
@@ -54,6 +55,7 @@ struct Rig {
     std::vector<MemoryBackend*> ports;
     QList<QByteArray> written;
     std::unique_ptr<Watch> watch;
+    std::chrono::nanoseconds now{0};
 
     explicit Rig(const QList<Plays>& plays, qint64 count = 3, std::chrono::milliseconds span = {})
     {
@@ -65,7 +67,9 @@ struct Rig {
             ports.push_back(backend);
             lines.push_back(std::make_unique<Line>(std::move(port)));
             used.push_back(lines.back().get());
-            [&] { QVERIFY(lines.back()->Owner().TryOpen({std::int16_t(i + 1), {}})); }();
+            [&] {
+                QVERIFY(lines.back()->Owner().TryOpen({std::int16_t(i + 1), {}}));
+            }();
             const Plays part = plays[i];
             backend->onWrite = [backend, part, i](const QByteArray& frame) {
                 if (part == Plays::Answers)
@@ -79,21 +83,37 @@ struct Rig {
         settings.watch.every = 200ms;
         settings.watch.program = "tst_watch";
         settings.intervals.quiet = 20ms;
-        settings.intervals.noAnswer = 1000ms;
+        settings.intervals.noAnswer = 3000ms;
         settings.intervals.longest = 2000ms;
         settings.intervals.quietOnlyAfterAFrame = true;
         settings.count = count;
         settings.span = span;
+        settings.clock = [this] {
+            return now;
+        };
         watch = std::make_unique<Watch>(used, settings, std::make_unique<Lines>(&written));
         watch->JournalTo(&journal);
     }
 
-    // Runs the watch to its end.
-    void run()
+    // The next reading is due: taken, then the lines written come to `total`.
+    void step(qsizetype total)
+    {
+        const std::int64_t taken = watch->Taken();
+        now += 200ms;
+        QTRY_VERIFY(watch->Taken() > taken);
+        QTRY_COMPARE(written.size(), total);
+    }
+
+    // Started, the lines written coming to each of `totals` after each step, then on to its
+    // end.
+    void run(const QList<qsizetype>& totals)
     {
         QSignalSpy finished(watch.get(), &Watch::Finished);
         QVERIFY(watch->Start());
-        QVERIFY(finished.wait(10000));
+        QTRY_COMPARE(written.size(), totals.value(0));
+        for (qsizetype after : totals.mid(1))
+            step(after);
+        QTRY_COMPARE(finished.count(), 1);
     }
 
     QList<QByteArray> of(int port) const
@@ -119,7 +139,7 @@ private slots:
     void eachPortItsOwn()
     {
         Rig rig({Plays::Answers, Plays::Silent, Plays::ErrorReply});
-        rig.run();
+        rig.run({2, 5, 8});
         QCOMPARE(rig.written.size(), 9);
         QCOMPARE(rig.ports[0]->written(), ReadNow + ReadNow + ReadNow);
         for (const QByteArray& line : rig.of(1)) {
@@ -156,22 +176,27 @@ private slots:
         Rig rig({Plays::Answers, Plays::Answers}, 8);
         QSignalSpy finished(rig.watch.get(), &Watch::Finished);
         QVERIFY(rig.watch->Start());
-        QTRY_VERIFY(rig.of(1).size() >= 2);
-        rig.ports[0]->onWrite = [](const QByteArray&) {}; // lost before it answers
-        QTRY_VERIFY(rig.ports[0]->written().count(ReadNow) == 3);
+        QTRY_COMPARE(rig.written.size(), 2);
+        rig.step(4);
+        rig.ports[0]->onWrite = [](const QByteArray&) {
+        }; // lost before it answers
+        rig.step(5);
         rig.ports[0]->loseDevice("unplugged");
-        QTRY_VERIFY(rig.of(1).size() >= 5);
+        QTRY_COMPARE(rig.written.size(), 6);
+        rig.step(8);
         QVERIFY(rig.lines[0]->Owner().TryOpen({1, {}}));
         rig.ports[0]->onWrite = [port = rig.ports[0]](const QByteArray&) {
             port->deliver(DataFrame(0, {9, 9, 9, 9, 9}));
         };
-        QVERIFY(finished.wait(10000));
+        for (qsizetype total : {10, 12, 14, 16})
+            rig.step(total);
+        QTRY_COMPARE(finished.count(), 1);
         QStringList notes;
         for (const QByteArray& line : rig.of(1))
             notes << Rig::note(line);
         QCOMPARE(notes.size(), 8);
-        QCOMPARE(notes.mid(0, 3), QStringList({"\"\"", "\"\"", "\"line lost\""}));
-        QCOMPARE(notes.last(), "\"\"");
+        QCOMPARE(notes, QStringList({"\"\"", "\"\"", "\"line lost\"", "\"line lost\"", "\"\"",
+                                     "\"\"", "\"\"", "\"\""}));
         QCOMPARE(rig.of(2).size(), 8);
         for (const QByteArray& line : rig.of(2))
             QCOMPARE(Rig::note(line), QByteArray("\"\""));
@@ -198,7 +223,11 @@ private slots:
             rig.ports[0]->deliver(DataFrame(0, {1, 2, 3, 4, 5}));
         };
         QVERIFY(rig.watch->Start());
-        QVERIFY(finished.wait(10000));
+        QTRY_COMPARE(rig.written.size(), 1);
+        QTRY_VERIFY(!rig.lines[0]->Busy());
+        rig.step(2);
+        rig.step(3);
+        QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(rig.ports[0]->written().left(2 * ReadNow.size()),
                  ReadNow + QByteArray("\x02RDD ALL\x03\r"));
         for (const QByteArray& line : rig.of(1))
@@ -210,7 +239,7 @@ private slots:
     void itEndsByTimeOrByAStop()
     {
         Rig timed({Plays::Answers}, 0, 500ms);
-        timed.run();
+        timed.run({1, 2, 3, 3});
         QCOMPARE(timed.written.size(), 3);
 
         Rig stopped({Plays::Answers}, 0);
@@ -218,7 +247,7 @@ private slots:
             stopped.watch->Stop(15);
             stopped.ports[0]->deliver(DataFrame(0, {1, 2, 3, 4, 5}));
         };
-        stopped.run();
+        stopped.run({1});
         QCOMPARE(stopped.written.size(), 1);
         QCOMPARE(Rig::note(stopped.written[0]), QByteArray("\"\""));
         QCOMPARE(stopped.watch->Signal(), 15);

@@ -1,0 +1,202 @@
+// Measures a watch as the operator runs it: one qm6200-acquire watch process reading 8
+// simulated instruments (qm6200-sim, each on its own pseudo-terminal) every second.
+//
+// Prints the readings present against those due, each command's lateness against its due
+// time (median, 99th percentile, maximum; from the times the CSV gives, against the first
+// reading's time plus whole intervals), the process's CPU share, its resident memory after
+// 10 s and at the end, and the journal's growth per reading.
+//   watch_bench [SECONDS]    how long the watch runs (default 120)
+
+#include "bench/Measure.h"
+#include "tests/support/TemporaryHome.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <signal.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Instruments = 8;
+
+[[noreturn]] void Fail(const QString& what)
+{
+    std::fprintf(stderr, "watch_bench: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+// The resident size of a process, in KiB; 0 once it is gone.
+long ResidentKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+qint64 JournalBytes(const QString& folder)
+{
+    qint64 bytes = 0;
+    for (const char* name : {"journal.sqlite3", "journal.sqlite3-wal"})
+        bytes += QFileInfo(folder + QStringLiteral("/qm6200/") + QLatin1String(name)).size();
+    return bytes;
+}
+
+// Runs qm6200-acquire with `arguments` to its end; its resource use in `usage`, and its memory
+// after 10 s in `early` when it runs that long.
+int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early = nullptr)
+{
+    std::vector<std::string> texts{"qm6200-acquire"};
+    for (const QString& argument : arguments)
+        texts.push_back(argument.toStdString());
+    std::vector<char*> argv;
+    for (std::string& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(QM6200_ACQUIRE, argv.data());
+        _exit(127);
+    }
+    if (early) {
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        *early = ResidentKiB(child);
+    }
+    int status = 0;
+    rusage used{};
+    if (::wait4(child, &status, 0, &used) != child || !WIFEXITED(status))
+        Fail(QStringLiteral("qm6200-acquire did not end by itself"));
+    if (usage)
+        *usage = used;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 120;
+    if (seconds < 12)
+        Fail(QStringLiteral("give 12 seconds at least: memory is read after 10"));
+    // Nothing of the user's is read or written (the journal, the remembered port).
+    const qm::test::TemporaryHome home;
+    QTemporaryDir work;
+
+    std::vector<std::unique_ptr<QProcess>> simulators;
+    QStringList ports;
+    for (int i = 0; i < Instruments; ++i) {
+        auto& sim = simulators.emplace_back(std::make_unique<QProcess>());
+        sim->start(QStringLiteral(QM6200_SIM), {QStringLiteral("--seed"), QString::number(i + 1)});
+        if (!sim->waitForReadyRead(10000))
+            Fail(QStringLiteral("qm6200-sim did not start"));
+        const QString device = QRegularExpression(QStringLiteral("(/dev/pts/\\d+)"))
+                                   .match(QString::fromLocal8Bit(sim->readLine()))
+                                   .captured(1);
+        if (device.isEmpty())
+            Fail(QStringLiteral("qm6200-sim named no device"));
+        ports << QStringLiteral("-p") << device;
+    }
+
+    // A first reading of each makes the journal, so that what the watch adds is its own.
+    if (Acquire(QStringList{QStringLiteral("watch"), QStringLiteral("-q"),
+                            QStringLiteral("--every"), QStringLiteral("1"),
+                            QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("-o"),
+                            work.filePath(QStringLiteral("first.csv"))}
+                + ports)
+        != 0)
+        Fail(QStringLiteral("the first watch failed"));
+    const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    const qint64 journalBefore = JournalBytes(data);
+
+    const QString file = work.filePath(QStringLiteral("watch.csv"));
+    rusage usage{};
+    long early = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const int status =
+        Acquire(QStringList{QStringLiteral("watch"), QStringLiteral("-q"),
+                            QStringLiteral("--every"), QStringLiteral("1"), QStringLiteral("--for"),
+                            QString::number(seconds), QStringLiteral("-o"), file}
+                    + ports,
+                &usage, &early);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (status != 0)
+        Fail(QStringLiteral("the watch ended with status %1").arg(status));
+    const long peak = usage.ru_maxrss;
+
+    QFile csv(file);
+    if (!csv.open(QIODevice::ReadOnly))
+        Fail(QStringLiteral("no CSV"));
+    QList<QByteArray> lines = csv.readAll().split('\n');
+    lines.removeFirst(); // the header
+    std::vector<qint64> times;
+    int present = 0;
+    int noted = 0;
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        const QDateTime time = QDateTime::fromString(
+            QString::fromLatin1(fields.value(0).mid(1).chopped(1)), Qt::ISODateWithMs);
+        times.push_back(time.toMSecsSinceEpoch());
+        if (fields.value(8) == "\"\"")
+            ++present;
+        else
+            ++noted;
+    }
+    if (times.empty())
+        Fail(QStringLiteral("the CSV holds no reading"));
+    const qint64 first = *std::min_element(times.begin(), times.end());
+    std::vector<double> lateness;
+    for (const qint64 time : times) {
+        const qint64 since = time - first;
+        lateness.push_back(double(since - std::llround(double(since) / 1000) * 1000));
+    }
+    std::sort(lateness.begin(), lateness.end());
+    const double p99 = lateness[std::min(lateness.size() - 1, lateness.size() * 99 / 100)];
+
+    const int due = Instruments * seconds;
+    const qint64 journalAfter = JournalBytes(data);
+    std::printf("watch of %d simulated instruments every 1 s for %d s:\n", Instruments, seconds);
+    std::printf("  readings present: %d of %d (%d with a note)\n", present, due, noted);
+    std::printf("  lateness against the due time: median %.0f ms, 99th percentile %.0f ms, "
+                "maximum %.0f ms\n",
+                qm::bench::Median(lateness), p99, lateness.back());
+    std::printf("  CPU: %.2f%% of a core (%.2f s in %.1f s)\n",
+                100 * qm::bench::CpuSeconds(usage) / wall, qm::bench::CpuSeconds(usage), wall);
+    std::printf("  memory: %.2f MiB after 10 s, %.2f MiB at its largest (%+.2f MiB)\n",
+                double(early) / 1024, double(peak) / 1024, double(peak - early) / 1024);
+    std::printf("  journal: %.0f bytes per reading (%lld bytes for %zu readings)\n",
+                double(journalAfter - journalBefore) / double(times.size()),
+                qlonglong(journalAfter - journalBefore), times.size());
+    for (auto& sim : simulators) {
+        sim->terminate();
+        sim->waitForFinished(5000);
+    }
+    return 0;
+}
