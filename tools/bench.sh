@@ -6,7 +6,8 @@
 #                                     line rate against the floor, on a virtual X server as
 #                                     an operator's desktop draws (about three minutes),
 #                                     then qm6200-acquire's CPU per received character and
-#                                     peak memory, and the history's
+#                                     peak memory, and the history's; then a watch of 8
+#                                     simulated instruments every second for two minutes
 #   tools/bench.sh --quick            the same with fewer runs of the line rate, in under two
 #                                     minutes (CI's figures)
 #   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
@@ -18,13 +19,15 @@ case "${1:-}" in
     [ $# -le 1 ] || { echo "bench.sh: the benchmark takes no arguments but --quick" >&2; exit 2; }
     [ "${1:-}" = --quick ] && line_rate_options=(--quick)
     "$root/tools/deps.sh" build bench
-    build_preset release receive_bench line_rate acquire_bench history_bench
+    build_preset release receive_bench line_rate acquire_bench history_bench watch_bench
     "$(built release receive_bench)"
     start_work
     start_display 1280x800
     QT_QPA_PLATFORM=xcb "$(built release line_rate)" "${line_rate_options[@]}"
     "$(built release acquire_bench)"
     "$(built release history_bench)"
+    # Two minutes: in the full run only.
+    [ "${1:-}" = --quick ] || "$(built release watch_bench)" 120
     ;;
 --soak)
     [ $# -le 2 ] || { echo "bench.sh: --soak takes at most a number of cycles" >&2; exit 2; }
