@@ -215,6 +215,12 @@ void Watch::Tick()
         if (!MaySend())
             return EndIfDone();
     }
+    // The time is up before the next reading is due: nothing more to wait for.
+    if (m_settings.span.count() > 0
+        && m_schedule->DueAt(m_schedule->NextIndex()) - m_schedule->DueAt(0) >= m_settings.span) {
+        m_stopping = true;
+        return EndIfDone();
+    }
     const nanoseconds wait = m_schedule->UntilNext(Now());
     // Woken at the due instant or just after, never before.
     m_timer.start(int(duration_cast<milliseconds>(wait + 999us).count()));
@@ -267,17 +273,21 @@ void Watch::Send(int index, nanoseconds due)
         at.reading.time = QDateTime::currentDateTimeUtc();
         m_lateness.push_back(duration_cast<microseconds>(Now() - at.due));
     });
-    connect(exchange, &Exchange::NotWritten, this,
-            [this, index, exchange] { ReadingOver(index, exchange, AnswerEnd::NotSent); });
-    connect(exchange, &Exchange::Over, this,
-            [this, index, exchange](AnswerEnd end) { ReadingOver(index, exchange, end); });
-    // Dropped unsent by its line (the port lost while it waited its turn).
+    connect(exchange, &Exchange::NotWritten, this, [this, index, exchange] {
+        ReadingOver(index, exchange, AnswerEnd::NotSent, exchange->Tally());
+    });
+    connect(exchange, &Exchange::Over, this, [this, index, exchange](AnswerEnd end) {
+        ReadingOver(index, exchange, end, exchange->Tally());
+    });
+    // Dropped unsent by its line (the port lost while it waited its turn): it is being
+    // destroyed, and is not asked anything.
     connect(exchange, &QObject::destroyed, this,
-            [this, index, exchange] { ReadingOver(index, exchange, AnswerEnd::Lost); });
+            [this, index, exchange] { ReadingOver(index, exchange, AnswerEnd::Lost, {}); });
     port.line->Run(exchange);
 }
 
-void Watch::ReadingOver(int index, Exchange* exchange, AnswerEnd end)
+void Watch::ReadingOver(int index, const Exchange* exchange, AnswerEnd end,
+                        const AnswerTally& tally)
 {
     Port& port = m_ports[std::size_t(index)];
     if (port.live != exchange)
@@ -289,7 +299,6 @@ void Watch::ReadingOver(int index, Exchange* exchange, AnswerEnd end)
     if (!reading.time.isValid())
         reading.time = WallTime(port.due);
     reading.offsetSeconds = LocalOffsetAt(reading.time);
-    const AnswerTally tally = exchange->Tally();
     reading.note = NoteOf(end, tally);
     Finish(index, std::move(reading));
 }

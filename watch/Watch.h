@@ -97,7 +97,7 @@ private:
     struct Port {
         Line* line = nullptr;
         // The reading under way, until it is over; compared only, never followed once over.
-        Exchange* live = nullptr;
+        const Exchange* live = nullptr;
         JournalReading reading;
         std::chrono::nanoseconds due{0};
         qint64 written = 0; // lines of this port
@@ -106,7 +106,7 @@ private:
     void Tick();
     void Due(std::chrono::nanoseconds due, bool missed);
     void Send(int port, std::chrono::nanoseconds due);
-    void ReadingOver(int port, Exchange* exchange, AnswerEnd end);
+    void ReadingOver(int port, const Exchange* exchange, AnswerEnd end, const AnswerTally& tally);
     void Finish(int port, JournalReading reading);
     void Note(int port, std::chrono::nanoseconds due, ReadingNote note);
     bool PortDone(int port) const;
