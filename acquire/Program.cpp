@@ -2,6 +2,7 @@
 
 #include "acquire/Acquisition.h"
 #include "acquire/History.h"
+#include "files/Descriptors.h"
 #include "files/SafeWrite.h"
 #include "journal/JournalReader.h"
 #include "journal/JournalWriter.h"
@@ -34,20 +35,6 @@
 namespace qm::acquire {
 
 namespace {
-
-// Writes all of the bytes; 0, or the error that stopped it.
-int WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written < 0 ? errno : EIO;
-        bytes.remove_prefix(std::size_t(written));
-    }
-    return 0;
-}
 
 void Print(int fd, const QString& text)
 {
@@ -124,6 +111,25 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     return {};
 }
 
+// The CSV of "history N" where the options send it, then what was written where ("watch 4:
+// 10 readings saved to w.csv"), unless quiet.
+int Deliver(const Options& options, std::string_view csv, const QString& what)
+{
+    const SaveResult saved =
+        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
+    if (!saved) {
+        Tell(SaveProblem(options, saved.Error()));
+        return exit_status::CannotWrite;
+    }
+    if (!options.quiet)
+        Print(STDERR_FILENO, QStringLiteral("%1 %2 %3\n")
+                                 .arg(what,
+                                      options.toStandardOutput() ? QStringLiteral("written to")
+                                                                 : QStringLiteral("saved to"),
+                                      Destination(options)));
+    return exit_status::Success;
+}
+
 // "history N" of a watch: its CSV again, the header and its readings' lines, as the watch
 // wrote them (all its days in one, for a file a day).
 int WriteWatch(const Options& options, const JournalReader& reader, const JournalWatchEntry& entry)
@@ -142,22 +148,12 @@ int WriteWatch(const Options& options, const JournalReader& reader, const Journa
         Tell(read.Reason());
         return exit_status::NoInput;
     }
-    const SaveResult saved =
-        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
-    if (!saved) {
-        Tell(SaveProblem(options, saved.Error()));
-        return exit_status::CannotWrite;
-    }
-    if (!options.quiet)
-        Print(STDERR_FILENO,
-              QStringLiteral("watch %1: %2 %3 %4\n")
-                  .arg(entry.number)
-                  .arg(entry.readings == 1 ? QStringLiteral("1 reading")
-                                           : QStringLiteral("%1 readings").arg(entry.readings),
-                       options.toStandardOutput() ? QStringLiteral("written to")
-                                                  : QStringLiteral("saved to"),
-                       Destination(options)));
-    return exit_status::Success;
+    return Deliver(options, csv,
+                   QStringLiteral("watch %1: %2")
+                       .arg(entry.number)
+                       .arg(entry.readings == 1
+                                ? QStringLiteral("1 reading")
+                                : QStringLiteral("%1 readings").arg(entry.readings)));
 }
 
 // "history": the journal's acquisitions listed, or one's records written as CSV. Reads the
@@ -192,22 +188,12 @@ int ShowHistory(const Options& options)
     }
     const std::vector<JournalCells> records = reader.Records(options.acquisition);
     const std::string csv = JournalCsv(records);
-    const SaveResult saved =
-        options.toStandardOutput() ? SaveToStandardOutput(csv) : SaveToFile(options.output, csv);
-    if (!saved) {
-        Tell(SaveProblem(options, saved.Error()));
-        return exit_status::CannotWrite;
-    }
-    if (!options.quiet)
-        Print(STDERR_FILENO,
-              QStringLiteral("acquisition %1: %2 %3 %4\n")
-                  .arg(options.acquisition)
-                  .arg(records.size() == 1 ? QStringLiteral("1 record")
-                                           : QStringLiteral("%1 records").arg(records.size()),
-                       options.toStandardOutput() ? QStringLiteral("written to")
-                                                  : QStringLiteral("saved to"),
-                       Destination(options)));
-    return exit_status::Success;
+    return Deliver(options, csv,
+                   QStringLiteral("acquisition %1: %2")
+                       .arg(options.acquisition)
+                       .arg(records.size() == 1
+                                ? QStringLiteral("1 record")
+                                : QStringLiteral("%1 records").arg(records.size())));
 }
 
 // The port to open, in `chosen`: as given, or for "last" the one the desktop program last

@@ -1,5 +1,6 @@
 #include "files/SafeWrite.h"
 
+#include "files/Descriptors.h"
 #include "files/Names.h"
 
 #include <QDir>
@@ -134,22 +135,6 @@ int WriteAt(int fd, std::string_view bytes, off_t offset, std::size_t& done)
         if (written <= 0)
             return written < 0 ? errno : EIO;
         done += static_cast<std::size_t>(written);
-    }
-    return 0;
-}
-
-// Fills `data` from `offset` on; 0 or the error (EIO where the file ends sooner).
-int ReadAt(int fd, char* data, std::size_t size, off_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return got < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(got);
     }
     return 0;
 }

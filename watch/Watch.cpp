@@ -1,5 +1,6 @@
 #include "watch/Watch.h"
 
+#include "files/Descriptors.h"
 #include "journal/JournalWriter.h"
 #include "line/Line.h"
 #include "protocol/CommandFrame.h"
@@ -42,16 +43,10 @@ ReadingNote NoteOf(AnswerEnd end, const AnswerTally& tally)
     return ReadingNote::NoAnswer;
 }
 
-Result<> WriteAll(int fd, std::string_view bytes)
+Result<> WriteWhole(int fd, std::string_view bytes)
 {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return Failure{qt_error_string(written < 0 ? errno : EIO)};
-        bytes.remove_prefix(std::size_t(written));
-    }
+    if (const int error = WriteAll(fd, bytes); error != 0)
+        return Failure{qt_error_string(error)};
     return {};
 }
 
@@ -63,11 +58,11 @@ public:
     }
     Result<> Open(const JournalWatch&, const QDateTime&, int) override
     {
-        return WriteAll(m_fd, WatchCsvHeader());
+        return WriteWhole(m_fd, WatchCsvHeader());
     }
     Result<> Write(const JournalWatch& watch, JournalReading& reading) override
     {
-        return WriteAll(m_fd, WatchCsvLine(watch, reading));
+        return WriteWhole(m_fd, WatchCsvLine(watch, reading));
     }
     // A pipe or a terminal keeps nothing; a file given as standard output is the caller's.
     Result<> Sync() override { return {}; }
