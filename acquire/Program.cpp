@@ -111,6 +111,21 @@ SaveResult SaveToFile(const QString& path, std::string_view csv)
     return {};
 }
 
+// The journal a run keeps, unless --no-journal: one that cannot be kept is told at once, on
+// a line of its own, even with -q.
+std::unique_ptr<JournalWriter> OpenJournal(const Options& options, ProgressLine& progress)
+{
+    if (!options.journal)
+        return nullptr;
+    auto journal = std::make_unique<JournalWriter>();
+    QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
+                     [&progress](const QString& message) {
+                         progress.Clear();
+                         Tell(message);
+                     });
+    return journal;
+}
+
 // The CSV of "history N" where the options send it, then what was written where ("watch 4:
 // 10 readings saved to w.csv"), unless quiet.
 int Deliver(const Options& options, std::string_view csv, const QString& what)
@@ -365,15 +380,7 @@ int RunWatch(const Options& options)
 
     StopSignals stop;
     ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
-    std::unique_ptr<JournalWriter> journal;
-    if (options.journal) {
-        journal = std::make_unique<JournalWriter>();
-        QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
-                         [&progress](const QString& message) {
-                             progress.Clear();
-                             Tell(message);
-                         });
-    }
+    const std::unique_ptr<JournalWriter> journal = OpenJournal(options, progress);
     Watch run(used, settings,
               options.toStandardOutput() ? StreamOutput(STDOUT_FILENO)
                                          : FileOutput(options.output));
@@ -484,15 +491,7 @@ int Run(const QList<QByteArray>& arguments)
     ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
     // Opened beside the run: a journal that cannot be kept is told at once, even with -q,
     // and costs nothing else, not the status, not the clear.
-    std::unique_ptr<JournalWriter> journal;
-    if (options.journal) {
-        journal = std::make_unique<JournalWriter>();
-        QObject::connect(journal.get(), &JournalWriter::Failed, journal.get(),
-                         [&progress](const QString& message) {
-                             progress.Clear();
-                             Tell(message);
-                         });
-    }
+    const std::unique_ptr<JournalWriter> journal = OpenJournal(options, progress);
     Acquisition run(*line, options, [&](std::string_view csv) {
         progress.Clear();
         return options.toStandardOutput() ? SaveToStandardOutput(csv)
