@@ -118,13 +118,7 @@ Watch::Watch(std::vector<Line*> lines, Settings settings, std::unique_ptr<WatchO
     connect(&m_timer, &QTimer::timeout, this, &Watch::Tick);
     m_syncTimer.setSingleShot(true);
     m_syncTimer.setInterval(SyncDelay);
-    connect(&m_syncTimer, &QTimer::timeout, this, [this] {
-        if (const Result<> synced = m_output->Sync(); !synced && !m_writeFailed) {
-            m_writeFailed = true;
-            m_problem = synced.Reason();
-            emit WriteProblem(m_problem);
-        }
-    });
+    connect(&m_syncTimer, &QTimer::timeout, this, [this] { Check(m_output->Sync()); });
     m_ports.resize(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         Port& port = m_ports[i];
@@ -311,13 +305,8 @@ void Watch::Note(int index, nanoseconds due, ReadingNote note)
 void Watch::Finish(int index, JournalReading reading)
 {
     Port& port = m_ports[std::size_t(index)];
-    if (!m_writeFailed) {
-        if (const Result<> written = m_output->Write(m_settings.watch, reading); !written) {
-            m_writeFailed = true;
-            m_problem = written.Reason();
-            emit WriteProblem(m_problem);
-        }
-    }
+    if (!m_writeFailed)
+        Check(m_output->Write(m_settings.watch, reading));
     if (m_journal)
         m_journal->Reading(m_journalWatch, reading);
     ++port.written;
@@ -328,6 +317,16 @@ void Watch::Finish(int index, JournalReading reading)
         m_syncTimer.start();
     emit ReadingWritten(reading);
     EndIfDone();
+}
+
+void Watch::Check(const Result<>& written)
+{
+    // The first failure is told; the lines after it are journaled, no longer written.
+    if (written || m_writeFailed)
+        return;
+    m_writeFailed = true;
+    m_problem = written.Reason();
+    emit WriteProblem(m_problem);
 }
 
 void Watch::EndIfDone()
@@ -341,11 +340,7 @@ void Watch::EndIfDone()
     m_finished = true;
     m_timer.stop();
     m_syncTimer.stop();
-    if (const Result<> synced = m_output->Sync(); !synced && !m_writeFailed) {
-        m_writeFailed = true;
-        m_problem = synced.Reason();
-        emit WriteProblem(m_problem);
-    }
+    Check(m_output->Sync());
     // From the event loop: whoever ends on it hears it after the last line's signal.
     QMetaObject::invokeMethod(this, &Watch::Finished, Qt::QueuedConnection);
 }

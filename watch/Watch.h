@@ -111,6 +111,8 @@ private:
     void Note(int port, std::chrono::nanoseconds due, ReadingNote note);
     bool PortDone(int port) const;
     bool MaySend() const;
+    // An output's failure, told once.
+    void Check(const Result<>& written);
     void EndIfDone();
     void ScheduleSync();
     std::chrono::nanoseconds Now() const;
