@@ -8,6 +8,8 @@
 #include "ui/ControlNames.h"
 #include "ui/DesignWindow.h"
 #include "ui/TableCopy.h"
+#include "watch/WatchCsv.h"
+#include "watch/WatchTime.h"
 
 #include <QAbstractTableModel>
 #include <QDir>
@@ -22,7 +24,9 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
+#include <variant>
 
 namespace qm {
 
@@ -53,22 +57,36 @@ QString LocalTimeText(const QDateTime& utc)
 
 } // namespace
 
-// The acquisitions, newest first: when, where, what, how many records and how it ended.
+// The acquisitions and the watches, newest first: when, where, what, how many records (or
+// readings) and how it ended (or until when the watch ran).
 class HistoryModel : public QAbstractTableModel {
 public:
+    using Row = std::variant<JournalEntry, JournalWatchEntry>;
     using QAbstractTableModel::QAbstractTableModel;
 
-    void setEntries(std::vector<JournalEntry> entries)
+    void setEntries(std::vector<JournalEntry> entries, std::vector<JournalWatchEntry> watches)
     {
         beginResetModel();
-        m_entries = std::move(entries);
+        m_rows.clear();
+        m_rows.reserve(entries.size() + watches.size());
+        for (JournalEntry& entry : entries)
+            m_rows.emplace_back(std::move(entry));
+        for (JournalWatchEntry& watch : watches)
+            m_rows.emplace_back(std::move(watch));
+        // Both come newest first; a watch goes by its first reading's number.
+        std::stable_sort(m_rows.begin(), m_rows.end(),
+                         [](const Row& a, const Row& b) { return NumberOf(a) > NumberOf(b); });
         endResetModel();
     }
-    const std::vector<JournalEntry>& entries() const { return m_entries; }
+    const std::vector<Row>& rows() const { return m_rows; }
+    static qint64 NumberOf(const Row& row)
+    {
+        return std::visit([](const auto& entry) { return entry.number; }, row);
+    }
 
     int rowCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : int(m_entries.size());
+        return parent.isValid() ? 0 : int(m_rows.size());
     }
     int columnCount(const QModelIndex& parent = {}) const override
     {
@@ -79,12 +97,15 @@ public:
     {
         if (!index.isValid())
             return {};
-        const JournalEntry& entry = m_entries[std::size_t(index.row())];
         if (role == Qt::TextAlignmentRole) {
             const bool number = index.column() == 0 || index.column() == 4;
             return QVariant::fromValue(number ? Qt::Alignment(Qt::AlignCenter)
                                               : Qt::AlignLeft | Qt::AlignVCenter);
         }
+        const Row& row = m_rows[std::size_t(index.row())];
+        if (const auto* watch = std::get_if<JournalWatchEntry>(&row))
+            return WatchData(*watch, index.column(), role);
+        const JournalEntry& entry = std::get<JournalEntry>(row);
         if (role == Qt::ToolTipRole && index.column() == 2 && !entry.stableName.isEmpty())
             return entry.stableName;
         if (role != Qt::DisplayRole)
@@ -117,30 +138,64 @@ public:
     }
 
 private:
+    // A watch on one line: its ports, its command and interval, its readings, until when.
+    static QVariant WatchData(const JournalWatchEntry& watch, int column, int role)
+    {
+        if (role != Qt::DisplayRole)
+            return {};
+        switch (column) {
+        case 0:
+            return watch.number;
+        case 1:
+            return LocalTimeText(watch.first);
+        case 2:
+            return watch.watch.ports.join(QStringLiteral(", "));
+        case 3:
+            return QObject::tr("%1 every %2 s")
+                .arg(CommandText(watch.watch.frame))
+                .arg(double(watch.watch.every.count()) / 1000);
+        case 4:
+            return watch.readings;
+        case 5: {
+            QString text = QObject::tr("watch until %1").arg(LocalTimeText(watch.last));
+            if (watch.noted > 0)
+                text += QObject::tr(", %n with a note", nullptr, int(watch.noted));
+            return text;
+        }
+        default:
+            return {};
+        }
+    }
+
     static constexpr int Columns = 6;
-    std::vector<JournalEntry> m_entries;
+    std::vector<Row> m_rows;
 };
 
-// An acquisition's records, as the table showed them.
+// What was chosen holds: an acquisition's records as the table showed them, or a watch's
+// readings as its CSV gives them. The cells are the bytes of the CSV, one per character for
+// the records, UTF-8 for a watch's port names and notes.
 class JournalRecordsModel : public QAbstractTableModel {
 public:
+    using Cells = std::vector<std::string>;
     using QAbstractTableModel::QAbstractTableModel;
 
-    void setRecords(std::vector<JournalCells> records)
+    void setRows(QStringList headers, std::vector<Cells> rows, bool utf8)
     {
         beginResetModel();
-        m_records = std::move(records);
+        m_headers = std::move(headers);
+        m_rows = std::move(rows);
+        m_utf8 = utf8;
         endResetModel();
     }
-    const std::vector<JournalCells>& records() const { return m_records; }
+    const std::vector<Cells>& rows() const { return m_rows; }
 
     int rowCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : int(m_records.size());
+        return parent.isValid() ? 0 : int(m_rows.size());
     }
     int columnCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : RecordColumns;
+        return parent.isValid() ? 0 : int(m_headers.size());
     }
 
     QVariant data(const QModelIndex& index, int role) const override
@@ -151,9 +206,9 @@ public:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
         if (role != Qt::DisplayRole)
             return {};
-        // The cells hold the bytes the table's text was written as, one per character.
-        const std::string& cell = m_records[std::size_t(index.row())][std::size_t(index.column())];
-        return QString::fromLatin1(cell.data(), qsizetype(cell.size()));
+        const std::string& cell = m_rows[std::size_t(index.row())][std::size_t(index.column())];
+        return m_utf8 ? QString::fromUtf8(cell.data(), qsizetype(cell.size()))
+                      : QString::fromLatin1(cell.data(), qsizetype(cell.size()));
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
@@ -162,12 +217,13 @@ public:
             return {};
         if (orientation == Qt::Vertical)
             return section + 1;
-        return section < RecordColumns ? QString::fromLatin1(RecordHeaders[std::size_t(section)])
-                                       : QVariant();
+        return m_headers.value(section);
     }
 
 private:
-    std::vector<JournalCells> m_records;
+    QStringList m_headers;
+    std::vector<Cells> m_rows;
+    bool m_utf8 = false;
 };
 
 namespace {
@@ -244,18 +300,18 @@ frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFu
 
 frmHistory::~frmHistory() = default;
 
-const JournalEntry* frmHistory::ChosenEntry() const
+const std::variant<JournalEntry, JournalWatchEntry>* frmHistory::ChosenRow() const
 {
     const QModelIndex current = lstAcquisitions->currentIndex();
     if (!current.isValid())
         return nullptr;
-    return &m_acquisitions->entries()[std::size_t(current.row())];
+    return &m_acquisitions->rows()[std::size_t(current.row())];
 }
 
 qint64 frmHistory::Chosen() const
 {
-    const JournalEntry* entry = ChosenEntry();
-    return entry ? entry->number : 0;
+    const HistoryModel::Row* row = ChosenRow();
+    return row ? HistoryModel::NumberOf(*row) : 0;
 }
 
 void frmHistory::Reload()
@@ -264,15 +320,18 @@ void frmHistory::Reload()
     JournalReader reader(m_journalPath);
     const Result<> opened = reader.open();
     std::vector<JournalEntry> entries;
-    if (opened)
+    std::vector<JournalWatchEntry> watches;
+    if (opened) {
         entries = reader.Entries();
-    m_acquisitions->setEntries(std::move(entries));
+        watches = reader.Watches();
+    }
+    m_acquisitions->setEntries(std::move(entries), std::move(watches));
     lblAcquisitions->setText(opened ? tr("Acquisitions, newest first") : opened.Reason());
     lstAcquisitions->setAccessibleDescription(lblAcquisitions->text());
-    const auto& listed = m_acquisitions->entries();
+    const auto& listed = m_acquisitions->rows();
     int row = 0;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (listed[i].number == chosen)
+        if (HistoryModel::NumberOf(listed[i]) == chosen)
             row = int(i);
     }
     if (listed.empty())
@@ -301,53 +360,112 @@ QSize frmHistory::sizeHint() const
 
 void frmHistory::ShowChosen()
 {
-    const qint64 number = Chosen();
-    std::vector<JournalCells> records;
-    if (number > 0) {
-        JournalReader reader(m_journalPath);
-        if (reader.open())
-            records = reader.Records(number);
+    const HistoryModel::Row* row = ChosenRow();
+    const auto* watch = row ? std::get_if<JournalWatchEntry>(row) : nullptr;
+    std::vector<JournalRecordsModel::Cells> rows;
+    JournalReader reader(m_journalPath);
+    const bool open = row && reader.open();
+    if (watch) {
+        // A long watch is shown from its start, as far as a table stays quick; its CSV holds
+        // every reading.
+        if (open)
+            (void)reader.Readings(watch->number, [&](const JournalReading& reading) {
+                JournalRecordsModel::Cells cells{
+                    WatchTimeText(reading.time, reading.offsetSeconds).toStdString(),
+                    watch->watch.ports.value(reading.port).toStdString()};
+                const std::optional<JournalCells> values =
+                    reading.note == ReadingNote::None
+                        ? ReadingCells(reading.reply, watch->watch.decimalSeparator)
+                        : std::nullopt;
+                for (std::size_t column = 1; column < RecordColumns; ++column)
+                    cells.push_back(values ? (*values)[column] : std::string());
+                // As the CSV has it: a reading with no note and no values had no answer.
+                const ReadingNote note = values || reading.note != ReadingNote::None
+                                             ? reading.note
+                                             : ReadingNote::NoAnswer;
+                cells.push_back(ReadingNoteText(note, reading.tornBefore).toStdString());
+                rows.push_back(std::move(cells));
+                return rows.size() < MaxShownReadings;
+            });
+        QStringList headers{tr("Time"), tr("Port")};
+        for (std::size_t column = 1; column < RecordColumns; ++column)
+            headers << QString::fromLatin1(RecordHeaders[column]);
+        headers << tr("Note");
+        m_records->setRows(headers, std::move(rows), true);
+        lblRecords->setText(
+            m_records->rows().size() < std::size_t(watch->readings)
+                ? tr("Readings of watch %1: %2, the first %3 shown")
+                      .arg(watch->number)
+                      .arg(watch->readings)
+                      .arg(m_records->rows().size())
+                : tr("Readings of watch %1: %2").arg(watch->number).arg(watch->readings));
+    } else {
+        if (open) {
+            for (const JournalCells& cells : reader.Records(Chosen()))
+                rows.emplace_back(cells.begin(), cells.end());
+        }
+        QStringList headers;
+        for (const char* header : RecordHeaders)
+            headers << QString::fromLatin1(header);
+        m_records->setRows(headers, std::move(rows), false);
+        lblRecords->setText(
+            row ? tr("Records of acquisition %1: %2").arg(Chosen()).arg(m_records->rows().size())
+                : tr("Records"));
     }
-    m_records->setRecords(std::move(records));
     grdRecords->resizeColumnsToContents();
-    lblRecords->setText(
-        number > 0
-            ? tr("Records of acquisition %1: %2").arg(number).arg(m_records->records().size())
-            : tr("Records"));
     grdRecords->setAccessibleDescription(lblRecords->text());
-    cmdSave->setEnabled(!m_records->records().empty());
+    cmdSave->setEnabled(!m_records->rows().empty());
 }
 
-QString frmHistory::ProposedName(const JournalEntry& entry, const QString& lastSaved)
+QString frmHistory::ProposedName(const QDateTime& sent, const char* kind, qint64 number,
+                                 const QString& lastSaved)
 {
     // A name of its own, never the last file saved: Enter must not put these records over
     // another acquisition's. In the folder last used, where the operator keeps them.
-    const QString name =
-        QStringLiteral("qm6200-%1-acquisition-%2.csv")
-            .arg(entry.sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")))
-            .arg(entry.number);
+    const QString name = QStringLiteral("qm6200-%1-%2-%3.csv")
+                             .arg(sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")),
+                                  QLatin1String(kind))
+                             .arg(number);
     return lastSaved.isEmpty() ? name : QDir(lastSaved).filePath(name);
 }
 
 void frmHistory::cmdSave_Click()
 {
-    const JournalEntry* entry = ChosenEntry();
-    if (!entry)
+    const HistoryModel::Row* row = ChosenRow();
+    if (!row)
         return;
-    const qint64 number = entry->number;
-    m_save.setFileName(ProposedName(*entry, m_save.Folder()));
+    const qint64 number = HistoryModel::NumberOf(*row);
+    const auto* watch = std::get_if<JournalWatchEntry>(row);
+    m_save.setFileName(watch ? ProposedName(watch->first, "watch", number, m_save.Folder())
+                             : ProposedName(std::get<JournalEntry>(*row).sent, "acquisition",
+                                            number, m_save.Folder()));
     if (!m_save.ShowSave())
         return;
     const QString path = m_save.FileName();
     if (path.isEmpty())
         return;
     std::string content;
-    for (const JournalCells& cells : m_records->records())
-        content += CsvLine(std::vector<std::string>(cells.begin(), cells.end()));
+    if (watch) {
+        // Every reading, as the watch wrote its file and "qm6200-acquire history N" writes it.
+        content = WatchCsvHeader();
+        JournalReader reader(m_journalPath);
+        Result<> read = reader.open();
+        if (read)
+            read = reader.Readings(number, [&](const JournalReading& reading) {
+                content += WatchCsvLine(watch->watch, reading);
+                return true;
+            });
+        if (!read)
+            return m_message(read.Reason());
+    } else {
+        for (const JournalRecordsModel::Cells& cells : m_records->rows())
+            content += CsvLine(cells);
+    }
     const SaveResult saved = WriteWholeFile(path, content);
     if (!saved)
-        m_message(
-            SaveFailureText(tr("the records of acquisition %1").arg(number), path, saved.Error()));
+        m_message(SaveFailureText(watch ? tr("the readings of watch %1").arg(number)
+                                        : tr("the records of acquisition %1").arg(number),
+                                  path, saved.Error()));
 }
 
 } // namespace qm

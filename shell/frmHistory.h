@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <variant>
 #include <vector>
 
 class QLabel;
@@ -19,8 +20,9 @@ namespace qm {
 class HistoryModel;
 class JournalRecordsModel;
 
-// The journal's acquisitions, newest first, and the records of the one chosen, all of them,
-// which "Save as CSV" writes as "Save Data" wrote them at the time. A window of its own beside
+// The journal's acquisitions and watches, newest first, and the records of the one chosen,
+// all of them (or a watch's readings), which "Save as CSV" writes as "Save Data" or the watch
+// wrote them at the time. A window of its own beside
 // the main window; it reads the journal, never writes it.
 class frmHistory : public SideWindow {
     Q_OBJECT
@@ -41,13 +43,17 @@ public:
     void cmdSave_Click();
 
 private:
-    // The name "Save as CSV" offers for an acquisition's records: its time and number, in the
-    // folder last used (`lastSaved`), if any.
-    static QString ProposedName(const JournalEntry& entry, const QString& lastSaved);
+    // A watch's readings shown at most; "Save as CSV" writes them all.
+    static constexpr std::size_t MaxShownReadings = 10000;
+
+    // The name "Save as CSV" offers: the time, the kind ("acquisition", "watch") and the
+    // number, in the folder last used (`lastSaved`), if any.
+    static QString ProposedName(const QDateTime& sent, const char* kind, qint64 number,
+                                const QString& lastSaved);
     void ShowChosen();
     qint64 Chosen() const;
-    // The acquisition chosen in the list, or none.
-    const JournalEntry* ChosenEntry() const;
+    // The acquisition or watch chosen in the list, or none.
+    const std::variant<JournalEntry, JournalWatchEntry>* ChosenRow() const;
 
     QLabel* lblAcquisitions;
     QTableView* lstAcquisitions;

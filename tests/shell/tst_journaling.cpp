@@ -234,6 +234,57 @@ private slots:
                  QFileInfo(dir.path()).absoluteFilePath());
     }
 
+    // A watch is one line of the History, under its first reading's number; its readings show
+    // below as its CSV has them, and "Save as CSV" writes that CSV.
+    void aWatchIsOneEntryOfTheHistory()
+    {
+        Rig rig;
+        rig.ui.acquirePresentButton->click();
+        rig.arrive(DataFrame(0, {9, 9, 9, 9, 9}));
+        QTRY_VERIFY(rig.commandsEnabled());
+        JournalWatch watch;
+        watch.started = QDateTime::currentDateTimeUtc();
+        watch.program = "qm6200-acquire";
+        watch.frame = "\x02RDD NOW\x03\r";
+        watch.ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+        const auto started = rig.journal().WatchStarted(watch);
+        const QDateTime at = watch.started.addSecs(1);
+        rig.journal().Reading(
+            started, {0, at, 3600, ReadingNote::None, false, DataFrame(0, {1, 2, 3, 4, 5})});
+        rig.journal().Reading(started, {1, at, 3600, ReadingNote::NoAnswer, false, {}});
+        rig.journal().Reading(started, {0, at.addSecs(1), 3600, ReadingNote::Skipped, true, {}});
+        rig.journal().WaitUntilWritten();
+
+        rig.ui.historyAction->trigger();
+        auto* history = rig.form.findChild<frmHistory*>();
+        QVERIFY(history);
+        auto* list = Find<QTableView>(*history, "lstAcquisitions");
+        auto* readings = Find<QTableView>(*history, "grdRecords");
+        QCOMPARE(list->model()->rowCount(), 2);
+        QCOMPARE(list->model()->index(0, 0).data().toInt(), 2);
+        QCOMPARE(list->model()->index(0, 2).data().toString(), "/dev/ttyUSB0, /dev/ttyUSB1");
+        QCOMPARE(list->model()->index(0, 3).data().toString(), "RDD NOW every 1 s");
+        QCOMPARE(list->model()->index(0, 4).data().toInt(), 3);
+        QCOMPARE(readings->model()->rowCount(), 3);
+        QCOMPARE(readings->model()->columnCount(), 9);
+        QCOMPARE(readings->model()->index(0, 2).data().toString(), "1");
+        QCOMPARE(readings->model()->index(1, 8).data().toString(), "no answer");
+
+        QTemporaryDir dir;
+        rig.saveDialog->answer = dir.filePath("watch.csv");
+        history->cmdSave_Click();
+        QVERIFY(
+            QFileInfo(rig.saveDialog->shownWith.constLast()).fileName().endsWith("-watch-2.csv"));
+        const QList<QByteArray> lines = Read(dir.filePath("watch.csv")).split('\n');
+        QCOMPARE(lines.size(), 5); // the header, three readings, and nothing after the last CR LF
+        QCOMPARE(lines[0], "\"Time\",\"Port\",\"CNTR1\",\"CNTR2\",\"CNTR3\",\"CNTR4\",\"CNTR5\","
+                           "\"TOTAL\",\"Note\"\r");
+        QVERIFY2(lines[1].endsWith(
+                     "+01:00\",\"/dev/ttyUSB0\",\"1\",\"2\",\"3\",\"4\",\"5\",\"15\",\"\"\r"),
+                 lines[1].constData());
+        QVERIFY2(lines[3].contains("skipped") && lines[3].contains("torn"), lines[3].constData());
+    }
+
     // A journal that cannot be written costs the acquisition nothing; the operator is told
     // once where and why.
     void aJournalThatCannotBeWrittenIsToldOnce()
