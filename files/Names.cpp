@@ -39,6 +39,19 @@ QByteArray NameReadAsAnother(const QString& path)
     return {};
 }
 
+QString NameDoubt(const QString& path)
+{
+    const QByteArray other = NameReadAsAnother(path);
+    if (other.isEmpty())
+        return {};
+    // Written to, such a name would make a new file beside the one the operator saw, or
+    // write over a third one.
+    return QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it is not "
+                       "certain which file is meant. Give that one a name in UTF-8, or choose "
+                       "another name")
+        .arg(EscapedName(other));
+}
+
 QString EscapedName(const QByteArray& bytes)
 {
     QString text;

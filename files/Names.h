@@ -16,6 +16,9 @@ bool NameIsText(const QByteArray& bytes);
 // same text as the name in `path`: what a save dialog lists that way, and hands back as
 // another name. Empty when there is none.
 QByteArray NameReadAsAnother(const QString& path);
+// Why `path` is not written, when it may stand for another file (NameReadAsAnother), in a
+// sentence for the operator; empty when it stands for itself alone.
+QString NameDoubt(const QString& path);
 
 // A name's bytes for a message: printable ASCII as it is, a backslash doubled, every other
 // byte as \xNN, so that a name that is not text shows what is on the disk.

@@ -284,14 +284,8 @@ SaveResult WriteInPlace(const QString& path, const QByteArray& folder, bool fold
 SaveResult WriteWholeFile(const QString& path, std::string_view bytes,
                           const std::function<void()>& beforeCut)
 {
-    // Saved to, such a name would make a new file beside the one the operator saw, or write
-    // over a third one.
-    if (const QByteArray other = NameReadAsAnother(path); !other.isEmpty())
-        return SaveFailure{
-            QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it "
-                        "is not certain which file is meant. Give that one a name in "
-                        "UTF-8, or choose another name")
-                .arg(EscapedName(other))};
+    if (const QString doubt = NameDoubt(path); !doubt.isEmpty())
+        return SaveFailure{doubt};
 
     const QByteArray name = QFile::encodeName(path);
     struct stat node {};

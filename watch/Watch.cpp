@@ -22,25 +22,23 @@ namespace {
 // The readings' answers are written and made durable this long after they end, at the most.
 constexpr milliseconds SyncDelay{500};
 
-// What the end of an answer says about the reading, given what came.
+// What the end of an answer says about the reading: how the journal would tell the answer
+// ended, in the watch's words.
 ReadingNote NoteOf(AnswerEnd end, const AnswerTally& tally)
 {
-    switch (end) {
-    case AnswerEnd::Complete:
-        if (tally.errorReplies > 0)
-            return ReadingNote::ErrorReply;
-        return tally.records > 0 ? ReadingNote::None : ReadingNote::NoAnswer;
-    case AnswerEnd::NoAnswer:
-    case AnswerEnd::TimedOut:
-    case AnswerEnd::CutShort:
-        return ReadingNote::NoAnswer;
-    case AnswerEnd::NotSent:
+    switch (JournalOutcomeOf(end, tally, false)) {
+    case JournalOutcome::Records:
+        return ReadingNote::None;
+    case JournalOutcome::ErrorReply:
+        return ReadingNote::ErrorReply;
+    case JournalOutcome::NotSent:
         return ReadingNote::NotSent;
-    case AnswerEnd::Lost:
-    case AnswerEnd::Stopped:
+    case JournalOutcome::LostLine:
+    case JournalOutcome::Stopped:
         return ReadingNote::LineLost;
+    default: // nothing, nothing whole, or no data record
+        return ReadingNote::NoAnswer;
     }
-    return ReadingNote::NoAnswer;
 }
 
 Result<> WriteWhole(int fd, std::string_view bytes)

@@ -171,14 +171,8 @@ Result<Opened> Begin(int fd, bool created, const QString& path)
 
 Result<Opened> OpenFile(const QString& path)
 {
-    // Such a name would make a new file beside the one the operator meant, or write into a
-    // third one.
-    if (const QByteArray other = NameReadAsAnother(path); !other.isEmpty())
-        return Failure{
-            QObject::tr("the name is also how %1 is shown, whose name is not UTF-8, so it is "
-                        "not certain which file is meant. Give that one a name in UTF-8, or "
-                        "name another file")
-                .arg(EscapedName(other))};
+    if (const QString doubt = NameDoubt(path); !doubt.isEmpty())
+        return Failure{doubt};
     const QByteArray name = QFile::encodeName(path);
     // Another program may make or remove the file between the look and the open: the look
     // is taken again.
