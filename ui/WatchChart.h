@@ -1,0 +1,77 @@
+#pragma once
+
+#include "records/WatchChartData.h"
+#include "ui/LiveRefresh.h"
+
+#include <QPen>
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <vector>
+
+namespace qm {
+
+// A watch's counters over time: for each instrument and counter a line on the left axis, the
+// total on the right one, against local time (the date under the time where the day
+// changes). A reading with a note breaks its lines. The series are told apart by colour (the
+// instrument) and by the line's pattern (the counter); which are shown is the caller's
+// choice, as is values or changes per interval.
+//
+// The picture is kept: readings that arrive are drawn over it, in the strip they fall in,
+// about ten times a second at most, and the whole is drawn again only when the scales, the
+// size, the series shown, the mode or the readings already drawn change. The time axis runs
+// ahead of the readings (TimeAxisLength) so that a new one seldom changes it.
+//
+// To a screen reader it is a chart whose description tells what it shows (SummaryText).
+class WatchChart : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit WatchChart(const WatchChartData& readings, QWidget* parent = nullptr);
+
+    // Readings were added (or the instruments changed): drawn when the next refresh is due.
+    void DataChanged();
+    bool RefreshPending() const { return m_refresh.Pending(); }
+
+    void SetMode(WatchChartMode mode);
+    WatchChartMode Mode() const { return m_mode; }
+    bool SeriesShown(int instrument, int series) const;
+    void SetSeriesShown(int instrument, int series, bool shown);
+
+    // How a series is drawn: its instrument's colour, its counter's pattern (the total wider).
+    static QPen SeriesPen(int instrument, int series);
+
+    // What a screen reader is told: instruments, readings, the time they span, gaps.
+    QString SummaryText() const;
+    // What pointing at `point` shows: the nearest reading's time and values; empty when none.
+    QString TextAt(QPoint point) const;
+
+    struct Draws {
+        int whole = 0;
+        int strips = 0;
+    };
+    Draws DrawCount() const { return m_draws; }
+
+    // Draws everything from nothing into `painter` at `size`.
+    void DrawWhole(QPainter& painter, QSize size) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void Refresh();
+
+    const WatchChartData& m_data;
+    WatchChartMode m_mode = WatchChartMode::Values;
+    std::vector<std::array<bool, ChartSeriesCount>> m_shown; // by instrument; shown unless set
+    LiveRefresh m_refresh;
+    QPixmap m_picture;
+    bool m_pictureValid = false;
+    Draws m_draws;
+};
+
+} // namespace qm
