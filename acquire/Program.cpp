@@ -154,16 +154,12 @@ int WriteWatch(const Options& options, const JournalReader& reader, const Journa
                                             "whole CSV follows.\n")
                                  .arg(options.acquisition)
                                  .arg(entry.number));
-    std::string csv = WatchCsvHeader();
-    const Result<> read = reader.Readings(entry.number, [&](const JournalReading& reading) {
-        csv += WatchCsvLine(entry.watch, reading);
-        return true;
-    });
-    if (!read) {
-        Tell(read.Reason());
+    const Result<std::string> csv = WatchCsvOf(reader, entry);
+    if (!csv) {
+        Tell(csv.Reason());
         return exit_status::NoInput;
     }
-    return Deliver(options, csv,
+    return Deliver(options, *csv,
                    QStringLiteral("watch %1: %2")
                        .arg(entry.number)
                        .arg(entry.readings == 1

@@ -1,6 +1,7 @@
 #include "shell/SaveMessages.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 
 namespace qm {
@@ -39,6 +40,18 @@ QString SaveFailureText(const QString& what, const QString& path, const SaveFail
                     .arg(what);
     return tr("%1 could not be saved to %2: %3.\n%4")
         .arg(Capitalised(what), QDir::toNativeSeparators(path), saved.reason, after);
+}
+
+QString ProposedCsvName(const QDateTime& sent, const char* kind, qint64 number,
+                        const QString& lastSaved)
+{
+    // A name of its own, never the last file saved: Enter must not put these records over
+    // another acquisition's. In the folder last used, where the operator keeps them.
+    const QString name = QStringLiteral("qm6200-%1-%2-%3.csv")
+                             .arg(sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")),
+                                  QLatin1String(kind))
+                             .arg(number);
+    return lastSaved.isEmpty() ? name : QDir(lastSaved).filePath(name);
 }
 
 } // namespace qm

@@ -44,17 +44,6 @@ QString CommandText(const QByteArray& frame)
     return text;
 }
 
-// A time as people read it: local, with its offset from UTC, since a journal outlives a change
-// of the clocks ("2026-12-08 15:30:00+01:00").
-QString LocalTimeText(const QDateTime& utc)
-{
-    const QDateTime local = utc.toLocalTime();
-    const int offset = local.offsetFromUtc();
-    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-           + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-           + QTime(0, 0).addSecs(std::abs(offset)).toString(QStringLiteral("HH:mm"));
-}
-
 } // namespace
 
 // The acquisitions and the watches, newest first: when, where, what, how many records (or
@@ -417,18 +406,6 @@ void frmHistory::ShowChosen()
     cmdSave->setEnabled(!m_records->rows().empty());
 }
 
-QString frmHistory::ProposedName(const QDateTime& sent, const char* kind, qint64 number,
-                                 const QString& lastSaved)
-{
-    // A name of its own, never the last file saved: Enter must not put these records over
-    // another acquisition's. In the folder last used, where the operator keeps them.
-    const QString name = QStringLiteral("qm6200-%1-%2-%3.csv")
-                             .arg(sent.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHHmm")),
-                                  QLatin1String(kind))
-                             .arg(number);
-    return lastSaved.isEmpty() ? name : QDir(lastSaved).filePath(name);
-}
-
 void frmHistory::cmdSave_Click()
 {
     const HistoryModel::Row* row = ChosenRow();
@@ -436,9 +413,9 @@ void frmHistory::cmdSave_Click()
         return;
     const qint64 number = HistoryModel::NumberOf(*row);
     const auto* watch = std::get_if<JournalWatchEntry>(row);
-    m_save.setFileName(watch ? ProposedName(watch->first, "watch", number, m_save.Folder())
-                             : ProposedName(std::get<JournalEntry>(*row).sent, "acquisition",
-                                            number, m_save.Folder()));
+    m_save.setFileName(watch ? ProposedCsvName(watch->first, "watch", number, m_save.Folder())
+                             : ProposedCsvName(std::get<JournalEntry>(*row).sent, "acquisition",
+                                               number, m_save.Folder()));
     if (!m_save.ShowSave())
         return;
     const QString path = m_save.FileName();
@@ -447,16 +424,13 @@ void frmHistory::cmdSave_Click()
     std::string content;
     if (watch) {
         // Every reading, as the watch wrote its file and "qm6200-acquire history N" writes it.
-        content = WatchCsvHeader();
         JournalReader reader(m_journalPath);
-        Result<> read = reader.open();
-        if (read)
-            read = reader.Readings(number, [&](const JournalReading& reading) {
-                content += WatchCsvLine(watch->watch, reading);
-                return true;
-            });
-        if (!read)
-            return m_message(read.Reason());
+        if (const Result<> opened = reader.open(); !opened)
+            return m_message(opened.Reason());
+        Result<std::string> csv = WatchCsvOf(reader, *watch);
+        if (!csv)
+            return m_message(csv.Reason());
+        content = std::move(*csv);
     } else {
         for (const JournalRecordsModel::Cells& cells : m_records->rows())
             content += CsvLine(cells);

@@ -46,10 +46,6 @@ private:
     // A watch's readings shown at most; "Save as CSV" writes them all.
     static constexpr std::size_t MaxShownReadings = 10000;
 
-    // The name "Save as CSV" offers: the time, the kind ("acquisition", "watch") and the
-    // number, in the folder last used (`lastSaved`), if any.
-    static QString ProposedName(const QDateTime& sent, const char* kind, qint64 number,
-                                const QString& lastSaved);
     void ShowChosen();
     qint64 Chosen() const;
     // The acquisition or watch chosen in the list, or none.

@@ -1,6 +1,7 @@
 #include "watch/WatchCsv.h"
 
 #include "files/Names.h"
+#include "journal/JournalReader.h"
 #include "protocol/LinkState.h"
 #include "records/CsvExport.h"
 #include "watch/WatchTime.h"
@@ -37,14 +38,22 @@ std::string WatchCsvHeader()
     return CsvLine(fields);
 }
 
-std::optional<JournalCells> ReadingCells(const QByteArray& reply, const std::string& separator)
+std::optional<DecodedRecord> ReadingRecord(const QByteArray& reply, const std::string& separator)
 {
     LinkState link;
     for (const char character : reply) {
         if (link.Receive(std::string_view(&character, 1)) == ChunkOutcome::RecordStored)
-            return CsvCells(DecodeRecord(link.RxRecords[0], separator));
+            return DecodeRecord(link.RxRecords[0], separator);
     }
     return std::nullopt;
+}
+
+std::optional<JournalCells> ReadingCells(const QByteArray& reply, const std::string& separator)
+{
+    const std::optional<DecodedRecord> record = ReadingRecord(reply, separator);
+    if (!record)
+        return std::nullopt;
+    return CsvCells(*record);
 }
 
 std::string WatchCsvLine(const JournalWatch& watch, const JournalReading& reading)
@@ -67,6 +76,18 @@ std::string WatchCsvLine(const JournalWatch& watch, const JournalReading& readin
                                : std::string());
     fields.push_back(Escaped(ReadingNoteText(note, reading.tornBefore)));
     return CsvLine(fields);
+}
+
+Result<std::string> WatchCsvOf(const JournalReader& reader, const JournalWatchEntry& entry)
+{
+    std::string csv = WatchCsvHeader();
+    const Result<> read = reader.Readings(entry.number, [&](const JournalReading& reading) {
+        csv += WatchCsvLine(entry.watch, reading);
+        return true;
+    });
+    if (!read)
+        return Failure{read.Reason()};
+    return csv;
 }
 
 } // namespace qm

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "base/Result.h"
 #include "journal/Journal.h"
+#include "records/RecordLayout.h"
 
 #include <QByteArray>
 
@@ -9,12 +11,18 @@
 
 namespace qm {
 
+class JournalReader;
+
 // The CSV of a watch: a header, then a line for each reading, quoted as the record CSV is.
 // The live watch and the export from the journal both write it with these, so the two are
 // equal byte for byte.
 
 // "\"Time\",\"Port\",\"CNTR1\",\"CNTR2\",\"CNTR3\",\"CNTR4\",\"CNTR5\",\"TOTAL\",\"Note\"\r\n"
 std::string WatchCsvHeader();
+
+// The reply's first data record, decoded (`separator` for decimals) as a live answer's is:
+// framed a character at a time (LinkState); none when the reply holds no data record.
+std::optional<DecodedRecord> ReadingRecord(const QByteArray& reply, const std::string& separator);
 
 // The values of a reading: its reply's first data record decoded as the record table shows it
 // (`separator` for decimals), or none when the reply holds no data record. Framed a character
@@ -32,5 +40,10 @@ std::optional<JournalCells> ReadingCells(const QByteArray& reply, const std::str
 // (ShownText), so that a name with a quote, a comma or a line break stays one field of one line.
 // Texts are UTF-8.
 std::string WatchCsvLine(const JournalWatch& watch, const JournalReading& reading);
+
+// The whole CSV of the watch `entry` from the journal: the header, then every reading's line,
+// as the watch wrote them (all its days in one, for a file a day); or why the journal could
+// not give them.
+Result<std::string> WatchCsvOf(const JournalReader& reader, const JournalWatchEntry& entry);
 
 } // namespace qm

@@ -1,5 +1,7 @@
 #include "watch/WatchTime.h"
 
+#include <QTime>
+
 #include <cstdlib>
 
 namespace qm {
@@ -45,6 +47,15 @@ int LocalOffsetAt(const QDateTime& utc)
 QDate LocalDate(const QDateTime& utc, int offsetSeconds)
 {
     return WallClock(utc, offsetSeconds).date();
+}
+
+QString LocalTimeText(const QDateTime& utc)
+{
+    const QDateTime local = utc.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+           + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+           + QTime(0, 0).addSecs(std::abs(offset)).toString(QStringLiteral("HH:mm"));
 }
 
 } // namespace qm

@@ -20,6 +20,10 @@ QString WatchTimeText(const QDateTime& utc, int offsetSeconds);
 int OffsetAt(const QDateTime& utc, const QTimeZone& zone);
 int LocalOffsetAt(const QDateTime& utc);
 
+// A time as people read it: local, with its offset from UTC, to the second, since a journal
+// outlives a change of the clocks ("2026-12-08 15:30:00+01:00").
+QString LocalTimeText(const QDateTime& utc);
+
 // The local date at `utc` with that offset (the %F of a file per day).
 QDate LocalDate(const QDateTime& utc, int offsetSeconds);
 
