@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace qm {
 
 // The device under the serial control: a real serial port, or a stand-in in memory.
@@ -34,6 +36,9 @@ public:
     virtual void discardOutput() = 0;
     // Everything received and not yet read.
     virtual QByteArray readAll() = 0;
+
+    // A backend of the same kind and settings, closed, for a line of its own on another port.
+    virtual std::unique_ptr<CommBackend> Another() const = 0;
 
 signals:
     // Bytes are waiting to be read with readAll().

@@ -43,6 +43,10 @@ public:
     qsizetype outputWaiting() const override;
     void discardOutput() override;
     QByteArray readAll() override;
+    std::unique_ptr<CommBackend> Another() const override
+    {
+        return std::make_unique<SerialBackend>(nullptr, m_sysfsRoot, m_lockFolders);
+    }
 
 private:
     void onReadable();

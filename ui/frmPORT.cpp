@@ -318,7 +318,8 @@ void frmPORT::showEvent(QShowEvent* event)
 void frmPORT::reject()
 {
     m_choice = m_inUse;
-    Open(m_inUse);
+    if (m_reopenOnReject)
+        Open(m_inUse);
     QDialog::reject();
 }
 

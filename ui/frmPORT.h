@@ -43,6 +43,9 @@ public:
     // The close box (and Esc): the port in use before is opened again, and the dialog
     // closes even when that fails.
     void reject() override;
+    // The close box only closes: no port was in use for this choice (a port added to a
+    // watch), so none is opened again.
+    void CloseOnlyOnReject() { m_reopenOnReject = false; }
 
     // What the dialog ended with: the choice that opened ("Determine", accepted), or the
     // port in use before (the close box, rejected).
@@ -76,6 +79,7 @@ private:
     PortSelection m_choice;
     TryFunction m_tryPort;
     MessageFunction m_showMessage;
+    bool m_reopenOnReject = true;
 };
 
 } // namespace qm

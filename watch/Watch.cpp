@@ -134,6 +134,17 @@ Watch::Watch(std::vector<Line*> lines, Settings settings, std::unique_ptr<WatchO
 
 Watch::~Watch() = default;
 
+Exchange::Intervals Watch::DefaultIntervals()
+{
+    Exchange::Intervals intervals;
+    intervals.quiet = 100ms;
+    intervals.noAnswer = 5s;
+    intervals.longest = 60s;
+    intervals.leave = 2s;
+    intervals.quietOnlyAfterAFrame = true;
+    return intervals;
+}
+
 nanoseconds Watch::Now() const
 {
     return m_settings.clock ? m_settings.clock() : nanoseconds(m_clock.nsecsElapsed());
@@ -171,6 +182,14 @@ void Watch::Stop(int signal)
     m_stopping = true;
     m_timer.stop();
     EndIfDone();
+}
+
+void Watch::Release(const Line* line)
+{
+    for (Port& port : m_ports) {
+        if (port.line == line)
+            port.released = true;
+    }
 }
 
 bool Watch::MaySend() const
@@ -229,6 +248,8 @@ void Watch::Due(nanoseconds due, bool missed)
             Note(index, due, ReadingNote::Missed);
         else if (port.live)
             Note(index, due, ReadingNote::Skipped);
+        else if (port.released)
+            Note(index, due, ReadingNote::LineLost);
         else if (!port.line->Control().PortOpen())
             Note(index, due,
                  port.line->WaitingForReturn() ? ReadingNote::WaitingForPort

@@ -59,6 +59,10 @@ public:
         std::function<std::chrono::nanoseconds()> clock;
     };
 
+    // When a reading's answer is over, unless told otherwise: quiet for 100 ms after a frame,
+    // nothing at all within 5 s, a minute at most, as "qm6200-acquire watch" has them.
+    static Exchange::Intervals DefaultIntervals();
+
     Watch(std::vector<Line*> lines, Settings settings, std::unique_ptr<WatchOutput> output,
           QObject* parent = nullptr);
     ~Watch() override;
@@ -72,6 +76,14 @@ public:
     // No reading is sent any more; those under way end, then Finished comes. `signal` is the
     // stop signal's number, 0 for none.
     void Stop(int signal = 0);
+
+    // `line` is no longer the watch's to use (its other user chose another port on it): its
+    // reading under way ends as the line ends it, and the readings due after are noted "line
+    // lost", never sent. Whatever the line opens from now on is not read.
+    void Release(const Line* line);
+
+    // What the watch is: its ports, command, interval, and the instant it started.
+    const JournalWatch& Described() const { return m_settings.watch; }
 
     // Why the output refused or failed; empty when it never did.
     const QString& Problem() const { return m_problem; }
@@ -100,7 +112,8 @@ private:
         const Exchange* live = nullptr;
         JournalReading reading;
         std::chrono::nanoseconds due{0};
-        qint64 written = 0; // lines of this port
+        qint64 written = 0;    // lines of this port
+        bool released = false; // the line is no longer the watch's (Release)
     };
 
     void Tick();

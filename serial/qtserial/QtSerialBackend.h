@@ -32,6 +32,10 @@ public:
     qsizetype outputWaiting() const override;
     void discardOutput() override;
     QByteArray readAll() override;
+    std::unique_ptr<CommBackend> Another() const override
+    {
+        return std::make_unique<QtSerialBackend>(nullptr, m_sysfsRoot, m_lockFolders);
+    }
 
 private:
     void onError(QSerialPort::SerialPortError error);

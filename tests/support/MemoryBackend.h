@@ -23,6 +23,10 @@ public:
     qsizetype outputWaiting() const override { return m_held.size(); }
     void discardOutput() override { m_held.clear(); }
     QByteArray readAll() override;
+    std::unique_ptr<CommBackend> Another() const override
+    {
+        return std::make_unique<MemoryBackend>();
+    }
 
     // Bytes "from the instrument": queued now, received when the event loop runs.
     void deliver(const QByteArray& bytes);
