@@ -162,6 +162,9 @@ void frmMain::Load()
 
 void frmMain::Unload()
 {
+    // A watch first: its readings under way on the lines end and are journaled.
+    if (m_watchWindow)
+        m_watchWindow->close();
     m_line->Unload();
     KeepSaveFolders();
     if (m_history)
@@ -254,6 +257,8 @@ void frmMain::ChoosePort()
         return;
     // The dialog closes the port at once: no answer is coming any more, and a lost port is
     // no longer waited for.
+    if (m_watchWindow)
+        m_watchWindow->MainPortChoosing();
     m_line->CloseForChoosing();
     m_waitingForReturn = false;
     m_notices.Clear(NoticeBoard::Topic::PortWillNotOpen);
@@ -612,6 +617,20 @@ void frmMain::ShowChart()
     m_chartWindow->show();
     m_chartWindow->raise();
     m_chartWindow->activateWindow();
+}
+
+void frmMain::ShowWatch()
+{
+    if (!m_watchWindow) {
+        m_watchWindow = new frmWatch(
+            *m_line, *m_journal, DefaultJournalPath(), *m_saveDialog,
+            [this](const QString& text) { ShowMessage(text); }, this, m_system);
+        m_watchWindow->ShareMenuKeys(menuBar()->actions());
+        OpenWhereItWas(*m_watchWindow, QStringLiteral("watch"));
+    }
+    m_watchWindow->show();
+    m_watchWindow->raise();
+    m_watchWindow->activateWindow();
 }
 
 void frmMain::SelectTableRow(int place)

@@ -5,6 +5,7 @@
 #include "records/ChartData.h"
 #include "shell/NoticeBoard.h"
 #include "shell/frmChart.h"
+#include "shell/frmWatch.h"
 #include "ui/CommonDialog.h"
 #include "ui/LiveRefresh.h"
 #include "ui/QmtData.h"
@@ -56,6 +57,7 @@ struct frmMainControls {
     QAction* finishAction;
     QAction* historyAction;
     QAction* chartAction;
+    QAction* watchAction;
 
     // Calls visit(control, design name) for each control, the control's pointer as a
     // reference, so that whoever finds the controls can fill it in.
@@ -81,6 +83,7 @@ struct frmMainControls {
         visit(finishAction, "menuFin");
         visit(historyAction, "menuHistory");
         visit(chartAction, "menuChart");
+        visit(watchAction, "menuWatch");
     }
 };
 
@@ -139,6 +142,10 @@ public:
     void Finish();
     void ShowHistory();
     void ShowChart();
+    // The watch window: one, kept while the program runs, so that it shows the last watch
+    // when opened again.
+    void ShowWatch();
+    frmWatch* WatchWindow() const { return m_watchWindow; }
     // The chart window, while it is open.
     frmChart* ChartWindow() const { return m_chartWindow; }
     // The records the table shows, as the chart draws them.
@@ -240,6 +247,7 @@ private:
     QPointer<frmHistory> m_history;
     ChartData m_chart{TableDataRows};
     QPointer<frmChart> m_chartWindow;
+    QPointer<frmWatch> m_watchWindow;
     // The configuration file could not be read or written: said once, in the log.
     std::atomic<bool> m_memoryTold = false;
     // Writes the remembered port off the window's thread, one write at a time, in order; its

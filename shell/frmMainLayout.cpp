@@ -110,6 +110,7 @@ void frmMain::PlaceControls()
     finishAction = menuBar()->addAction(QStringLiteral("Finish(&Z)"));
     historyAction = menuBar()->addAction(tr("History(&H)"));
     chartAction = menuBar()->addAction(tr("Chart(&C)"));
+    watchAction = menuBar()->addAction(tr("Watch(&W)"));
 
     ForEachControl(
         [](QObject* control, const char* name) { control->setObjectName(QLatin1String(name)); });
@@ -127,12 +128,18 @@ void frmMain::ConnectControls()
     connect(finishAction, &QAction::triggered, this, &frmMain::Finish);
     connect(historyAction, &QAction::triggered, this, &frmMain::ShowHistory);
     connect(chartAction, &QAction::triggered, this, &frmMain::ShowChart);
+    connect(watchAction, &QAction::triggered, this, &frmMain::ShowWatch);
     connect(recordTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmMain::MarkSelectedRows);
 
     // Every character on the line, in the receive box, whatever command it follows.
-    connect(m_line, &Line::Received, this,
-            [this](const QByteArray& bytes) { receiveBox->Append(QString::fromLatin1(bytes)); });
+    // What answers the window's own commands; a watch's readings on the same line are the
+    // watch window's to show.
+    connect(m_line, &Line::Received, this, [this](const QByteArray& bytes) {
+        const Exchange* current = m_line->Current();
+        if (!current || current == m_exchange)
+            receiveBox->Append(QString::fromLatin1(bytes));
+    });
     connect(&m_line->Control(), &QmtTxRx::OpenChanged, this, &frmMain::PortOpenChanged);
     connect(m_line, &Line::Lost, this, &frmMain::PortLost);
     connect(m_line, &Line::Reconnected, this, &frmMain::PortReturned);

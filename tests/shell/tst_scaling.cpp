@@ -63,8 +63,9 @@ private slots:
         CommonDialog neverShown;
         frmChart chart(records, neverShown, [](const QString&) {});
         frmHistory history(QStringLiteral("no-journal.sqlite3"), neverShown, [](const QString&) {});
-        for (QWidget* window :
-             std::initializer_list<QWidget*>{&port, &question, &splash, &chart, &history}) {
+        main.form.ShowWatch();
+        for (QWidget* window : std::initializer_list<QWidget*>{&port, &question, &splash, &chart,
+                                                               &history, main.form.WatchWindow()}) {
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window));
             faults << ClippedCaptions(*window);

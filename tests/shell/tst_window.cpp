@@ -147,7 +147,7 @@ private slots:
             QVERIFY(!action->menu());
         }
         QCOMPARE(captions, (QStringList{"CommPort Select(&P)", "About(&A)", "Finish(&Z)",
-                                        "History(&H)", "Chart(&C)"}));
+                                        "History(&H)", "Chart(&C)", "Watch(&W)"}));
     }
 
     void aboutShowsTheVersionAndChangesNothing()
