@@ -7,7 +7,9 @@
 #                                     an operator's desktop draws (about three minutes),
 #                                     then qm6200-acquire's CPU per received character and
 #                                     peak memory, and the history's; then a watch of 8
-#                                     simulated instruments every second for two minutes
+#                                     simulated instruments every second for two minutes,
+#                                     and the same watch in qm6200-acquire and in the
+#                                     desktop's watch window for a minute each
 #   tools/bench.sh --quick            the same with fewer runs of the line rate, in under two
 #                                     minutes (CI's figures)
 #   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
@@ -19,7 +21,8 @@ case "${1:-}" in
     [ $# -le 1 ] || { echo "bench.sh: the benchmark takes no arguments but --quick" >&2; exit 2; }
     [ "${1:-}" = --quick ] && line_rate_options=(--quick)
     "$root/tools/deps.sh" build bench
-    build_preset release receive_bench line_rate acquire_bench history_bench watch_bench
+    build_preset release receive_bench line_rate acquire_bench history_bench watch_bench \
+        watch_window_bench
     "$(built release receive_bench)"
     start_work
     start_display 1280x800
@@ -27,7 +30,10 @@ case "${1:-}" in
     "$(built release acquire_bench)"
     "$(built release history_bench)"
     # Two minutes: in the full run only.
-    [ "${1:-}" = --quick ] || "$(built release watch_bench)" 120
+    if [ "${1:-}" != --quick ]; then
+        "$(built release watch_bench)" 120
+        "$(built release watch_window_bench)" 60
+    fi
     ;;
 --soak)
     [ $# -le 2 ] || { echo "bench.sh: --soak takes at most a number of cycles" >&2; exit 2; }
