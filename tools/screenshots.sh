@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real program with qm6200-sim on a virtual X server, goes through a session as
-# an operator would (splash screen, port dialog, "Acquire Record Data", the chart, the history)
-# and saves a screenshot of each window in docs/screenshots/; then draws the port dialog with
-# its list open over a made-up computer's ports; then the main window again at 144 dots per
-# inch.
+# an operator would (splash screen, port dialog, "Acquire Record Data", the chart, the history,
+# a minute's watch of three simulators) and saves a screenshot of each window in
+# docs/screenshots/; then draws the port dialog with its list open over a made-up computer's
+# ports; then the main window again at 144 dots per inch.
 #   tools/screenshots.sh [output folder]
 #   tools/screenshots.sh --scaled [output folder]    only the main window at 144 dots per inch
 . "$(dirname "$0")/common.sh"
@@ -124,6 +124,30 @@ xdotool key alt+h
 history=$(window '^History$')
 sleep 0.5
 shot "$history" history.png
+
+# "Watch", from the history's window: three simulated instruments, the main window's among
+# them, read every second for a minute.
+watched=("$device")
+for seed in 8 9; do
+    start_simulator "$sim_program" --seed "$seed"
+    watched+=("$device")
+done
+xdotool key alt+w
+watch=$(window '^Watch$')
+for port in "${watched[@]}"; do
+    xdotool windowfocus --sync "$watch"
+    xdotool key alt+d
+    add=$(window '^Add a port to the watch$')
+    sleep 0.3
+    xdotool mousemove --window "$add" 245 34 click 1 key ctrl+a type "$port"
+    xdotool key --window "$add" Tab
+    xdotool mousemove --window "$add" 276 68 click 1
+    sleep 0.3
+done
+xdotool windowfocus --sync "$watch"
+xdotool key alt+s
+sleep 61
+shot "$watch" watch.png
 
 kill "$program"
 scaled_shot
