@@ -49,12 +49,15 @@ public:
     int Instruments() const { return int(m_names.size()); }
     const std::string& Name(int instrument) const { return m_names[std::size_t(instrument)]; }
 
-    // The next reading of `instrument` (readings of one instrument come in time order); the
-    // oldest is let go past the most kept. Out-of-range instruments are ignored.
+    // The next reading of `instrument` (readings of one instrument come in time order). Past
+    // the most kept the oldest are let go, a sixteenth of the most at once, so that the chart
+    // is not drawn whole again with every reading. Out-of-range instruments are ignored.
     void Add(int instrument, const WatchChartPoint& point);
     const std::deque<WatchChartPoint>& Points(int instrument) const;
-    // All readings of every instrument.
+    // All readings of every instrument since SetInstruments, those let go too.
     std::int64_t Count() const { return m_count; }
+    // The readings kept, of every instrument.
+    std::size_t Kept() const;
     // Readings that carry a note, of those kept.
     std::int64_t Noted() const { return m_noted; }
 
@@ -81,8 +84,9 @@ private:
     std::uint64_t m_generation = 0;
 };
 
-// The smallest and largest value of the series chosen (`shown[instrument][series]`) over the
-// readings held, in `mode`.
+// The smallest and largest value of the series chosen (`shown[instrument][series]`, every
+// series of an instrument past its end) over the readings held, in `mode`: of the totals
+// when `total` is set, of the counters otherwise.
 std::optional<ValueSpan> WatchSpanOf(const WatchChartData& data, WatchChartMode mode,
                                      const std::vector<std::array<bool, ChartSeriesCount>>& shown,
                                      bool total);
@@ -94,6 +98,7 @@ struct TimeTick {
     qint64 utcMs = 0;
     QString time;
     QString date;
+    bool operator==(const TimeTick&) const = default;
 };
 
 // The time axis from `lowMs` to `highMs` (UTC): at most `mostTicks` ticks at round local

@@ -8,6 +8,9 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
+#include <deque>
+#include <optional>
 #include <vector>
 
 namespace qm {
@@ -63,15 +66,67 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    // Where readings fall: from the first on, and the values' axes.
+    struct Scales {
+        bool readings = false; // any held
+        qint64 timeLow = 0;
+        qint64 timeLength = 60000;
+        ChartAxis counters;
+        ChartAxis total;
+        bool operator==(const Scales&) const = default;
+    };
+    struct Layout {
+        QSize size;
+        QRect plot;
+        Scales scales;
+        std::vector<TimeTick> ticks;
+        bool operator==(const Layout&) const = default;
+    };
+    // The spans of the values shown, taken in as readings come, and the axes over them. An
+    // axis stays as it is until a value falls outside it, and then leaves room, so that a
+    // count that keeps rising changes the scale seldom.
+    struct Spans {
+        bool valid = false;
+        std::uint64_t generation = 0;
+        std::vector<std::size_t> taken; // readings taken in, by instrument
+        std::optional<ValueSpan> counters;
+        std::optional<ValueSpan> total;
+        ChartAxis countersAxis;
+        ChartAxis totalAxis;
+    };
+
+    std::array<bool, ChartSeriesCount> ShownOf(int instrument) const;
+    Scales ScalesNow() const;
+    Layout LayoutFor(QSize size) const;
+    double TimeX(const Layout& layout, qint64 utcMs) const;
+    // The first reading of `points` at or right of `x`.
+    std::size_t FirstFrom(const std::deque<WatchChartPoint>& points, const Layout& layout,
+                          double x) const;
+
+    void DrawAround(QPainter& painter, const Layout& layout) const;
+    // The plot within `strip`, with every reading that can show in it.
+    void DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip) const;
+    void DrawSeries(QPainter& painter, const Layout& layout, const QRect& area, int instrument,
+                    int series) const;
     void Refresh();
+    void Redraw();
+    // What is shown changed: the scales are found anew and the whole drawn again.
+    void Invalidate();
 
     const WatchChartData& m_data;
     WatchChartMode m_mode = WatchChartMode::Values;
     std::vector<std::array<bool, ChartSeriesCount>> m_shown; // by instrument; shown unless set
     LiveRefresh m_refresh;
+
+    // The kept picture and what it shows.
     QPixmap m_picture;
+    Layout m_pictureLayout;
+    std::uint64_t m_pictureGeneration = 0;
+    std::vector<std::size_t> m_drawn; // readings drawn, by instrument
     bool m_pictureValid = false;
     Draws m_draws;
+    mutable Spans m_spans;
+    mutable std::optional<Layout> m_lastLayout;
 };
 
 } // namespace qm
