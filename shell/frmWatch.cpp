@@ -132,6 +132,9 @@ frmWatch::frmWatch(Line& mainLine, JournalWriter& journal, const QString& journa
     grdLatest->setSelectionMode(QAbstractItemView::SingleSelection);
     grdLatest->setWordWrap(false);
     grdLatest->verticalHeader()->hide();
+    // Each column as wide as its widest text, the note taking the rest: a few rows, so
+    // measuring them all costs nothing.
+    grdLatest->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdLatest->horizontalHeader()->setStretchLastSection(true);
     grdLatest->setAccessibleName(tr("Latest readings"));
     chtWatch = new WatchChart(m_chartData, this);
@@ -237,7 +240,7 @@ frmWatch::~frmWatch()
 
 QSize frmWatch::sizeHint() const
 {
-    return QSize(900, 680);
+    return QSize(960, 700);
 }
 
 QStringList frmWatch::Ports() const
