@@ -130,7 +130,12 @@ frmMain::frmMain(std::unique_ptr<CommBackend> backend, Dialogs dialogs, QWidget*
     ConnectControls();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // The watch window's watch reads this window's line and writes its journal: it goes
+    // before them (children go in the order they came).
+    delete m_watchWindow.data();
+}
 
 void frmMain::Load()
 {

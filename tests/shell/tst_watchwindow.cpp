@@ -204,6 +204,25 @@ private slots:
         QVERIFY(Find<QPushButton>(*rig.window, "cmdStart")->isEnabled());
     }
 
+    // The program asked to end (a logout, Ctrl+C) while a watch runs: the watch stops with
+    // the main window, every reading it took is in the journal, and nothing is left behind.
+    void theProgramEndsWhileWatching()
+    {
+        auto rig = std::make_unique<Rig>();
+        rig->addAll();
+        rig->window->cmdStart_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(rig->readingsOfEach(1), Patience);
+        rig->main.form.EndRun();
+        QVERIFY(!rig->window->isVisible());
+        QTRY_VERIFY(!rig->window->Running());
+        const qint64 readings = rig->window->CurrentWatch()->Readings();
+        rig->main.form.findChild<JournalWriter*>()->WaitUntilWritten();
+        rig.reset();
+        JournalReader reader;
+        QVERIFY(reader.open());
+        QCOMPARE(reader.Watches().front().readings, readings);
+    }
+
     // Alt+W opens it; every control has a name and a role a screen reader reads; the series
     // are a tree of check boxes; Esc closes it and the menu's keys work from it.
     void reachedByKeyboardAndScreenReader()
