@@ -48,10 +48,13 @@ void FillJournal(const QString& path)
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-Acquisitions / 20);
     for (int n = 0; n < Acquisitions; ++n) {
         const auto acquisition =
-            writer.CommandSent({start.addSecs(qint64(n) * 90), QStringLiteral("/dev/ttyUSB0"),
+            writer.CommandSent({start.addSecs(qint64(n) * 90),
+                                QStringLiteral("/dev/ttyUSB0"),
                                 QStringLiteral("/dev/serial/by-id/usb-Example_0001-if00-port0"),
-                                QStringLiteral("qm6200-datalink"), QStringLiteral(QM6200_VERSION),
-                                QByteArray("\x02RDD ALL\x03\r")});
+                                QStringLiteral("qm6200-datalink"),
+                                QStringLiteral(QM6200_VERSION),
+                                QByteArray("\x02RDD ALL\x03\r"),
+                                {}});
         writer.Received(acquisition, answer);
         for (int i = 0; i < RecordsEach; ++i)
             writer.Record(acquisition, i + 1, cells[std::size_t(i)]);

@@ -100,4 +100,9 @@ QString ReadingNoteText(ReadingNote note, bool tornBefore)
     return text.isEmpty() ? torn : text + QStringLiteral("; ") + torn;
 }
 
+QUuid ReadingUid(const QUuid& watch, qint64 number)
+{
+    return QUuid::createUuidV5(watch, QByteArray::number(number));
+}
+
 } // namespace qm

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <array>
 #include <chrono>
@@ -61,6 +62,8 @@ struct JournalCommand {
     QString program;    // "qm6200-datalink", "qm6200-acquire"
     QString version;
     QByteArray frame; // the command's bytes on the wire
+    // Who it is wherever it goes (the lab's database): made when it is journaled, unless given.
+    QUuid uid;
 };
 
 // One journaled command and how it ended, as the history lists it.
@@ -74,6 +77,7 @@ struct JournalEntry {
     QByteArray frame;
     int records = 0;
     JournalOutcome outcome = JournalOutcome::Pending;
+    QUuid uid;
 };
 
 // A watch: the present values of one or more instruments read at an interval. Each reading is
@@ -96,6 +100,10 @@ enum class ReadingNote : int {
 // adds that a torn last line was cut off the file before this one.
 QString ReadingNoteText(ReadingNote note, bool tornBefore = false);
 
+// A reading's uid: made from its watch's and its own number, the same whenever it is asked
+// for, so that a reading keeps no uid of its own and is still never sent twice.
+QUuid ReadingUid(const QUuid& watch, qint64 number);
+
 // A watch as it starts.
 struct JournalWatch {
     QDateTime started; // UTC
@@ -106,6 +114,9 @@ struct JournalWatch {
     QStringList ports; // as the operator named them, in the order given
     QString output;    // the CSV file as given (%F and all); empty for standard output
     std::string decimalSeparator = "."; // of the cells the CSV got
+    // Who it is wherever it goes: made when it is journaled, unless given. Each reading's is
+    // made from it and the reading's number (ReadingUid).
+    QUuid uid;
 };
 
 // One reading of a watch.

@@ -91,7 +91,32 @@ CREATE TABLE readings (
 CREATE INDEX readings_by_watch ON readings (watch);
 )sql";
 
-constexpr std::array<const char*, 2> Steps{Version1, Version2};
+// Version 3: the lab's database. Acquisitions and watches get a uid (a UUID's 36 characters),
+// which follows them wherever they are sent, so that one sent twice is still one; those
+// journaled before get one here (random, version 4: a subquery that names the row is made
+// again for each row). A reading's uid is made from its watch's and its number. What the lab's
+// server confirmed is marked with when (ms since 1970, UTC); what it has not is found by an
+// index of the unmarked alone.
+constexpr const char* Version3 = R"sql(
+ALTER TABLE acquisitions ADD COLUMN uid TEXT;
+ALTER TABLE acquisitions ADD COLUMN lab_sent INTEGER;
+ALTER TABLE watches ADD COLUMN uid TEXT;
+ALTER TABLE readings ADD COLUMN lab_sent INTEGER;
+UPDATE acquisitions SET uid = (
+    SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) || '-'
+                 || substr('89ab', 1 + (abs(random()) % 4), 1) || substr(h, 18, 3) || '-'
+                 || substr(h, 21, 12))
+    FROM (SELECT hex(randomblob(16)) AS h, acquisitions.number AS row));
+UPDATE watches SET uid = (
+    SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) || '-'
+                 || substr('89ab', 1 + (abs(random()) % 4), 1) || substr(h, 18, 3) || '-'
+                 || substr(h, 21, 12))
+    FROM (SELECT hex(randomblob(16)) AS h, watches.id AS row));
+CREATE INDEX acquisitions_unsent ON acquisitions (number) WHERE lab_sent IS NULL;
+CREATE INDEX readings_unsent ON readings (number) WHERE lab_sent IS NULL;
+)sql";
+
+constexpr std::array<const char*, 3> Steps{Version1, Version2, Version3};
 
 struct Keyword {
     JournalOutcome outcome;

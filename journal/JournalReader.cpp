@@ -27,7 +27,8 @@ sqlite3_stmt* Prepared(const Connection& connection, Sql which)
 
 // What ReadEntry reads, in its order.
 constexpr std::string_view EntryColumns = "SELECT number, sent, port, stable_name, program, "
-                                          "version, command, records, outcome FROM acquisitions ";
+                                          "version, command, records, outcome, uid "
+                                          "FROM acquisitions ";
 
 QByteArray ColumnBytes(sqlite3_stmt* statement, int column)
 {
@@ -44,7 +45,7 @@ QString ColumnText(sqlite3_stmt* statement, int column)
 // What ReadWatch reads, in its order.
 constexpr std::string_view WatchColumns =
     "SELECT first_number, started, program, version, command, every_ms, ports, output, "
-    "decimal_separator, first_time, last_time, readings, noted FROM watches ";
+    "decimal_separator, first_time, last_time, readings, noted, uid FROM watches ";
 
 QDateTime ColumnTime(sqlite3_stmt* statement, int column)
 {
@@ -79,6 +80,7 @@ JournalWatchEntry ReadWatch(sqlite3_stmt* statement)
     entry.last = ColumnTime(statement, 10);
     entry.readings = sqlite3_column_int64(statement, 11);
     entry.noted = sqlite3_column_int64(statement, 12);
+    watch.uid = QUuid::fromString(ColumnText(statement, 13));
     return entry;
 }
 
@@ -103,6 +105,7 @@ JournalEntry ReadEntry(sqlite3_stmt* statement)
     entry.records = sqlite3_column_int(statement, 7);
     const auto* outcome = reinterpret_cast<const char*>(sqlite3_column_text(statement, 8));
     entry.outcome = OutcomeOfKeyword(outcome == nullptr ? std::string_view() : outcome);
+    entry.uid = QUuid::fromString(ColumnText(statement, 9));
     return entry;
 }
 

@@ -101,9 +101,9 @@ enum class Sql : std::size_t {
 // things were journaled whichever program journaled them. Each highest is a look at the end of
 // its table.
 constexpr std::array<std::string_view, 10> WriteSql{
-    "INSERT INTO acquisitions (number, sent, port, stable_name, program, version, command) "
+    "INSERT INTO acquisitions (number, sent, port, stable_name, program, version, command, uid) "
     "VALUES (max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT "
-    "max(number) FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6)",
+    "max(number) FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
     "INSERT INTO replies (acquisition, part, bytes) VALUES (?1, (SELECT count(*) FROM replies "
     "WHERE acquisition = ?1), ?2)",
     "INSERT OR REPLACE INTO records (acquisition, place, record_no, cntr1, cntr2, cntr3, cntr4, "
@@ -112,7 +112,7 @@ constexpr std::array<std::string_view, 10> WriteSql{
     "WHERE number = ?1",
     "UPDATE acquisitions SET outcome = ?2 WHERE number = ?1",
     "INSERT INTO watches (started, program, version, command, every_ms, ports, output, "
-    "decimal_separator) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+    "decimal_separator, uid) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
     "INSERT INTO readings (number, watch, port, time, utc_offset, note, torn, reply) VALUES "
     "(max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT max(number) "
     "FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -365,6 +365,8 @@ private:
         BindText(statement, 4, program);
         BindText(statement, 5, version);
         BindBytes(statement, 6, command.frame);
+        const QByteArray uid = command.uid.toByteArray(QUuid::WithoutBraces);
+        BindText(statement, 7, uid);
         Result<void, Error> inserted = Step(m_store.Db(), statement);
         if (inserted)
             current.number = sqlite3_last_insert_rowid(m_store.Db());
@@ -389,6 +391,8 @@ private:
         BindBytes(statement, 6, ports);
         BindText(statement, 7, output);
         BindBytes(statement, 8, watch.decimalSeparator.data(), watch.decimalSeparator.size());
+        const QByteArray uid = watch.uid.toByteArray(QUuid::WithoutBraces);
+        BindText(statement, 9, uid);
         Result<void, Error> inserted = Step(m_store.Db(), statement);
         if (inserted)
             current.id = sqlite3_last_insert_rowid(m_store.Db());
@@ -571,6 +575,9 @@ JournalWriter::Acquisition JournalWriter::CommandSent(const JournalCommand& comm
     // An acquisition is listed by when it was: a caller that gave no time gets the present.
     if (!sent.sent.isValid())
         sent.sent = QDateTime::currentDateTimeUtc();
+    // Made now, once: a journal replaced meanwhile gets the same.
+    if (sent.uid.isNull())
+        sent.uid = QUuid::createUuid();
     const Acquisition acquisition = ++m_lastAcquisition;
     m_worker->Hand(Event{acquisition, std::move(sent)});
     return acquisition;
@@ -608,6 +615,8 @@ JournalWriter::Watch JournalWriter::WatchStarted(const JournalWatch& watch)
     WatchEvent event{number, watch};
     if (!event.started.started.isValid())
         event.started.started = QDateTime::currentDateTimeUtc();
+    if (event.started.uid.isNull())
+        event.started.uid = QUuid::createUuid();
     m_worker->Hand(Event{0, std::move(event)});
     return number;
 }

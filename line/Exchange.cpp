@@ -35,8 +35,13 @@ void Exchange::Begin(QmtTxRx& port, const QString& device, const QString& stable
     const QByteArray frame(m_frame.data(), qsizetype(m_frame.size()));
     // Journaled first: a command that cannot be written is kept as not sent.
     if (m_journal)
-        m_acquisition = m_journal->CommandSent({QDateTime::currentDateTimeUtc(), device, stableName,
-                                                m_settings.program, m_settings.version, frame});
+        m_acquisition = m_journal->CommandSent({QDateTime::currentDateTimeUtc(),
+                                                device,
+                                                stableName,
+                                                m_settings.program,
+                                                m_settings.version,
+                                                frame,
+                                                {}});
     if (const Result<> written = port.Output(QString::fromLatin1(frame)); !written) {
         const QString reason = written.Reason();
         if (m_journal)

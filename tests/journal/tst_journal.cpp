@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -778,6 +779,53 @@ private slots:
             QVERIFY(::stat(QFile::encodeName(folder + u'/' + file), &node) == 0);
             QVERIFY2((node.st_mode & 0777) == 0600, qPrintable(file));
         }
+    }
+
+    // Every acquisition and watch has a uid of its own, made as it is journaled, and those of
+    // a journal from before uids get theirs (random, version 4) when it is brought up to date;
+    // a reading's is made from its watch's and its number, the same every time.
+    void everyAcquisitionAndWatchHasItsOwnUid()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        {
+            const auto db = journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
+            QVERIFY(db);
+            QVERIFY(journal::Exec(db->get(), journal::SchemaSteps()[0]));
+            QVERIFY(journal::Exec(db->get(), journal::SchemaSteps()[1]));
+            QVERIFY(journal::Exec(
+                db->get(), "PRAGMA user_version = 2; INSERT INTO acquisitions (number, sent, port, "
+                           "program, version, command) VALUES (1, '2025-01-02T03:04:05.678Z', "
+                           "'/dev/ttyS0', 'qm6200-acquire', '1.0', X'02'), (2, "
+                           "'2025-01-02T03:04:06.678Z', '/dev/ttyS0', 'qm6200-acquire', '1.0', "
+                           "X'02'); INSERT INTO watches (started, program, version, command, "
+                           "every_ms, ports, output, decimal_separator, first_number, readings) "
+                           "VALUES (0, 'qm6200-acquire', '1.0', X'02', 1000, X'00', '', '.', 3, 1);"
+                           "INSERT INTO readings VALUES (3, 1, 0, 0, 0, 0, 0, X'')"));
+        }
+        {
+            JournalWriter writer(path);
+            Journal(writer, Sample(4, "/dev/ttyS0", 1, ".", JournalOutcome::Records));
+            writer.WatchStarted(SampleWatch({"/dev/ttyS1"}));
+            writer.WaitUntilWritten();
+        }
+        JournalReader reader(path);
+        QVERIFY(reader.open());
+        QSet<QUuid> uids;
+        for (const JournalEntry& entry : reader.Entries()) {
+            QCOMPARE(entry.uid.version(), QUuid::Random);
+            QCOMPARE(entry.uid.variant(), QUuid::DCE);
+            uids.insert(entry.uid);
+        }
+        const std::vector<JournalWatchEntry> watches = reader.Watches();
+        QCOMPARE(watches.size(), std::size_t(1)); // the new one has no reading yet
+        QCOMPARE(watches[0].watch.uid.version(), QUuid::Random);
+        uids.insert(watches[0].watch.uid);
+        QCOMPARE(uids.size(), 4); // three acquisitions, a watch
+        const QUuid reading = ReadingUid(watches[0].watch.uid, 3);
+        QCOMPARE(reading, ReadingUid(watches[0].watch.uid, 3));
+        QVERIFY(reading != ReadingUid(watches[0].watch.uid, 4));
+        QVERIFY(!uids.contains(reading));
     }
 
     // The schema is brought up to date step by step, all in one transaction: a journal at
