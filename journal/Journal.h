@@ -100,6 +100,15 @@ enum class ReadingNote : int {
 // adds that a torn last line was cut off the file before this one.
 QString ReadingNoteText(ReadingNote note, bool tornBefore = false);
 
+// What the lab's database confirmed it holds: an acquisition by its number and uid, or a
+// reading by its number and its watch's uid. Both are named, so that a mark never lands on
+// another journal's row of the same number (a damaged journal replaced meanwhile).
+struct LabConfirmed {
+    qint64 number = 0;
+    QUuid uid; // the acquisition's, or the reading's watch's
+    bool reading = false;
+};
+
 // A reading's uid: made from its watch's and its own number, the same whenever it is asked
 // for, so that a reading keeps no uid of its own and is still never sent twice.
 QUuid ReadingUid(const QUuid& watch, qint64 number);

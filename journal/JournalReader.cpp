@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QObject>
 
+#include <algorithm>
 #include <array>
 #include <sqlite3.h>
 #include <string>
@@ -18,7 +19,19 @@ namespace {
 using namespace journal;
 
 // The reader's statements, prepared once when it opens, by their place.
-enum class Sql : std::size_t { Entries, Entry, Records, Reply, Watches, WatchOf, Readings };
+enum class Sql : std::size_t {
+    Entries,
+    Entry,
+    Records,
+    Reply,
+    Watches,
+    WatchOf,
+    Readings,
+    UnsentAcquisitions,
+    UnsentReadings,
+    UnsentCount,
+    Reading,
+};
 
 sqlite3_stmt* Prepared(const Connection& connection, Sql which)
 {
@@ -152,7 +165,7 @@ Result<> JournalReader::open()
     const std::string watchOf =
         std::string(WatchColumns) + "WHERE id = (SELECT watch FROM readings WHERE number = ?1)";
     // By their place in Sql.
-    const std::array<std::string_view, 7> sql{
+    const std::array<std::string_view, 11> sql{
         entries,
         entry,
         "SELECT record_no, cntr1, cntr2, cntr3, cntr4, cntr5, total FROM records "
@@ -162,6 +175,14 @@ Result<> JournalReader::open()
         watchOf,
         "SELECT port, time, utc_offset, note, torn, reply FROM readings "
         "WHERE watch = (SELECT watch FROM readings WHERE number = ?1) ORDER BY number",
+        // Each through its index of the unsent alone.
+        "SELECT number FROM acquisitions WHERE lab_sent IS NULL AND number > ?1 ORDER BY number "
+        "LIMIT ?2",
+        "SELECT number FROM readings WHERE lab_sent IS NULL AND number > ?1 ORDER BY number "
+        "LIMIT ?2",
+        "SELECT (SELECT count(*) FROM acquisitions WHERE lab_sent IS NULL) + (SELECT count(*) "
+        "FROM readings WHERE lab_sent IS NULL)",
+        "SELECT port, time, utc_offset, note, torn, reply FROM readings WHERE number = ?1",
     };
     Result<Connection> opened = OpenToRead(m_path, sql);
     if (!opened)
@@ -218,6 +239,67 @@ QByteArray JournalReader::Reply(qint64 number) const
     Rows(m_connection->db.get(), statement,
          [&](sqlite3_stmt* row) { reply += ColumnBytes(row, 0); });
     return reply;
+}
+
+std::vector<QByteArray> JournalReader::ReplyParts(qint64 number) const
+{
+    std::vector<QByteArray> parts;
+    if (!m_connection)
+        return parts;
+    sqlite3_stmt* statement = Prepared(*m_connection, Sql::Reply);
+    sqlite3_bind_int64(statement, 1, number);
+    Rows(m_connection->db.get(), statement,
+         [&](sqlite3_stmt* row) { parts.push_back(ColumnBytes(row, 0)); });
+    return parts;
+}
+
+std::vector<std::pair<qint64, bool>> JournalReader::Unsent(qint64 after, int most) const
+{
+    std::vector<std::pair<qint64, bool>> unsent;
+    if (!m_connection || most <= 0)
+        return unsent;
+    // The first `most` of each table, merged: the first `most` of both are among them.
+    for (const Sql which : {Sql::UnsentAcquisitions, Sql::UnsentReadings}) {
+        sqlite3_stmt* statement = Prepared(*m_connection, which);
+        sqlite3_bind_int64(statement, 1, after);
+        sqlite3_bind_int(statement, 2, most);
+        Rows(m_connection->db.get(), statement, [&](sqlite3_stmt* row) {
+            unsent.emplace_back(sqlite3_column_int64(row, 0), which == Sql::UnsentReadings);
+        });
+    }
+    std::sort(unsent.begin(), unsent.end());
+    if (unsent.size() > std::size_t(most))
+        unsent.resize(std::size_t(most));
+    return unsent;
+}
+
+qint64 JournalReader::UnsentCount() const
+{
+    qint64 count = 0;
+    if (!m_connection)
+        return count;
+    Rows(m_connection->db.get(), Prepared(*m_connection, Sql::UnsentCount),
+         [&](sqlite3_stmt* row) { count = sqlite3_column_int64(row, 0); });
+    return count;
+}
+
+std::optional<JournalReading> JournalReader::Reading(qint64 number) const
+{
+    std::optional<JournalReading> reading;
+    if (!m_connection)
+        return reading;
+    sqlite3_stmt* statement = Prepared(*m_connection, Sql::Reading);
+    sqlite3_bind_int64(statement, 1, number);
+    Rows(m_connection->db.get(), statement, [&](sqlite3_stmt* row) {
+        JournalReading& got = reading.emplace();
+        got.port = sqlite3_column_int(row, 0);
+        got.time = ColumnTime(row, 1);
+        got.offsetSeconds = sqlite3_column_int(row, 2);
+        got.note = NoteOf(sqlite3_column_int(row, 3));
+        got.tornBefore = sqlite3_column_int(row, 4) != 0;
+        got.reply = ColumnBytes(row, 5);
+    });
+    return reading;
 }
 
 std::vector<JournalWatchEntry> JournalReader::Watches() const

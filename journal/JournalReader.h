@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -35,6 +36,17 @@ public:
     std::vector<JournalCells> Records(qint64 number) const;
     // Every byte the instrument answered to it, as received.
     QByteArray Reply(qint64 number) const;
+
+    // The same, in the parts it was kept in, each a run received at once.
+    std::vector<QByteArray> ReplyParts(qint64 number) const;
+
+    // What the lab's database has not confirmed: the numbers of acquisitions and readings
+    // above `after`, in order, at most `most` of them (each reading: true). Read in steps, a
+    // long backlog is never held whole.
+    std::vector<std::pair<qint64, bool>> Unsent(qint64 after, int most) const;
+    qint64 UnsentCount() const;
+    // The reading numbered `number`; none when that is no reading.
+    std::optional<JournalReading> Reading(qint64 number) const;
 
     // The watches, newest first: by their first reading's number. A watch with no reading yet
     // is not listed; it has no number to be asked for by.

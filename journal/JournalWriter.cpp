@@ -55,13 +55,17 @@ struct ReadingEvent {
     JournalWriter::Watch watch = 0;
     JournalReading reading;
 };
+struct LabSentEvent {
+    std::vector<LabConfirmed> confirmed;
+    qint64 atMs = 0;
+};
 // What the caller handed over, in the order it came, each for the acquisition it names (the
 // writer's own number for it; 0 for a watch's events, which name their watch themselves).
 // Bytes are the run of bytes received between two other events of the same acquisition.
 struct Event {
     JournalWriter::Acquisition acquisition = 0;
     std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent, WatchEvent,
-                 ReadingEvent>
+                 ReadingEvent, LabSentEvent>
         what;
 };
 
@@ -93,6 +97,8 @@ enum class Sql : std::size_t {
     InsertWatch,
     InsertReading,
     CountReading,
+    MarkAcquisition,
+    MarkReading,
     Begin,
     Commit
 };
@@ -100,7 +106,7 @@ enum class Sql : std::size_t {
 // both tables' highest, taken inside the write transaction, so that numbers rise in the order
 // things were journaled whichever program journaled them. Each highest is a look at the end of
 // its table.
-constexpr std::array<std::string_view, 10> WriteSql{
+constexpr std::array<std::string_view, 12> WriteSql{
     "INSERT INTO acquisitions (number, sent, port, stable_name, program, version, command, uid) "
     "VALUES (max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT "
     "max(number) FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -120,6 +126,10 @@ constexpr std::array<std::string_view, 10> WriteSql{
     "UPDATE watches SET first_number = coalesce(first_number, ?2), first_time = "
     "coalesce(first_time, ?3), last_time = ?3, readings = readings + 1, noted = noted + ?4 "
     "WHERE id = ?1",
+    // Marks of what the lab's database holds, on the row that is the one sent.
+    "UPDATE acquisitions SET lab_sent = ?3 WHERE number = ?1 AND uid = ?2 AND lab_sent IS NULL",
+    "UPDATE readings SET lab_sent = ?3 WHERE number = ?1 AND lab_sent IS NULL AND watch = "
+    "(SELECT id FROM watches WHERE uid = ?2)",
     // The write lock first: a transaction that reads first and then finds another writer has
     // been meanwhile could not wait for it.
     "BEGIN IMMEDIATE",
@@ -432,6 +442,21 @@ private:
         return Step(m_store.Db(), statement);
     }
 
+    Result<void, Error> MarkSent(const LabSentEvent& event)
+    {
+        for (const LabConfirmed& confirmed : event.confirmed) {
+            sqlite3_stmt* statement =
+                Prepared(confirmed.reading ? Sql::MarkReading : Sql::MarkAcquisition);
+            const QByteArray uid = confirmed.uid.toByteArray(QUuid::WithoutBraces);
+            sqlite3_bind_int64(statement, 1, confirmed.number);
+            BindText(statement, 2, uid);
+            sqlite3_bind_int64(statement, 3, event.atMs);
+            if (Result<void, Error> marked = Step(m_store.Db(), statement); !marked)
+                return marked;
+        }
+        return {};
+    }
+
     // What a batch brings to an acquisition: its bytes, kept as one part of the reply, and
     // whether records came, so that the count in its row is made again.
     struct Reached {
@@ -449,6 +474,8 @@ private:
         }
         if (const auto* reading = std::get_if<ReadingEvent>(&event.what))
             return InsertReading(*reading);
+        if (const auto* sent = std::get_if<LabSentEvent>(&event.what))
+            return MarkSent(*sent);
         if (const auto* command = std::get_if<JournalCommand>(&event.what)) {
             Current& current = m_current[event.acquisition];
             current = Current{*command, 0};
@@ -619,6 +646,12 @@ JournalWriter::Watch JournalWriter::WatchStarted(const JournalWatch& watch)
         event.started.uid = QUuid::createUuid();
     m_worker->Hand(Event{0, std::move(event)});
     return number;
+}
+
+void JournalWriter::LabSent(std::vector<LabConfirmed> confirmed, const QDateTime& at)
+{
+    if (!confirmed.empty())
+        m_worker->Hand(Event{0, LabSentEvent{std::move(confirmed), at.toMSecsSinceEpoch()}});
 }
 
 void JournalWriter::Reading(Watch watch, const JournalReading& reading)

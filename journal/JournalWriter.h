@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace qm {
 
@@ -57,6 +58,10 @@ public:
     // A whole reading of the watch, once it ended. It takes the next number of the count the
     // acquisitions take theirs from, in the order handed over.
     void Reading(Watch watch, const JournalReading& reading);
+
+    // The lab's database confirmed that it holds these, at `at`: marked, so that they are not
+    // sent again.
+    void LabSent(std::vector<LabConfirmed> confirmed, const QDateTime& at);
 
     // Blocks until everything handed over so far is committed, or could not be: for a
     // program about to end, and for tests. A failure that happened meanwhile is signalled

@@ -828,6 +828,43 @@ private slots:
         QVERIFY(!uids.contains(reading));
     }
 
+    // What the lab's database has not confirmed is found in steps, in the order it was
+    // journaled; a mark lands only on the row sent (its uid, or its watch's), and what is
+    // marked is not found again.
+    void whatTheLabHoldsIsMarked()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.sqlite3"));
+        JournalWriter writer(path);
+        Journal(writer, Sample(1, "/dev/ttyS0", 2, ".", JournalOutcome::Records));
+        writer.WaitUntilWritten();
+        const auto watch = writer.WatchStarted(SampleWatch({"/dev/ttyS1"}));
+        const JournalReading reading = SampleReading(2, 1);
+        writer.Reading(watch, reading);
+        writer.Reading(watch, SampleReading(3, 1));
+        writer.WaitUntilWritten();
+        Journal(writer, Sample(4, "/dev/ttyS0", 0, ".", JournalOutcome::NoAnswer));
+        writer.WaitUntilWritten();
+
+        JournalReader reader(path);
+        QVERIFY(reader.open());
+        using Unsent = std::vector<std::pair<qint64, bool>>;
+        QCOMPARE(reader.Unsent(0, 10), Unsent({{1, false}, {2, true}, {3, true}, {4, false}}));
+        QCOMPARE(reader.Unsent(1, 2), Unsent({{2, true}, {3, true}}));
+        QCOMPARE(reader.Reading(2)->reply, reading.reply);
+        QVERIFY(!reader.Reading(1));
+        const QUuid watchUid = reader.WatchOf(2)->watch.uid;
+        const QUuid first = reader.Entry(1)->uid;
+        writer.LabSent({{1, first, false},
+                        {2, watchUid, true},
+                        {3, QUuid::createUuid(), true}, // another watch's reading 3
+                        {4, first, false}},             // another acquisition's uid
+                       QDateTime::currentDateTimeUtc());
+        writer.WaitUntilWritten();
+        QCOMPARE(reader.Unsent(0, 10), Unsent({{3, true}, {4, false}}));
+        QCOMPARE(reader.UnsentCount(), 2);
+    }
+
     // The schema is brought up to date step by step, all in one transaction: a journal at
     // any older version takes the steps after its own, keeps what it holds, and a step that
     // fails leaves it as it was. (Every new journal is an empty database at version 0 that
