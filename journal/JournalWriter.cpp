@@ -218,7 +218,8 @@ public:
         Hurry();
         std::unique_lock lock(m_mutex);
         const quint64 target = m_handed;
-        m_written.wait(lock, [&] { return m_done >= target; });
+        // Opened first: a journal of an earlier version is brought up to date by then.
+        m_written.wait(lock, [&] { return m_opened && m_done >= target; });
     }
 
     // The message for the caller, once.
@@ -248,6 +249,11 @@ private:
     void Run()
     {
         bool writing = Open();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_opened = true;
+        }
+        m_written.notify_all();
         std::vector<Event> batch;
         for (;;) {
             quint64 upTo = 0;
@@ -563,6 +569,7 @@ private:
     Clock::time_point m_firstHanded; // of the events waiting, the first
     quint64 m_handed = 0;            // events handed over
     quint64 m_done = 0;              // of them, those committed or dropped
+    bool m_opened = false;           // the journal was opened, or could not be
     bool m_hurry = false;
     bool m_stopping = false;
     bool m_gaveUp = false;

@@ -63,9 +63,9 @@ public:
     // sent again.
     void LabSent(std::vector<LabConfirmed> confirmed, const QDateTime& at);
 
-    // Blocks until everything handed over so far is committed, or could not be: for a
-    // program about to end, and for tests. A failure that happened meanwhile is signalled
-    // before it returns.
+    // Blocks until the journal was opened (and brought up to date) and everything handed over
+    // so far is committed, or could not be: for a program about to end, and for tests. A failure
+    // that happened meanwhile is signalled before it returns.
     void WaitUntilWritten();
 
 signals:
