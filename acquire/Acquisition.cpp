@@ -114,6 +114,7 @@ void Acquisition::Start()
         return Ask(Step::Clearing, VerbClear, ArgumentAll);
     case Command::History: // reads the journal: nothing to send
     case Command::Watch:   // a run of its own, over all of its ports
+    case Command::Sync:    // sends the journal, not the instrument
         return Finish();
     }
 }

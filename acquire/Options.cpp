@@ -106,10 +106,12 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QCommandLineOption every(QStringLiteral("every"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("N"));
     const QCommandLineOption span(QStringLiteral("for"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption database(QStringLiteral("database"), QString(),
+                                      QStringLiteral("CONNINFO"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({port, output, thenClear, yes, wait, waitPort, idle, timeout, quiet,
-                       noJournal, every, count, span, help, version});
+                       noJournal, every, count, span, database, help, version});
 
     // parse(), not process(): process() ends the program itself, with a status of its own.
     if (!parser.parse(arguments))
@@ -123,7 +125,7 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     const QStringList commands = parser.positionalArguments();
     if (commands.isEmpty())
         return Problem(
-            QStringLiteral("no command: give records, present, clear, watch or history."));
+            QStringLiteral("no command: give records, present, clear, watch, history or sync."));
     const QString& command = commands.front();
     const bool history = command == QLatin1String("history");
     if (commands.size() > (history ? 2 : 1))
@@ -142,10 +144,15 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         options.command = Command::Watch;
     else if (history)
         options.command = Command::History;
+    else if (command == QLatin1String("sync"))
+        options.command = Command::Sync;
     else
-        return Problem(QStringLiteral("unknown command \"%1\": give records, present, clear, watch "
-                                      "or history.")
-                           .arg(command));
+        return Problem(
+            QStringLiteral("unknown command \"%1\": give records, present, clear, watch, "
+                           "history or sync.")
+                .arg(command));
+    if (options.command != Command::Sync && parser.isSet(database))
+        return Problem(QStringLiteral("--database goes with \"sync\" only."));
     const bool watch = options.command == Command::Watch;
     if (!watch) {
         for (const auto& [option, name] :
@@ -167,6 +174,24 @@ ParsedArguments ParseArguments(const QStringList& arguments)
     }
     options.quiet = parser.isSet(quiet);
     options.journal = !parser.isSet(noJournal);
+
+    if (options.command == Command::Sync) {
+        const std::pair<const QCommandLineOption*, const char*> runOnly[] = {
+            {&port, "-p"},     {&output, "-o"},         {&thenClear, "--then-clear"},
+            {&yes, "--yes"},   {&wait, "--wait"},       {&waitPort, "--wait-port"},
+            {&idle, "--idle"}, {&timeout, "--timeout"}, {&noJournal, "--no-journal"}};
+        for (const auto& [option, name] : runOnly) {
+            if (parser.isSet(*option))
+                return Problem(QStringLiteral("%1 does not go with \"sync\", which sends the "
+                                              "journal to the lab's database.")
+                                   .arg(QLatin1String(name)));
+        }
+        options.database = parser.value(database).trimmed();
+        if (parser.isSet(database) && options.database.isEmpty())
+            return Problem(QStringLiteral("--database needs a connection string, such as "
+                                          "--database \"host=db1 dbname=lab\"."));
+        return {ParsedArguments::Run, options, {}};
+    }
 
     if (history) {
         // A run's options would mean nothing here: a script that gives them expects something
@@ -302,6 +327,7 @@ QString HelpText()
        qm6200-acquire [OPTIONS] --every SECONDS [--count N | --for SECONDS]
                       -p PORT [-p PORT]... watch
        qm6200-acquire [-o FILE] [-q] history [N]
+       qm6200-acquire [-q] [--database CONNINFO] sync
 
 Fetches the records stored in a QM-6200 counting instrument ("records") or its present
 counter values ("present") over a serial line and writes them as CSV, or erases the
@@ -332,6 +358,16 @@ the others go on. -o FILE is appended to when it begins with the same header
 in FILE is the local date: a new file each day. Each line is on the disk within
 a second. The journal keeps every reading; "history" lists a watch as one line,
 under its first reading's number, and "history N" writes its CSV again.
+
+"sync" sends every acquisition and reading of the journal that the lab's
+PostgreSQL database has not yet confirmed, oldest first, each in a transaction
+of its own, into its schema qm6200 (made when the role may), and marks them in
+the journal: a sync cut short sends the rest next time, and nothing is ever
+there twice. The database is --database, else "database=" under [lab] in
+~/.config/qm6200/qm6200.conf, else in /etc/xdg/qm6200/qm6200.conf: a libpq
+connection string or URI, in double quotes when it holds commas. Passwords
+are not taken there: libpq finds them in ~/.pgpass, a service file or
+PGPASSFILE, or use a client certificate; sslmode=verify-full is advised.
 
 Options:
   -p, --port PORT      required: COM1 to COM4 or a device (/dev/ttyUSB0, a
@@ -367,6 +403,7 @@ Options:
                        count too)
       --for SECONDS    "watch": end after this long (at most 366 days); with neither
                        --count nor --for, a watch runs until it is stopped
+      --database CONNINFO  "sync": the lab's database, over the settings'
   -q, --quiet          no progress and no summary on standard error, only problems
       --no-journal     keep no journal of this run
   -h, --help           show this text

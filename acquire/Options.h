@@ -16,6 +16,7 @@ enum class Command {
     Clear,   // the clear-all command: the stored records are erased
     History, // no command: what the journal holds, listed or one acquisition's records
     Watch,   // "Acquire Present Value" of one or more instruments at an interval
+    Sync,    // no command: what the journal holds sent to the lab's database
 };
 
 struct Options {
@@ -43,6 +44,8 @@ struct Options {
     std::chrono::milliseconds every{0};
     qint64 count = 0;
     std::chrono::milliseconds span{0};
+    // For Sync: the lab's database, over the settings' (a libpq connection string or URI).
+    QString database;
 
     bool toStandardOutput() const { return output.isEmpty(); }
 };

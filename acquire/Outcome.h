@@ -11,11 +11,13 @@ inline constexpr int Success = 0;
 inline constexpr int Usage = 64;           // EX_USAGE
 inline constexpr int RecordsDropped = 65;  // EX_DATAERR
 inline constexpr int NoInput = 66;         // EX_NOINPUT: for "history", no journal or no entry
-inline constexpr int PortUnavailable = 69; // EX_UNAVAILABLE
+inline constexpr int PortUnavailable = 69; // EX_UNAVAILABLE: for "sync", the server too
 inline constexpr int CannotWrite = 73;     // EX_CANTCREAT
 inline constexpr int ConnectionLost = 74;  // EX_IOERR
 inline constexpr int NoAnswer = 75;        // EX_TEMPFAIL: trying again later may help
 inline constexpr int Refused = 76;         // EX_PROTOCOL
+inline constexpr int NoPermission = 77;    // EX_NOPERM: the lab's server refuses
+inline constexpr int Configuration = 78;   // EX_CONFIG: the lab's database settings
 inline constexpr int Signal = 128;         // plus the signal's number, as a shell reports it
 } // namespace exit_status
 
@@ -88,11 +90,18 @@ inline constexpr StatusMeaning StatusMeanings[] = {
            "--then-clear with \"present\", \"clear\" or standard output, an option of a run "
            "on the port with \"history\", an argument that is not UTF-8 (names are used as "
            "given, and such a one would be read as another file's or port's)"},
-    {"66", "\"history\": there is no journal, or it cannot be read (the message says where "
-           "it was looked for and why), or there is no acquisition N in it"},
-    {"69", "the port cannot be opened, or is no serial line"},
+    {"66", "\"history\", \"sync\": there is no journal, or it cannot be read (the message "
+           "says where it was looked for and why), or there is no acquisition N in it"},
+    {"77", "\"sync\": the lab's database refuses: authentication, or permission (to insert, "
+           "or to make the schema qm6200 where there is none)"},
+    {"78", "\"sync\": no lab database is set, its setting cannot be used (a password in it, "
+           "a string libpq cannot read), or its schema qm6200 is newer than this program's"},
+    {"69", "the port cannot be opened, or is no serial line; for \"sync\", the lab's "
+           "database cannot be reached (what was sent before is marked, the rest goes next "
+           "time)"},
     {"65", "data frames dropped because the store (201 records) was full; the file is written, "
-           "and the message gives the count"},
+           "and the message gives the count; for \"sync\", the lab's database refused some "
+           "acquisitions for what they hold (told by number), and took the rest"},
     {"75", "no answer within --wait (an instrument that holds no records may also stay "
            "silent), or none complete within --timeout; nothing is written unless something "
            "arrived"},

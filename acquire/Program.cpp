@@ -3,9 +3,12 @@
 #include "acquire/Acquisition.h"
 #include "acquire/History.h"
 #include "files/Descriptors.h"
+#include "files/Names.h"
 #include "files/SafeWrite.h"
 #include "journal/JournalReader.h"
 #include "journal/JournalWriter.h"
+#include "lab/LabSettings.h"
+#include "lab/LabSync.h"
 #include "line/Line.h"
 #include "ports/PortList.h"
 #include "ports/PortMemory.h"
@@ -25,6 +28,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <cerrno>
@@ -434,6 +438,98 @@ int RunWatch(const Options& options)
     return exit_status::Success;
 }
 
+// "sync": what the journal holds and the lab's database has not confirmed, sent there.
+int RunSync(const Options& options)
+{
+    const QString path = DefaultJournalPath();
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        Tell(QStringLiteral("there is no journal (%1): nothing to send.")
+                 .arg(path.isEmpty() ? QStringLiteral("no folder for it") : path));
+        return exit_status::NoInput;
+    }
+    const Result<std::optional<LabDatabase>> found =
+        FindLabDatabase(options.database, DefaultConfigPath(), SystemConfigFolders());
+    if (!found) {
+        Tell(found.Reason());
+        return exit_status::Configuration;
+    }
+    if (!*found) {
+        Tell(QStringLiteral("no lab database is set: give --database CONNINFO, or set database= "
+                            "under [lab] in %1.")
+                 .arg(DefaultConfigPath()));
+        return exit_status::Configuration;
+    }
+    // The writer brings the journal up to date before it is read, and keeps the marks.
+    JournalWriter writer(path);
+    QString journalProblem;
+    QObject::connect(&writer, &JournalWriter::Failed,
+                     [&](const QString& message) { journalProblem = message; });
+    writer.WaitUntilWritten();
+    JournalReader reader(path);
+    if (const Result<> opened = reader.open(); !opened) {
+        Tell(opened.Reason());
+        return exit_status::NoInput;
+    }
+    LabServer server;
+    server.SetSender(QSysInfo::machineHostName(), UserName(::geteuid()));
+    const LabServer::Problem problem = server.Open((*found)->conninfo);
+    const auto statusOf = [](LabServer::Fault fault) {
+        switch (fault) {
+        case LabServer::Fault::None:
+            return exit_status::Success;
+        case LabServer::Fault::Unreachable:
+            return exit_status::PortUnavailable;
+        case LabServer::Fault::Refused:
+            return exit_status::NoPermission;
+        case LabServer::Fault::Settings:
+            return exit_status::Configuration;
+        }
+        return exit_status::Configuration;
+    };
+    if (problem.fault != LabServer::Fault::None) {
+        Tell(problem.text);
+        return statusOf(problem.fault);
+    }
+
+    StopSignals stop;
+    int signal = 0;
+    QObject::connect(&stop, &StopSignals::Requested, [&](int which) { signal = which; });
+    ProgressLine progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    const LabSyncReport report = SyncJournal(
+        server, reader, writer,
+        [&] {
+            QCoreApplication::processEvents();
+            return signal != 0;
+        },
+        [&](const LabSyncReport& sofar) {
+            progress.Show(QStringLiteral("sync: %1 sent").arg(sofar.added + sofar.alreadyThere));
+        });
+    progress.Clear();
+    for (const auto& [number, why] : report.refused)
+        Tell(QStringLiteral("the lab's database refused acquisition %1: %2. It stays in the "
+                            "journal, unsent; the rest went.")
+                 .arg(number)
+                 .arg(why));
+    if (!journalProblem.isEmpty())
+        Tell(journalProblem);
+    if (report.problem.fault != LabServer::Fault::None)
+        Tell(report.problem.text);
+    if (!options.quiet)
+        Print(STDERR_FILENO,
+              QStringLiteral("sync: %1 sent, %2 there already, %3 refused, %4 left\n")
+                  .arg(report.added)
+                  .arg(report.alreadyThere)
+                  .arg(qsizetype(report.refused.size()))
+                  .arg(report.left));
+    if (report.problem.fault != LabServer::Fault::None)
+        return statusOf(report.problem.fault);
+    if (report.stopped)
+        return exit_status::Signal + signal;
+    if (!report.refused.empty())
+        return exit_status::RecordsDropped;
+    return exit_status::Success;
+}
+
 } // namespace
 
 void KeepStandardDescriptors()
@@ -476,6 +572,8 @@ int Run(const QList<QByteArray>& arguments)
     const Options& options = parsed.options;
     if (options.command == Command::History)
         return ShowHistory(options);
+    if (options.command == Command::Sync)
+        return RunSync(options);
     if (options.command == Command::Watch)
         return RunWatch(options);
 

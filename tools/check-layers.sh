@@ -15,7 +15,9 @@
 #                     serial/qtserial/ and process/
 #   watch/            a watch's schedule, times, CSV lines and file (qm6200_watch): all of the
 #                     above but serial/qtserial/
-#   ui/               what line/ may use, but neither line/ nor watch/
+#   lab/              the lab's database (qm6200_lab): all of the above but serial/qtserial/;
+#                     libpq
+#   ui/               what line/ may use, but neither line/, watch/ nor lab/
 #   shell/            everything above but acquire/
 #   acquire/          everything above but ui/ and shell/: no widgets
 # Every layer under ui/ is without Qt Gui and Widgets, and every one but serial/qtserial/
@@ -68,7 +70,7 @@ widgets=(Qt6::Gui Qt6::Widgets qm6200_gui qm6200_shell)
 # Each library, then what it may not reach: what stands above it in the list of layers.
 layers=(qm6200_base qm6200_files qm6200_protocol qm6200_records qm6200_ports qm6200_serial
     qm6200_qtserial qm6200_backend qm6200_process qm6200_journal qm6200_line qm6200_watch
-    qm6200_gui qm6200_shell qm6200_acquire qm6200_test_support)
+    qm6200_lab qm6200_gui qm6200_shell qm6200_acquire qm6200_test_support)
 for ((i = 0; i < ${#layers[@]} - 1; i++)); do
     case ${layers[i]} in
     qm6200_gui | qm6200_shell) forbid "${layers[i]}" "${layers[@]:i+1}" ;;
@@ -80,10 +82,10 @@ done
 forbid qm6200_protocol qm6200_files qm6200_records
 forbid qm6200_records qm6200_files qm6200_protocol
 forbid qm6200_acquire qm6200_gui qm6200_shell
-forbid qm6200_gui qm6200_backend qm6200_qtserial qm6200_line qm6200_watch
+forbid qm6200_gui qm6200_backend qm6200_qtserial qm6200_line qm6200_watch qm6200_lab
 forbid qm6200_journal qm6200_ports qm6200_serial
 for library in qm6200_base qm6200_files qm6200_protocol qm6200_records qm6200_ports qm6200_serial \
-    qm6200_process qm6200_journal qm6200_line qm6200_watch qm6200_gui; do
+    qm6200_process qm6200_journal qm6200_line qm6200_watch qm6200_lab qm6200_gui; do
     forbid "$library" Qt6::SerialPort
 done
 forbid qm6200-acquire "${widgets[@]}" qm6200_test_support
@@ -118,9 +120,10 @@ awk -v root="$root/" -v build="$build/" '
         may["journal"] = " base files protocol records journal "
         may["line"] = " base files protocol records ports serial journal line "
         may["watch"] = " base files protocol records ports serial process journal line watch "
+        may["lab"] = " base files protocol records ports serial process journal line watch lab "
         may["ui"] = " base files protocol records ports serial journal ui "
-        may["shell"] = " base files protocol records ports serial serial/qtserial process journal line watch ui shell "
-        may["acquire"] = " base files protocol records ports serial serial/qtserial process journal line watch acquire "
+        may["shell"] = " base files protocol records ports serial serial/qtserial process journal line watch lab ui shell "
+        may["acquire"] = " base files protocol records ports serial serial/qtserial process journal line watch lab acquire "
         for (layer in may)
             if (layer != "ui" && layer != "shell")
                 widgets[layer] = 1
