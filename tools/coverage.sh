@@ -7,7 +7,7 @@
 . "$(dirname "$0")/common.sh"
 build="$root/build/coverage"
 
-"$root/tools/deps.sh" build fonts coverage
+"$root/tools/deps.sh" build fonts postgres coverage
 build_preset coverage >/dev/null
 # The counters add up over runs: start from none.
 find "$build" -name '*.gcda' -delete

@@ -17,8 +17,11 @@ case "${1:-}" in
 *) echo "test.sh: unknown option '$1' (none, --sanitize or --qt-serial)" >&2; exit 2 ;;
 esac
 
-# The window tests measure captions in the fonts the program uses.
-"$root/tools/deps.sh" build fonts
+# The window tests measure captions in the fonts the program uses. The tests of the lab's
+# server start servers of their own, in the ordinary build alone (label postgres).
+sets=(build fonts)
+[ "$preset" = debug ] && sets+=(postgres)
+"$root/tools/deps.sh" "${sets[@]}"
 build_preset "$preset"
 # The tests take their environment from their properties (tests/CMakeLists.txt); the test
 # preset chooses which run.
