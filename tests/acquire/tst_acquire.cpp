@@ -271,6 +271,16 @@ private slots:
               QStringList{"--timeout", "9"}, QStringList{"--no-journal"}})
             QTest::addRow("history %s", qPrintable(option.first()))
                 << QStringList{"history", "3"} + option << false << "" << 0 << 0 << 0;
+        QTest::newRow("sync") << QStringList{"sync", "--database", "host=db1 dbname=lab", "-q"}
+                              << true << "" << 5000 << 1000 << 60000;
+        for (const QStringList& wrong :
+             {QStringList{"-p", "COM1"}, QStringList{"-o", "x.csv"}, QStringList{"--every", "1"},
+              QStringList{"--database", ""}, QStringList{"now"}})
+            QTest::addRow("sync %s", qPrintable(wrong.join(' ')))
+                << QStringList{"sync"} + wrong << false << "" << 0 << 0 << 0;
+        QTest::newRow("a database, no sync")
+            << QStringList{"records", "-p", "COM1", "--database", "dbname=lab"} << false << "" << 0
+            << 0 << 0;
     }
 
     void options()
