@@ -27,6 +27,12 @@ namespace {
 
 constexpr int Patience = 30000; // ms
 
+// The program under test: the build's, or the copy the environment names (as the user nobody).
+QString Acquire()
+{
+    return qEnvironmentVariable("QM6200_ACQUIRE", QStringLiteral(QM6200_ACQUIRE));
+}
+
 // A journal at `path` with `count` acquisitions of 3 records (the first numbered `first`),
 // one a watch's reading in five, journaled as the programs do.
 void FillJournal(const QString& path, int first, int count)
@@ -137,7 +143,7 @@ private slots:
         FillJournal(path, 1, total);
         if (killed) {
             QProcess sync;
-            sync.start(QM6200_ACQUIRE, {"sync", "-q", "--database", conninfo()});
+            sync.start(Acquire(), {"sync", "-q", "--database", conninfo()});
             QTRY_VERIFY_WITH_TIMEOUT(count("SELECT count(*) FROM qm6200.acquisitions") > 20
                                          || sync.state() == QProcess::NotRunning,
                                      Patience);
@@ -292,7 +298,7 @@ private slots:
         QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
 
         QProcess sync;
-        sync.start(QM6200_ACQUIRE, arguments);
+        sync.start(Acquire(), arguments);
         QVERIFY(sync.waitForFinished(Patience));
         const QString said = QString::fromUtf8(sync.readAllStandardError());
         QVERIFY2(said.contains(told), qPrintable(said));
@@ -301,6 +307,68 @@ private slots:
         JournalReader reader(path);
         QVERIFY(reader.open());
         QCOMPARE(reader.UnsentCount(), status == 0 ? 0 : 3);
+    }
+
+    // The option over the user's settings over the lab-wide ones, the first folder that sets
+    // it; none set is none.
+    void whereTheDatabaseIsSet_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("lab"); // the second of two lab-wide folders
+        QTest::addColumn<QString>("found");
+        QTest::addColumn<QString>("setIn"); // "option", "user" or "lab"
+
+        QTest::newRow("the option first") << "dbname=a"
+                                          << "dbname=b"
+                                          << "dbname=c"
+                                          << "dbname=a"
+                                          << "option";
+        QTest::newRow("the user's over the lab's") << ""
+                                                   << "dbname=b"
+                                                   << "dbname=c"
+                                                   << "dbname=b"
+                                                   << "user";
+        QTest::newRow("the lab's") << ""
+                                   << ""
+                                   << "dbname=c"
+                                   << "dbname=c"
+                                   << "lab";
+        QTest::newRow("none") << ""
+                              << ""
+                              << ""
+                              << ""
+                              << "";
+    }
+    void whereTheDatabaseIsSet()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, user);
+        QFETCH(QString, lab);
+        QFETCH(QString, found);
+        QFETCH(QString, setIn);
+        const QString userFolder = m_home->filePath("user");
+        QDir().mkpath(userFolder);
+        QFile::setPermissions(userFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString userFile = userFolder + "/qm6200.conf";
+        QVERIFY(
+            Write(userFile, user.isEmpty() ? QByteArray() : "[lab]\ndatabase=" + user.toUtf8()));
+        QFile::setPermissions(userFile, QFile::ReadOwner | QFile::WriteOwner);
+        const QString labFolder = m_home->filePath("xdg2");
+        QDir().mkpath(labFolder + "/qm6200");
+        QVERIFY(Write(labFolder + "/qm6200/qm6200.conf",
+                      "[other]\nx=1\n[lab]\ndatabase=" + lab.toUtf8() + "\n"));
+
+        const auto got = FindLabDatabase(option, userFile, {m_home->filePath("xdg1"), labFolder});
+        QVERIFY2(got, qPrintable(got.Reason()));
+        QCOMPARE(got->has_value(), !found.isEmpty());
+        if (!found.isEmpty()) {
+            QCOMPARE((*got)->conninfo, found);
+            const QString where = setIn == "option" ? "--database"
+                                  : setIn == "user" ? userFile
+                                                    : labFolder + "/qm6200/qm6200.conf";
+            QCOMPARE((*got)->setIn, where);
+        }
     }
 
     void cleanup()
