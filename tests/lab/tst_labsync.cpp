@@ -202,6 +202,36 @@ private slots:
         QCOMPARE(count("SELECT count(*) FROM qm6200.acquisitions"), 20);
     }
 
+    // A journal from before uids: brought up to date as the sync opens it, its acquisitions
+    // sent with the uids they got then, once.
+    void aJournalFromBeforeUidsIsSent()
+    {
+        const QString path = m_home->filePath("journal.sqlite3");
+        {
+            const auto db = journal::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, 1000);
+            QVERIFY(db);
+            QVERIFY(journal::Exec(db->get(), journal::SchemaSteps()[0]));
+            QVERIFY(journal::Exec(db->get(), journal::SchemaSteps()[1]));
+            QVERIFY(journal::Exec(
+                db->get(), "PRAGMA user_version = 2; INSERT INTO acquisitions (number, sent, port, "
+                           "program, version, command, records, outcome) VALUES (1, "
+                           "'2025-01-02T03:04:05.678Z', '/dev/ttyS0', 'qm6200-acquire', '1.0', "
+                           "X'02', 1, 'records'), (2, '2025-01-02T03:05:05.678Z', '/dev/ttyS0', "
+                           "'qm6200-acquire', '1.0', X'02', 0, 'no-answer'); INSERT INTO records "
+                           "VALUES (1, 1, '01', '1', '2', '3', '4', '5', '15')"));
+        }
+        QCOMPARE(Sync(path, conninfo()).added, 2);
+        QCOMPARE(Sync(path, conninfo()).added, 0);
+        JournalReader reader(path);
+        QVERIFY(reader.open());
+        QCOMPARE(count("SELECT count(*) FROM qm6200.acquisitions WHERE uid = '"
+                       + reader.Entry(1)->uid.toString(QUuid::WithoutBraces) + "'"),
+                 1);
+        QCOMPARE(count("SELECT count(*) FROM qm6200.records WHERE total = '15' AND total_value "
+                       "IS NULL"),
+                 1); // no reply kept to read the number from
+    }
+
     // The instant each was sent, across a change of the clocks, whatever zone the server and
     // its sessions are in.
     void timesAcrossADaylightSavingChange()
