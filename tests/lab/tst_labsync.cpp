@@ -10,6 +10,7 @@
 #include "lab/LabSync.h"
 #include "tests/journal/Samples.h"
 #include "tests/support/Files.h"
+#include "tests/support/Frames.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TestMain.h"
 
@@ -337,6 +338,43 @@ private slots:
         JournalReader reader(path);
         QVERIFY(reader.open());
         QCOMPARE(reader.UnsentCount(), status == 0 ? 0 : 3);
+    }
+
+    // The administrator's guide works as written: its schema and roles, made by hand, take a
+    // sync through the sender's role, and its example queries run for the reader's and give
+    // rows.
+    void theAdministratorsGuideRuns()
+    {
+        const QString guide = QString::fromUtf8(Read(QM6200_SOURCE_DIR "/docs/lab-database.md"));
+        QStringList blocks;
+        for (const QString& fenced : guide.split("```sql\n").mid(1))
+            blocks << fenced.section("```", 0, 0);
+        QCOMPARE(blocks.size(), 5); // the schema, the roles, three queries
+        QVERIFY(m_server.Sql("DROP DATABASE IF EXISTS lab"));
+        QVERIFY(m_server.Sql("CREATE DATABASE lab"));
+        for (int i = 0; i < 2; ++i) {
+            QString error;
+            QVERIFY2(m_server.Sql(blocks[i], &error, "lab"), qPrintable(error));
+        }
+        const QString path = m_home->filePath("journal.sqlite3");
+        FillJournal(path, 1, 60);
+        {
+            // A watch whose counters rise, a reading a minute.
+            JournalWriter writer(path);
+            const auto watch = writer.WatchStarted(SampleWatch({"/dev/ttyS4"}));
+            for (int k = 0; k < 10; ++k)
+                writer.Reading(watch, {0, SampleWatch({}).started.addSecs(60 * k), 0,
+                                       ReadingNote::None, false, DataFrame(0, {k, k, k, k, k})});
+            writer.WaitUntilWritten();
+        }
+        QCOMPARE(Sync(path, m_server.ConnInfo("lab", "qm6200_sender")).added, 70);
+        for (int i = 2; i < blocks.size(); ++i) {
+            QString error;
+            const QList<QStringList> rows =
+                m_server.Rows("SET ROLE qm6200_reader; " + blocks[i], &error, "lab");
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QVERIFY2(i == 4 || !rows.isEmpty(), qPrintable(blocks[i]));
+        }
     }
 
     // The option over the user's settings over the lab-wide ones, the first folder that sets
