@@ -9,7 +9,9 @@
 #                                     peak memory, and the history's; then a watch of 8
 #                                     simulated instruments every second for two minutes,
 #                                     and the same watch in qm6200-acquire and in the
-#                                     desktop's watch window for a minute each
+#                                     desktop's watch window for a minute each; then a
+#                                     journal of 10,000 acquisitions synced to a local
+#                                     PostgreSQL server
 #   tools/bench.sh --quick            the same with fewer runs of the line rate, in under two
 #                                     minutes (CI's figures)
 #   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
@@ -22,7 +24,7 @@ case "${1:-}" in
     [ "${1:-}" = --quick ] && line_rate_options=(--quick)
     "$root/tools/deps.sh" build bench
     build_preset release receive_bench line_rate acquire_bench history_bench watch_bench \
-        watch_window_bench
+        watch_window_bench watch_chart_bench sync_bench
     "$(built release receive_bench)"
     start_work
     start_display 1280x800
@@ -33,6 +35,9 @@ case "${1:-}" in
     if [ "${1:-}" != --quick ]; then
         "$(built release watch_bench)" 120
         "$(built release watch_window_bench)" 60
+        "$(built release watch_chart_bench)"
+        "$root/tools/deps.sh" postgres
+        "$(built release sync_bench)"
     fi
     ;;
 --soak)
