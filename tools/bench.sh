@@ -23,20 +23,20 @@ case "${1:-}" in
     [ $# -le 1 ] || { echo "bench.sh: the benchmark takes no arguments but --quick" >&2; exit 2; }
     [ "${1:-}" = --quick ] && line_rate_options=(--quick)
     "$root/tools/deps.sh" build bench
-    build_preset release receive_bench line_rate acquire_bench history_bench watch_bench \
-        watch_window_bench watch_chart_bench sync_bench
+    build_preset release receive_bench line_rate acquire_bench history_bench
     "$(built release receive_bench)"
     start_work
     start_display 1280x800
     QT_QPA_PLATFORM=xcb "$(built release line_rate)" "${line_rate_options[@]}"
     "$(built release acquire_bench)"
     "$(built release history_bench)"
-    # Two minutes: in the full run only.
+    # Minutes: in the full run only.
     if [ "${1:-}" != --quick ]; then
+        "$root/tools/deps.sh" postgres
+        build_preset release watch_bench watch_window_bench watch_chart_bench sync_bench
         "$(built release watch_bench)" 120
         "$(built release watch_window_bench)" 60
         "$(built release watch_chart_bench)"
-        "$root/tools/deps.sh" postgres
         "$(built release sync_bench)"
     fi
     ;;
