@@ -78,6 +78,9 @@ struct JournalEntry {
     int records = 0;
     JournalOutcome outcome = JournalOutcome::Pending;
     QUuid uid;
+    // When the lab's database confirmed it (UTC; null while not); why it refused it, if it did.
+    QDateTime labSent;
+    QString labRefused;
 };
 
 // A watch: the present values of one or more instruments read at an interval. Each reading is
@@ -145,7 +148,8 @@ struct JournalWatchEntry {
     QDateTime first; // UTC: the first reading's time, and the last's
     QDateTime last;
     qint64 readings = 0;
-    qint64 noted = 0; // readings that carry a note
+    qint64 noted = 0;      // readings that carry a note
+    qint64 labWaiting = 0; // readings the lab's database has not confirmed
 };
 
 } // namespace qm

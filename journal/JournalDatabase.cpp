@@ -96,12 +96,17 @@ CREATE INDEX readings_by_watch ON readings (watch);
 // journaled before get one here (random, version 4: a subquery that names the row is made
 // again for each row). A reading's uid is made from its watch's and its number. What the lab's
 // server confirmed is marked with when (ms since 1970, UTC); what it has not is found by an
-// index of the unmarked alone.
+// index of the unmarked alone. What it refused for what it holds keeps why, until it is taken.
+// A watch counts its readings not yet confirmed, for the history to list without counting.
 constexpr const char* Version3 = R"sql(
 ALTER TABLE acquisitions ADD COLUMN uid TEXT;
 ALTER TABLE acquisitions ADD COLUMN lab_sent INTEGER;
+ALTER TABLE acquisitions ADD COLUMN lab_refused TEXT;
 ALTER TABLE watches ADD COLUMN uid TEXT;
+ALTER TABLE watches ADD COLUMN lab_waiting INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE readings ADD COLUMN lab_sent INTEGER;
+ALTER TABLE readings ADD COLUMN lab_refused TEXT;
+UPDATE watches SET lab_waiting = readings;
 UPDATE acquisitions SET uid = (
     SELECT lower(substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-4' || substr(h, 14, 3) || '-'
                  || substr('89ab', 1 + (abs(random()) % 4), 1) || substr(h, 18, 3) || '-'

@@ -40,8 +40,8 @@ sqlite3_stmt* Prepared(const Connection& connection, Sql which)
 
 // What ReadEntry reads, in its order.
 constexpr std::string_view EntryColumns = "SELECT number, sent, port, stable_name, program, "
-                                          "version, command, records, outcome, uid "
-                                          "FROM acquisitions ";
+                                          "version, command, records, outcome, uid, "
+                                          "lab_sent, lab_refused FROM acquisitions ";
 
 QByteArray ColumnBytes(sqlite3_stmt* statement, int column)
 {
@@ -58,7 +58,7 @@ QString ColumnText(sqlite3_stmt* statement, int column)
 // What ReadWatch reads, in its order.
 constexpr std::string_view WatchColumns =
     "SELECT first_number, started, program, version, command, every_ms, ports, output, "
-    "decimal_separator, first_time, last_time, readings, noted, uid FROM watches ";
+    "decimal_separator, first_time, last_time, readings, noted, uid, lab_waiting FROM watches ";
 
 QDateTime ColumnTime(sqlite3_stmt* statement, int column)
 {
@@ -94,6 +94,7 @@ JournalWatchEntry ReadWatch(sqlite3_stmt* statement)
     entry.readings = sqlite3_column_int64(statement, 11);
     entry.noted = sqlite3_column_int64(statement, 12);
     watch.uid = QUuid::fromString(ColumnText(statement, 13));
+    entry.labWaiting = sqlite3_column_int64(statement, 14);
     return entry;
 }
 
@@ -119,6 +120,8 @@ JournalEntry ReadEntry(sqlite3_stmt* statement)
     const auto* outcome = reinterpret_cast<const char*>(sqlite3_column_text(statement, 8));
     entry.outcome = OutcomeOfKeyword(outcome == nullptr ? std::string_view() : outcome);
     entry.uid = QUuid::fromString(ColumnText(statement, 9));
+    entry.labSent = ColumnTime(statement, 10);
+    entry.labRefused = ColumnText(statement, 11);
     return entry;
 }
 

@@ -59,13 +59,17 @@ struct LabSentEvent {
     std::vector<LabConfirmed> confirmed;
     qint64 atMs = 0;
 };
+struct LabRefusedEvent {
+    LabConfirmed refused;
+    QString why;
+};
 // What the caller handed over, in the order it came, each for the acquisition it names (the
 // writer's own number for it; 0 for a watch's events, which name their watch themselves).
 // Bytes are the run of bytes received between two other events of the same acquisition.
 struct Event {
     JournalWriter::Acquisition acquisition = 0;
     std::variant<JournalCommand, BytesEvent, RecordEvent, EndEvent, ForgetEvent, WatchEvent,
-                 ReadingEvent, LabSentEvent>
+                 ReadingEvent, LabSentEvent, LabRefusedEvent>
         what;
 };
 
@@ -99,6 +103,9 @@ enum class Sql : std::size_t {
     CountReading,
     MarkAcquisition,
     MarkReading,
+    CountSentReading,
+    RefusedAcquisition,
+    RefusedReading,
     Begin,
     Commit
 };
@@ -106,7 +113,7 @@ enum class Sql : std::size_t {
 // both tables' highest, taken inside the write transaction, so that numbers rise in the order
 // things were journaled whichever program journaled them. Each highest is a look at the end of
 // its table.
-constexpr std::array<std::string_view, 12> WriteSql{
+constexpr std::array<std::string_view, 15> WriteSql{
     "INSERT INTO acquisitions (number, sent, port, stable_name, program, version, command, uid) "
     "VALUES (max(coalesce((SELECT max(number) FROM acquisitions), 0), coalesce((SELECT "
     "max(number) FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -124,11 +131,18 @@ constexpr std::array<std::string_view, 12> WriteSql{
     "FROM readings), 0)) + 1, ?1, ?2, ?3, ?4, ?5, ?6, ?7)",
     // What the history lists of a watch, kept in its row as each reading comes.
     "UPDATE watches SET first_number = coalesce(first_number, ?2), first_time = "
-    "coalesce(first_time, ?3), last_time = ?3, readings = readings + 1, noted = noted + ?4 "
-    "WHERE id = ?1",
-    // Marks of what the lab's database holds, on the row that is the one sent.
-    "UPDATE acquisitions SET lab_sent = ?3 WHERE number = ?1 AND uid = ?2 AND lab_sent IS NULL",
-    "UPDATE readings SET lab_sent = ?3 WHERE number = ?1 AND lab_sent IS NULL AND watch = "
+    "coalesce(first_time, ?3), last_time = ?3, readings = readings + 1, noted = noted + ?4, "
+    "lab_waiting = lab_waiting + 1 WHERE id = ?1",
+    // Marks of what the lab's database holds, on the row that is the one sent; a watch counts
+    // down its readings waiting. Or why it refused one.
+    "UPDATE acquisitions SET lab_sent = ?3, lab_refused = NULL WHERE number = ?1 AND uid = ?2 "
+    "AND lab_sent IS NULL",
+    "UPDATE readings SET lab_sent = ?3, lab_refused = NULL WHERE number = ?1 AND lab_sent IS "
+    "NULL AND watch = (SELECT id FROM watches WHERE uid = ?2)",
+    "UPDATE watches SET lab_waiting = lab_waiting - 1 WHERE uid = ?1 AND lab_waiting > 0",
+    "UPDATE acquisitions SET lab_refused = ?3 WHERE number = ?1 AND uid = ?2 AND lab_sent IS "
+    "NULL",
+    "UPDATE readings SET lab_refused = ?3 WHERE number = ?1 AND lab_sent IS NULL AND watch = "
     "(SELECT id FROM watches WHERE uid = ?2)",
     // The write lock first: a transaction that reads first and then finds another writer has
     // been meanwhile could not wait for it.
@@ -459,8 +473,27 @@ private:
             sqlite3_bind_int64(statement, 3, event.atMs);
             if (Result<void, Error> marked = Step(m_store.Db(), statement); !marked)
                 return marked;
+            if (!confirmed.reading || sqlite3_changes(m_store.Db()) == 0)
+                continue;
+            statement = Prepared(Sql::CountSentReading);
+            BindText(statement, 1, uid);
+            if (Result<void, Error> counted = Step(m_store.Db(), statement); !counted)
+                return counted;
         }
         return {};
+    }
+
+    Result<void, Error> MarkRefused(const LabRefusedEvent& event)
+    {
+        const LabConfirmed& refused = event.refused;
+        sqlite3_stmt* statement =
+            Prepared(refused.reading ? Sql::RefusedReading : Sql::RefusedAcquisition);
+        const QByteArray uid = refused.uid.toByteArray(QUuid::WithoutBraces);
+        const QByteArray why = event.why.toUtf8();
+        sqlite3_bind_int64(statement, 1, refused.number);
+        BindText(statement, 2, uid);
+        BindText(statement, 3, why);
+        return Step(m_store.Db(), statement);
     }
 
     // What a batch brings to an acquisition: its bytes, kept as one part of the reply, and
@@ -482,6 +515,8 @@ private:
             return InsertReading(*reading);
         if (const auto* sent = std::get_if<LabSentEvent>(&event.what))
             return MarkSent(*sent);
+        if (const auto* refused = std::get_if<LabRefusedEvent>(&event.what))
+            return MarkRefused(*refused);
         if (const auto* command = std::get_if<JournalCommand>(&event.what)) {
             Current& current = m_current[event.acquisition];
             current = Current{*command, 0};
@@ -659,6 +694,11 @@ void JournalWriter::LabSent(std::vector<LabConfirmed> confirmed, const QDateTime
 {
     if (!confirmed.empty())
         m_worker->Hand(Event{0, LabSentEvent{std::move(confirmed), at.toMSecsSinceEpoch()}});
+}
+
+void JournalWriter::LabRefused(const LabConfirmed& refused, const QString& why)
+{
+    m_worker->Hand(Event{0, LabRefusedEvent{refused, why}});
 }
 
 void JournalWriter::Reading(Watch watch, const JournalReading& reading)

@@ -62,6 +62,8 @@ public:
     // The lab's database confirmed that it holds these, at `at`: marked, so that they are not
     // sent again.
     void LabSent(std::vector<LabConfirmed> confirmed, const QDateTime& at);
+    // It refused this one for what it holds, and why; kept until it is taken.
+    void LabRefused(const LabConfirmed& refused, const QString& why);
 
     // Blocks until the journal was opened (and brought up to date) and everything handed over
     // so far is committed, or could not be: for a program about to end, and for tests. A failure

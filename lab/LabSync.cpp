@@ -77,6 +77,7 @@ LabSyncReport SyncJournal(LabServer& server, const JournalReader& reader, Journa
                 break;
             case LabServer::Sent::RefusedContent:
                 report.refused.emplace_back(number, server.LastProblem().text);
+                writer.LabRefused({number, markedBy, reading}, server.LastProblem().text);
                 break;
             case LabServer::Sent::LineLost:
             case LabServer::Sent::Stopped:

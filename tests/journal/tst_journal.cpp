@@ -860,9 +860,15 @@ private slots:
                         {3, QUuid::createUuid(), true}, // another watch's reading 3
                         {4, first, false}},             // another acquisition's uid
                        QDateTime::currentDateTimeUtc());
+        writer.LabRefused({4, reader.Entry(4)->uid, false}, "invalid byte sequence");
         writer.WaitUntilWritten();
         QCOMPARE(reader.Unsent(0, 10), Unsent({{3, true}, {4, false}}));
         QCOMPARE(reader.UnsentCount(), 2);
+        // What the history shows of it: sent when, refused why, readings waiting.
+        QVERIFY(reader.Entry(1)->labSent.isValid());
+        QVERIFY(!reader.Entry(4)->labSent.isValid());
+        QCOMPARE(reader.Entry(4)->labRefused, "invalid byte sequence");
+        QCOMPARE(reader.Watches().front().labWaiting, 1);
     }
 
     // The schema is brought up to date step by step, all in one transaction: a journal at
