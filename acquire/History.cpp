@@ -36,26 +36,32 @@ QString EveryText(std::chrono::milliseconds every)
 }
 
 QString HistoryListing(const std::vector<JournalEntry>& entries,
-                       const std::vector<JournalWatchEntry>& watches)
+                       const std::vector<JournalWatchEntry>& watches, bool lab)
 {
-    constexpr std::size_t Columns = 7;
+    constexpr std::size_t Columns = 8;
     using Row = std::array<QString, Columns>;
     // Both newest first; merged by number, as they were journaled.
     std::vector<std::pair<qint64, Row>> rows;
     for (const JournalEntry& entry : entries) {
-        rows.push_back({entry.number,
-                        {
-                            QString::number(entry.number),
-                            entry.sent.toUTC().toString(Qt::ISODate),
-                            // A port's name is what was typed, escape sequences and all: shown,
-                            // never acted on.
-                            ShownText(entry.port),
-                            CommandText(entry.frame),
-                            entry.records == 1 ? QStringLiteral("1 record")
-                                               : QStringLiteral("%1 records").arg(entry.records),
-                            JournalOutcomeText(entry.outcome),
-                            ShownText(entry.program),
-                        }});
+        rows.push_back(
+            {entry.number,
+             {
+                 QString::number(entry.number),
+                 entry.sent.toUTC().toString(Qt::ISODate),
+                 // A port's name is what was typed, escape sequences and all: shown,
+                 // never acted on.
+                 ShownText(entry.port),
+                 CommandText(entry.frame),
+                 entry.records == 1 ? QStringLiteral("1 record")
+                                    : QStringLiteral("%1 records").arg(entry.records),
+                 JournalOutcomeText(entry.outcome),
+                 ShownText(entry.program),
+                 !lab                      ? QString()
+                 : entry.labSent.isValid() ? QString()
+                 : entry.labRefused.isEmpty()
+                     ? QStringLiteral("not sent to the lab")
+                     : QStringLiteral("refused by the lab: %1").arg(ShownText(entry.labRefused)),
+             }});
     }
     for (const JournalWatchEntry& entry : watches) {
         QStringList ports;
@@ -76,6 +82,9 @@ QString HistoryListing(const std::vector<JournalEntry>& entries,
                                                 : QStringLiteral("%1 readings").arg(entry.readings),
                             outcome,
                             ShownText(entry.watch.program),
+                            !lab || entry.labWaiting == 0
+                                ? QString()
+                                : QStringLiteral("%1 not sent to the lab").arg(entry.labWaiting),
                         }});
     }
     std::stable_sort(rows.begin(), rows.end(),
@@ -90,7 +99,7 @@ QString HistoryListing(const std::vector<JournalEntry>& entries,
         QString line;
         for (std::size_t column = 0; column + 1 < Columns; ++column)
             line += row[column].leftJustified(widths[column] + 2);
-        listing += line + row[Columns - 1] + QLatin1Char('\n');
+        listing += (line + row[Columns - 1]).trimmed() + QLatin1Char('\n');
     }
     return listing;
 }

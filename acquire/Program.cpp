@@ -182,7 +182,12 @@ int ShowHistory(const Options& options)
         return exit_status::NoInput;
     }
     if (options.acquisition == 0) {
-        const QByteArray listing = HistoryListing(reader.Entries(), reader.Watches()).toLocal8Bit();
+        // What the lab's database has not confirmed is marked when one is set.
+        const Result<std::optional<LabDatabase>> lab =
+            FindLabDatabase({}, DefaultConfigPath(), SystemConfigFolders());
+        const bool marked = lab && lab->has_value();
+        const QByteArray listing =
+            HistoryListing(reader.Entries(), reader.Watches(), marked).toLocal8Bit();
         if (const int error = WriteAll(
                 STDOUT_FILENO, std::string_view(listing.constData(), std::size_t(listing.size())));
             error != 0) {

@@ -1,5 +1,6 @@
 #include "lab/LabServer.h"
 
+#include "files/Names.h"
 #include "lab/LabSettings.h"
 
 #include <QObject>
@@ -70,7 +71,8 @@ using ResultPtr = std::unique_ptr<PGresult, ClearResult>;
 // One statement's parameters: text, or bytes sent as they are.
 class Parameters {
 public:
-    void Text(const QString& text) { Add(text.toUtf8(), 0); }
+    // Texts go as they read: a control character as \xNN (ShownText), never cut short.
+    void Text(const QString& text) { Add(ShownText(text).toUtf8(), 0); }
     void Bytes(const QByteArray& bytes) { Add(bytes, 1); }
     void Null() { Add(QByteArray(), 0, true); }
     int Count() const { return int(m_values.size()); }
@@ -105,10 +107,12 @@ QString Uid(const QUuid& uid)
     return uid.toString(QUuid::WithoutBraces);
 }
 
-// A record's text: its bytes, each the character of that code, as the table shows them.
+// A record's text: its bytes, each the character of that code, as the table shows them. A
+// control character (a zero byte, which text cannot hold and libpq would cut the text at) is
+// written as \xNN: the reply's bytes keep it as it came.
 QString CellText(const std::string& cell)
 {
-    return QString::fromLatin1(cell.data(), qsizetype(cell.size()));
+    return ShownText(QString::fromLatin1(cell.data(), qsizetype(cell.size())));
 }
 
 bool Succeeded(const PGresult* result)

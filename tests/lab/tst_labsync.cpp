@@ -321,12 +321,7 @@ private slots:
             value = setting;
         else if (!setting.isEmpty())
             value += ' ' + setting;
-        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-        QDir().mkpath(conf);
-        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(Write(conf + "/qm6200.conf",
-                      value.isEmpty() ? QByteArray() : "[lab]\ndatabase=" + value.toUtf8() + "\n"));
-        QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
+        WriteLabSetting(value);
 
         QProcess sync;
         sync.start(Acquire(), arguments);
@@ -375,6 +370,55 @@ private slots:
             QVERIFY2(error.isEmpty(), qPrintable(error));
             QVERIFY2(i == 4 || !rows.isEmpty(), qPrintable(blocks[i]));
         }
+    }
+
+    // One the server refuses for what it holds (here a rule of the lab's on port names) is
+    // told by number and kept, the rest go; "history" marks what the lab's database has not
+    // confirmed, and why it refused one. A zero byte in a name goes as \x00, never cut short.
+    void aRefusedAcquisitionIsToldAndKept()
+    {
+        const QString path =
+            QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath("qm6200/journal.sqlite3");
+        QFile::remove(path);
+        {
+            JournalWriter writer(path);
+            for (int n = 1; n <= 3; ++n)
+                Journal(writer, Sample(n,
+                                       n == 2   ? QString("/dev/refuse-me")
+                                       : n == 3 ? QString::fromUtf8("/dev/tty\0X", 10)
+                                                : QString("/dev/ttyS0"),
+                                       1, ".", JournalOutcome::Records));
+            writer.WaitUntilWritten();
+        }
+        WriteLabSetting(conninfo());
+        QCOMPARE(Sync(m_home->filePath("none.sqlite3"), conninfo()).problem.fault,
+                 LabServer::Fault::None); // the schema, to put the rule on
+        QVERIFY(m_server.Sql("ALTER TABLE qm6200.acquisitions ADD CONSTRAINT no_test_ports "
+                             "CHECK (port NOT LIKE '%refuse-me%')",
+                             nullptr, m_database));
+        const auto run = [](const QStringList& arguments, int* status = nullptr) {
+            QProcess program;
+            program.start(Acquire(), arguments);
+            program.waitForFinished(Patience);
+            if (status)
+                *status = program.exitCode();
+            return QString::fromUtf8(program.readAllStandardOutput()
+                                     + program.readAllStandardError());
+        };
+        QCOMPARE(run({"history"}).count("not sent to the lab"), 3);
+        int status = 0;
+        const QString said = run({"sync"}, &status);
+        QCOMPARE(status, 65);
+        QVERIFY2(said.contains("refused acquisition 2:"), qPrintable(said));
+        QVERIFY2(said.contains("sync: 2 sent, 0 there already, 1 refused, 1 left"),
+                 qPrintable(said));
+        const QStringList listed = run({"history"}).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(listed.size(), 3);
+        QVERIFY2(listed[1].startsWith("2 ") && listed[1].contains("refused by the lab: "),
+                 qPrintable(listed[1]));
+        QVERIFY(!listed[0].contains("lab") && !listed[2].contains("lab"));
+        QCOMPARE(count("SELECT count(*) FROM qm6200.acquisitions WHERE port = '/dev/tty\\x00X'"),
+                 1);
     }
 
     // The option over the user's settings over the lab-wide ones, the first folder that sets
@@ -446,6 +490,17 @@ private slots:
     }
 
 private:
+    // [lab] database= in the user's settings; none for an empty value.
+    static void WriteLabSetting(const QString& value)
+    {
+        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
+        QDir().mkpath(conf);
+        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(Write(conf + "/qm6200.conf",
+                      value.isEmpty() ? QByteArray() : "[lab]\ndatabase=" + value.toUtf8() + "\n"));
+        QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
+    }
+
     QString conninfo() const { return m_server.ConnInfo(m_database); }
     qint64 count(const QString& query) { return Count(m_server, query, m_database); }
 
