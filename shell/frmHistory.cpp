@@ -67,6 +67,15 @@ public:
                          [](const Row& a, const Row& b) { return NumberOf(a) > NumberOf(b); });
         endResetModel();
     }
+    // With a lab's database set: a column of what it confirmed.
+    void setLabShown(bool shown)
+    {
+        if (shown == m_lab)
+            return;
+        beginResetModel();
+        m_lab = shown;
+        endResetModel();
+    }
     const std::vector<Row>& rows() const { return m_rows; }
     static qint64 NumberOf(const Row& row)
     {
@@ -79,7 +88,7 @@ public:
     }
     int columnCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : Columns;
+        return parent.isValid() ? 0 : m_lab ? Columns + 1 : Columns;
     }
 
     QVariant data(const QModelIndex& index, int role) const override
@@ -97,6 +106,8 @@ public:
         const JournalEntry& entry = std::get<JournalEntry>(row);
         if (role == Qt::ToolTipRole && index.column() == 2 && !entry.stableName.isEmpty())
             return entry.stableName;
+        if (role == Qt::ToolTipRole && index.column() == Columns && !entry.labRefused.isEmpty())
+            return entry.labRefused;
         if (role != Qt::DisplayRole)
             return {};
         switch (index.column()) {
@@ -112,6 +123,10 @@ public:
             return entry.records;
         case 5:
             return JournalOutcomeText(entry.outcome);
+        case Columns:
+            return entry.labSent.isValid()      ? QObject::tr("sent")
+                   : entry.labRefused.isEmpty() ? QObject::tr("waiting")
+                                                : QObject::tr("refused: %1").arg(entry.labRefused);
         default:
             return {};
         }
@@ -119,9 +134,9 @@ public:
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        static const char* const names[Columns] = {"No.",     "Time",    "Port",
-                                                   "Command", "Records", "Outcome"};
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < Columns)
+        static const char* const names[Columns + 1] = {"No.",     "Time",    "Port", "Command",
+                                                       "Records", "Outcome", "Lab"};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section <= Columns)
             return QString::fromLatin1(names[section]);
         return {};
     }
@@ -151,13 +166,17 @@ private:
                 text += QObject::tr(", %n with a note", nullptr, int(watch.noted));
             return text;
         }
+        case Columns:
+            return watch.labWaiting == 0 ? QObject::tr("sent")
+                                         : QObject::tr("%1 waiting").arg(watch.labWaiting);
         default:
             return {};
         }
     }
 
-    static constexpr int Columns = 6;
+    static constexpr int Columns = 6; // and Lab after them, when shown
     std::vector<Row> m_rows;
+    bool m_lab = false;
 };
 
 // What was chosen holds: an acquisition's records as the table showed them, or a watch's
@@ -240,7 +259,7 @@ QTableView* ReadOnlyTable(QAbstractTableModel* model, QWidget* parent)
 } // namespace
 
 frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFunction message,
-                       QWidget* parent)
+                       QWidget* parent, bool labShown)
     : SideWindow(parent)
     , m_journalPath(journalPath)
     , m_save(save)
@@ -284,6 +303,7 @@ frmHistory::frmHistory(const QString& journalPath, CommonDialog& save, MessageFu
     connect(lstAcquisitions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmHistory::ShowChosen);
     connect(cmdSave, &QPushButton::clicked, this, &frmHistory::cmdSave_Click);
+    m_acquisitions->setLabShown(labShown);
     Reload();
 }
 

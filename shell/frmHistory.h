@@ -30,9 +30,11 @@ class frmHistory : public SideWindow {
 public:
     using MessageFunction = std::function<void(const QString& text)>;
 
-    // `save` is the main window's save dialog, so that both remember the last name.
+    // `save` is the main window's save dialog, so that both remember the last name. With
+    // `labShown` (a lab's database is set), a column "Lab" says what it confirmed, is waiting,
+    // or refused and why.
     frmHistory(const QString& journalPath, CommonDialog& save, MessageFunction message,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, bool labShown = false);
     ~frmHistory() override;
 
     // Reads the journal again: what was journaled since shows, the acquisition chosen stays.

@@ -2,6 +2,7 @@
 
 #include "files/Names.h"
 #include "files/SafeWrite.h"
+#include "lab/LabSettings.h"
 #include "ports/PortList.h"
 #include "ports/PortMemory.h"
 #include "ports/PortNames.h"
@@ -242,9 +243,11 @@ void frmMain::ShowHistory()
 {
     // One window: asked again, it reads the journal again and comes to the front.
     if (!m_history) {
+        const Result<std::optional<LabDatabase>> lab =
+            FindLabDatabase({}, DefaultConfigPath(), SystemConfigFolders());
         m_history = new frmHistory(
             DefaultJournalPath(), *m_saveDialog, [this](const QString& text) { ShowMessage(text); },
-            this);
+            this, lab && lab->has_value());
         m_history->setAttribute(Qt::WA_DeleteOnClose);
         m_history->ShareMenuKeys(menuBar()->actions());
         OpenWhereItWas(*m_history, QStringLiteral("history"));

@@ -285,6 +285,44 @@ private slots:
         QVERIFY2(lines[3].contains("skipped") && lines[3].contains("torn"), lines[3].constData());
     }
 
+    // With a lab's database set, History says of each what it confirmed, is waiting for, or
+    // refused and why; without one there is no such column.
+    void historyShowsWhatTheLabHas()
+    {
+        Rig rig;
+        for (int i = 0; i < 3; ++i) {
+            rig.ui.acquirePresentButton->click();
+            rig.arrive(DataFrame(0, {i, 1, 1, 1, 1}));
+            QTRY_VERIFY(rig.commandsEnabled());
+        }
+        rig.journal().WaitUntilWritten();
+        JournalReader reader;
+        QVERIFY(reader.open());
+        rig.journal().LabSent({{1, reader.Entry(1)->uid, false}}, QDateTime::currentDateTimeUtc());
+        rig.journal().LabRefused({2, reader.Entry(2)->uid, false}, "a rule of the lab's");
+        rig.journal().WaitUntilWritten();
+        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
+        QDir().mkpath(conf);
+        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const bool lab : {false, true}) {
+            QVERIFY(Write(conf + "/qm6200.conf", lab ? "[lab]\ndatabase=dbname=lab\n" : ""));
+            QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
+            rig.ui.historyAction->trigger();
+            auto* history = rig.form.findChild<frmHistory*>();
+            QVERIFY(history);
+            const QAbstractItemModel* list = Find<QTableView>(*history, "lstAcquisitions")->model();
+            QCOMPARE(list->columnCount(), lab ? 7 : 6);
+            if (lab) {
+                QCOMPARE(list->headerData(6, Qt::Horizontal).toString(), "Lab");
+                QCOMPARE(list->index(2, 6).data().toString(), "sent");
+                QCOMPARE(list->index(1, 6).data().toString(), "refused: a rule of the lab's");
+                QCOMPARE(list->index(0, 6).data().toString(), "waiting");
+            }
+            history->close();
+            QTRY_VERIFY(!rig.form.findChild<frmHistory*>());
+        }
+    }
+
     // A journal that cannot be written costs the acquisition nothing; the operator is told
     // once where and why.
     void aJournalThatCannotBeWrittenIsToldOnce()
