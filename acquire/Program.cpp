@@ -7,6 +7,7 @@
 #include "files/SafeWrite.h"
 #include "journal/JournalReader.h"
 #include "journal/JournalWriter.h"
+#include "lab/LabSender.h"
 #include "lab/LabSettings.h"
 #include "lab/LabSync.h"
 #include "line/Line.h"
@@ -354,6 +355,43 @@ std::unique_ptr<Line> OpenLine(const Options& options, const QString& given, int
     return line;
 }
 
+// With a lab's database set and a journal kept: what this run journals goes there from a thread
+// of its own as it comes. None otherwise; a setting that cannot be used is told, and the run
+// goes on.
+std::unique_ptr<LabSender> StartLabSender(const Options& options, const JournalWriter* journal)
+{
+    if (!options.journal || !journal)
+        return nullptr;
+    const Result<std::optional<LabDatabase>> found =
+        FindLabDatabase({}, DefaultConfigPath(), SystemConfigFolders());
+    if (!found) {
+        Tell(found.Reason()
+             + QStringLiteral(" Nothing is sent to the lab's database; the journal "
+                              "keeps everything."));
+        return nullptr;
+    }
+    if (!*found)
+        return nullptr;
+    LabSender::Settings settings;
+    settings.conninfo = (*found)->conninfo;
+    settings.journalPath = DefaultJournalPath();
+    settings.host = QSysInfo::machineHostName();
+    settings.user = UserName(::geteuid());
+    return std::make_unique<LabSender>(settings);
+}
+
+// At a run's end: what it journaled goes to the lab's database if it can within a short while;
+// the rest waits for the next run or "sync", and is said to.
+void SendToLabAtEnd(LabSender* lab, const Options& options)
+{
+    if (!lab)
+        return;
+    if (!lab->SendNow(std::chrono::seconds(2)) && !options.quiet)
+        Print(STDERR_FILENO, QStringLiteral("not everything reached the lab's database yet: the "
+                                            "journal keeps it for the next run or "
+                                            "\"qm6200-acquire sync\".\n"));
+}
+
 // "watch": the present values of every port given, at the interval, until the count or the
 // time is reached or a stop signal comes; a CSV line for each reading as it ends.
 int RunWatch(const Options& options)
@@ -390,6 +428,10 @@ int RunWatch(const Options& options)
               options.toStandardOutput() ? StreamOutput(STDOUT_FILENO)
                                          : FileOutput(options.output));
     run.JournalTo(journal.get());
+    // Readings reach the lab's database in batches as they come.
+    const std::unique_ptr<LabSender> lab = StartLabSender(options, journal.get());
+    if (lab)
+        QObject::connect(&run, &Watch::ReadingWritten, lab.get(), &LabSender::Nudge);
     QObject::connect(&run, &Watch::WriteProblem, &run, [&](const QString& problem) {
         progress.Clear();
         Tell(QStringLiteral("the readings could not be written to %1: %2. The watch goes on, and "
@@ -423,6 +465,7 @@ int RunWatch(const Options& options)
         line->Unload();
     if (journal)
         journal->WaitUntilWritten();
+    SendToLabAtEnd(lab.get(), options);
     if (!started) {
         Tell(QStringLiteral("the readings cannot be written to %1: %2. Nothing was sent.")
                  .arg(Destination(options), run.Problem()));
@@ -622,6 +665,7 @@ int Run(const QList<QByteArray>& arguments)
     // A run that ended has its journal on the disk, the last answer's end included.
     if (journal)
         journal->WaitUntilWritten();
+    SendToLabAtEnd(StartLabSender(options, journal.get()).get(), options);
 
     for (const QString& problem : run.problems())
         Tell(problem);

@@ -47,6 +47,7 @@ public:
     // Connects, and makes the schema or checks it; the problem when not.
     Problem Open(const QString& conninfo);
     void Close();
+    bool Connected() const { return m_connection != nullptr; }
 
     Sent Send(const LabAcquisition& acquisition);
     const Problem& LastProblem() const { return m_problem; }
