@@ -63,16 +63,16 @@ void LabSender::Shared::Run()
     for (;;) {
         {
             std::unique_lock lock(mutex);
-            // While away, a nudge waits for the next try.
-            wake.wait(lock,
-                      [&] { return stopping || (nudged && (!away || Clock::now() >= retryAt)); });
+            // While away, a nudge waits for the next try, which comes nudged or not.
+            while (!stopping && !(nudged && (!away || Clock::now() >= retryAt))) {
+                if (away && nudged)
+                    wake.wait_until(lock, retryAt);
+                else
+                    wake.wait(lock);
+            }
             if (stopping)
                 break;
-            if (away && Clock::now() < retryAt) {
-                wake.wait_until(lock, retryAt, [&] { return stopping; });
-                if (stopping)
-                    break;
-            } else if (!hurry) {
+            if (!away && !hurry) {
                 // What comes with it goes in the same round.
                 wake.wait_for(lock, settings.gather, [&] { return stopping || hurry; });
                 if (stopping)

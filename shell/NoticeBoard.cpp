@@ -27,6 +27,7 @@ NoticeBoard::Rank NoticeBoard::RankOf(Topic topic)
     case Topic::Incomplete:
     case Topic::NoAnswer:
     case Topic::NotInTable:
+    case Topic::LabAway:
         return Rank::Fault;
     case Topic::News:
         return Rank::News;

@@ -22,14 +22,15 @@ namespace qm {
 //     does, or the operator chooses a port;
 //   - the table is incomplete: the line was lost while records came; until the next command;
 //   - no answer came within the time after a command; until the next command;
-//   - received records that the table has no row for; until the next command.
+//   - received records that the table has no row for; until the next command;
+//   - the lab's database cannot be reached, or refuses: until everything waiting is sent.
 // - News, the newest alone (the table saved, the port opened again by itself): until the next
 //   command, newer news, or the port opens or closes, after which it would be out of date.
 // - The standing state: which port is open, or that none is. Always there.
 //
 // A fault changes what the operator does next, so nothing hides it; news says that something
-// asked for was done, and once it is old the state shows again. The lab database's state will
-// come under the port's, and its faults under the port's.
+// asked for was done, and once it is old the state shows again. The lab database's fault comes
+// under the port's and the answer's: the acquisition itself is safe in the journal.
 class NoticeBoard {
 public:
     // In the order of precedence.
@@ -38,6 +39,7 @@ public:
         Incomplete,
         NoAnswer,
         NotInTable,
+        LabAway,
         News,
         Port,
     };

@@ -29,9 +29,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <array>
+#include <unistd.h>
 
 namespace qm {
 
@@ -136,6 +138,7 @@ frmMain::~frmMain()
     // The watch window's watch reads this window's line and writes its journal: it goes
     // before them (children go in the order they came).
     delete m_watchWindow.data();
+    m_lab.reset();
 }
 
 void frmMain::Load()
@@ -155,6 +158,7 @@ void frmMain::Load()
         PreferRememberedPort();
         RecallSaveFolders();
     });
+    LoadStep("start sending to the lab's database", [this] { StartLabSender(); });
     LoadStep("show the port on the notice line", [this] {
         SetPortNotice();
         ShowNotices();
@@ -544,6 +548,8 @@ void frmMain::SendCommand(std::string_view verb, std::string_view argument)
             CommandNotSent();
         TellAnswerEnd(*exchange, end, reading);
         SetCommandsEnabled(true);
+        if (m_lab)
+            m_lab->Nudge();
     });
     m_line->Run(exchange);
 }
@@ -627,6 +633,49 @@ void frmMain::ShowChart()
     m_chartWindow->activateWindow();
 }
 
+void frmMain::StartLabSender()
+{
+    const Result<std::optional<LabDatabase>> found =
+        FindLabDatabase({}, DefaultConfigPath(), SystemConfigFolders());
+    if (!found) {
+        m_notices.Set(NoticeBoard::Topic::LabAway,
+                      found.Reason() + QLatin1Char(' ')
+                          + tr("Nothing is sent to the lab's database; the journal keeps "
+                               "everything."));
+        return;
+    }
+    if (!*found)
+        return;
+    LabSender::Settings settings;
+    settings.conninfo = (*found)->conninfo;
+    settings.journalPath = DefaultJournalPath();
+    settings.host = QSysInfo::machineHostName();
+    settings.user = UserName(::geteuid());
+    m_lab = std::make_unique<LabSender>(settings);
+    connect(m_lab.get(), &LabSender::Away, this, [this](const QString& why) {
+        m_notices.Set(NoticeBoard::Topic::LabAway,
+                      why + QLatin1Char(' ')
+                          + tr("Acquisitions are kept in the journal and sent when it is back."));
+        ShowNotices();
+    });
+    connect(m_lab.get(), &LabSender::AllSent, this, [this] {
+        m_notices.Clear(NoticeBoard::Topic::LabAway);
+        m_notices.Set(NoticeBoard::Topic::News,
+                      tr("Everything waiting was sent to the lab's database."));
+        ShowNotices();
+    });
+    connect(m_lab.get(), &LabSender::Refused, this, [this](qint64 number, const QString& why) {
+        m_notices.Set(NoticeBoard::Topic::News,
+                      tr("The lab's database refused acquisition %1: %2. It stays in the "
+                         "journal.")
+                          .arg(number)
+                          .arg(why));
+        ShowNotices();
+    });
+    // What the journal holds from before goes now.
+    m_lab->Nudge();
+}
+
 void frmMain::ShowWatch()
 {
     if (!m_watchWindow) {
@@ -635,6 +684,10 @@ void frmMain::ShowWatch()
             [this](const QString& text) { ShowMessage(text); }, this, m_system);
         m_watchWindow->ShareMenuKeys(menuBar()->actions());
         OpenWhereItWas(*m_watchWindow, QStringLiteral("watch"));
+        connect(m_watchWindow, &frmWatch::ReadingTaken, this, [this] {
+            if (m_lab)
+                m_lab->Nudge();
+        });
     }
     m_watchWindow->show();
     m_watchWindow->raise();

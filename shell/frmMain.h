@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journal/JournalWriter.h"
+#include "lab/LabSender.h"
 #include "line/Line.h"
 #include "records/ChartData.h"
 #include "shell/NoticeBoard.h"
@@ -217,6 +218,9 @@ private:
     // Writes the values into qm6200.conf's group from the settings' own thread.
     void KeepSettingsLater(const QString& group, const QVariantMap& values);
     void RememberOpenedPort(const PortSelection& selection);
+    // Starts sending to the lab's database when one is set; a setting that cannot be used is
+    // told on the notice line.
+    void StartLabSender();
     void TellMemoryProblem(const QString& problem);
     // A side window opened where it was when it last closed (qm6200.conf's `group`), or
     // centred; where it closes is kept there.
@@ -248,6 +252,9 @@ private:
     ChartData m_chart{TableDataRows};
     QPointer<frmChart> m_chartWindow;
     QPointer<frmWatch> m_watchWindow;
+    // What the journal keeps goes to the lab's database from a thread of its own, when one is
+    // set.
+    std::unique_ptr<LabSender> m_lab;
     // The configuration file could not be read or written: said once, in the log.
     std::atomic<bool> m_memoryTold = false;
     // Writes the remembered port off the window's thread, one write at a time, in order; its

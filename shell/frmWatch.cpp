@@ -441,6 +441,7 @@ void frmWatch::ShowReading(const JournalReading& reading)
     chtWatch->DataChanged();
     ShowStatus();
     UpdateControls();
+    emit ReadingTaken();
 }
 
 void frmWatch::WatchFinished()

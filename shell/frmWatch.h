@@ -87,6 +87,8 @@ signals:
     // A watch began, or ended with its readings under way.
     void Started();
     void Finished();
+    // A reading was taken and journaled.
+    void ReadingTaken();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

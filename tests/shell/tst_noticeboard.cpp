@@ -14,7 +14,8 @@ namespace {
 using Topic = NoticeBoard::Topic;
 
 // Each topic's text is its name.
-const QStringList Names{"PortWillNotOpen", "Incomplete", "NoAnswer", "NotInTable", "News", "Port"};
+const QStringList Names{"PortWillNotOpen", "Incomplete", "NoAnswer", "NotInTable",
+                        "LabAway",         "News",       "Port"};
 
 } // namespace
 
@@ -52,6 +53,10 @@ private slots:
             << QStringList{"Port", "News", "closed"} << "Port" << state;
         QTest::newRow("the port closed leaves its fault")
             << QStringList{"Port", "PortWillNotOpen", "closed"} << "PortWillNotOpen" << fault;
+        QTest::newRow("the lab away under the answer's faults, over the news")
+            << QStringList{"Port", "LabAway", "News", "NotInTable"} << "NotInTable" << fault;
+        QTest::newRow("the lab away outlasts a command and the port")
+            << QStringList{"Port", "LabAway", "command", "opened", "closed"} << "LabAway" << fault;
     }
 
     void theMostPressingIsShown()
