@@ -12,18 +12,22 @@
 // how long the chart takes to draw 201 records whole,
 // the delay from the first character after a quiet spell to the program's receive event and
 // to the receive box, and how soon the window answers while a device floods the line at
-// full pseudo-terminal speed.
+// full pseudo-terminal speed. With --lab, the 100-record answer again, interleaved, in a window
+// that sends each acquisition to a lab's database (a local server) and in one that does not.
 
 #include "bench/Measure.h"
 #include "serial/MakeSerialBackend.h"
 #include "shell/frmChart.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TemporaryHome.h"
 #include "tests/support/Window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -160,6 +164,9 @@ Shares Run(MainWindow& window, const QByteArray& stream)
         std::fprintf(stderr, "the floor's reader failed\n");
         std::exit(1);
     }
+    // Closed before its pseudo-terminal goes: a window measured next must not find this one's
+    // line lost.
+    (void)window.ui.serialControl->setPortOpen(false);
     return {cpu / seconds, CpuSeconds(floorUsage) / seconds, double(switches) / seconds,
             double(Switches(floorUsage)) / seconds};
 }
@@ -338,6 +345,39 @@ int main(int argc, char* argv[])
         charted.push_back(Run(window, answer));
         window.form.ChartWindow()->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    // --lab: the same against a window that sends each acquisition to a lab's database (a
+    // throwaway server on this machine), interleaved with one that sends nothing.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--lab"))) {
+        PostgresServer server;
+        if (!server.Ready()) {
+            std::fprintf(stderr, "line_rate: %s\n", qPrintable(server.Problem()));
+            return 1;
+        }
+        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
+        QDir().mkpath(conf);
+        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile file(conf + QStringLiteral("/qm6200.conf"));
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write("[lab]\ndatabase=" + server.ConnInfo().toUtf8() + "\n") < 0)
+            return 1;
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        MainWindow sending(MakeSerialBackend());
+        sending.form.show();
+        std::vector<Shares> without;
+        std::vector<Shares> with;
+        for (int run = 0; run < runs; ++run) {
+            without.push_back(Run(window, answer));
+            with.push_back(Run(sending, answer));
+        }
+        Report("4200 characters (100 records), no lab database", without);
+        Report("4200 characters (100 records), lab database set", with);
+        const QList<QStringList> sent =
+            server.Rows(QStringLiteral("SELECT count(*) FROM qm6200.acquisitions"));
+        std::printf("  acquisitions in the lab's database at the end: %s (both windows "
+                    "journal into one journal, and the one that sends sends it all)\n",
+                    qPrintable(sent.value(0).value(0)));
     }
     std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
     Report("4200 characters (100 records)", once);

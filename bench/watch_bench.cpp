@@ -5,9 +5,12 @@
 // time (median, 99th percentile, maximum; from the times the CSV gives, against the first
 // reading's time plus whole intervals), the process's CPU share, its resident memory after
 // 10 s and at the end, and the journal's growth per reading.
-//   watch_bench [SECONDS]    how long the watch runs (default 120)
+//   watch_bench [SECONDS] [--lab]    how long the watch runs (default 120); with --lab, a lab's
+//                                    database set (a server on this machine), and whether each
+//                                    reading is there within 5 s of its time
 
 #include "bench/Measure.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/TemporaryHome.h"
 
 #include <QCoreApplication>
@@ -25,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <signal.h>
@@ -67,8 +71,10 @@ qint64 JournalBytes(const QString& folder)
 }
 
 // Runs qm6200-acquire with `arguments` to its end; its resource use in `usage`, and its memory
-// after 10 s in `early` when it runs that long.
-int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early = nullptr)
+// after 10 s in `early` when it runs that long. `tick` is called about once a second while it
+// runs.
+int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early = nullptr,
+            const std::function<void()>& tick = {})
 {
     std::vector<std::string> texts{"qm6200-acquire"};
     for (const QString& argument : arguments)
@@ -82,13 +88,23 @@ int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early =
         ::execv(QM6200_ACQUIRE, argv.data());
         _exit(127);
     }
-    if (early) {
-        std::this_thread::sleep_for(std::chrono::seconds(10));
-        *early = ResidentKiB(child);
-    }
     int status = 0;
     rusage used{};
-    if (::wait4(child, &status, 0, &used) != child || !WIFEXITED(status))
+    const auto started = std::chrono::steady_clock::now();
+    for (;;) {
+        const pid_t ended = ::wait4(child, &status, WNOHANG, &used);
+        if (ended == child)
+            break;
+        if (ended < 0)
+            Fail(QStringLiteral("qm6200-acquire could not be waited for"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(tick ? 1000 : 100));
+        if (early && *early == 0
+            && std::chrono::steady_clock::now() - started >= std::chrono::seconds(10))
+            *early = ResidentKiB(child);
+        if (tick)
+            tick();
+    }
+    if (!WIFEXITED(status))
         Fail(QStringLiteral("qm6200-acquire did not end by itself"));
     if (usage)
         *usage = used;
@@ -100,7 +116,10 @@ int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early =
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 120;
+    const QStringList arguments = QCoreApplication::arguments();
+    const int seconds =
+        argc > 1 && arguments[1] != QLatin1String("--lab") ? std::atoi(argv[1]) : 120;
+    const bool lab = arguments.contains(QStringLiteral("--lab"));
     if (seconds < 12)
         Fail(QStringLiteral("give 12 seconds at least: memory is read after 10"));
     // Nothing of the user's is read or written (the journal, the remembered port).
@@ -122,6 +141,31 @@ int main(int argc, char** argv)
         ports << QStringLiteral("-p") << device;
     }
 
+    // --lab: a lab's database set, a throwaway server on this machine.
+    std::unique_ptr<qm::test::PostgresServer> server;
+    const auto readingsSent = [&] {
+        return server
+            ->Rows(QStringLiteral("SELECT count(*) FROM qm6200.acquisitions WHERE watch "
+                                  "IS NOT NULL"))
+            .value(0)
+            .value(0)
+            .toLongLong();
+    };
+    if (lab) {
+        server = std::make_unique<qm::test::PostgresServer>();
+        if (!server->Ready())
+            Fail(server->Problem());
+        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
+        QDir().mkpath(conf);
+        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile settings(conf + QStringLiteral("/qm6200.conf"));
+        if (!settings.open(QIODevice::WriteOnly)
+            || settings.write("[lab]\ndatabase=" + server->ConnInfo().toUtf8() + "\n") < 0)
+            Fail(QStringLiteral("the settings could not be written"));
+        settings.close();
+        settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+
     // A first reading of each makes the journal, so that what the watch adds is its own.
     if (Acquire(QStringList{QStringLiteral("watch"), QStringLiteral("-q"),
                             QStringLiteral("--every"), QStringLiteral("1"),
@@ -136,13 +180,37 @@ int main(int argc, char** argv)
     const QString file = work.filePath(QStringLiteral("watch.csv"));
     rusage usage{};
     long early = 0;
+    // With the lab's database: once a second, the readings whose time is 5 s past against
+    // those the server holds.
+    const qint64 sentBefore = lab ? readingsSent() : 0;
+    qint64 worstShort = 0;
+    int checks = 0;
+    int short5s = 0;
+    const auto check = [&] {
+        QFile written(file);
+        if (!written.open(QIODevice::ReadOnly))
+            return;
+        const qint64 due = QDateTime::currentMSecsSinceEpoch() - 5000;
+        qint64 past = 0;
+        for (const QByteArray& line : written.readAll().split('\n')) {
+            const QDateTime time = QDateTime::fromString(
+                QString::fromLatin1(line.split(',').value(0).mid(1).chopped(1)), Qt::ISODateWithMs);
+            if (time.isValid() && time.toMSecsSinceEpoch() <= due)
+                ++past;
+        }
+        const qint64 missing = past - (readingsSent() - sentBefore);
+        ++checks;
+        if (missing > 0)
+            ++short5s;
+        worstShort = std::max(worstShort, missing);
+    };
     const auto started = std::chrono::steady_clock::now();
     const int status =
         Acquire(QStringList{QStringLiteral("watch"), QStringLiteral("-q"),
                             QStringLiteral("--every"), QStringLiteral("1"), QStringLiteral("--for"),
                             QString::number(seconds), QStringLiteral("-o"), file}
                     + ports,
-                &usage, &early);
+                &usage, &early, lab ? std::function<void()>(check) : std::function<void()>());
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (status != 0)
@@ -194,6 +262,10 @@ int main(int argc, char** argv)
     std::printf("  journal: %.0f bytes per reading (%lld bytes for %zu readings)\n",
                 double(journalAfter - journalBefore) / double(times.size()),
                 qlonglong(journalAfter - journalBefore), times.size());
+    if (lab)
+        std::printf("  lab's database: %lld readings there at the end; of %d checks once a second, "
+                    "%d found a reading 5 s old not there yet (at most %lld)\n",
+                    qlonglong(readingsSent() - sentBefore), checks, short5s, qlonglong(worstShort));
     for (auto& sim : simulators) {
         sim->terminate();
         sim->waitForFinished(5000);

@@ -11,7 +11,8 @@
 #                                     and the same watch in qm6200-acquire and in the
 #                                     desktop's watch window for a minute each; then a
 #                                     journal of 10,000 acquisitions synced to a local
-#                                     PostgreSQL server
+#                                     PostgreSQL server, the watch again and the line rate
+#                                     with a lab's database set
 #   tools/bench.sh --quick            the same with fewer runs of the line rate, in under two
 #                                     minutes (CI's figures)
 #   tools/bench.sh --soak [cycles]    the soak (default 1000 cycles)
@@ -35,6 +36,8 @@ case "${1:-}" in
         "$root/tools/deps.sh" postgres
         build_preset release watch_bench watch_window_bench watch_chart_bench sync_bench
         "$(built release watch_bench)" 120
+        "$(built release watch_bench)" 120 --lab
+        QT_QPA_PLATFORM=xcb "$(built release line_rate)" --quick --lab
         "$(built release watch_window_bench)" 60
         "$(built release watch_chart_bench)"
         "$(built release sync_bench)"
