@@ -2,8 +2,10 @@
 // each keeps (two days and more at one a second), at a window's size.
 //
 // Prints the time of a whole drawing (as a resize, a series hidden or the change of scale
-// makes it: median of several), and of bringing the kept picture up to date after one new
-// reading of each instrument (what a watch every second asks: CPU time, the mean of many).
+// makes it: median of several), of a change between values and changes shown (the scales
+// found anew over every reading, then the whole drawn), and of bringing the kept picture up
+// to date after one new reading of each instrument (what a watch every second asks: CPU
+// time, the mean of many).
 
 #include "bench/Measure.h"
 #include "records/WatchChartData.h"
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QWindow>
 
 #include <cstdio>
 #include <sys/resource.h>
@@ -48,7 +51,10 @@ int main(int argc, char** argv)
     for (int i = 0; i < Instruments; ++i)
         names.push_back("/dev/ttyUSB" + std::to_string(i));
     data.SetInstruments(names);
-    const qint64 held = qint64(WatchChartMostPoints);
+    // Short of the most by the readings to come, so that none is let go while they are timed
+    // (that draws the whole again).
+    constexpr int Rounds = 50;
+    const qint64 held = qint64(WatchChartMostPoints) - Rounds;
     for (qint64 k = 0; k < held; ++k) {
         for (int i = 0; i < Instruments; ++i)
             data.Add(i, Reading(i, k));
@@ -66,13 +72,24 @@ int main(int argc, char** argv)
         whole.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
 
-    // The kept picture, then a reading of each instrument at a time, each brought to the
-    // picture as the window does at its refresh.
+    // The kept picture; the mode changed and shown at once, back and forth.
     chart.show();
+    while (!chart.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     chart.repaint();
+    std::vector<double> modes;
+    for (int run = 0; run < 4; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        chart.SetMode(run % 2 == 0 ? WatchChartMode::Changes : WatchChartMode::Values);
+        chart.repaint();
+        modes.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+
+    // Then a reading of each instrument at a time, each brought to the picture as the window
+    // does at its refresh.
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
-    constexpr int Rounds = 50;
     for (qint64 k = held; k < held + Rounds; ++k) {
         for (int i = 0; i < Instruments; ++i)
             data.Add(i, Reading(i, k));
@@ -88,6 +105,7 @@ int main(int argc, char** argv)
     std::printf("watch chart, %d instruments of %lld readings each, 1200 x 700:\n", Instruments,
                 qlonglong(held));
     std::printf("  drawn whole: median %.1f ms\n", bench::Median(whole));
+    std::printf("  values to changes and back: median %.1f ms\n", bench::Median(modes));
     std::printf("  a reading of each brought to the picture and shown: %.2f ms of CPU each time "
                 "(%d whole and %d strip drawings in all)\n",
                 strip, draws.whole, draws.strips);

@@ -189,19 +189,7 @@ std::optional<double> WatchChartData::Value(int instrument, std::size_t index, i
     const auto& points = m_points[std::size_t(instrument)];
     if (index >= points.size())
         return std::nullopt;
-    const auto valueAt = [&](std::size_t at) -> std::optional<double> {
-        const WatchChartPoint& point = points[at];
-        return point.noted ? std::nullopt : point.values[std::size_t(series)];
-    };
-    const std::optional<double> value = valueAt(index);
-    if (mode == WatchChartMode::Values || !value)
-        return value;
-    const std::optional<double> before = index > 0 ? valueAt(index - 1) : std::nullopt;
-    if (!before)
-        return std::nullopt;
-    // Two values within the limit differ by at most twice it: that much is left out too.
-    const double change = *value - *before;
-    return std::abs(change) <= ChartLimit ? std::optional<double>(change) : std::nullopt;
+    return WatchValueOf(points[index], index > 0 ? &points[index - 1] : nullptr, series, mode);
 }
 
 std::optional<qint64> WatchChartData::FirstMs() const
@@ -230,14 +218,15 @@ std::optional<ValueSpan> WatchSpanOf(const WatchChartData& data, WatchChartMode 
 {
     std::optional<ValueSpan> span;
     for (int instrument = 0; instrument < data.Instruments(); ++instrument) {
-        const std::size_t count = data.Points(instrument).size();
         for (int series = 0; series < ChartSeriesCount; ++series) {
             const bool chosen = std::size_t(instrument) >= shown.size()
                                 || shown[std::size_t(instrument)][std::size_t(series)];
             if (!chosen || (series == ChartTotalSeries) != total)
                 continue;
-            for (std::size_t index = 0; index < count; ++index) {
-                const std::optional<double> value = data.Value(instrument, index, series, mode);
+            const WatchChartPoint* before = nullptr;
+            for (const WatchChartPoint& point : data.Points(instrument)) {
+                const std::optional<double> value = WatchValueOf(point, before, series, mode);
+                before = &point;
                 if (!value)
                     continue;
                 if (!span)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -39,6 +40,28 @@ WatchChartPoint WatchPointOf(qint64 utcMs, int offsetSeconds, const DecodedRecor
 // What the chart shows of each series: the values read, or the change since the reading
 // before (counts per interval).
 enum class WatchChartMode { Values, Changes };
+
+// The value of `series` (0 to ChartSeriesCount - 1) at `point` in `mode`, `before` being
+// the instrument's reading before it (null for the first): as Value gives it. For a caller
+// that walks the readings itself, which is cheaper than asking Value for each.
+inline std::optional<double> WatchValueOf(const WatchChartPoint& point,
+                                          const WatchChartPoint* before, int series,
+                                          WatchChartMode mode)
+{
+    const std::optional<double>& value = point.values[std::size_t(series)];
+    if (point.noted || !value)
+        return std::nullopt;
+    double result = *value;
+    if (mode == WatchChartMode::Changes) {
+        if (!before || before->noted || !before->values[std::size_t(series)])
+            return std::nullopt;
+        result -= *before->values[std::size_t(series)];
+        // Two values within the limit differ by at most twice it: that much is left out too.
+        if (!(std::abs(result) <= ChartLimit))
+            return std::nullopt;
+    }
+    return result;
+}
 
 class WatchChartData {
 public:

@@ -44,6 +44,20 @@ constexpr int StripOverlap = Reach + 1;
 // How near another instrument's reading must be to the one pointed at to be told with it.
 constexpr double TogetherPixels = 6;
 
+// How many readings ahead of the one taken in the next is asked for (Prefetch).
+constexpr std::ptrdiff_t PrefetchAhead = 8;
+
+// Asks for a reading's memory before it is needed. The readings lie a few to a block of
+// their deque, and the blocks of one instrument lie apart, among those of the others: a walk
+// over every reading held would otherwise wait on the memory at nearly each one.
+void Prefetch(const WatchChartPoint& point)
+{
+    const auto* bytes = reinterpret_cast<const char*>(&point);
+    for (std::size_t at = 0; at < sizeof point; at += 64)
+        __builtin_prefetch(bytes + at);
+    __builtin_prefetch(bytes + sizeof point - 1);
+}
+
 QColor InstrumentColour(int instrument)
 {
     const int count = int(InstrumentColours.size());
@@ -309,43 +323,75 @@ QString WatchChart::TextAt(QPoint point) const
 WatchChart::Scales WatchChart::ScalesNow() const
 {
     Spans& spans = m_spans;
-    const int instruments = m_data.Instruments();
-    const bool anew = !spans.valid || spans.generation != m_data.Generation()
-                      || spans.taken.size() != std::size_t(instruments);
-    if (anew) {
+    const std::size_t instruments = std::size_t(m_data.Instruments());
+    if (spans.generation != m_data.Generation() || spans.instruments.size() != instruments) {
         spans = Spans{};
-        spans.valid = true;
         spans.generation = m_data.Generation();
-        spans.taken.assign(std::size_t(instruments), 0);
+        spans.instruments.resize(instruments);
     }
-    bool countersOut = anew;
-    bool totalOut = anew;
-    for (int instrument = 0; instrument < instruments; ++instrument) {
-        const std::array<bool, ChartSeriesCount> shown = ShownOf(instrument);
-        std::size_t& taken = spans.taken[std::size_t(instrument)];
-        const std::size_t count = m_data.Points(instrument).size();
-        for (; taken < count; ++taken) {
-            for (int series = 0; series < ChartSeriesCount; ++series) {
-                if (!shown[std::size_t(series)])
-                    continue;
-                const std::optional<double> value = m_data.Value(instrument, taken, series, m_mode);
-                if (!value)
-                    continue;
-                const bool total = series == ChartTotalSeries;
-                std::optional<ValueSpan>& span = total ? spans.total : spans.counters;
-                if (!span)
-                    span = ValueSpan{*value, *value};
-                span->low = std::min(span->low, *value);
-                span->high = std::max(span->high, *value);
-                bool& out = total ? totalOut : countersOut;
-                out = out || !Holds(total ? spans.totalAxis : spans.countersAxis, *value);
+    const std::size_t mode = m_mode == WatchChartMode::Values ? 0 : 1;
+    bool countersOut = !spans.axesValid;
+    bool totalOut = !spans.axesValid;
+    for (std::size_t instrument = 0; instrument < instruments; ++instrument) {
+        const std::array<bool, ChartSeriesCount> shown = ShownOf(int(instrument));
+        Spans::Taken& taken = spans.instruments[instrument];
+        const auto& points = m_data.Points(int(instrument));
+        if (taken.readings >= points.size())
+            continue;
+        auto point = points.begin() + std::ptrdiff_t(taken.readings);
+        const WatchChartPoint* before = taken.readings > 0 ? &*(point - 1) : nullptr;
+        auto ahead = point + std::min<std::ptrdiff_t>(PrefetchAhead, points.end() - point);
+        for (; point != points.end(); before = &*point, ++point) {
+            if (ahead != points.end())
+                Prefetch(*ahead++);
+            if (point->noted)
+                continue;
+            for (std::size_t series = 0; series < ChartSeriesCount; ++series) {
+                for (const WatchChartMode each :
+                     {WatchChartMode::Values, WatchChartMode::Changes}) {
+                    const std::optional<double> value =
+                        WatchValueOf(*point, before, int(series), each);
+                    if (!value)
+                        continue;
+                    const std::size_t at = each == WatchChartMode::Values ? 0 : 1;
+                    std::optional<ValueSpan>& span = taken.spans[at][series];
+                    if (!span)
+                        span = ValueSpan{*value, *value};
+                    span->low = std::min(span->low, *value);
+                    span->high = std::max(span->high, *value);
+                    if (at != mode || !shown[series])
+                        continue;
+                    const bool total = series == ChartTotalSeries;
+                    bool& out = total ? totalOut : countersOut;
+                    out = out || !Holds(total ? spans.totalAxis : spans.countersAxis, *value);
+                }
             }
         }
+        taken.readings = points.size();
     }
-    if (countersOut)
-        spans.countersAxis = AxisWithRoom(spans.counters);
-    if (totalOut)
-        spans.totalAxis = AxisWithRoom(spans.total);
+    if (countersOut || totalOut) {
+        // Of the series shown, in the mode shown.
+        std::optional<ValueSpan> counters;
+        std::optional<ValueSpan> total;
+        for (std::size_t instrument = 0; instrument < instruments; ++instrument) {
+            const std::array<bool, ChartSeriesCount> shown = ShownOf(int(instrument));
+            for (std::size_t series = 0; series < ChartSeriesCount; ++series) {
+                const std::optional<ValueSpan>& span =
+                    spans.instruments[instrument].spans[mode][series];
+                if (!shown[series] || !span)
+                    continue;
+                std::optional<ValueSpan>& into = series == ChartTotalSeries ? total : counters;
+                into = into ? ValueSpan{std::min(into->low, span->low),
+                                        std::max(into->high, span->high)}
+                            : *span;
+            }
+        }
+        if (countersOut)
+            spans.countersAxis = AxisWithRoom(counters);
+        if (totalOut)
+            spans.totalAxis = AxisWithRoom(total);
+        spans.axesValid = true;
+    }
 
     Scales scales;
     scales.counters = spans.countersAxis;
@@ -478,7 +524,8 @@ void WatchChart::DrawAround(QPainter& painter, const Layout& layout) const
     painter.restore();
 }
 
-void WatchChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip) const
+void WatchChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip,
+                          const Columns& columns) const
 {
     const QRect& plot = layout.plot;
     const QRect area = strip & plot;
@@ -516,29 +563,129 @@ void WatchChart::DrawPlot(QPainter& painter, const Layout& layout, const QRect& 
     painter.setRenderHint(QPainter::Antialiasing);
     // The totals first: the counters' thinner lines over their wider ones.
     for (const int series : {ChartTotalSeries, 0, 1, 2, 3, 4}) {
-        for (int instrument = 0; instrument < m_data.Instruments(); ++instrument) {
-            if (ShownOf(instrument)[std::size_t(series)])
-                DrawSeries(painter, layout, area, instrument, series);
+        for (int instrument = 0; instrument < int(columns.instruments.size()); ++instrument) {
+            const Columns::Runs& runs = columns.instruments[std::size_t(instrument)];
+            if (runs.shown[std::size_t(series)])
+                DrawSeries(painter, layout, area, runs, instrument, series);
         }
     }
     painter.restore();
 }
 
-void WatchChart::DrawSeries(QPainter& painter, const Layout& layout, const QRect& area,
-                            int instrument, int series) const
+void WatchChart::TakeIn(Columns& columns, const Layout& layout) const
 {
-    const auto& points = m_data.Points(instrument);
-    const QRect& plot = layout.plot;
-    const ChartAxis& axis =
-        series == ChartTotalSeries ? layout.scales.total : layout.scales.counters;
+    const std::size_t instruments = std::size_t(m_data.Instruments());
+    bool anew = !columns.valid || columns.plot != layout.plot || !(columns.scales == layout.scales)
+                || columns.mode != m_mode || columns.generation != m_data.Generation()
+                || columns.instruments.size() != instruments;
+    for (std::size_t instrument = 0; !anew && instrument < instruments; ++instrument) {
+        const Columns::Runs& runs = columns.instruments[instrument];
+        anew = runs.shown != ShownOf(int(instrument))
+               || runs.taken > m_data.Points(int(instrument)).size();
+    }
+    if (anew) {
+        columns = Columns{};
+        columns.valid = true;
+        columns.plot = layout.plot;
+        columns.scales = layout.scales;
+        columns.mode = m_mode;
+        columns.generation = m_data.Generation();
+        columns.instruments.resize(instruments);
+        for (std::size_t instrument = 0; instrument < instruments; ++instrument)
+            columns.instruments[instrument].shown = ShownOf(int(instrument));
+    }
 
-    // Every reading whose drawing can reach into the area, taken from the start of a pixel
-    // column (and the reading before, to join it), so that a strip and the whole draw the
-    // same lines there.
-    std::size_t index = FirstFrom(points, layout, area.left() - Reach);
-    index = index > 0 ? index - 1 : 0;
-    std::size_t end = FirstFrom(points, layout, area.right() + Reach + 1);
-    end = std::min(end + 1, points.size());
+    const QRect& plot = layout.plot;
+    for (std::size_t instrument = 0; instrument < instruments; ++instrument) {
+        Columns::Runs& runs = columns.instruments[instrument];
+        const auto& points = m_data.Points(int(instrument));
+        if (runs.taken >= points.size())
+            continue;
+        std::vector<int> shown;
+        for (int series = 0; series < ChartSeriesCount; ++series) {
+            if (runs.shown[std::size_t(series)])
+                shown.push_back(series);
+        }
+        auto point = points.begin() + std::ptrdiff_t(runs.taken);
+        const WatchChartPoint* before = runs.taken > 1 ? &*(point - 2) : nullptr;
+        // Whether the reading before held a value, by series: a line goes on from it.
+        std::array<bool, ChartSeriesCount> going{};
+        if (runs.taken > 0) {
+            for (const int series : shown)
+                going[std::size_t(series)] =
+                    WatchValueOf(*(point - 1), before, series, m_mode).has_value();
+            before = &*(point - 1);
+        }
+        // Each series' span in the last run.
+        std::array<ColumnSpan*, ChartSeriesCount> last{};
+        if (!runs.x.empty()) {
+            for (const int series : shown)
+                last[std::size_t(series)] = &runs.spans[std::size_t(series)].back();
+        }
+        auto ahead = point + std::min<std::ptrdiff_t>(PrefetchAhead, points.end() - point);
+        // A reading's place across is found once, for every series.
+        for (; point != points.end(); before = &*point, ++point) {
+            if (ahead != points.end())
+                Prefetch(*ahead++);
+            const double x = TimeX(layout, point->utcMs);
+            const int column = int(std::floor(x));
+            if (runs.x.empty() || runs.x.back() != column) {
+                runs.ordered = runs.ordered && (runs.x.empty() || runs.x.back() < column);
+                runs.x.push_back(column);
+                for (const int series : shown)
+                    last[std::size_t(series)] = &runs.spans[std::size_t(series)].emplace_back();
+            }
+            if (point->noted) {
+                going.fill(false);
+                continue;
+            }
+            for (const int series : shown) {
+                const std::optional<double> value = WatchValueOf(*point, before, series, m_mode);
+                bool& on = going[std::size_t(series)];
+                if (!value) {
+                    on = false;
+                    continue;
+                }
+                const ChartAxis& axis =
+                    series == ChartTotalSeries ? layout.scales.total : layout.scales.counters;
+                const QPointF at(x, ValueY(plot, axis, *value));
+                ColumnSpan& span = *last[std::size_t(series)];
+                if (span.count == 0) {
+                    span.first = at;
+                    span.top = at.y();
+                    span.bottom = at.y();
+                    span.joined = on;
+                } else {
+                    span.top = std::min(span.top, at.y());
+                    span.bottom = std::max(span.bottom, at.y());
+                }
+                span.last = at;
+                ++span.count;
+                on = true;
+            }
+        }
+        runs.taken = points.size();
+    }
+}
+
+void WatchChart::DrawSeries(QPainter& painter, const Layout& layout, const QRect& area,
+                            const Columns::Runs& runs, int instrument, int series) const
+{
+    const std::vector<ColumnSpan>& spans = runs.spans[std::size_t(series)];
+    const QRect& plot = layout.plot;
+
+    // Every column whose drawing can reach into the area, and the one after it, whose line
+    // comes in across the area's edge; a strip and the whole draw the same lines there. Out
+    // of time order, every column.
+    std::size_t begin = 0;
+    std::size_t end = spans.size();
+    if (runs.ordered) {
+        begin = std::size_t(std::lower_bound(runs.x.begin(), runs.x.end(), area.left() - Reach)
+                            - runs.x.begin());
+        end = std::size_t(std::upper_bound(runs.x.begin(), runs.x.end(), area.right() + Reach)
+                          - runs.x.begin());
+        end = std::min(end + 1, spans.size());
+    }
 
     QPen pen = SeriesPen(instrument, series);
     const double width = pen.widthF();
@@ -560,64 +707,34 @@ void WatchChart::DrawSeries(QPainter& painter, const Layout& layout, const QRect
 
     // Readings that fall in one pixel column are drawn as the column's span of values,
     // joined to the columns on either side: as many readings as there are, the lines are
-    // no more than the plot is wide.
-    struct Column {
-        double x = 0;
-        QPointF first;
-        QPointF last;
-        double low = 0;
-        double high = 0;
-        int count = 0;
-    };
-    std::optional<Column> column;
-    int run = 0; // readings since the last gap
-    const auto endColumn = [&] {
-        if (column && column->count > 1)
-            segment(QPointF(column->first.x(), column->low),
-                    QPointF(column->first.x(), column->high));
-    };
-    const auto endRun = [&] {
-        if (column && run == 1) {
+    // no more than the plot is wide. A gap within a column is narrower than a pixel and
+    // does not show; one between columns breaks the line.
+    for (std::size_t index = begin; index < end; ++index) {
+        const ColumnSpan& span = spans[index];
+        if (span.count == 0)
+            continue;
+        if (span.joined && index > 0)
+            segment(spans[index - 1].last, span.first);
+        if (span.count > 1) {
+            segment(QPointF(span.first.x(), span.top), QPointF(span.first.x(), span.bottom));
+        } else if (!span.joined && !(index + 1 < spans.size() && spans[index + 1].joined)) {
             // A reading between two gaps: a dot, or it would not show at all.
             painter.setPen(Qt::NoPen);
             painter.setBrush(pen.color());
-            painter.drawEllipse(column->first, width, width);
+            painter.drawEllipse(span.first, width, width);
             painter.setBrush(Qt::NoBrush);
             painter.setPen(pen);
         }
-        endColumn();
-        column.reset();
-        run = 0;
-    };
-    for (; index < end; ++index) {
-        const std::optional<double> value = m_data.Value(instrument, index, series, m_mode);
-        if (!value) {
-            endRun();
-            continue;
-        }
-        const QPointF at(TimeX(layout, points[index].utcMs), ValueY(plot, axis, *value));
-        const double x = std::floor(at.x());
-        ++run;
-        if (column && column->x == x) {
-            column->last = at;
-            column->low = std::min(column->low, at.y());
-            column->high = std::max(column->high, at.y());
-            ++column->count;
-            continue;
-        }
-        endColumn();
-        if (column)
-            segment(column->last, at);
-        column = Column{x, at, at, at.y(), at.y(), 1};
     }
-    endRun();
 }
 
 void WatchChart::DrawWhole(QPainter& painter, QSize size) const
 {
     const Layout layout = LayoutFor(size);
+    Columns columns;
+    TakeIn(columns, layout);
     DrawAround(painter, layout);
-    DrawPlot(painter, layout, layout.plot);
+    DrawPlot(painter, layout, layout.plot, columns);
 }
 
 void WatchChart::Redraw()
@@ -626,9 +743,10 @@ void WatchChart::Redraw()
     m_picture = QPixmap(size() * ratio);
     m_picture.setDevicePixelRatio(ratio);
     m_pictureLayout = LayoutFor(size());
+    TakeIn(m_columns, m_pictureLayout);
     QPainter painter(&m_picture);
     DrawAround(painter, m_pictureLayout);
-    DrawPlot(painter, m_pictureLayout, m_pictureLayout.plot);
+    DrawPlot(painter, m_pictureLayout, m_pictureLayout.plot, m_columns);
     m_pictureGeneration = m_data.Generation();
     m_drawn.clear();
     for (int instrument = 0; instrument < m_data.Instruments(); ++instrument)
@@ -639,7 +757,7 @@ void WatchChart::Redraw()
 
 void WatchChart::Invalidate()
 {
-    m_spans.valid = false;
+    m_spans.axesValid = false;
     m_pictureValid = false;
     update();
 }
@@ -654,26 +772,32 @@ void WatchChart::Refresh()
         m_pictureValid = false;
         return update();
     }
-    // Only readings after the last drawn of each instrument are new: the strip from the
-    // leftmost of those to the plot's end.
+    // Only readings after the last drawn of each instrument are new: the strip across them
+    // and the last drawn before them, whose line they go on.
     std::optional<double> from;
+    std::optional<double> to;
     for (int instrument = 0; instrument < m_data.Instruments(); ++instrument) {
         const auto& points = m_data.Points(instrument);
         const std::size_t drawn = m_drawn[std::size_t(instrument)];
-        for (std::size_t index = drawn > 0 ? drawn - 1 : 0; index < points.size(); ++index) {
-            const double x = TimeX(layout, points[index].utcMs);
+        for (auto point = points.begin() + std::ptrdiff_t(drawn > 0 ? drawn - 1 : 0);
+             point != points.end(); ++point) {
+            const double x = TimeX(layout, point->utcMs);
             from = std::min(from.value_or(x), x);
+            to = std::max(to.value_or(x), x);
         }
         m_drawn[std::size_t(instrument)] = points.size();
     }
     if (!from)
         return;
-    const int left = int(std::floor(*from)) - StripOverlap;
-    const QRect strip(QPoint(std::max(left, layout.plot.left()), layout.plot.top()),
-                      layout.plot.bottomRight());
+    const QRect strip = QRect(QPoint(int(std::floor(*from)) - StripOverlap, layout.plot.top()),
+                              QPoint(int(std::ceil(*to)) + StripOverlap, layout.plot.bottom()))
+                        & layout.plot;
+    if (strip.isEmpty())
+        return;
+    TakeIn(m_columns, layout);
     {
         QPainter painter(&m_picture);
-        DrawPlot(painter, layout, strip);
+        DrawPlot(painter, layout, strip, m_columns);
     }
     ++m_draws.strips;
     update(strip);

@@ -82,17 +82,53 @@ private:
         std::vector<TimeTick> ticks;
         bool operator==(const Layout&) const = default;
     };
-    // The spans of the values shown, taken in as readings come, and the axes over them. An
-    // axis stays as it is until a value falls outside it, and then leaves room, so that a
+    // The spans of the values, taken in as readings come, and the axes over those shown.
+    // An axis stays as it is until a value falls outside it, and then leaves room, so that a
     // count that keeps rising changes the scale seldom.
     struct Spans {
-        bool valid = false;
+        struct Taken {
+            std::size_t readings = 0;
+            // By mode (Values, Changes), then series: every one, shown or not, so that
+            // another mode or series shown asks for no walk over the readings again.
+            std::array<std::array<std::optional<ValueSpan>, ChartSeriesCount>, 2> spans;
+        };
         std::uint64_t generation = 0;
-        std::vector<std::size_t> taken; // readings taken in, by instrument
-        std::optional<ValueSpan> counters;
-        std::optional<ValueSpan> total;
+        std::vector<Taken> instruments;
+        bool axesValid = false; // for the mode and series shown
         ChartAxis countersAxis;
         ChartAxis totalAxis;
+    };
+    // What a series draws in one pixel column: the readings of a run of an instrument's
+    // readings that fall in the column, those with a value of the series, in pixels.
+    struct ColumnSpan {
+        QPointF first;
+        QPointF last;
+        double top = 0;
+        double bottom = 0;
+        int count = 0; // readings with a value; none draws nothing
+        // The reading before the first holds a value too: a line comes in from the run before.
+        bool joined = false;
+    };
+    // The readings gathered by pixel column, as the plot draws them, for one layout, mode,
+    // set of series shown and generation of the readings. Taken in once, then only the
+    // readings that come, so that a strip is drawn from the columns it reaches alone and the
+    // whole from no more columns than the plot is wide.
+    struct Columns {
+        struct Runs {
+            std::array<bool, ChartSeriesCount> shown{};
+            std::size_t taken = 0; // readings taken in
+            // The runs' columns left to right, as readings in time order fall.
+            bool ordered = true;
+            std::vector<int> x; // each run's column
+            // By series, a span for each run; empty for a series not shown.
+            std::array<std::vector<ColumnSpan>, ChartSeriesCount> spans;
+        };
+        bool valid = false;
+        QRect plot;
+        Scales scales;
+        WatchChartMode mode = WatchChartMode::Values;
+        std::uint64_t generation = 0;
+        std::vector<Runs> instruments;
     };
 
     std::array<bool, ChartSeriesCount> ShownOf(int instrument) const;
@@ -103,11 +139,16 @@ private:
     std::size_t FirstFrom(const std::deque<WatchChartPoint>& points, const Layout& layout,
                           double x) const;
 
+    // `columns` brought up to `layout` and the readings held: gathered anew when what they
+    // were gathered for changed, else with the readings that came since.
+    void TakeIn(Columns& columns, const Layout& layout) const;
+
     void DrawAround(QPainter& painter, const Layout& layout) const;
     // The plot within `strip`, with every reading that can show in it.
-    void DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip) const;
-    void DrawSeries(QPainter& painter, const Layout& layout, const QRect& area, int instrument,
-                    int series) const;
+    void DrawPlot(QPainter& painter, const Layout& layout, const QRect& strip,
+                  const Columns& columns) const;
+    void DrawSeries(QPainter& painter, const Layout& layout, const QRect& area,
+                    const Columns::Runs& runs, int instrument, int series) const;
     void Refresh();
     void Redraw();
     // What is shown changed: the scales are found anew and the whole drawn again.
@@ -124,6 +165,7 @@ private:
     std::uint64_t m_pictureGeneration = 0;
     std::vector<std::size_t> m_drawn; // readings drawn, by instrument
     bool m_pictureValid = false;
+    Columns m_columns; // of the kept picture
     Draws m_draws;
     mutable Spans m_spans;
     mutable std::optional<Layout> m_lastLayout;

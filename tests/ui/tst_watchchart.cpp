@@ -37,9 +37,12 @@ struct Rig {
         data.Add(instrument, WatchPointOf(Start + qint64(seconds * 1000), 0, &record, noted));
         chart.DataChanged();
     }
+    // Refreshed, and painted: a whole drawing is made when the chart is painted next.
     bool drawn()
     {
-        return QTest::qWaitFor([&] { return !chart.RefreshPending(); });
+        const bool refreshed = QTest::qWaitFor([&] { return !chart.RefreshPending(); });
+        QCoreApplication::processEvents();
+        return refreshed;
     }
 
     // What the screen shows, and what the same readings drawn from nothing look like.
@@ -77,16 +80,30 @@ class TestWatchChart : public QObject {
 private slots:
     // A reading at a time, as a watch reads: each drawn in a strip while the scales hold, the
     // whole only when what is shown changes; the picture is the whole drawn from nothing,
-    // dashes and all.
+    // dashes and all. Crowded, many readings fall in one pixel column, a note among them.
+    void readingsAreDrawnInStripsAndTheWholeOnChange_data()
+    {
+        QTest::addColumn<WatchChartMode>("mode");
+        QTest::addColumn<int>("perSecond"); // readings of each instrument
+        QTest::newRow("values, one a second") << WatchChartMode::Values << 1;
+        QTest::newRow("changes, crowded") << WatchChartMode::Changes << 50;
+    }
     void readingsAreDrawnInStripsAndTheWholeOnChange()
     {
+        QFETCH(WatchChartMode, mode);
+        QFETCH(int, perSecond);
         Rig rig;
+        rig.chart.SetMode(mode);
         for (int second = 0; second < 24; ++second) {
             // The scales hold every value to come after the first four.
             const WatchChart::Draws before = rig.chart.DrawCount();
             const double low = second % 3;
-            rig.add(0, second, {10 + low, 20, 30, 40, 50, 100 + low}, second == 11);
-            rig.add(1, second + 0.2, {15, 25 - low, 35, 45, 55, 90}, second == 11);
+            for (int i = 0; i < perSecond; ++i) {
+                const double at = second + double(i) / perSecond;
+                const bool noted = second == 11 && i == perSecond / 2;
+                rig.add(0, at, {10 + low, 20, 30, 40, 50, 100 + low}, noted);
+                rig.add(1, at + 0.2 / perSecond, {15, 25 - low, 35, 45, 55, 90}, noted);
+            }
             QVERIFY(rig.drawn());
             if (second >= 4) {
                 QCOMPARE(rig.chart.DrawCount().whole, before.whole);
@@ -97,7 +114,8 @@ private slots:
         for (const auto& change : std::vector<std::function<void()>>{
                  [&] { rig.chart.SetSeriesShown(1, ChartTotalSeries, false); },
                  [&] {
-                     rig.chart.SetMode(WatchChartMode::Changes);
+                     rig.chart.SetMode(mode == WatchChartMode::Values ? WatchChartMode::Changes
+                                                                      : WatchChartMode::Values);
                  }}) {
             const QImage before = rig.shown();
             const int whole = rig.chart.DrawCount().whole;
