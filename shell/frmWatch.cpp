@@ -132,9 +132,6 @@ frmWatch::frmWatch(Line& mainLine, JournalWriter& journal, const QString& journa
     grdLatest->setSelectionMode(QAbstractItemView::SingleSelection);
     grdLatest->setWordWrap(false);
     grdLatest->verticalHeader()->hide();
-    // Each column as wide as its widest text, the note taking the rest: a few rows, so
-    // measuring them all costs nothing.
-    grdLatest->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdLatest->horizontalHeader()->setStretchLastSection(true);
     grdLatest->setAccessibleName(tr("Latest readings"));
     chtWatch = new WatchChart(m_chartData, this);
@@ -367,12 +364,31 @@ void frmWatch::cmdStart_Click()
     m_chartData.SetInstruments(std::move(names));
     chtWatch->DataChanged();
     FillSeries();
+    m_pendingRows.clear();
     grdLatest->setRowCount(int(m_watchedNames.size()));
     for (int row = 0; row < grdLatest->rowCount(); ++row) {
         for (int column = 0; column < grdLatest->columnCount(); ++column)
             grdLatest->setItem(row, column, new QTableWidgetItem);
         grdLatest->item(row, PortColumn)->setText(ShownText(m_watchedNames[row]));
     }
+    // Each column as wide as the widest text it will hold, measured once: a reading a second
+    // for each port must not lay the table out again.
+    const QFontMetrics metrics(grdLatest->font());
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
+    const auto fit = [&](int column, const QString& widest) {
+        const QString header = grdLatest->horizontalHeaderItem(column)->text();
+        grdLatest->setColumnWidth(
+            column, std::max(metrics.horizontalAdvance(widest), metrics.horizontalAdvance(header))
+                        + padding);
+    };
+    QString widestPort;
+    for (const QString& name : m_watchedNames)
+        if (ShownText(name).size() > widestPort.size())
+            widestPort = ShownText(name);
+    fit(PortColumn, widestPort);
+    fit(TimeColumn, LocalTimeText(QDateTime::currentDateTimeUtc()));
+    for (int column = FirstValueColumn; column < NoteColumn; ++column)
+        fit(column, QStringLiteral("0000000.00"));
     if (!m_watch->Start()) {
         m_message(m_watch->Problem());
         m_watch.reset();
@@ -427,25 +443,41 @@ void frmWatch::ShowReading(const JournalReading& reading)
         if (!record)
             note = ReadingNote::NoAnswer;
     }
-    grdLatest->item(row, TimeColumn)->setText(LocalTimeText(reading.time));
+    // The row's texts now; the table and the status are brought to the screen with the next
+    // refresh, once for the readings that come together.
+    QStringList& texts = m_pendingRows[row];
+    texts = QStringList{LocalTimeText(reading.time)};
     const std::optional<JournalCells> cells =
         record ? std::optional<JournalCells>(CsvCells(*record)) : std::nullopt;
     for (int series = 0; series < ChartSeriesCount; ++series)
-        grdLatest->item(row, FirstValueColumn + series)
-            ->setText(cells ? QString::fromStdString((*cells)[std::size_t(series + 1)])
-                            : QString());
-    grdLatest->item(row, NoteColumn)->setText(ReadingNoteText(note, reading.tornBefore));
+        texts << (cells ? QString::fromStdString((*cells)[std::size_t(series + 1)]) : QString());
+    texts << ReadingNoteText(note, reading.tornBefore);
+    m_shownRefresh.Changed();
 
     m_chartData.Add(row, WatchPointOf(reading.time.toMSecsSinceEpoch(), reading.offsetSeconds,
                                       record ? &*record : nullptr, note != ReadingNote::None));
     chtWatch->DataChanged();
+    emit ReadingTaken();
+}
+
+void frmWatch::ShowPending()
+{
+    for (const auto& [row, texts] : m_pendingRows) {
+        for (int column = TimeColumn; column <= NoteColumn; ++column) {
+            QTableWidgetItem* item = grdLatest->item(row, column);
+            const QString& text = texts[column - TimeColumn];
+            if (item && item->text() != text)
+                item->setText(text);
+        }
+    }
+    m_pendingRows.clear();
     ShowStatus();
     UpdateControls();
-    emit ReadingTaken();
 }
 
 void frmWatch::WatchFinished()
 {
+    m_shownRefresh.Now();
     UpdateControls();
     ShowStatus();
     emit Finished();

@@ -6,12 +6,14 @@
 #include "records/WatchChartData.h"
 #include "serial/PortOwner.h"
 #include "ui/CommonDialog.h"
+#include "ui/LiveRefresh.h"
 #include "ui/SideWindow.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -101,6 +103,8 @@ private:
     };
 
     void ShowReading(const JournalReading& reading);
+    // The latest readings' rows and the status, as they stand.
+    void ShowPending();
     void WatchFinished();
     // Buttons and fields as the state allows: ports change only while no watch runs.
     void UpdateControls();
@@ -141,6 +145,11 @@ private:
     // The ports of the last watch, as its chart and table show them.
     QStringList m_watchedNames;
     bool m_mainLineReleased = false;
+    // Rows read and not yet shown: by row, the texts from the time to the note.
+    std::map<int, QStringList> m_pendingRows;
+    LiveRefresh m_shownRefresh{[this] {
+        ShowPending();
+    }};
 };
 
 } // namespace qm
