@@ -118,9 +118,11 @@ void LabSender::Shared::Round(LabServer& server, JournalWriter& marks, bool& awa
             Tell([](LabSender* sender) { emit sender->AllSent(); });
         away = false;
         retry = settings.firstRetry;
-        for (const auto& [number, why] : report.refused) {
-            if (told.insert(number).second)
-                Tell([&](LabSender* sender) { emit sender->Refused(number, why); });
+        for (const std::pair<qint64, QString>& refused : report.refused) {
+            if (told.insert(refused.first).second)
+                Tell([&](LabSender* sender) {
+                    emit sender->Refused(refused.first, refused.second);
+                });
         }
     }
     const std::lock_guard lock(mutex);
