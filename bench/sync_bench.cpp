@@ -71,19 +71,6 @@ void FillJournal(const QString& path)
     writer.WaitUntilWritten();
 }
 
-// The resident size of a process, in KiB; 0 once it is gone.
-long ResidentKiB(pid_t pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -123,7 +110,7 @@ int main(int argc, char** argv)
             // before it became the sync.
             break;
         }
-        const long now = ResidentKiB(child);
+        const long now = qm::bench::ResidentKiB(child);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (early == 0 && seconds >= 3)

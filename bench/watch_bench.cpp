@@ -49,19 +49,6 @@ constexpr int Instruments = 8;
     std::exit(1);
 }
 
-// The resident size of a process, in KiB; 0 once it is gone.
-long ResidentKiB(pid_t pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
 qint64 JournalBytes(const QString& folder)
 {
     qint64 bytes = 0;
@@ -100,7 +87,7 @@ int Acquire(const QStringList& arguments, rusage* usage = nullptr, long* early =
         std::this_thread::sleep_for(std::chrono::milliseconds(tick ? 1000 : 100));
         if (early && *early == 0
             && std::chrono::steady_clock::now() - started >= std::chrono::seconds(10))
-            *early = ResidentKiB(child);
+            *early = qm::bench::ResidentKiB(child);
         if (tick)
             tick();
     }

@@ -106,6 +106,17 @@ ReadingNote NoteOf(int stored)
                : ReadingNote::NoAnswer;
 }
 
+// A reading's row: port, time, utc_offset, note, torn, reply, in that order.
+void ReadReading(sqlite3_stmt* statement, JournalReading& reading)
+{
+    reading.port = sqlite3_column_int(statement, 0);
+    reading.time = ColumnTime(statement, 1);
+    reading.offsetSeconds = sqlite3_column_int(statement, 2);
+    reading.note = NoteOf(sqlite3_column_int(statement, 3));
+    reading.tornBefore = sqlite3_column_int(statement, 4) != 0;
+    reading.reply = ColumnBytes(statement, 5);
+}
+
 JournalEntry ReadEntry(sqlite3_stmt* statement)
 {
     JournalEntry entry;
@@ -294,13 +305,8 @@ std::optional<JournalReading> JournalReader::Reading(qint64 number) const
     sqlite3_stmt* statement = Prepared(*m_connection, Sql::Reading);
     sqlite3_bind_int64(statement, 1, number);
     Rows(m_connection->db.get(), statement, [&](sqlite3_stmt* row) {
-        JournalReading& got = reading.emplace();
-        got.port = sqlite3_column_int(row, 0);
-        got.time = ColumnTime(row, 1);
-        got.offsetSeconds = sqlite3_column_int(row, 2);
-        got.note = NoteOf(sqlite3_column_int(row, 3));
-        got.tornBefore = sqlite3_column_int(row, 4) != 0;
-        got.reply = ColumnBytes(row, 5);
+        reading.emplace();
+        ReadReading(row, *reading);
     });
     return reading;
 }
@@ -339,12 +345,7 @@ Result<> JournalReader::Readings(qint64 number,
     int code = SQLITE_ROW;
     JournalReading reading;
     while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
-        reading.port = sqlite3_column_int(statement, 0);
-        reading.time = ColumnTime(statement, 1);
-        reading.offsetSeconds = sqlite3_column_int(statement, 2);
-        reading.note = NoteOf(sqlite3_column_int(statement, 3));
-        reading.tornBefore = sqlite3_column_int(statement, 4) != 0;
-        reading.reply = ColumnBytes(statement, 5);
+        ReadReading(statement, reading);
         if (!each(reading))
             return {};
     }
