@@ -1,0 +1,1 @@
+// What the core libraries' precompiled headers are made with: nothing of its own.
