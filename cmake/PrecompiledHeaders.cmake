@@ -17,6 +17,7 @@ set(QM6200_CORE_HEADERS
 # (a library's would make the others depend on it, across the layers).
 add_library(qm6200_core_headers OBJECT ${CMAKE_CURRENT_LIST_DIR}/PrecompiledHeaders.cpp)
 target_link_libraries(qm6200_core_headers PRIVATE Qt6::Core qm6200_options qm6200_strict_strings)
+set_target_properties(qm6200_core_headers PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
 target_precompile_headers(qm6200_core_headers PRIVATE ${QM6200_CORE_HEADERS})
 foreach(library qm6200_files qm6200_protocol qm6200_records qm6200_ports qm6200_serial
         qm6200_process qm6200_journal qm6200_line qm6200_watch qm6200_lab qm6200_acquire)
