@@ -18,6 +18,7 @@
 #include "bench/Measure.h"
 #include "serial/MakeSerialBackend.h"
 #include "shell/frmChart.h"
+#include "tests/support/Files.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TemporaryHome.h"
@@ -354,15 +355,8 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "line_rate: %s\n", qPrintable(server.Problem()));
             return 1;
         }
-        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-        QDir().mkpath(conf);
-        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile file(conf + QStringLiteral("/qm6200.conf"));
-        if (!file.open(QIODevice::WriteOnly)
-            || file.write("[lab]\ndatabase=" + server.ConnInfo().toUtf8() + "\n") < 0)
+        if (!WriteSettings(LabSettings(server.ConnInfo())))
             return 1;
-        file.close();
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
         MainWindow sending(MakeSerialBackend());
         sending.form.show();
         std::vector<Shares> without;

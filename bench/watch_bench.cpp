@@ -10,6 +10,7 @@
 //                                    reading is there within 5 s of its time
 
 #include "bench/Measure.h"
+#include "tests/support/Files.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TemporaryHome.h"
 
@@ -142,15 +143,8 @@ int main(int argc, char** argv)
         server = std::make_unique<qm::test::PostgresServer>();
         if (!server->Ready())
             Fail(server->Problem());
-        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-        QDir().mkpath(conf);
-        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile settings(conf + QStringLiteral("/qm6200.conf"));
-        if (!settings.open(QIODevice::WriteOnly)
-            || settings.write("[lab]\ndatabase=" + server->ConnInfo().toUtf8() + "\n") < 0)
+        if (!qm::test::WriteSettings(qm::test::LabSettings(server->ConnInfo())))
             Fail(QStringLiteral("the settings could not be written"));
-        settings.close();
-        settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
 
     // A first reading of each makes the journal, so that what the watch adds is its own.

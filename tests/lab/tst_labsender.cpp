@@ -13,20 +13,6 @@
 using namespace qm;
 using namespace qm::test;
 
-namespace {
-
-// [lab] database= in the user's settings, before a program reads them.
-void SetLabDatabase(const QString& conninfo)
-{
-    const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-    QDir().mkpath(conf);
-    QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    Write(conf + "/qm6200.conf", "[lab]\ndatabase=" + conninfo.toUtf8() + "\n");
-    QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
-}
-
-} // namespace
-
 class TestLabSender : public QObject {
     Q_OBJECT
 
@@ -34,7 +20,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_server.Ready(), qPrintable(m_server.Problem()));
-        SetLabDatabase(m_server.ConnInfo());
+        QVERIFY(WriteSettings(LabSettings(m_server.ConnInfo())));
     }
     void cleanup() { QVERIFY(m_server.Start()); }
 

@@ -493,12 +493,7 @@ private:
     // [lab] database= in the user's settings; none for an empty value.
     static void WriteLabSetting(const QString& value)
     {
-        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-        QDir().mkpath(conf);
-        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(Write(conf + "/qm6200.conf",
-                      value.isEmpty() ? QByteArray() : "[lab]\ndatabase=" + value.toUtf8() + "\n"));
-        QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(WriteSettings(LabSettings(value)));
     }
 
     QString conninfo() const { return m_server.ConnInfo(m_database); }

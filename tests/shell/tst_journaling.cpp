@@ -301,12 +301,8 @@ private slots:
         rig.journal().LabSent({{1, reader.Entry(1)->uid, false}}, QDateTime::currentDateTimeUtc());
         rig.journal().LabRefused({2, reader.Entry(2)->uid, false}, "a rule of the lab's");
         rig.journal().WaitUntilWritten();
-        const QString conf = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("qm6200");
-        QDir().mkpath(conf);
-        QFile::setPermissions(conf, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const bool lab : {false, true}) {
-            QVERIFY(Write(conf + "/qm6200.conf", lab ? "[lab]\ndatabase=dbname=lab\n" : ""));
-            QFile::setPermissions(conf + "/qm6200.conf", QFile::ReadOwner | QFile::WriteOwner);
+            QVERIFY(WriteSettings(LabSettings(lab ? "dbname=lab" : "")));
             rig.ui.historyAction->trigger();
             auto* history = rig.form.findChild<frmHistory*>();
             QVERIFY(history);
